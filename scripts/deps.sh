@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests or the demo need,
+# only those that are missing.  Usage: deps.sh build|test|demo
+set -euo pipefail
+what=${1:-build}
+pkgs=(cmake make g++ binutils libfcgi-dev libfcgi-bin)
+case "$what" in
+  test) pkgs+=(ncompress libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev) ;;
+  demo) pkgs+=(ncompress) ;;
+esac
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds and runs every test: a normal build, an AddressSanitizer +
+# UndefinedBehaviorSanitizer build, then each libFuzzer target for a few
+# seconds over its seed corpus.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh test
+jobs=$(nproc)
+fuzz_seconds=${QOR_FUZZ_SECONDS:-5}
+total_pass=0
+
+run_suite() {  # <build dir> <label>
+  local log="$1/ctest.log" rc=0
+  (cd "$1" && ctest --output-on-failure -j"$jobs") 2>&1 | tee "$log" || rc=$?
+  [ "$rc" -eq 0 ] || { echo "$2 suite failed"; exit 1; }
+  local n
+  n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n1)
+  total_pass=$((total_pass + ${n:-0}))
+}
+
+echo "== normal build =="
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release -j"$jobs"
+run_suite build/release "normal"
+
+echo "== sanitizer build =="
+cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DQOR_SANITIZE=ON -DQOR_BENCH=OFF >/dev/null
+cmake --build build/asan -j"$jobs"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+run_suite build/asan "sanitizer"
+
+echo "== fuzz targets =="
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=Debug -DQOR_FUZZ=ON >/dev/null
+cmake --build build/fuzz -j"$jobs"
+fuzz_pass=0
+for bin in build/fuzz/fuzz/fuzz_*; do
+  [ -x "$bin" ] || continue
+  name=${bin##*/fuzz_}
+  work=$(mktemp -d)
+  cp -r "fuzz/corpus/$name/." "$work/" 2>/dev/null || true
+  echo "-- $name (${fuzz_seconds}s)"
+  if ! "$bin" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=0 "$work" >"$work.log" 2>&1; then
+    tail -n 60 "$work.log"
+    echo "fuzz target $name failed"
+    exit 1
+  fi
+  tail -n 1 "$work.log"
+  rm -rf "$work" "$work.log"
+  fuzz_pass=$((fuzz_pass + 1))
+done
+total_pass=$((total_pass + fuzz_pass))
+echo "fuzz targets: $fuzz_pass passed, 0 failed"
+echo "all: $total_pass passed, 0 failed"
