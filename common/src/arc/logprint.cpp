@@ -1,0 +1,1026 @@
+// The process log: options, open and close, message writing with time
+// prefixes, wrapping in place and the run-away limit.
+#include "logprint.h"
+#include "logserver.h"
+#include "logstate.h"
+#include "qorfiles.h"
+#include "qorstring.h"
+#include "searchpath.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <functional>
+#include <stdio_ext.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int logCtrlFlgs = 0;
+int logTimeInterval = 0;
+int logTimeSec = 0;
+int logHexAdrs = 0;
+
+LogState logState;
+
+namespace {
+
+LogState &g = logState;
+
+constexpr size_t kMsgMax = 2200;          // a message is cut to this size
+constexpr size_t kSaveOptionsMax = 63;    // record of applied options
+constexpr size_t kSpecialMax = 200;       // log-server directory
+constexpr long long kTraceSize = 524288000;
+constexpr long long kMinSize = 32768;
+constexpr long long kMeasureEvery = 32768; // bytes between file-size checks
+constexpr long long kLateSlack = 24576;   // unfinished lines may run over
+
+const char *const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool appendOnce = false;   // logReOpen in direct mode: never truncate
+
+struct Now {
+    struct tm tm {};
+    int hundredths = 0;
+    bool ok = false;
+};
+
+Now now()
+{
+    Now n;
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    n.ok = localtime_r(&ts.tv_sec, &n.tm) != nullptr;
+    n.hundredths = static_cast<int>(ts.tv_nsec / 10000000);
+    return n;
+}
+
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char *fmt, ...)
+{
+    char buf[kMsgMax];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    if (n < 0)
+        return std::string();
+    return std::string(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
+}
+
+char cycleLetter(int cycle) { return (cycle & 1) ? 'A' : 'B'; }
+
+std::string pidTag(pid_t pid)
+{
+    std::string t = format(":P%d:", static_cast<int>(pid));
+    if (t.size() < 10)
+        t.resize(10, ' ');
+    else
+        t += ' '; // a long pid still leaves a blank before the time
+    return t;
+}
+
+// A leading '~' becomes HOME (else QORROOT) and '/'.
+std::string expandTilde(const std::string &name)
+{
+    if (name.empty() || name[0] != '~')
+        return name;
+    const char *home = getenv("HOME");
+    if (!home)
+        home = getenv("QORROOT");
+    if (!home)
+        return name;
+    size_t rest = 1;
+    while (rest < name.size() && name[rest] == '/')
+        ++rest;
+    return std::string(home) + "/" + name.substr(rest);
+}
+
+// $$$ -> pid; $$ -> pid (nothing for a shared log) and no kept copies;
+// $D$ -> yyyymmdd; $T$ -> yyyymmddhhmm and no kept copies.
+std::string expandName(const std::string &tmpl, bool shared, bool &keepOld)
+{
+    std::string out;
+    std::string pid = std::to_string(getpid());
+    Now n = now();
+    for (size_t i = 0; i < tmpl.size();) {
+        if (tmpl[i] != '$') {
+            out += tmpl[i++];
+            continue;
+        }
+        if (tmpl.compare(i, 3, "$$$") == 0) {
+            out += pid;
+            i += 3;
+        } else if (tmpl.compare(i, 2, "$$") == 0) {
+            if (!shared)
+                out += pid;
+            keepOld = false;
+            i += 2;
+        } else if (i + 2 < tmpl.size() && tmpl[i + 2] == '$' &&
+                   (tmpl[i + 1] == 'D' || tmpl[i + 1] == 'd')) {
+            out += format("%04d%02d%02d", n.tm.tm_year + 1900, n.tm.tm_mon + 1,
+                          n.tm.tm_mday);
+            i += 3;
+        } else if (i + 2 < tmpl.size() && tmpl[i + 2] == '$' &&
+                   (tmpl[i + 1] == 'T' || tmpl[i + 1] == 't')) {
+            out += format("%04d%02d%02d%02d%02d", n.tm.tm_year + 1900,
+                          n.tm.tm_mon + 1, n.tm.tm_mday, n.tm.tm_hour, n.tm.tm_min);
+            keepOld = false;
+            i += 3;
+        } else {
+            out += tmpl[i++];
+        }
+    }
+    return out;
+}
+
+std::string makeAbsolute(const std::string &name)
+{
+    if (!name.empty() && name[0] == '/')
+        return name;
+    char *cwd = getcwd(nullptr, 0);
+    if (!cwd)
+        return name;
+    std::string dir(cwd);
+    free(cwd);
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
+    return dir + name;
+}
+
+void applyTrace()
+{
+    g.logSize = std::max(g.logSize, kTraceSize);
+    g.saveCtrl &= ~LOG_NOFLUSH;
+    logCtrlFlgs &= ~LOG_NOFLUSH;
+    logTimeInterval = 0;
+}
+
+// "20" is 20 MiB, "500" 500 KiB, "64K" 64 KiB, "3M" 3 MiB; at least 32 KiB.
+size_t parseSize(const std::string_view o, size_t i)
+{
+    long long v = 0;
+    while (i < o.size() && o[i] >= '0' && o[i] <= '9') {
+        v = std::min(v * 10 + (o[i] - '0'), 1LL << 30);
+        ++i;
+    }
+    if (i < o.size() && o[i] == 'K') {
+        v *= 1024;
+        ++i;
+    } else if (i < o.size() && o[i] == 'M') {
+        v *= 1048576;
+        ++i;
+    } else if (v < 30) {
+        v *= 1048576;
+    } else if (v < 700) {
+        v *= 1024;
+    }
+    g.logSize = std::max(v, kMinSize);
+    return i;
+}
+
+// Option "#fd": log onto an already open descriptor (a copy of it, so that
+// closing the log leaves the caller's descriptor alone).
+void useDescriptor(int fd)
+{
+    int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0)
+        return;
+    FILE *f = fdopen(copy, "a");
+    if (!f) {
+        close(copy);
+        return;
+    }
+    logDropStream();
+    g.file = f;
+    g.fdLog = true;
+    g.realLogFname.clear();
+    g.saveCtrl |= LOG_APPEND;
+    g.saveCtrl &= ~LOG_NOFLUSH;
+    off_t pos = lseek(copy, 0, SEEK_CUR);
+    g.logSeekPoint = pos > 0 ? pos : 0;
+    g.logCurrentSize = g.logSeekPoint;
+    g.logWriteSinceTell = 0;
+    g.doLogNl = true;
+    logMakePrefix();
+}
+
+void applyOptions(std::string_view o)
+{
+    bool neg = false;
+    auto bits = [&](int b) {
+        if (neg)
+            g.saveCtrl &= ~b;
+        else
+            g.saveCtrl |= b;
+    };
+    size_t i = 0;
+    while (i < o.size()) {
+        char c = o[i++];
+        switch (c) {
+        case '!': neg = !neg; break;
+        case 'c': bits(0x100); break;
+        case 'w': bits(0x2); break;
+        case 'd': bits(0x108); break;
+        case 'a': bits(0x50A); break;
+        case 's': bits(0x4); break;
+        case 'q': bits(0x800); break;
+        case 'S': bits(0x80000); break;
+        case 'r': bits(0x400); break;
+        case 'Z': bits(0x20000); break;
+        case 'k': bits(0x1000); break;
+        case 'E': bits(0x10000); break;
+        case 'F': bits(0x80); break;
+        case 't':
+            if (neg) {
+                g.saveCtrl &= ~0x80D1A;
+            } else {
+                g.saveCtrl |= 0x51A;
+                g.saveCtrl &= ~0x80;
+            }
+            break;
+        case 'e':
+            if (neg)
+                g.saveCtrl |= 0x10000;
+            else
+                g.saveCtrl &= ~0x10000;
+            break;
+        case 'N': g.saveCtrl &= ~0x80; break;
+        case 'h':
+            g.saveCtrl |= 0x40;
+            g.saveCtrl &= ~0x8000;
+            break;
+        case 'T':
+            g.saveCtrl |= 0x8000;
+            g.saveCtrl &= ~0x40;
+            break;
+        case 'A': g.saveCtrl |= LOG_APPEND; break;
+        case 'f':
+            g.saveCtrl |= LOG_NOFILE;
+            logCtrlFlgs |= LOG_NOFILE;
+            break;
+        case 'n':
+            g.saveCtrl &= ~LOG_NOFILE;
+            logCtrlFlgs &= ~LOG_NOFILE;
+            break;
+        case 'K':
+            g.bKeepOld = true;
+            if (i < o.size() && o[i] == '=') {
+                int n = 0;
+                for (++i; i < o.size() && o[i] >= '0' && o[i] <= '9'; ++i)
+                    n = std::min(n * 10 + (o[i] - '0'), 999);
+                g.keepCopies = n == 0 ? 32 : n;
+            }
+            break;
+        case '#': {
+            size_t start = i;
+            int fd = 0;
+            while (i < o.size() && o[i] >= '0' && o[i] <= '9') {
+                fd = std::min(fd * 10 + (o[i] - '0'), 1000000);
+                ++i;
+            }
+            if (i > start)
+                useDescriptor(fd);
+            break;
+        }
+        case '\'': {
+            size_t end = o.find('\'', i);
+            std::string_view text = o.substr(i, end == std::string_view::npos
+                                                     ? std::string_view::npos
+                                                     : end - i);
+            i = end == std::string_view::npos ? o.size() : end + 1;
+            text = text.substr(0, 8);
+            g.tag = text.empty() ? std::string() : std::string(text) + " ";
+            break;
+        }
+        case 'o': {
+            if (i < o.size() && o[i] == '=')
+                ++i;
+            size_t end = o.find(',', i);
+            std::string name(o.substr(i, end == std::string_view::npos
+                                             ? std::string_view::npos
+                                             : end - i));
+            i = end == std::string_view::npos ? o.size() : end + 1;
+            if (name.empty())
+                break;
+            std::string pid = std::to_string(getpid());
+            for (size_t p = name.find("$$"); p != std::string::npos;
+                 p = name.find("$$", p + pid.size()))
+                name.replace(p, 2, pid);
+            g.logFname = expandTilde(name);
+            g.saveCtrl |= LOG_NAMEDBYOPT;
+            break;
+        }
+        case 'P':
+            g.tag = pidTag(getpid());
+            [[fallthrough]];
+        case 'p':
+            g.saveCtrl |= LOG_SERVER;
+            g.saveCtrl &= ~LOG_NOFLUSH;
+            break;
+        case 'C': logCyclePoint(); break;
+        case 'G': g.traceMode = true; break;
+        default:
+            if (c >= '0' && c <= '9')
+                i = parseSize(o, i - 1);
+            break;
+        }
+    }
+}
+
+// Measures the file position every 32 KiB of output and after a failure.
+void countWrite(size_t n, bool failed)
+{
+    g.logWriteSinceTell += static_cast<long long>(n);
+    if (g.logWriteSinceTell > kMeasureEvery || failed) {
+        long pos = ftell(g.file);
+        if (pos >= 0)
+            g.logCurrentSize = pos;
+        g.logWriteSinceTell = 0;
+    }
+}
+
+// One piece of a shared log: a single write(2). A server that went away
+// is replaced once; when that fails the process has no log.
+bool fifoSend(const char *p, size_t n)
+{
+    if (logFifoWrite(g.fifoFd, p, n))
+        return true;
+    if (errno == EPIPE && !g.realLogFname.empty()) {
+        logDropStream();
+        LogServerLink link = logServerConnect(g.realLogFname, g.logSpecialName);
+        if (link.started)
+            g.serverStarter = true;
+        if (!link.fallback && link.fd >= 0) {
+            g.file = fdopen(link.fd, "w");
+            if (g.file) {
+                g.fifoFd = link.fd;
+                if (logFifoWrite(g.fifoFd, p, n))
+                    return true;
+            } else {
+                close(link.fd);
+            }
+        }
+    }
+    logDropStream();
+    logCtrlFlgs &= LOG_KEEP;
+    return false;
+}
+
+// Writes bytes as they stand into the log.
+bool writeOut(std::string_view s)
+{
+    if (s.empty() || !g.file)
+        return g.file != nullptr;
+    if (g.fifoFd >= 0) {
+        fflush(g.file); // text a caller put on logGetFILE() goes first
+        while (!s.empty()) {
+            size_t n = s.size();
+            if (n > PIPE_BUF) {
+                size_t nl = s.rfind('\n', PIPE_BUF - 1);
+                n = nl == std::string_view::npos ? PIPE_BUF : nl + 1;
+            }
+            if (!fifoSend(s.data(), n))
+                return false;
+            s.remove_prefix(n);
+        }
+        return true;
+    }
+    size_t w = fwrite(s.data(), 1, s.size(), g.file);
+    countWrite(w, w != s.size());
+    return true;
+}
+
+void emit(std::string_view s)
+{
+    if (writeOut(s) && !s.empty())
+        g.doLogNl = s.back() == '\n';
+}
+
+void flush()
+{
+    if (g.file && !(logCtrlFlgs & LOG_NOFLUSH))
+        fflush(g.file);
+}
+
+// The file passed its size limit: cut it here and go back to the wrap
+// point, so that later text overwrites the oldest text after it.
+void sizeCheck()
+{
+    if (logCtrlFlgs & LOG_APPEND) {
+        g.logSize = 0;
+        return;
+    }
+    if (g.inWrap || g.logCurrentSize <= g.logSize)
+        return;
+    g.inWrap = true;
+    ++g.cycle;
+    emit("\n");
+    fflush(g.file);
+    long pos = ftell(g.file);
+    if (pos >= 0 && ftruncate(fileno(g.file), pos) != 0) {
+        // the file keeps its length; the wrap still returns
+    }
+    if (fseek(g.file, g.logSeekPoint, SEEK_SET) != 0) {
+        int e = errno;
+        emit(format("\n fseek error %d '%s'\n", e, strerror(e)));
+    }
+    g.logCurrentSize = g.logSeekPoint;
+    g.logWriteSinceTell = 0;
+    emit("\n");
+    Now n = now();
+    if (n.ok)
+        logMessage(format("#Log file cycle %d on %s %d, %d; Max size %s\n", g.cycle,
+                          kMonths[n.tm.tm_mon], n.tm.tm_mday, n.tm.tm_year + 1900,
+                          logSizeText(g.logSize).c_str()));
+    else
+        logMessage(format("#Log file cycle %d; Max size %s\n", g.cycle,
+                          logSizeText(g.logSize).c_str()));
+    if (g.file)
+        fflush(g.file);
+    g.inWrap = false;
+}
+
+// Closes the stream; sendClose tells the log server first.
+void closeStream(bool sendClose)
+{
+    if (!g.file)
+        return;
+    if (g.fifoFd >= 0) {
+        fflush(g.file);
+        if (sendClose)
+            logServerSendClose(g.fifoFd, getpid());
+        __fpurge(g.file); // a gone server must not cost a SIGPIPE here
+    }
+    fclose(g.file);
+    g.file = nullptr;
+    g.fifoFd = -1;
+    g.fdLog = false;
+}
+
+void compressFile(const std::string &name)
+{
+    static std::string *shellEnv = nullptr; // putenv keeps the pointer
+    if (const char *sh = searchPath("sh", nullptr)) {
+        std::string want = std::string("SHELL=") + sh;
+        if (!shellEnv || *shellEnv != want) {
+            shellEnv = new std::string(want);
+            putenv(const_cast<char *>(shellEnv->c_str()));
+        }
+    }
+    std::string cmd = "compress -f " + qorShellQuote(name) + " >/dev/null";
+    if (system(cmd.c_str()) == -1) {
+        // nothing to report to: the log is closed
+    }
+}
+
+// Opens the file itself (not through the log server).
+FILE *openDirect(bool keepOld)
+{
+    const std::string &name = g.realLogFname;
+    bool reopen = appendOnce;
+    if (keepOld && !reopen)
+        logRotateCopies(name, g.keepCopies);
+    if (g.saveCtrl & LOG_NOFILE) {
+        logCtrlFlgs = 0;
+        return nullptr;
+    }
+    FILE *f = nullptr;
+    if (reopen) {
+        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            f = fdopen(fd, "w");
+            if (!f)
+                close(fd);
+        }
+    } else if (g.saveCtrl & LOG_APPEND) {
+        f = fopen(name.c_str(), "ae");
+    } else if (g.traceMode) {
+        unlink(name.c_str());
+        f = fopen(name.c_str(), "ae");
+    } else {
+        f = fopen(name.c_str(), "we");
+    }
+    if (!f) {
+        int e = errno;
+        fprintf(stderr, "ERROR %d: Opening %s; %s\n", e, name.c_str(), strerror(e));
+        logCtrlFlgs = 0;
+        return nullptr;
+    }
+    fseek(f, 0, SEEK_END);
+    long pos = ftell(f);
+    g.file = f;
+    g.logCurrentSize = pos > 0 ? pos : 0;
+    g.logWriteSinceTell = 0;
+    if (!reopen) {
+        g.cycle = 0;
+        g.logSeekPoint = 0;
+        g.doLogNl = true;
+    }
+    return f;
+}
+
+} // namespace
+
+void logRotateCopies(const std::string &name, int keep)
+{
+    auto copy = [&](int n) { return name + "." + std::to_string(n) + ".log"; };
+    for (int n = keep - 2; n >= 1; --n)
+        rename(copy(n).c_str(), copy(n + 1).c_str());
+    rename(name.c_str(), copy(1).c_str());
+    if (keep < 48)
+        for (int n = 48; n > keep; --n)
+            unlink(copy(n).c_str());
+}
+
+const std::string &logMakePrefix()
+{
+    if (!(logCtrlFlgs & LOG_HUNDREDTHS) && logTimeInterval > 0 && g.countdown > 0) {
+        std::string p;
+        if (g.cycle >= 1)
+            p += cycleLetter(g.cycle);
+        p += g.tag;
+        p += " ...";
+        if (static_cast<int>(p.size()) < g.indent)
+            p.resize(static_cast<size_t>(g.indent), ' ');
+        --g.countdown;
+        g.tod = p;
+    } else {
+        g.countdown = logTimeInterval > 0 ? logTimeInterval - 1 : 0;
+        Now n = now();
+        std::string stamp;
+        if (n.ok) {
+            const struct tm &t = n.tm;
+            g.today = format("%s %d, %d", kMonths[t.tm_mon], t.tm_mday, t.tm_year + 1900);
+            if (logCtrlFlgs & LOG_HMS)
+                stamp = format("%02d:%02d:%02d ", t.tm_hour, t.tm_min, t.tm_sec);
+            else if (logTimeSec == 0 && !(logCtrlFlgs & LOG_HUNDREDTHS))
+                stamp = format("%02d/%02d %02d:%02d ", t.tm_mon + 1, t.tm_mday,
+                               t.tm_hour, t.tm_min);
+            else
+                stamp = format("%02d:%02d:%02d.%02d ", t.tm_hour, t.tm_min, t.tm_sec,
+                               n.hundredths);
+        }
+        std::string p;
+        if (g.cycle >= 1)
+            p += cycleLetter(g.cycle);
+        else if (g.logSize > 0)
+            p += ' ';
+        p += g.tag;
+        p += stamp;
+        g.tod = p;
+    }
+    g.indent = static_cast<int>(g.tod.size());
+    return g.tod;
+}
+
+std::string logSizeText(long long size)
+{
+    if (size <= 2 * 1048576LL)
+        return format("%lldK", (size + 512) / 1024);
+    return format("%lldM", (size + 500000) / 1048576);
+}
+
+int logMessage(std::string_view msg)
+{
+    if (!g.file)
+        return 0;
+    if (msg.empty())
+        return 1;
+    std::string out;
+    std::string_view rest = msg;
+    if (msg[0] == '#' || msg[0] == '~') {
+        if (!g.doLogNl)
+            out += '\n';
+        const std::string &prefix = logMakePrefix();
+        int w = g.indent + g.offset;
+        if (w > 63) {
+            w = 30;
+            g.offset = std::min(g.offset, 30);
+        }
+        std::string leader;
+        if (msg[0] == '#') {
+            leader = prefix;
+        } else {
+            leader = g.tag;
+            size_t width = std::min(prefix.size(), static_cast<size_t>(w));
+            if (leader.size() < width)
+                leader.resize(width, ' ');
+        }
+        rest.remove_prefix(1);
+        // A TAB while the leader is short of the column ends the leader,
+        // padded to the column.
+        size_t tab = rest.find('\t');
+        if (tab != std::string_view::npos && leader.size() + tab < static_cast<size_t>(w)) {
+            leader.append(rest.substr(0, tab));
+            leader.resize(static_cast<size_t>(w), ' ');
+            rest.remove_prefix(tab + 1);
+        }
+        out += leader;
+    } else {
+        int w = g.indent + g.offset;
+        if (w > 63) {
+            w = 30;
+            g.offset = std::min(g.offset, 30);
+        }
+        if (g.doLogNl && msg[0] != '\n' && w >= 1)
+            out.append(static_cast<size_t>(w), ' ');
+    }
+    out += rest;
+    emit(out);
+    if (!g.file)
+        return 0;
+    if (g.fifoFd >= 0)
+        return 1; // the server flushes, wraps and limits
+    bool endsLine = out.back() == '\n';
+    if (g.logSize > 0 &&
+        (endsLine || g.logCurrentSize > g.logSize + kLateSlack))
+        sizeCheck();
+    if (!g.file)
+        return 0;
+    flush();
+    if (!(logCtrlFlgs & LOG_APPEND) && g.logCurrentSize > g.logOverSize && !g.fdLog) {
+        emit("\n\nERROR: Log file run away!!!\n\n");
+        logClose();
+        return 0;
+    }
+    return 1;
+}
+
+void logWriteBlock(std::string_view text)
+{
+    emit(text);
+}
+
+void logDropStream()
+{
+    if (g.file) {
+        __fpurge(g.file);
+        fclose(g.file);
+    }
+    g.file = nullptr;
+    g.fifoFd = -1;
+    g.fdLog = false;
+}
+
+void logResetState()
+{
+    logDropStream();
+    logState = LogState();
+    logCtrlFlgs = 0;
+    logTimeInterval = 0;
+    logTimeSec = 0;
+    logHexAdrs = 0;
+    appendOnce = false;
+}
+
+void logOptions(const char *opts)
+{
+    if (!opts)
+        return;
+    std::string_view o(opts);
+    if (g.saveOptionsLen + o.size() <= kSaveOptionsMax) {
+        g.saveOptions.emplace_back(o);
+        g.saveOptionsLen += o.size();
+    }
+    applyOptions(o);
+    if (g.file) {
+        logCtrlFlgs = g.saveCtrl | LOG_OPEN;
+        if (g.saveCtrl & LOG_NOFILE)
+            logClose();
+    }
+    if (g.traceMode)
+        applyTrace();
+}
+
+FILE *logOpen(const char *name, int hang)
+{
+    if (const char *m = getenv("MAX_LOG_SIZE")) {
+        char *end = nullptr;
+        long long mib = strtoll(m, &end, 10);
+        if (end != m && mib > 0)
+            g.logOverSize = std::min(mib, 1LL << 30) * 1048576;
+    }
+    if (const char *t = getenv("COB_SET_TRACE"); t && t[0] == 'Y')
+        g.traceMode = true;
+    if (const char *s = getenv("LOGPRINTSPECIAL"); s && *s && !g.serverStarter) {
+        g.logSpecialName = std::string(s).substr(0, kSpecialMax);
+        if (!(g.saveCtrl & LOG_SERVER))
+            applyOptions("P");
+    }
+    if (g.traceMode)
+        applyTrace();
+
+    if (g.offset > 0)
+        g.offset = std::min(g.offset, 30);
+    else if (hang > 0)
+        g.offset = std::min(hang, 30);
+    else if (hang < 0)
+        g.offset = 0;
+
+    if (g.file && g.fdLog) { // a descriptor given by option stays the log
+        logCtrlFlgs = g.saveCtrl | LOG_OPEN;
+        logMakePrefix();
+        return g.file;
+    }
+    // Opening again (a reload) replaces the log that is open.
+    closeStream(true);
+
+    if (name && *name && !(g.saveCtrl & LOG_NAMEDBYOPT))
+        g.logFname = expandTilde(name);
+    g.saveLogFname = g.logFname;
+
+    bool keepOld = g.bKeepOld;
+    if (g.saveCtrl & LOG_SERVER) {
+        g.realLogFname = makeAbsolute(expandName(g.logFname, true, keepOld));
+        LogServerLink link = logServerConnect(g.realLogFname, g.logSpecialName, keepOld);
+        if (link.started)
+            g.serverStarter = true;
+        if (!link.fallback) {
+            if (link.fd >= 0)
+                g.file = fdopen(link.fd, "w");
+            if (!g.file) {
+                if (link.fd >= 0)
+                    close(link.fd);
+                logCtrlFlgs = 0;
+                return nullptr;
+            }
+            g.fifoFd = link.fd;
+            g.logSize = 0; // the server wraps the file, not its clients
+            g.saveCtrl &= ~LOG_NOFLUSH;
+            g.doLogNl = true;
+            logCtrlFlgs = g.saveCtrl | LOG_OPEN;
+            logMakePrefix();
+            return g.file;
+        }
+        g.saveCtrl &= ~LOG_SERVER; // no server: write the file itself
+        keepOld = g.bKeepOld;
+    }
+    g.realLogFname = makeAbsolute(expandName(g.logFname, false, keepOld));
+    if (!openDirect(keepOld))
+        return nullptr;
+    logCtrlFlgs = g.saveCtrl | LOG_OPEN;
+    logMakePrefix();
+    return g.file;
+}
+
+int logPrintf(const char *fmt, ...)
+{
+    if (!g.file || !fmt)
+        return 0;
+    char buf[kMsgMax];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    if (n < 0)
+        return 1;
+    return logMessage(std::string_view(buf, std::min(static_cast<size_t>(n), sizeof buf - 1)));
+}
+
+void logClose()
+{
+    if (g.file) {
+        if (g.fifoFd >= 0) {
+            g.saveCtrl &= ~LOG_COMPRESS;
+            logCtrlFlgs &= ~LOG_COMPRESS;
+        }
+        bool compress = (logCtrlFlgs & LOG_COMPRESS) && !g.fdLog && !g.realLogFname.empty();
+        closeStream(true);
+        if (compress)
+            compressFile(g.realLogFname);
+    }
+    logCtrlFlgs &= LOG_KEEP;
+    g.saveCtrl &= ~LOG_NAMEDBYOPT;
+}
+
+void logReOpen()
+{
+    g.serverStarter = false;
+    if (g.file && g.fifoFd >= 0) {
+        g.saveCtrl &= ~LOG_COMPRESS;
+        logCtrlFlgs &= ~LOG_COMPRESS;
+        if (g.tag.compare(0, 2, ":P") == 0)
+            g.tag = pidTag(getpid());
+        __fpurge(g.file); // the parent's unsent text is the parent's
+        std::string rec = std::string(fifoMark) + format("OPEN %d ", static_cast<int>(getpid()));
+        rec += '\0';
+        fifoSend(rec.data(), rec.size());
+        return;
+    }
+    if (g.file && g.fdLog) {
+        __fpurge(g.file);
+        return;
+    }
+    if (g.realLogFname.empty() && !g.file)
+        return; // this process never had a log
+    // Direct mode: the parent's log is live; append to it, never truncate
+    // or compress it.
+    logDropStream();
+    std::vector<std::string> opts;
+    opts.swap(g.saveOptions);
+    g.saveOptionsLen = 0;
+    for (const std::string &o : opts)
+        logOptions(o.c_str());
+    if (g.saveLogFname.size() > 1)
+        g.logFname = g.saveLogFname;
+    // The file stays the parent's too: this process never compresses it.
+    g.saveCtrl &= ~LOG_COMPRESS;
+    appendOnce = true;
+    logOpen(nullptr, g.offset);
+    appendOnce = false;
+}
+
+namespace {
+
+// An error block: written into the open log, else into an error file that
+// is opened for it ('o' name, "log/ERRORS", "log.ERRORS") and closed again.
+int errorBlock(const char *heading, const std::function<void()> &body)
+{
+    auto block = [&] {
+        logMessage("\n");
+        logMessage(heading);
+        body();
+        logMessage("\n");
+        logForceFlush();
+    };
+    if (g.file) {
+        block();
+        return 1;
+    }
+    FILE *f = nullptr;
+    if (g.saveCtrl & LOG_NAMEDBYOPT) {
+        bool keep = false;
+        f = fopen(makeAbsolute(expandName(g.logFname, false, keep)).c_str(), "ae");
+    }
+    if (!f)
+        f = fopen("log/ERRORS", "ae");
+    if (!f)
+        f = fopen("log.ERRORS", "ae");
+    if (!f)
+        return 1;
+    LogState saved = g;
+    int savedCtrl = logCtrlFlgs;
+    g.file = f;
+    g.fifoFd = -1;
+    g.fdLog = false;
+    g.doLogNl = true;
+    logCtrlFlgs = g.saveCtrl | LOG_OPEN | LOG_APPEND;
+    block();
+    if (g.file)
+        fclose(g.file);
+    g = saved;
+    logCtrlFlgs = savedCtrl;
+    return 1;
+}
+
+} // namespace
+
+int logError(const char *fmt, ...)
+{
+    char buf[kMsgMax];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = fmt ? vsnprintf(buf, sizeof buf, fmt, ap) : 0;
+    va_end(ap);
+    std::string_view msg(buf, n > 0 ? std::min(static_cast<size_t>(n), sizeof buf - 1) : 0);
+    return errorBlock("#ERROR Message:\n", [&] { logMessage(msg); });
+}
+
+int logDumpError(const char *title, const void *mem, int len)
+{
+    return errorBlock("#ERROR DUMP:\n", [&] { logDumpHex(title, mem, len); });
+}
+
+int logConsole(const char *root, const char *fmt, ...)
+{
+    if (!root)
+        return 0;
+    char buf[kMsgMax];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = fmt ? vsnprintf(buf, sizeof buf, fmt, ap) : 0;
+    va_end(ap);
+    std::string_view msg(buf, n > 0 ? std::min(static_cast<size_t>(n), sizeof buf - 1) : 0);
+
+    std::string path = root;
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    path += "log/CONSOLE";
+    FILE *f = fopen(path.c_str(), "ae");
+    if (!f)
+        f = fopen("log.CONSOLE", "ae");
+    if (!f)
+        return 1;
+    LogState saved = g; // the process log, set aside meanwhile
+    int savedCtrl = logCtrlFlgs;
+    g.file = f;
+    g.fifoFd = -1;
+    g.fdLog = false;
+    g.doLogNl = true;
+    logCtrlFlgs = g.saveCtrl | LOG_OPEN | LOG_APPEND;
+    logMessage("\n");
+    logMessage("# *** QOR/ix Console Message ***\n");
+    logMessage(msg);
+    logMessage("\n");
+    if (g.file)
+        fclose(g.file);
+    g = saved;
+    logCtrlFlgs = savedCtrl;
+    return 1;
+}
+
+void logForceFlush()
+{
+    if (g.file)
+        fflush(g.file);
+}
+
+FILE *logGetFILE() { return g.file; }
+
+const char *logGetFname() { return g.realLogFname.c_str(); }
+
+void logCyclePoint()
+{
+    if (!g.file || g.traceMode)
+        return;
+    if (g.fifoFd >= 0) {
+        if (g.serverStarter) {
+            fflush(g.file);
+            std::string rec = std::string(fifoMark) + "CYCLE";
+            rec += '\0';
+            fifoSend(rec.data(), rec.size());
+        } else {
+            g.logSize = 0;
+            g.logSeekPoint = 0;
+        }
+        return;
+    }
+    emit("\n");
+    fflush(g.file);
+    long pos = ftell(g.file);
+    if (pos >= 0) {
+        g.logSeekPoint = pos;
+        g.logCurrentSize = pos;
+        g.logWriteSinceTell = 0;
+    }
+    if (g.logSize > 0 && g.logSeekPoint > g.logSize)
+        g.logSize = 3 * g.logSeekPoint;
+    Now n = now();
+    g.inWrap = true;
+    logMessage(format("#Log file cycle %d on %s %d, %d; Max log size %s\n", g.cycle,
+                      kMonths[n.ok ? n.tm.tm_mon : 0], n.tm.tm_mday, n.tm.tm_year + 1900,
+                      logSizeText(g.logSize).c_str()));
+    g.inWrap = false;
+}
+
+void logSaveFile(int bAppend, const char *suffix)
+{
+    if (!g.file || g.realLogFname.empty())
+        return;
+    emit("\n");
+    fflush(g.file);
+    const std::string &log = g.realLogFname;
+    std::string sfx = suffix ? suffix : "";
+    std::string target;
+    if (bAppend) {
+        target = log + "." + sfx;
+    } else {
+        Now n = now();
+        target = log + format(".%02d.%02d.", n.tm.tm_hour, n.tm.tm_min) + sfx;
+    }
+    std::string cmd = "cat " + qorShellQuote(log) + " >>" + qorShellQuote(target);
+    if (system(cmd.c_str()) == -1)
+        logMessage(format("#logSaveFile: cannot run '%s'\n", cmd.c_str()));
+}
+
+void logSpecial(const char *dir)
+{
+    if (!dir)
+        return;
+    g.logSpecialName = std::string(dir).substr(0, kSpecialMax);
+    logOptions("P");
+    // putenv keeps the pointer: the string lives as long as the process.
+    static std::string *env = nullptr;
+    env = new std::string("LOGPRINTSPECIAL=" + g.logSpecialName);
+    putenv(const_cast<char *>(env->c_str()));
+}
+
+FILE *logOpenError(const char *name, int hang)
+{
+    if (!name)
+        return nullptr;
+    logOptions("Ah");
+    std::string path = qorixroot() + "log/" + name + ".err";
+    FILE *f = logOpen(path.c_str(), hang);
+    if (f)
+        logPrintf("#Open log file for '%s'\n", name);
+    return f;
+}
+
+void logCloseError() { logClose(); }

@@ -1,0 +1,125 @@
+// Session-table locks: byte ranges of the lock file, and the exception that
+// a failed lock request raises.
+#include "ZelSessionTable.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <map>
+#include <unistd.h>
+
+namespace {
+
+// Ranges of the lock file that this process holds, with their use counts,
+// and the process they belong to (a forked child inherits the map but none
+// of the locks).
+std::map<std::pair<int, int>, int> s_HeldRanges;
+int s_nLockOwnerPid = 0;
+
+std::map<std::pair<int, int>, int> &HeldRanges() {
+    int me = static_cast<int>(getpid());
+    if (me != s_nLockOwnerPid) {
+        s_HeldRanges.clear();
+        s_nLockOwnerPid = me;
+    }
+    return s_HeldRanges;
+}
+
+}  // namespace
+
+CZelSessionTable::Exception::Exception(Result r)
+    : std::runtime_error(""), m_nErrno(errno), m_Result(r) {}
+
+// ---------------------------------------------------------------------------
+// Lock
+
+CZelSessionTable::Lock::Lock(CZelSessionTable *table, LockSelector s, bool wait)
+    : m_pTable(table), m_nFirst(static_cast<int32_t>(s)), m_nLength(1) {
+    DoLock(wait);
+}
+
+CZelSessionTable::Lock::Lock(CZelSessionTable *table, int first, int count, bool wait)
+    : m_pTable(table), m_nFirst(2 + first), m_nLength(count) {
+    if (count == 0) {
+        // Every record from first to the last one.
+        long long rest = table ? static_cast<long long>(table->m_nRecords) - first : 0;
+        m_nLength = rest > 0 ? static_cast<int32_t>(rest) : 1;
+    }
+    if (first < 0 || m_nLength < 0) {
+        m_nLength = 0;          // nonsense range: never locked
+        return;
+    }
+    DoLock(wait);
+}
+
+CZelSessionTable::Lock::~Lock() { Unlock(); }
+
+void CZelSessionTable::Lock::DoLock(bool wait) {
+    m_bLocked = false;
+    if (!m_pTable || m_pTable->m_nLockFd < 0 || m_nLength <= 0) return;
+    m_bLocked = m_pTable->AcquireRange(m_nFirst, m_nLength, wait);
+}
+
+void CZelSessionTable::Lock::Unlock() {
+    if (!m_bLocked) return;
+    m_bLocked = false;
+    m_pTable->ReleaseRange(m_nFirst, m_nLength);
+}
+
+int CZelSessionTable::Lock::GetLockProcessId() const {
+    if (m_bLocked || !m_pTable || m_pTable->m_nLockFd < 0 || m_nLength <= 0) return 0;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = m_nFirst;
+    fl.l_len = m_nLength;
+    if (fcntl(m_pTable->m_nLockFd, F_GETLK, &fl) != 0) throw Exception(Result::SessTblLockError);
+    return fl.l_type == F_UNLCK ? 0 : static_cast<int>(fl.l_pid);
+}
+
+// ---------------------------------------------------------------------------
+// Process-wide bookkeeping of held ranges
+
+bool CZelSessionTable::AcquireRange(int first, int length, bool wait) {
+    if (m_nLockFd < 0) return false;
+    auto &held = HeldRanges();
+    auto key = std::make_pair(first, length);
+    auto it = held.find(key);
+    if (it != held.end()) {
+        ++it->second;
+        return true;
+    }
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = first;
+    fl.l_len = length;
+    for (;;) {
+        if (fcntl(m_nLockFd, wait ? F_SETLKW : F_SETLK, &fl) == 0) {
+            held.emplace(key, 1);
+            return true;
+        }
+        if (errno == EINTR) continue;           // a signal while waiting: ask again
+        if (!wait && (errno == EAGAIN || errno == EACCES)) return false;
+        throw Exception(Result::SessTblLockError);
+    }
+}
+
+void CZelSessionTable::ReleaseRange(int first, int length) {
+    if (m_nLockFd < 0) return;
+    auto &held = HeldRanges();
+    auto it = held.find(std::make_pair(first, length));
+    if (it == held.end()) return;
+    if (--it->second > 0) return;
+    held.erase(it);
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = first;
+    fl.l_len = length;
+    while (fcntl(m_nLockFd, F_SETLK, &fl) != 0 && errno == EINTR) {
+    }
+}
+
+bool CZelSessionTable::HoldsRange(int first, int length) {
+    return HeldRanges().count(std::make_pair(first, length)) != 0;
+}

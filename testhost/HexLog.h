@@ -1,0 +1,40 @@
+// The stand-in host's log: one line per event and a hex dump of every frame
+// sent and received.  Lines from all connection threads are serialised and
+// flushed at once, so a test may read the log while the host runs.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace dtphost {
+
+class HexLog {
+public:
+    HexLog() = default;
+    ~HexLog();
+    HexLog(const HexLog&) = delete;
+    HexLog& operator=(const HexLog&) = delete;
+
+    // Opens the log file (appending); "" or "-" is standard error.
+    bool open(const std::string& path);
+
+    // "[cN] send|recv <class name> (<class>), <n> bytes" and the body in hex.
+    void frame(int conn, bool sent, const uint8_t* body, size_t n);
+    // Raw bytes written without a frame (a fault): dumped as they are.
+    void raw(int conn, const uint8_t* data, size_t n);
+    void event(int conn, const std::string& text);
+    void warning(int conn, const std::string& text);  // "warning: ..."
+    void error(int conn, const std::string& text);    // "error: ..."
+
+private:
+    void line(int conn, const std::string& text);
+    void dump(const uint8_t* data, size_t n);
+
+    std::mutex mu_;
+    FILE* out_ = nullptr;
+    bool own_ = false;
+};
+
+}  // namespace dtphost

@@ -1,0 +1,438 @@
+// Session table shared by processes: record locks between processes, a
+// killed lock holder, the cleaner pass, and many processes creating,
+// finding, touching and removing sessions at once.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "TableTestDir.h"
+#include "ZelBuffer.h"
+#include "ZelSessionTable.h"
+
+using namespace sesstbl;
+using Table = CZelSessionTable;
+using RecordPtr = std::unique_ptr<Table::Record>;
+
+namespace {
+
+bool Exists(const std::string &path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+class SessTblProcess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        unsetenv("REMOTE_ADDR");
+        ASSERT_GE(ResultCode(table.Init(10, 1, 100)), 0);
+    }
+    SessionRecord &rec(unsigned i) { return table.GetSessionTableAddress()[i]; }
+    unsigned CreateSession() {
+        RecordPtr h;
+        EXPECT_EQ(table.Get(0u, h, true, false), Result::Success);
+        return h ? h->GetLocalSessionId() : 0;
+    }
+
+    TableTestDir dir;
+    Table table;
+};
+
+// A child that holds the lock of the session `id` until released.
+ForkedChild HoldSession(Table &table, unsigned id) {
+    return ForkedChild([&table, id](int ready, int command) {
+        RecordPtr h;
+        if (table.Get(id, h, true, false) != Result::Success) return 1;
+        ChildReady(ready);
+        ChildAwait(command);
+        return 0;
+    });
+}
+
+TEST_F(SessTblProcess, LockedRecordIsNeverWritten) {
+    unsigned id = 0;
+    for (int i = 0; i < 4; ++i) id = CreateSession();     // record 3
+    ForkedChild holder = HoldSession(table, id);
+    ASSERT_TRUE(holder.WaitReady());
+
+    setenv("REMOTE_ADDR", "10.9.8.7", 1);
+    rec(3).lastAccessed = 1234;
+    RecordPtr h;
+    EXPECT_EQ(table.Get(id, h, false, true), Result::SessTblRecordLocked);
+    ASSERT_TRUE(h);
+    EXPECT_FALSE(h->IsLockSuccessful());
+    h->SetDtpSessionId(77);
+    h->SetOpenState(true);
+    h->SetPib(CBuffer("xyz", 3));
+    EXPECT_EQ(h->SetLatestMcsData(CBuffer("xyz", 3)), Result::SessTblLatestMcsDataFile);
+    h->Remove();
+    h.reset();                               // the destructor does not stamp either
+    EXPECT_EQ(rec(3).dtpId, 0u);
+    EXPECT_EQ(rec(3).flags, 0);
+    EXPECT_EQ(rec(3).pib[0], 0);
+    EXPECT_EQ(rec(3).clientAddr[0], 0);
+    EXPECT_EQ(rec(3).lastAccessed, 1234u);
+    EXPECT_EQ(rec(3).localId, id);
+    unsetenv("REMOTE_ADDR");
+
+    Table::Lock probe(&table, 3, 1, false);
+    EXPECT_FALSE(probe.IsLockSuccessful());
+    EXPECT_EQ(probe.GetLockProcessId(), holder.Pid());
+    // The GUID look-up reports the lock as well.
+    Table::Guid_t g(rec(3).guid);
+    EXPECT_EQ(table.Get(g, h, false, false), Result::SessTblRecordLocked);
+    h.reset();
+
+    holder.Release();
+    EXPECT_EQ(holder.Wait(), 0);
+    Table::Lock after(&table, 3, 1, false);
+    EXPECT_TRUE(after.IsLockSuccessful());
+    EXPECT_EQ(after.GetLockProcessId(), 0);
+}
+
+TEST_F(SessTblProcess, LockRanges) {
+    Table::Lock all(&table, 5, 0, false);
+    EXPECT_EQ(all.GetFirstByte(), 7);
+    EXPECT_EQ(all.GetByteCount(), 5);        // records 5..9 of 10
+    EXPECT_EQ(all.GetStartEntry(), 5);
+    Table::Lock cleaner(&table, Table::Lock::CleanerLock, false);
+    EXPECT_EQ(cleaner.GetFirstByte(), 0);
+    Table::Lock cb(&table, Table::Lock::ControlBlockLock, false);
+    EXPECT_EQ(cb.GetFirstByte(), 1);
+    EXPECT_TRUE(cb.IsLockSuccessful());
+    EXPECT_EQ(cb.GetLockProcessId(), 0);
+
+    ForkedChild other([&](int, int) {
+        Table::Lock r7(&table, 7, 1, false);
+        Table::Lock r4(&table, 4, 1, false);
+        return (!r7.IsLockSuccessful() && r4.IsLockSuccessful()) ? 0 : 1;
+    });
+    EXPECT_EQ(other.Wait(), 0);
+}
+
+TEST_F(SessTblProcess, NestedLocksInOneProcessStayHeld) {
+    unsigned id = CreateSession();
+    RecordPtr outer;
+    ASSERT_EQ(table.Get(id, outer, true, false), Result::Success);
+    {
+        RecordPtr inner;
+        ASSERT_EQ(table.Get(id, inner, true, false), Result::Success);
+        // Control-block lock taken and released inside: record lock kept.
+        table.GetNextNewSessionId();
+    }
+    ForkedChild other([&](int, int) {
+        Table::Lock r0(&table, 0, 1, false);
+        Table::Lock cb(&table, Table::Lock::ControlBlockLock, false);
+        return (!r0.IsLockSuccessful() && cb.IsLockSuccessful()) ? 0 : 1;
+    });
+    EXPECT_EQ(other.Wait(), 0);
+}
+
+TEST_F(SessTblProcess, KilledHolderReleasesItsLock) {
+    unsigned id = CreateSession();
+    ForkedChild holder = HoldSession(table, id);
+    ASSERT_TRUE(holder.WaitReady());
+    {
+        RecordPtr h;
+        EXPECT_EQ(table.Get(id, h, false, false), Result::SessTblRecordLocked);
+    }
+    kill(holder.Pid(), SIGKILL);
+    EXPECT_EQ(holder.Wait(), 128 + SIGKILL);
+    RecordPtr h;
+    EXPECT_EQ(table.Get(id, h, false, false), Result::Success);
+}
+
+TEST_F(SessTblProcess, WaitingLookupSeesTheRecordFreedMeanwhile) {
+    unsigned id = CreateSession();
+    ForkedChild remover([&](int ready, int command) {
+        RecordPtr h;
+        if (table.Get(id, h, true, false) != Result::Success) return 1;
+        ChildReady(ready);
+        ChildAwait(command);
+        h->Remove();
+        return 0;
+    });
+    ASSERT_TRUE(remover.WaitReady());
+    remover.Release();
+    RecordPtr h;
+    // Waits for the lock (or comes late): either way the session is gone.
+    EXPECT_EQ(table.Get(id, h, true, false), Result::SessTblInvalidSessId);
+    EXPECT_FALSE(h);
+    EXPECT_EQ(remover.Wait(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Cleaner
+
+TEST_F(SessTblProcess, CleanerListsIdleSessionsOnly) {
+    unsigned a = CreateSession(), b = CreateSession();
+    time_t now = time(nullptr);
+    rec(0).lastAccessed = TimeToWord(now - 120);     // exactly the time-out
+    rec(1).lastAccessed = TimeToWord(now - 100);
+    Table::Cleaner cleaner(&table);
+    ASSERT_TRUE(cleaner.IsLockSuccessful());
+    cleaner.SetRecordTimeout(120);
+    cleaner.SetTableTimeout(240);
+    std::vector<int> expired;
+    EXPECT_EQ(cleaner.Run(expired), Result::Success);
+    ASSERT_EQ(expired.size(), 1u);
+    EXPECT_EQ(static_cast<unsigned>(expired[0]), a);
+    // The records are left for the caller to close and remove.
+    EXPECT_EQ(rec(0).localId, a);
+    EXPECT_EQ(rec(1).localId, b);
+}
+
+TEST_F(SessTblProcess, CleanerKillsOnlyRegisteredHolders) {
+    unsigned a = CreateSession(), b = CreateSession();
+    ForkedChild worker = HoldSession(table, a);
+    ForkedChild stranger = HoldSession(table, b);
+    ASSERT_TRUE(worker.WaitReady());
+    ASSERT_TRUE(stranger.WaitReady());
+    ASSERT_EQ(table.RegisterProcessID(worker.Pid()), Result::Success);
+    rec(0).lastAccessed = TimeToWord(time(nullptr) - 1000);
+    rec(1).lastAccessed = TimeToWord(time(nullptr) - 1000);
+
+    Table::Cleaner cleaner(&table);
+    cleaner.SetRecordTimeout(120);
+    std::vector<int> expired;
+    EXPECT_EQ(cleaner.Run(expired), Result::Success);
+    EXPECT_EQ(expired.size(), 2u);
+    EXPECT_EQ(worker.Wait(), 128 + SIGKILL);
+    // Not in this table's registry: left alone.
+    EXPECT_EQ(kill(stranger.Pid(), 0), 0);
+    stranger.Release();
+    EXPECT_EQ(stranger.Wait(), 0);
+}
+
+TEST_F(SessTblProcess, CleanerWithoutItsLockStops) {
+    ForkedChild cleanerChild([&](int ready, int command) {
+        Table::Cleaner c(&table);
+        ChildReady(ready);
+        ChildAwait(command);
+        return c.IsLockSuccessful() ? 0 : 1;
+    });
+    ASSERT_TRUE(cleanerChild.WaitReady());
+    Table::Cleaner second(&table);
+    EXPECT_FALSE(second.IsLockSuccessful());
+    std::vector<int> expired;
+    EXPECT_EQ(second.Run(expired), Result::SessTblStopCleanerProcess);
+    cleanerChild.Release();
+    EXPECT_EQ(cleanerChild.Wait(), 0);
+}
+
+TEST_F(SessTblProcess, IdleEmptyTableIsRemovedWhenAlone) {
+    int id = table.GetSharedMemoryId();
+    const std::string shmidFile = dir.Logs() + "/.shmid";
+    ASSERT_TRUE(Exists(shmidFile));
+    table.GetControlBlockAddress()->lastAccessed = TimeToWord(time(nullptr) - 240);
+
+    // With a second process attached the table stays.
+    ForkedChild attached([](int ready, int command) {
+        ChildReady(ready);
+        ChildAwait(command);
+        return 0;
+    });
+    ASSERT_TRUE(attached.WaitReady());
+    Table::Cleaner cleaner(&table);
+    cleaner.SetRecordTimeout(120);
+    cleaner.SetTableTimeout(240);
+    std::vector<int> expired;
+    EXPECT_EQ(cleaner.Run(expired), Result::Success);
+    EXPECT_TRUE(table.IsAttached());
+    attached.Release();
+    ASSERT_EQ(attached.Wait(), 0);
+
+    // Alone, and idle for the table time-out: removed.
+    table.GetControlBlockAddress()->lastAccessed = TimeToWord(time(nullptr) - 240);
+    EXPECT_EQ(cleaner.Run(expired), Result::SessTblStopCleanerProcess);
+    EXPECT_TRUE(expired.empty());
+    EXPECT_FALSE(table.IsAttached());
+    struct shmid_ds ds {};
+    EXPECT_NE(shmctl(id, IPC_STAT, &ds), 0);
+    EXPECT_FALSE(Exists(shmidFile));
+    EXPECT_EQ(cleaner.Run(expired), Result::SessTblStopCleanerProcess);
+}
+
+TEST_F(SessTblProcess, RecentlyUsedEmptyTableStays) {
+    table.GetControlBlockAddress()->lastAccessed = TimeToWord(time(nullptr) - 10);
+    Table::Cleaner cleaner(&table);
+    cleaner.SetTableTimeout(240);
+    std::vector<int> expired;
+    EXPECT_EQ(cleaner.Run(expired), Result::Success);
+    EXPECT_TRUE(table.IsAttached());
+}
+
+// ---------------------------------------------------------------------------
+// Many processes at once
+
+// Each worker creates sessions, finds them again by id and GUID, stores and
+// reads screen data, and removes every other one; it reports what it made.
+// It stays attached until the test lets it go: a segment that nobody holds
+// counts as stale and the next creator would replace it.
+int Worker(int index, int out, int rounds, int ready, int command) {
+    Table t;        // its own attachment, as a separately started process would
+    Result r = t.Init(64, 1, 1000);
+    if (ResultCode(r) < 0) return 10;
+    if (t.RegisterProcessID(getpid()) != Result::Success) return 11;
+    std::ostringstream report;
+    report << "shm " << t.GetSharedMemoryId() << "\n";
+    for (int k = 0; k < rounds; ++k) {
+        RecordPtr h;
+        if (t.Get(0u, h, true, true) != Result::Success) return 12;
+        unsigned id = h->GetLocalSessionId();
+        Table::Guid_t g;
+        h->GetSessionGuid(g);
+        std::string data = "screen of " + std::to_string(index) + "/" + std::to_string(k);
+        if (h->SetLatestMcsData(CBuffer(data.data(), static_cast<int>(data.size()))) != Result::Success)
+            return 13;
+        h.reset();
+
+        RecordPtr again;
+        if (t.Get(g, again, true, true) != Result::Success) return 14;
+        if (again->GetLocalSessionId() != id) return 15;
+        CBuffer back;
+        if (again->GetLatestMcsData(back) != Result::Success) return 16;
+        if (std::string(back.GetBuffer(), back.GetLength()) != data) return 17;
+        again.reset();
+
+        RecordPtr byId;
+        if (t.Get(id, byId, true, false) != Result::Success) return 18;
+        bool removed = k % 2 == 1;
+        if (removed) byId->Remove();
+        report << (removed ? "gone " : "live ") << id << " " << g.ToText() << "\n";
+    }
+    if (t.UnregisterProcessID(getpid()) != 0) return 19;
+    std::string text = report.str();
+    if (write(out, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return 20;
+    close(out);
+    ChildReady(ready);
+    ChildAwait(command);
+    return 0;
+}
+
+TEST(SessTblStress, ManyProcessesShareOneTable) {
+    TableTestDir dir;
+    constexpr int kWorkers = 8, kRounds = 12;
+    std::vector<std::string> outputs(kWorkers);
+    std::vector<std::unique_ptr<ForkedChild>> workers;
+    std::vector<int> readEnds;
+    // Nobody has made the table yet: the workers race to create it.
+    for (int w = 0; w < kWorkers; ++w) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        workers.push_back(std::make_unique<ForkedChild>([=](int ready, int command) {
+            close(fds[0]);
+            ChildReady(ready);
+            ChildAwait(command);
+            return Worker(w, fds[1], kRounds, ready, command);
+        }));
+        close(fds[1]);
+        readEnds.push_back(fds[0]);
+    }
+    for (auto &w : workers) ASSERT_TRUE(w->WaitReady());
+    for (auto &w : workers) w->Release();
+    for (auto &w : workers) EXPECT_TRUE(w->WaitReady(60000));
+    for (auto &w : workers) w->Release();
+    for (int w = 0; w < kWorkers; ++w) {
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(readEnds[w], buf, sizeof buf)) > 0) outputs[w].append(buf, static_cast<size_t>(n));
+        close(readEnds[w]);
+        EXPECT_EQ(workers[w]->Wait(60000), 0) << "worker " << w;
+    }
+
+    std::set<std::string> shms;
+    std::set<unsigned> ids;
+    std::set<std::string> guids;
+    std::set<unsigned> live;
+    for (const std::string &out : outputs) {
+        std::istringstream in(out);
+        std::string kind, guid;
+        unsigned id;
+        while (in >> kind) {
+            if (kind == "shm") {
+                in >> guid;
+                shms.insert(guid);
+                continue;
+            }
+            in >> id >> guid;
+            EXPECT_TRUE(ids.insert(id).second) << "id " << id << " handed out twice";
+            EXPECT_TRUE(guids.insert(guid).second) << "guid " << guid << " twice";
+            if (kind == "live") live.insert(id);
+        }
+    }
+    EXPECT_EQ(shms.size(), 1u) << "every worker must attach the same segment";
+    EXPECT_EQ(ids.size(), static_cast<size_t>(kWorkers * kRounds));
+
+    Table check;
+    ASSERT_GE(ResultCode(check.Init(0, 1, 1000)), 0);
+    std::set<unsigned> inTable;
+    for (unsigned i = 0; i < check.GetNumberOfEntries(); ++i) {
+        unsigned id = check.GetSessionTableAddress()[i].localId;
+        if (id != 0) {
+            EXPECT_TRUE(inTable.insert(id).second);
+        }
+    }
+    EXPECT_EQ(inTable, live);
+    for (int32_t pid : check.GetControlBlockAddress()->registry) EXPECT_EQ(pid, 0);
+    // The removed sessions' screen data went with them.
+    for (unsigned i = 0; i < check.GetNumberOfEntries(); ++i) {
+        const SessionRecord &r = check.GetSessionTableAddress()[i];
+        if (r.localId != 0 || r.guid[0] == 0) continue;
+        char name[64];
+        snprintf(name, sizeof name, "./latestmcsdata/%u-%u-%u-%u", r.guid[0], r.guid[1], r.guid[2],
+                 r.guid[3]);
+        EXPECT_FALSE(Exists(name)) << name;
+    }
+}
+
+TEST(SessTblStress, ConcurrentCreatorsFillTheTableExactly) {
+    TableTestDir dir;
+    Table table;
+    ASSERT_GE(ResultCode(table.Init(40, 1, 1000)), 0);
+    constexpr int kWorkers = 6;
+    std::vector<std::unique_ptr<ForkedChild>> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+        workers.push_back(std::make_unique<ForkedChild>([&](int ready, int command) {
+            ChildReady(ready);
+            ChildAwait(command);
+            int made = 0;
+            for (;;) {
+                RecordPtr h;
+                Result r = table.GetByPidPool(0u, h, true, false);
+                if (r == Result::SessTblFull) break;
+                if (r != Result::Success) return 200;
+                ++made;
+            }
+            return made;
+        }));
+    }
+    for (auto &w : workers) ASSERT_TRUE(w->WaitReady());
+    for (auto &w : workers) w->Release();
+    int total = 0;
+    for (auto &w : workers) {
+        int made = w->Wait(60000);
+        ASSERT_GE(made, 0);
+        ASSERT_LT(made, 200);
+        total += made;
+    }
+    EXPECT_EQ(total, 40);
+    std::set<unsigned> ids, pools;
+    for (unsigned i = 0; i < 40; ++i) {
+        const SessionRecord &r = table.GetSessionTableAddress()[i];
+        EXPECT_TRUE(ids.insert(r.localId).second);
+        EXPECT_TRUE(pools.insert(r.pidPool).second) << "pool " << r.pidPool << " twice";
+    }
+    EXPECT_EQ(*pools.begin(), 1u);
+    EXPECT_EQ(*pools.rbegin(), 40u);
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+// qorshm: the administrator's tool for System V shared memory on a gateway
+// machine: list (-l), dump (-m id), remove (-r id) and decode the gateway's
+// session table (-t).  Meant to be run by root; it attaches read-only.
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+
+#include "ZelSessionTableLayout.h"
+#include "logprint.h"
+#include "qorshm.h"
+
+namespace {
+
+constexpr size_t kMaxPath = PATH_MAX;
+
+// Options and their results, as the command line leaves them.
+struct Options {
+    std::string root;           // installation root
+    int shmId = 0;              // segment to show, 0 = none
+    bool decode = false;        // -t: decode a session table
+    bool list = false;          // -l
+    bool removed = false;       // a -r succeeded
+    FILE *out = stdout;         // dump or report
+    std::string outName;
+};
+
+bool usagePending = true;
+
+void usage(const char *prog) {
+    if (!usagePending) return;
+    usagePending = false;
+    printf("QOR/ix shared memory display/dump\n");
+    printf("      Shared memory and QOR/ic session table inspector\n");
+    printf("%s options:\n", prog);
+    printf(" -m shmid    Shared memory ID to display/dump\n");
+    printf(" -o outfile  File to dump memory to; Default: stdout\n");
+    printf(" -r shmid    Remove Shared memory ID\n");
+    printf(" -l          List all shared memory usage\n");
+    printf(" -t          Decode QOR/ic shared memory\n");
+    printf("\n");
+}
+
+// A decimal number that is all of the text and fits an int.
+bool parseId(const char *text, int &id) {
+    if (!text || !*text) return false;
+    errno = 0;
+    char *end = nullptr;
+    long v = strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < INT_MIN || v > INT_MAX) return false;
+    id = static_cast<int>(v);
+    return true;
+}
+
+// An environment value that fits a path; longer ones are not used.
+const char *boundedEnv(const char *name) {
+    const char *v = getenv(name);
+    if (v && strlen(v) >= kMaxPath) {
+        printf("%s is too long; ignored\n", name);
+        return nullptr;
+    }
+    return v;
+}
+
+// QORICCONFPATH less its last two components, else QORICROOT, else the
+// default installation root.
+std::string defaultRoot() {
+    if (const char *conf = boundedEnv("QORICCONFPATH")) {
+        std::string root = conf;
+        for (int cut = 0; cut < 2; ++cut) {
+            size_t slash = root.rfind('/');
+            if (slash != std::string::npos) root.erase(slash);
+        }
+        return root;
+    }
+    if (const char *root = boundedEnv("QORICROOT")) return root;
+    return "/usr/local/qoric/";
+}
+
+// -t: the gateway wrote its segment id into <root>/logs/.shmid.
+void readShmIdFile(Options &o) {
+    std::string path = o.root + "/logs/.shmid";
+    FILE *f = fopen(path.c_str(), "r");
+    if (!f) return;
+    char line[64];
+    int id = 0;
+    if (fgets(line, sizeof line, f)) {
+        line[strcspn(line, "\r\n")] = '\0';
+        if (parseId(line, id)) {
+            o.shmId = id;
+            o.decode = true;
+            o.list = false;
+        }
+    }
+    fclose(f);
+}
+
+void openOutput(Options &o, const char *name) {
+    FILE *f = fopen(name, "w");
+    if (!f) {
+        printf("Error '%s' opening '%s'\n", strerror(errno), name);
+        return;
+    }
+    if (o.out != stdout) fclose(o.out);
+    o.out = f;
+    o.outName = name;
+}
+
+void removeSegment(Options &o, const char *arg) {
+    int id = 0;
+    if (!parseId(arg, id)) {
+        printf("Error '%s' removing '%s'\n", strerror(EINVAL), arg);
+        return;
+    }
+    if (shmctl(id, IPC_RMID, nullptr) != 0) {
+        printf("Error '%s' removing '%s'\n", strerror(errno), arg);
+        return;
+    }
+    printf("Shared memory '%s' has been removed\n", arg);
+    o.removed = true;
+}
+
+// Hex dump of the whole segment, in pieces that fit the dumper's int length.
+void dumpSegment(FILE *out, const unsigned char *p, size_t size) {
+    const size_t piece = 1u << 30;
+    for (size_t at = 0; at < size; at += piece) {
+        size_t n = size - at < piece ? size - at : piece;
+        dumpHex(out, p + at, static_cast<unsigned>(at), static_cast<int>(n), nullptr);
+    }
+}
+
+int showSegment(Options &o) {
+    struct shmid_ds ds {};
+    if (shmctl(o.shmId, IPC_STAT, &ds) != 0) {
+        printf("Unable to attach %d; '%s'\n", o.shmId, strerror(errno));
+        return kQorshmFailure;
+    }
+    const size_t size = ds.shm_segsz;
+    fprintf(o.out, "Shared memory id %d is %d bytes long\n\n", o.shmId, static_cast<int>(size));
+    void *p = shmat(o.shmId, nullptr, SHM_RDONLY);
+    if (p == reinterpret_cast<void *>(-1)) {
+        printf("Unable to address %d; '%s'\n", o.shmId, strerror(errno));
+        return kQorshmFailure;
+    }
+    const auto *cb = static_cast<const sesstbl::ControlBlock *>(p);
+    if (o.decode && size >= sizeof(sesstbl::ControlBlock) && cb->marker == sesstbl::kMarker)
+        qorshmReport(o.out, p, size, o.root);
+    else
+        dumpSegment(o.out, static_cast<const unsigned char *>(p), size);
+    shmdt(p);
+    if (o.out != stdout) {
+        fclose(o.out);
+        o.out = stdout;
+        printf("Shared memory id %d dumped to %s\n\n", o.shmId, o.outName.c_str());
+    }
+    fflush(stdout);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    // Meant for root; a normal user keeps the rights they have.
+    if (setuid(0) != 0) { /* not root: carry on with the caller's rights */ }
+    if (setuid(0) != 0) { /* as above */ }
+
+    Options o;
+    o.root = defaultRoot();
+    const char *prog = argc > 0 ? argv[0] : "qorshm";
+
+    int c;
+    while ((c = getopt(argc, argv, "tlhm:o:r:d:")) != -1) {
+        switch (c) {
+        case 'm': {
+            int id = 0;
+            o.shmId = parseId(optarg, id) ? id : 0;
+            o.list = false;
+            o.decode = false;
+            break;
+        }
+        case 'l':
+            o.shmId = 0;
+            o.list = true;
+            o.decode = false;
+            break;
+        case 't':
+            readShmIdFile(o);
+            break;
+        case 'o':
+            openOutput(o, optarg);
+            break;
+        case 'r':
+            removeSegment(o, optarg);
+            break;
+        case 'd':
+            if (strlen(optarg) >= kMaxPath)
+                printf("Root directory is too long; ignored\n");
+            else
+                o.root = optarg;
+            break;
+        case 'h':
+            usage(prog);
+            return 0;
+        default:
+            usage(prog);
+            break;
+        }
+    }
+
+    if (o.shmId != 0) return showSegment(o);
+    if (!o.list) {
+        if (o.removed) return 0;
+        usage(prog);
+    }
+    fflush(stdout);
+    return qorshmList();
+}

@@ -1,0 +1,110 @@
+// CGI input: the request's query string and POST body, split into named
+// values (the input table), cookies, the submitted form turned into a host
+// screen record, and the CGI environment text of DezUR exchanges.
+//
+// The input table holds the values of the current request only; pointers
+// returned by the getters stay valid until the next parse or
+// xFcgiChgInpStr. Names compare without regard to case, with '-' and '_'
+// counting as the same character; an element n > 0 of a repeated field is
+// looked up as "name_n".
+//
+// Plain functions over process-wide state, one request at a time.
+#ifndef QOR_XFCGIINPUT_H
+#define QOR_XFCGIINPUT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct tcpHTML;
+
+// Largest POST body read; a larger, negative or non-numeric CONTENT_LENGTH
+// is logged and the body is not read.
+constexpr size_t xFcgiMaxContentLength = 4u << 20;
+// Entries of the input table; a parse stops there ("table is full").
+constexpr size_t xFcgiMaxInputEntries = 65535;
+// Characters of a name that are kept.
+constexpr size_t xFcgiMaxInputName = 249;
+
+// ----------------------------------------------------- reading input ----
+// The request's raw input: the query string, "&" and the POST body (read
+// through FCGI_fread). Once per accepted request; a second call logs a
+// logic error and returns the text as it stands. Also starts the output
+// variables of the new request (xFcgiPutClear).
+const char* xFcgiGetInput();
+
+// Parses input (null: the result of xFcgiGetInput) into the input table
+// and returns the text parsed. imageXY, when given, receives the image-map
+// click x and y ("name=value?x,y"), -1 when absent.
+const char* xFcgiGetParsedInput(const char* input, int* imageXY = nullptr);
+
+// ----------------------------------------------------------- lookups ----
+// Index of the entry "name" (n <= 0) or "name_n" (n = 1 also finds the
+// bare name), or -1. The search starts at the entry found last.
+int xFcgiFindDataTable(const char* name, int n);
+// Index of "name_s1_s2..." for the count subscripts, or -1.
+int xFcgiFindData(const char* name, int count, const int* subscripts);
+
+const char* xFcgiGetInpStr(const char* name);       // null when absent
+// The value, or "name not found!" / "name[n] not found!" when absent.
+const char* xFcgiGetStr(const char* name, int n);
+const char* xFcgiGetStrX(const char* name, int count, const int* subscripts);
+// Conversions from the start of the value (leading blanks skipped); 0 when
+// absent, empty or without any decimal digit.
+int32_t xFcgiGetInt(const char* name, int n);
+uint32_t xFcgiGetHex(const char* name, int n);
+double xFcgiGetDbl(const char* name, int n);  // from the first digit or sign
+// As above with subscripts; xFcgiGetIntX gives -1 for a value without digits.
+int32_t xFcgiGetIntX(const char* name, int count, const int* subscripts);
+uint32_t xFcgiGetHexX(const char* name, int count, const int* subscripts);
+double xFcgiGetDblX(const char* name, int count, const int* subscripts);
+
+// The i-th field of the template's fromweb table (else its main table):
+// its name, or null when there is no table or i is out of range. lengthOut
+// receives the field's length and countOut the table's field count.
+const char* xFcgiGetOrd(const tcpHTML* tmpl, int i, int* lengthOut, int* countOut);
+
+// Sets an input value (adding the name when absent). Returns null when the
+// new value took the old one's place, else value.
+const char* xFcgiChgInpStr(const char* name, const char* value);
+
+// The input table, for dumps.
+int xFcgiInputCount();
+const char* xFcgiInputName(int i);
+const char* xFcgiInputValue(int i);
+int xFcgiInputLines(int i);  // 1 + line feeds decoded in the value
+
+// ------------------------------------------------------------ cookies ----
+// The decoded value of cookie name from HTTP_COOKIE ("%XX", "+" as blank):
+// 1 when found, else 0 with out empty. The name matches only as a whole
+// cookie name.
+int xFcgiGetCookie(const char* name, std::string& out);
+
+// ------------------------------------------------------ screen record ----
+// Moves the submitted form into a host screen record through the
+// template's fromweb table (else its main table). The record is mcs with
+// capacity bytes; with mcs null, the template's screen buffer (allocated
+// from its screen size when it has none). Nothing is written beyond the
+// record's capacity. Returns the largest field end (the used length, also
+// kept in the template), or -1 without a table or a buffer.
+int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl);
+
+// Writes n zoned-decimal digits with d implied decimals for text ("-" or
+// "(" anywhere makes it negative): integer digits beyond n - d are cut on
+// the left and decimals beyond d on the right, as COBOL moves numbers.
+// A negative number marks its last digit: ORed with 0x70 ("0" -> "p"), or
+// with ebcdicSign the character of "}JKLMNOPQR". out receives exactly n
+// bytes. picture is not used.
+void editNumeric(char* out, int n, int d, const char* text, size_t textLength,
+                 const char* picture, bool ebcdicSign);
+
+// ------------------------------------------------------- environment ----
+// "NAME=value&..." of the set CGI variables of the DezUR list, with
+// "&", "=", "+", "%" and "?" in values written as %XX.
+const char* xFcgiGetDezUREnv();
+
+// Random numbers (kept for programs that want them).
+void xFcgiUnqRand(int n);
+int xFcgiGetRand();
+
+#endif

@@ -1,0 +1,543 @@
+// Output-variable table: the common put, lookups, constants, screen
+// binding, row subscripts and evaluator temporaries (see xfcgiout.h).
+//
+// Names and values live in one data area (each followed by a NUL) and the
+// table holds offsets into it, so growing the area is one reallocation and
+// nothing refers to its old address. Lookups start at the entry found or
+// changed last, because templates and the gateway touch variables in
+// nearly the order in which they were created.
+#include "xfcgiout.h"
+
+#include "logprint.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+struct OutVar {
+    size_t nameOff = 0;
+    size_t nameLen = 0;
+    size_t valueOff = 0;
+    size_t valueLen = 0;
+    XVarMark mark = XVarMark::Data;
+    // A constant's registered value, given back at every clear.
+    size_t constValueOff = 0;
+    size_t constValueLen = 0;
+    XVarMark constMark = XVarMark::Raw;
+};
+
+constexpr size_t initialDataSize = 4096;
+constexpr size_t initialEntries = 32;
+
+std::vector<OutVar> oTab;
+std::vector<char> oData;      // its size is the allocated area
+size_t oUsed = 0;             // bytes in use (table values and temporaries)
+size_t oValuesEnd = 0;        // end of the last table write: temporaries lie above
+size_t constEntries = 0;
+size_t constBytes = 0;
+bool constantsOpen = true;    // the first ordinary put closes it for good
+size_t searchHint = 0;
+bool dataMoved = false;
+std::string lastNotFound;
+
+std::vector<int> subscripts;  // open #BEGIN rows, outermost first
+
+// Screen data bound while a page is written.
+std::vector<XFcgiBoundField> boundFields;
+std::vector<int32_t> boundRunning;  // running occurrence index per field
+std::string boundData;
+bool screenBound = false;
+int lastBoundField = -1;
+bool lastBoundBeyond = false;
+
+void (*freeHook)() = nullptr;
+bool sidUsed = false;  // a link of the page carried the session id
+
+bool charsEqual(char a, char b)
+{
+    if (a == '-')
+        a = '_';
+    if (b == '-')
+        b = '_';
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+}
+
+bool namesEqual(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (!charsEqual(a[i], b[i]))
+            return false;
+    return true;
+}
+
+std::string_view nameOf(const OutVar &v)
+{
+    return {oData.data() + v.nameOff, v.nameLen};
+}
+
+void ensureCreated()
+{
+    if (oData.empty()) {
+        oData.resize(initialDataSize);
+        oTab.reserve(initialEntries);
+    }
+}
+
+void growData(size_t newSize)
+{
+    if (newSize <= oData.size())
+        return;
+    const char *before = oData.data();
+    oData.resize(newSize);
+    if (oData.data() != before)
+        dataMoved = true;
+}
+
+// Appends bytes and a NUL at the fill mark; room must already be there.
+size_t appendRaw(std::string_view text)
+{
+    size_t off = oUsed;
+    if (!text.empty())
+        std::memcpy(oData.data() + off, text.data(), text.size());
+    oData[off + text.size()] = '\0';
+    oUsed += text.size() + 1;
+    return off;
+}
+
+// The name extended by the first `levels` open row subscripts.
+std::string subscripted(std::string_view name, size_t levels)
+{
+    std::string s(name);
+    for (size_t i = 0; i < levels && i < subscripts.size(); ++i)
+        s += "_" + std::to_string(subscripts[i]);
+    return s;
+}
+
+// One pass over the table for exactly this name: the hint first, then
+// round from hint + 1.
+int scanFor(std::string_view name)
+{
+    const size_t n = oTab.size();
+    if (n == 0)
+        return -1;
+    size_t start = searchHint < n ? searchHint : 0;
+    for (size_t k = 0; k < n; ++k) {
+        size_t i = (start + k) % n;
+        if (namesEqual(nameOf(oTab[i]), name)) {
+            searchHint = i;
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// The table search of a lookup: the subscripted names from the most
+// specific to the plain one.
+int findEntry(std::string_view name)
+{
+    if (oTab.empty()) {
+        lastNotFound = subscripted(name, subscripts.size());
+        return -1;
+    }
+    for (size_t levels = subscripts.size() + 1; levels-- > 0;) {
+        int idx = levels ? scanFor(subscripted(name, levels)) : scanFor(name);
+        if (idx >= 0)
+            return idx;
+    }
+    lastNotFound = subscripted(name, subscripts.size());
+    return -1;
+}
+
+void addNewVar(std::string_view name, std::string_view value, XVarMark mark)
+{
+    ensureCreated();
+    std::string full = subscripted(name, subscripts.size());
+    const size_t need = full.size() + value.size();
+    if (oUsed + need + 400 > oData.size())
+        growData(oData.size() + need + 1024);
+    searchHint = oTab.empty() ? 0 : oTab.size() - 1;
+    OutVar v;
+    v.nameOff = appendRaw(full);
+    v.nameLen = full.size();
+    v.valueOff = appendRaw(value);
+    v.valueLen = value.size();
+    v.mark = mark;
+    oTab.push_back(v);
+    oValuesEnd = oUsed;
+}
+
+// Stores the value for an existing entry.
+void changeVar(size_t idx, std::string_view value, XVarMark mark)
+{
+    searchHint = idx;
+    OutVar &v = oTab[idx];
+    // A constant's registered bytes are never overwritten, so that the
+    // next clear can give its value back.
+    const bool registeredBytes = idx < constEntries && v.valueOff < constBytes;
+    if (!registeredBytes && v.valueLen >= value.size()) {
+        if (!value.empty())
+            std::memmove(oData.data() + v.valueOff, value.data(), value.size());
+        oData[v.valueOff + value.size()] = '\0';
+        v.valueLen = value.size();
+        v.mark = mark;
+        return;
+    }
+    if (!(oUsed + value.size() + 2 < oData.size()))
+        growData(oData.size() + v.nameLen + value.size() + 1024);
+    OutVar &w = oTab[idx];
+    w.valueOff = appendRaw(value);
+    w.valueLen = value.size();
+    w.mark = mark;
+    oValuesEnd = oUsed;
+}
+
+bool pointsIntoData(const char *p)
+{
+    if (oData.empty() || p == nullptr)
+        return false;
+    std::less<const char *> lt;
+    return !lt(p, oData.data()) && lt(p, oData.data() + oData.size());
+}
+
+// The current value of bound field i (the next occurrence of a repeated
+// one); `beyond` when its location lies past the data.
+std::string_view boundValue(size_t i, bool &beyond)
+{
+    const XFcgiBoundField &f = boundFields[i];
+    size_t loc = f.location;
+    if (f.occurrences >= 2) {
+        int32_t &run = boundRunning[i];
+        if (run >= f.occurrences || run < 0)
+            run = 0;
+        loc = static_cast<size_t>(f.location) +
+              static_cast<size_t>(f.elemLength) * static_cast<size_t>(run);
+        ++run;
+    }
+    beyond = loc >= boundData.size();
+    if (beyond)
+        return " ";
+    size_t n = std::min<size_t>(f.length, boundData.size() - loc);
+    const char *p = boundData.data() + loc;
+    if (const void *nul = std::memchr(p, '\0', n))
+        n = static_cast<size_t>(static_cast<const char *>(nul) - p);
+    return {p, n};
+}
+
+} // namespace
+
+// ------------------------------------------------------------------ puts --
+
+int xFcgiChgVar(std::string_view name, std::string_view value, XVarMark mark)
+{
+    // Text that lies in the data area itself (a temporary, another value)
+    // would move when the area grows: take a copy first.
+    std::string nameCopy, valueCopy;
+    if (pointsIntoData(name.data())) {
+        nameCopy.assign(name);
+        name = nameCopy;
+    }
+    if (pointsIntoData(value.data())) {
+        valueCopy.assign(value);
+        value = valueCopy;
+    }
+    constantsOpen = false;
+    int idx = findEntry(name);
+    if (idx < 0)
+        addNewVar(name, value, mark);
+    else
+        changeVar(static_cast<size_t>(idx), value, mark);
+    return 1;
+}
+
+int xFcgiChgFld(const char *name, const char *value, int maxLen, XVarMark mark)
+{
+    if (name == nullptr || value == nullptr)
+        return 0;
+    size_t len = maxLen < 0 ? std::strlen(value)
+                            : strnlen(value, static_cast<size_t>(maxLen));
+    return xFcgiChgVar(name, std::string_view(value, len), mark);
+}
+
+// Constants are added as new entries; while no ordinary put has been made
+// yet, the constant boundary moves behind them.
+static int addConstant(const char *name, std::string_view value)
+{
+    if (name == nullptr)
+        return 0;
+    std::string nameCopy(name);
+    std::string valueCopy(value);
+    addNewVar(nameCopy, valueCopy, XVarMark::Raw);
+    OutVar &v = oTab.back();
+    v.constValueOff = v.valueOff;
+    v.constValueLen = v.valueLen;
+    v.constMark = v.mark;
+    if (constantsOpen) {
+        constEntries = oTab.size();
+        constBytes = oUsed;
+    }
+    return 1;
+}
+
+int xFcgiConsInt(const char *name, int32_t value)
+{
+    char buf[16];
+    snprintf(buf, sizeof buf, "%d", static_cast<int>(value));
+    return addConstant(name, buf);
+}
+
+int xFcgiConsStr(const char *name, const char *value)
+{
+    if (value == nullptr)
+        return 0;
+    return addConstant(name, value);
+}
+
+// --------------------------------------------------------------- lookups --
+
+int searchOutTab(const char *name, int length)
+{
+    lastBoundField = -1;
+    lastBoundBeyond = false;
+    if (name == nullptr)
+        return -1;
+    std::string_view want(name, length < 0 ? std::strlen(name) : static_cast<size_t>(length));
+    if (screenBound) {
+        for (size_t i = 0; i < boundFields.size(); ++i) {
+            if (!namesEqual(boundFields[i].name, want))
+                continue;
+            bool beyond = false;
+            std::string value(boundValue(i, beyond));
+            xFcgiChgVar(boundFields[i].name, value, XVarMark::Data);
+            lastBoundField = static_cast<int>(i);
+            lastBoundBeyond = beyond;
+            break;
+        }
+    }
+    return findEntry(want);
+}
+
+int xFcgiVarCount()
+{
+    return static_cast<int>(oTab.size());
+}
+
+int xFcgiConstCount()
+{
+    return static_cast<int>(constEntries);
+}
+
+std::string_view xFcgiVarName(int idx)
+{
+    if (idx < 0 || static_cast<size_t>(idx) >= oTab.size())
+        return {};
+    return nameOf(oTab[static_cast<size_t>(idx)]);
+}
+
+std::string_view xFcgiVarValue(int idx)
+{
+    if (idx < 0 || static_cast<size_t>(idx) >= oTab.size())
+        return {};
+    const OutVar &v = oTab[static_cast<size_t>(idx)];
+    return {oData.data() + v.valueOff, v.valueLen};
+}
+
+XVarMark xFcgiVarMark(int idx)
+{
+    if (idx < 0 || static_cast<size_t>(idx) >= oTab.size())
+        return XVarMark::Data;
+    return oTab[static_cast<size_t>(idx)].mark;
+}
+
+const std::string &xFcgiLastNotFound()
+{
+    return lastNotFound;
+}
+
+bool xFcgiTableMoved()
+{
+    bool moved = dataMoved;
+    dataMoved = false;
+    return moved;
+}
+
+// ----------------------------------------------------------- temporaries --
+
+size_t xFcgiTempPut(std::string_view text)
+{
+    std::string copy;
+    if (pointsIntoData(text.data())) {
+        copy.assign(text);
+        text = copy;
+    }
+    ensureCreated();
+    if (oData.size() < oUsed + text.size() + 1 + 100)
+        growData(oData.size() + text.size() + 512);
+    return appendRaw(text);
+}
+
+const char *xFcgiDataAt(size_t offset)
+{
+    if (offset >= oUsed)
+        return "";
+    return oData.data() + offset;
+}
+
+size_t xFcgiDataMark()
+{
+    return oUsed;
+}
+
+void xFcgiDataRewind(size_t mark)
+{
+    size_t floor = std::max(oValuesEnd, constBytes);
+    if (mark < oUsed)
+        oUsed = std::max(mark, floor);
+}
+
+// --------------------------------------------------------------- binding --
+
+void xFcgiBindScreen(std::vector<XFcgiBoundField> fields, const char *data, size_t length)
+{
+    boundFields = std::move(fields);
+    boundRunning.assign(boundFields.size(), 0);
+    boundData.assign(data ? data : "", data ? length : 0);
+    screenBound = true;
+}
+
+void xFcgiUnbindScreen()
+{
+    boundFields.clear();
+    boundRunning.clear();
+    boundData.clear();
+    screenBound = false;
+    lastBoundField = -1;
+    lastBoundBeyond = false;
+}
+
+bool xFcgiScreenBound()
+{
+    return screenBound;
+}
+
+void xFcgiPutBoundFields()
+{
+    if (!screenBound)
+        return;
+    std::fill(boundRunning.begin(), boundRunning.end(), 0);
+    for (size_t i = 0; i < boundFields.size(); ++i) {
+        if (boundFields[i].occurrences >= 2)
+            continue;
+        bool beyond = false;
+        std::string value(boundValue(i, beyond));
+        xFcgiChgVar(boundFields[i].name, value, XVarMark::Data);
+    }
+}
+
+int xFcgiLastBoundField()
+{
+    return lastBoundField;
+}
+
+bool xFcgiLastBoundBeyond()
+{
+    return lastBoundBeyond;
+}
+
+// ------------------------------------------------------------ subscripts --
+
+bool xFcgiPushSubscript(int index)
+{
+    if (subscripts.size() >= static_cast<size_t>(xFcgiMaxSubscripts))
+        return false;
+    subscripts.push_back(index);
+    return true;
+}
+
+void xFcgiPopSubscript()
+{
+    if (!subscripts.empty())
+        subscripts.pop_back();
+}
+
+int xFcgiSubscriptDepth()
+{
+    return static_cast<int>(subscripts.size());
+}
+
+int xFcgiSubscript(int level)
+{
+    if (level < 0 || static_cast<size_t>(level) >= subscripts.size())
+        return 0;
+    return subscripts[static_cast<size_t>(level)];
+}
+
+std::vector<int> xFcgiGetSubscripts()
+{
+    return subscripts;
+}
+
+void xFcgiSetSubscripts(int count, const int *values)
+{
+    subscripts.clear();
+    if (values == nullptr)
+        return;
+    count = std::clamp(count, 0, xFcgiMaxSubscripts);
+    subscripts.assign(values, values + count);
+}
+
+// ------------------------------------------------------------- lifecycle --
+
+void xFcgiPutClear()
+{
+    oTab.resize(constEntries);
+    for (OutVar &v : oTab) {
+        v.valueOff = v.constValueOff;
+        v.valueLen = v.constValueLen;
+        v.mark = v.constMark;
+    }
+    oUsed = std::min(constBytes, oData.size());
+    oValuesEnd = oUsed;
+    searchHint = 0;
+    lastNotFound.clear();
+    sidUsed = false;
+}
+
+void xFcgiFreeFlds()
+{
+    xFcgiPutClear();
+    if (constEntries == 0) {
+        std::vector<char>().swap(oData);
+        std::vector<OutVar>().swap(oTab);
+        oUsed = oValuesEnd = constBytes = 0;
+    } else {
+        oData.resize(constBytes);
+        oData.shrink_to_fit();
+        oTab.shrink_to_fit();
+    }
+    dataMoved = true;
+    subscripts.clear();
+    if (freeHook)
+        freeHook();
+}
+
+void xFcgiSetFreeHook(void (*hook)())
+{
+    freeHook = hook;
+}
+
+int xFcgiSidUsed()
+{
+    return sidUsed ? 1 : 0;
+}
+
+void xFcgiMarkSidUsed()
+{
+    sidUsed = true;
+}

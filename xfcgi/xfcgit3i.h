@@ -1,0 +1,63 @@
+// Field tables of a page template and their reader (.t3i files).
+//
+// A converted page template (.htx) has a companion field file with the same
+// name and the extension .t3i: XML of "record" groups ("toweb", "fromweb",
+// "main") holding "field" elements with name, cobname, mask (a COBOL
+// picture), occurs and pad. The location of each field in the host screen
+// record follows from the order of the fields within its group.
+#ifndef QOR_XFCGIT3I_H
+#define QOR_XFCGIT3I_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct tcpHTML;
+
+// One entry of a template's field tables; the template compiler adds
+// entries of its own kinds to the main table.
+struct TemplateField {
+    // Bits of flags.
+    static constexpr uint8_t kUpperCase = 8;  // input is upper-cased
+
+    uint32_t kind = 1;             // segment kind; 1 for every .t3i field
+    std::string name;              // as used in the template and the form
+    uint32_t length = 1;           // bytes of one occurrence
+    int16_t occurrences = 0;       // occurs when 2 or more, else 0
+    uint16_t location = 0;         // offset in the screen record
+    uint16_t elementLength = 0;    // the length again when repeated, else 0
+    uint8_t decimals = 0;          // digits after the implied point
+    uint8_t pad = 0;               // bytes left free behind the field
+    std::string picture;           // expanded when numeric or edited
+    std::string cobName;           // COBOL name
+    uint8_t flags = 0;
+    uint16_t curOccurrence = 0;    // running occurrence while a page is filled
+};
+
+using TemplateFieldTable = std::vector<TemplateField>;
+
+// Reads the .t3i file at path into the template's main, toweb and fromweb
+// tables, its screen size and its field-control-modification count.
+// Returns 1 when the file was read. Returns 0 when it cannot be opened
+// ("#No t3i file: ..." is logged, the tables stay as they were) or when it
+// holds a field whose length, occurrence count, decimals or pad is out of
+// range (logged; the file is refused as a whole and the tables are empty).
+// With listing set and the log's options q and t on, the tables are listed
+// in the log.
+int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing);
+
+// Expands a COBOL picture ("9(5)V9(2)" -> "9999999"): length and decimals
+// receive the byte length and the digits after the point. Returns true
+// when the picture is numeric or edited (then the expanded form is the one
+// to keep), false for alphanumeric pictures.
+bool expandMask(const std::string& picture, std::string& expanded, int& length,
+                int& decimals);
+
+// The bytes of screen data that occurrence occ (0-based; ignored when the
+// field does not repeat) of field f covers, clipped to data of dataLen
+// bytes: *from receives the offset, the result is the byte count, 0 when
+// the field starts at or beyond the end of the data.
+size_t xFcgiFieldSpan(const TemplateField& f, int occ, size_t dataLen, size_t* from);
+
+#endif
