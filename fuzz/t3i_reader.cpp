@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     int fd = mkstemp(name);
     if (fd >= 0) close(fd);
     path = name;
+    std::atexit([] { unlink(path.c_str()); });
     logOptions("qt");
     logOpen("/dev/null", 0);
     return 0;

@@ -33,13 +33,13 @@ std::vector<Output> Engine::greet(Peer& peer)
     if (Fault* f = wrongFrame) {
         Bytes body(f->length, 0);
         body[0] = f->cls;
-        log_.event(peer.id, "fault " + f->spec + ": " + className(f->cls) + " in place of HelloDTP");
+        log_.event(peer.id, "fault " + f->given + ": " + className(f->cls) + " in place of HelloDTP");
         return {frameOut(std::move(body))};
     }
     std::string name = config_.locap;
     if (Fault* f = wrongLocap) {
         name = f->name;
-        log_.event(peer.id, "fault " + f->spec + ": greeting with locap " + name);
+        log_.event(peer.id, "fault " + f->given + ": greeting with locap " + name);
     }
     return {frameOut(buildHello(name))};
 }
@@ -49,7 +49,7 @@ bool Engine::dropAfter(const Peer& peer, bool sent, uint8_t cls)
     std::lock_guard<std::mutex> lock(mu_);
     for (Fault& f : faults_) {
         if (f.fireFrame(sent, cls)) {
-            log_.event(peer.id, "fault " + f.spec + ": dropping the connection after " +
+            log_.event(peer.id, "fault " + f.given + ": dropping the connection after " +
                                     (sent ? "sending " : "receiving ") + className(cls));
             return true;
         }
@@ -120,7 +120,7 @@ void Engine::onOpen(Peer& peer, const Bytes& body, Plan& plan, std::string& erro
 
     if (Fault* f = firing(Fault::Reject, "open")) {
         Dest d = resolve(f->to, nullptr, o.sender);
-        log_.event(peer.id, "fault " + f->spec + ": OPEN from " + sid('R', o.sender) +
+        log_.event(peer.id, "fault " + f->given + ": OPEN from " + sid('R', o.sender) +
                                 " rejected to " + sid('R', d.R) + ", reason " +
                                 std::to_string(f->rejectReason));
         plan.main = {frameOut(buildSessHdr(kReject, 0, d.R, config_.locap, f->rejectReason, o.tail))};
@@ -139,7 +139,7 @@ void Engine::onOpen(Peer& peer, const Bytes& body, Plan& plan, std::string& erro
                             sid('L', L) + " accepted");
     if (Fault* f = firing(Fault::AcceptOther, "open")) {
         Dest d = resolve(f->to, &s, s.R);
-        log_.event(peer.id, "fault " + f->spec + ": ACCEPT for " + sid('R', d.R) + " first");
+        log_.event(peer.id, "fault " + f->given + ": ACCEPT for " + sid('R', d.R) + " first");
         plan.before.push_back(frameOut(buildSessHdr(kAccept, d.L, d.R, config_.locap, 0, o.tail)));
     }
     plan.main = {frameOut(buildSessHdr(kAccept, L, s.R, config_.locap, 0, o.tail))};
@@ -207,7 +207,7 @@ void Engine::onPrst(Peer& peer, const Bytes& body, Plan& plan, std::string& erro
         s->dzHeader = f->header;
         s->dzScreen = f->screen;
         s->current = nullptr;
-        log_.event(peer.id, "fault " + f->spec + ": DezUR read for form " + f->form);
+        log_.event(peer.id, "fault " + f->given + ": DezUR read for form " + f->form);
         plan.main = {frameOut(buildDezUr(kDezUrRead, s->R, f->group, f->form, "", ""))};
     } else {
         log_.event(peer.id, "first screen " + s->current->name);
@@ -314,7 +314,7 @@ void Engine::onInput(Peer& peer, Session& s, const Bytes& body, const McsMessage
     if (next) {
         s.current = next;
         Fault* e = firing(Fault::EScreen, event);
-        if (e) log_.event(peer.id, "fault " + e->spec + ": screen " + next->name + " as an E message");
+        if (e) log_.event(peer.id, "fault " + e->given + ": screen " + next->name + " as an E message");
         else log_.event(peer.id, "next screen " + next->name);
         plan.main = {frameOut(programMessage(s, *next, s.R, e != nullptr))};
     }

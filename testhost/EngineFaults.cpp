@@ -83,7 +83,7 @@ std::vector<Output> Engine::faultFrames(const Peer& peer, const Fault& f, Sessio
     Dest d = resolve(f.to, self, selfR);
     const uint32_t zeroIds[4] = {0, 0, 0, 0};
     const uint32_t* ids = self ? self->ids : zeroIds;
-    std::string note = "fault " + f.spec + ": ";
+    std::string note = "fault " + f.given + ": ";
     switch (f.kind) {
     case Fault::Close:
         log_.event(peer.id, note + "CLOSE " + sid('L', d.L) + " to " + sid('R', d.R));

@@ -131,12 +131,12 @@ bool Fault::fireFrame(bool sent, uint8_t frameClass)
     return true;
 }
 
-bool parseFault(const std::string& spec, Fault& out, std::string& error)
+bool parseFault(const std::string& given, Fault& out, std::string& error)
 {
     out = Fault{};
-    out.spec = spec;
-    size_t colon = spec.find(':');
-    std::string name = spec.substr(0, colon);
+    out.given = given;
+    size_t colon = given.find(':');
+    std::string name = given.substr(0, colon);
     auto k = kinds().find(name);
     if (k == kinds().end()) {
         error = "unknown fault '" + name + "'";
@@ -146,7 +146,7 @@ bool parseFault(const std::string& spec, Fault& out, std::string& error)
     out.on = k->second.on;
     out.pos = k->second.pos;
     std::map<std::string, std::string> keys;
-    if (colon != std::string::npos && !splitKeys(spec.substr(colon + 1), keys, error)) return false;
+    if (colon != std::string::npos && !splitKeys(given.substr(colon + 1), keys, error)) return false;
 
     bool posGiven = false;
     for (const auto& kv : keys) {

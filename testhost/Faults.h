@@ -30,7 +30,7 @@ struct Fault {
     enum Pos { Before, Instead, After };
 
     Kind kind = Close;
-    std::string spec;        // as given, for the log
+    std::string given;       // as given, for the log
     std::string on;          // request filter: open prst input enter key format dezur any
     Pos pos = Instead;
     unsigned delayMs = 0;    // After: wait this long before sending
@@ -54,7 +54,7 @@ struct Fault {
 };
 
 // Parses one --fault argument; on failure returns false with the reason.
-bool parseFault(const std::string& spec, Fault& out, std::string& error);
+bool parseFault(const std::string& given, Fault& out, std::string& error);
 
 // Packet class from a name ("accept", "mcso", "hello") or a number.
 bool parseClass(const std::string& text, uint8_t& out);

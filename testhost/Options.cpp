@@ -45,7 +45,7 @@ on a TCP port, runs transactions from a script, and logs every frame in hex.
   --pib 128|156       PIB form sent with each screen (default 156)
   --pib-date DIGITS   fixed PIB date YYMMDDhhmmss (default: local time)
   --lifetime SECONDS  exit after this time (default: at SIGTERM or SIGINT)
-  --fault SPEC        fault switch, repeatable: NAME[:key=value,...]
+  --fault SWITCH      fault switch, repeatable: NAME[:key=value,...]
                       names: first-frame hello-locap reject accept-other
                       close mcso pren msgo free escreen drop garbage dezur
   --check             read the script and faults, print a summary, exit

@@ -4,10 +4,10 @@
 // screen-field binding may move. Arithmetic is 64-bit and saturating.
 #include "xfcgiexpr.h"
 
-#include <cctype>
+#include <algorithm>
 #include <charconv>
-#include <cinttypes>
-#include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -472,23 +472,25 @@ void Evaluator::fnPrintf(int argc) {
                 m_res.append(pad, ' ');
             continue;
         }
-        std::string spec = "%" + flags;
+        if (conv == 'd')  // '#' has no defined meaning for integers
+            flags.erase(std::remove(flags.begin(), flags.end(), '#'), flags.end());
+        std::string conversion = "%" + flags;
         if (width > 0)
-            spec += std::to_string(width);
+            conversion += std::to_string(width);
         if (prec >= 0)
-            spec += "." + std::to_string(prec);
+            conversion += "." + std::to_string(prec);
         // Widths and precisions are capped, so the longest text (a double
         // near its limit with full precision) fits easily.
         char buf[1024];
         int n;
         if (conv == 'd') {
-            spec += "lld";
-            n = std::snprintf(buf, sizeof buf, spec.c_str(),
+            conversion += "lld";
+            n = std::snprintf(buf, sizeof buf, conversion.c_str(),
                               static_cast<long long>(exprToInt(a)));
         } else {
-            spec += "f";
+            conversion += "f";
             const std::string num(a);
-            n = std::snprintf(buf, sizeof buf, spec.c_str(), std::strtod(num.c_str(), nullptr));
+            n = std::snprintf(buf, sizeof buf, conversion.c_str(), std::strtod(num.c_str(), nullptr));
         }
         if (n > 0)
             m_res.append(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
@@ -724,13 +726,13 @@ ExprValue getSetStr(std::string_view text) {
         const size_t paren = ref.find('(');
         std::string_view name = ref.substr(0, paren);
         if (paren != std::string_view::npos) {
-            std::string_view spec = ref.substr(paren + 1);
-            const size_t rp = spec.find(')');
-            spec = spec.substr(0, rp);
-            const size_t colon = spec.find(':');
-            start = exprToInt(spec.substr(0, colon));
+            std::string_view range = ref.substr(paren + 1);
+            const size_t rp = range.find(')');
+            range = range.substr(0, rp);
+            const size_t colon = range.find(':');
+            start = exprToInt(range.substr(0, colon));
             if (colon != std::string_view::npos)
-                length = exprToInt(spec.substr(colon + 1));
+                length = exprToInt(range.substr(colon + 1));
         }
         if (name.size() > kRefNameMax)
             continue;  // no such name can exist

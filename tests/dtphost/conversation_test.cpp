@@ -79,7 +79,9 @@ protected:
 
     void TearDown() override
     {
-        if (host) EXPECT_EQ(host->stop(), 0) << host->errors();
+        if (host) {
+            EXPECT_EQ(host->stop(), 0) << host->errors();
+        }
         host.reset();
         removeTree(dir);
     }

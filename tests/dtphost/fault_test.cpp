@@ -26,7 +26,9 @@ protected:
 
     void TearDown() override
     {
-        if (host) EXPECT_EQ(host->stop(), 0) << host->errors();
+        if (host) {
+            EXPECT_EQ(host->stop(), 0) << host->errors();
+        }
         host.reset();
         if (!dir.empty()) removeTree(dir);
     }

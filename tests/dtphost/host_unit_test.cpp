@@ -212,10 +212,10 @@ TEST(EngineFuzz, RandomAndTruncatedBodiesAreHandled)
     std::string error;
     ASSERT_TRUE(parseScript(builtinScript(), "built-in", script, error));
     std::vector<Fault> faults;
-    for (const char* spec : {"msgo:times=50", "escreen:skip=3,times=20", "mcso:to=other,times=30",
+    for (const char* given : {"msgo:times=50", "escreen:skip=3,times=20", "mcso:to=other,times=30",
                              "close:to=other,on=prst,times=10", "dezur:skip=5,times=5"}) {
         Fault f;
-        ASSERT_TRUE(parseFault(spec, f, error)) << error;
+        ASSERT_TRUE(parseFault(given, f, error)) << error;
         faults.push_back(f);
     }
     Engine engine(HostConfig{}, script, faults, log);

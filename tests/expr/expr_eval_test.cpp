@@ -169,7 +169,8 @@ TEST_F(ExprEval, Printf) {
     EXPECT_EQ(eval("printf('%% %d', 5)"), "% 5");
     EXPECT_EQ(eval("printf('[%-4s][%4s][%.2s]', 'ab', 'cd', 'xyz')"), "[ab  ][  cd][xy]");
     EXPECT_EQ(eval("printf('[%+d][%-4d][%.3d]', 7, 7, 7)"), "[+7][7   ][007]");
-    EXPECT_EQ(eval("printf('%.2f|%f', '3.14159', '2')"), "3.14|2.000000");
+    EXPECT_EQ(eval("printf('%.2f|%f|%#.0f', '3.14159', '2', 3)"), "3.14|2.000000|3.");
+    EXPECT_EQ(eval("printf('%#d', 5)"), "5");
     EXPECT_EQ(eval("printf('%ld %lld %hd %jd %zd', 1, 2, 3, 4, 5)"), "1 2 3 4 5");
     // Anything but a plain conversion is copied as it stands.
     EXPECT_EQ(eval("printf('%n%s', 'x')"), "%nx");

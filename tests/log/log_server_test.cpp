@@ -144,7 +144,7 @@ TEST(LogRecords, FileNamesBesideTheLog)
     EXPECT_EQ(logServerFile("/usr/local/qoric/logs/qoric.log", "", "pid"),
               "/usr/local/qoric/logs/.pid.qoric.log");
     EXPECT_EQ(logServerFile("x.log", "", "fifo"), ".fifo.x.log");
-    EXPECT_EQ(logServerFile("/a/x.log", "/spec", "fifo"), "/spec/.fifo");
+    EXPECT_EQ(logServerFile("/a/x.log", "/srv/logs", "fifo"), "/srv/logs/.fifo");
 }
 
 // ------------------------------------------------------------ server
@@ -263,6 +263,41 @@ TEST_F(ServerTest, RecordsSplitAcrossWritesAreRecognised)
     EXPECT_EQ(text.find("FIFO-LOG"), std::string::npos);
 }
 
+// A live client that holds no descriptor of the FIFO: the server meets end
+// of file at every read and must pause instead of spinning.
+TEST_F(ServerTest, EndOfFileWithLiveClientDoesNotSpin)
+{
+    ASSERT_NE(openShared(), nullptr);
+    pid_t server = pidIn(pidFile);
+    std::string other = std::to_string(getppid());
+    int fd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    std::string opening = record("OPEN " + other + " ");
+    ASSERT_TRUE(logFifoWrite(fd, opening.data(), opening.size()));
+    ::close(fd);
+    logClose();
+    auto cpuTicks = [&] {
+        std::string st = readFile("/proc/" + std::to_string(server) + "/stat");
+        std::istringstream in(st.substr(st.rfind(')') + 2));
+        std::string field;
+        long ticks = 0;
+        for (int i = 3; i <= 15 && in >> field; ++i)
+            if (i >= 14)
+                ticks += std::stol(field); // utime and stime
+        return ticks;
+    };
+    long before = cpuTicks();
+    usleep(600000);
+    EXPECT_LT(cpuTicks() - before, 15) << "the server spins on end of file";
+    fd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    std::string closing = record("CLOSE" + other + " ");
+    ASSERT_TRUE(logFifoWrite(fd, closing.data(), closing.size()));
+    ::close(fd);
+    std::string text = finalLog();
+    EXPECT_NE(text.find(", P" + other + " close, now 0 clients"), std::string::npos) << text;
+}
+
 TEST_F(ServerTest, ServerWrapsAndKeepsItsHeading)
 {
     // The option minimum is 32 KiB; a smaller limit shows the server's
@@ -354,6 +389,66 @@ TEST_F(ServerTest, SimultaneousStartsMakeOneServer)
         EXPECT_NE(text.find("starter " + std::to_string(k) + "\n"), std::string::npos) << k;
 }
 
+TEST_F(ServerTest, OpeningAgainSendsCloseThenOpen)
+{
+    ASSERT_NE(openShared(), nullptr);
+    ASSERT_NE(logOpen(log.c_str(), 0), nullptr);
+    ASSERT_NE(logOpen(log.c_str(), 0), nullptr);
+    logPrintf("#still here\n");
+    logClose();
+    std::string text = finalLog();
+    std::string me = std::to_string(getpid());
+    EXPECT_EQ(countOf(text, "P" + me + " open, now 1 clients"), 3u) << text;
+    EXPECT_EQ(countOf(text, "P" + me + " close, now 0 clients"), 3u);
+    EXPECT_NE(text.find("still here"), std::string::npos);
+}
+
+TEST_F(ServerTest, ServerKeepsOldCopies)
+{
+    { std::ofstream(log) << "previous run\n"; }
+    ASSERT_NE(openShared("PK"), nullptr);
+    logClose();
+    std::string text = finalLog();
+    EXPECT_NE(text.find(" KEEP "), std::string::npos);
+    EXPECT_EQ(readFile(log + ".1.log"), "previous run\n");
+}
+
+TEST_F(ServerTest, LogServerDirectoryFromTheEnvironment)
+{
+    TempDir special;
+    pid_t child = fork();
+    if (child == 0) {
+        // logSpecial exports LOGPRINTSPECIAL; a process that finds it set
+        // writes through the server of that directory as well.
+        logSpecial(special.path.c_str());
+        const char *env = getenv("LOGPRINTSPECIAL");
+        bool ok = env && special.path == env && logOpen(log.c_str(), 0) != nullptr &&
+                  exists(special / ".pid") && exists(special / ".fifo");
+        signal(SIGCHLD, SIG_DFL);
+        pid_t grandchild = fork();
+        if (grandchild == 0) {
+            logResetState();
+            bool in = logOpen(log.c_str(), 0) != nullptr && (logCtrlFlgs & 0x40000);
+            logPrintf("#second process\n");
+            logClose();
+            _exit(in ? 0 : 1);
+        }
+        int st = 0;
+        ok = ok && waitpid(grandchild, &st, 0) == grandchild && WIFEXITED(st) &&
+             WEXITSTATUS(st) == 0;
+        logClose();
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(waitFor([&] { return !exists(special / ".pid"); }, 10000));
+    EXPECT_FALSE(exists(special / ".fifo"));
+    std::string text = readFile(log);
+    EXPECT_NE(text.find("...... Log special: " + special.path + ";"), std::string::npos) << text;
+    EXPECT_NE(text.find("second process"), std::string::npos);
+}
+
 // Several processes write one log at once: every line arrives once, whole.
 TEST_F(ServerTest, ManyWritersLoseSplitOrInterleaveNothing)
 {
@@ -368,6 +463,8 @@ TEST_F(ServerTest, ManyWritersLoseSplitOrInterleaveNothing)
                 logOptions("P");
                 if (!logOpen(log.c_str(), 0))
                     _exit(1);
+                if (w % 4 == 1)
+                    logOptions("F"); // whole lines all the same
             } else { // a forked child of the starter
                 logReOpen();
             }

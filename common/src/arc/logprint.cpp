@@ -60,278 +60,7 @@ Now now()
     return n;
 }
 
-std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char *fmt, ...)
-{
-    char buf[kMsgMax];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    if (n < 0)
-        return std::string();
-    return std::string(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
-}
-
 char cycleLetter(int cycle) { return (cycle & 1) ? 'A' : 'B'; }
-
-std::string pidTag(pid_t pid)
-{
-    std::string t = format(":P%d:", static_cast<int>(pid));
-    if (t.size() < 10)
-        t.resize(10, ' ');
-    else
-        t += ' '; // a long pid still leaves a blank before the time
-    return t;
-}
-
-// A leading '~' becomes HOME (else QORROOT) and '/'.
-std::string expandTilde(const std::string &name)
-{
-    if (name.empty() || name[0] != '~')
-        return name;
-    const char *home = getenv("HOME");
-    if (!home)
-        home = getenv("QORROOT");
-    if (!home)
-        return name;
-    size_t rest = 1;
-    while (rest < name.size() && name[rest] == '/')
-        ++rest;
-    return std::string(home) + "/" + name.substr(rest);
-}
-
-// $$$ -> pid; $$ -> pid (nothing for a shared log) and no kept copies;
-// $D$ -> yyyymmdd; $T$ -> yyyymmddhhmm and no kept copies.
-std::string expandName(const std::string &tmpl, bool shared, bool &keepOld)
-{
-    std::string out;
-    std::string pid = std::to_string(getpid());
-    Now n = now();
-    for (size_t i = 0; i < tmpl.size();) {
-        if (tmpl[i] != '$') {
-            out += tmpl[i++];
-            continue;
-        }
-        if (tmpl.compare(i, 3, "$$$") == 0) {
-            out += pid;
-            i += 3;
-        } else if (tmpl.compare(i, 2, "$$") == 0) {
-            if (!shared)
-                out += pid;
-            keepOld = false;
-            i += 2;
-        } else if (i + 2 < tmpl.size() && tmpl[i + 2] == '$' &&
-                   (tmpl[i + 1] == 'D' || tmpl[i + 1] == 'd')) {
-            out += format("%04d%02d%02d", n.tm.tm_year + 1900, n.tm.tm_mon + 1,
-                          n.tm.tm_mday);
-            i += 3;
-        } else if (i + 2 < tmpl.size() && tmpl[i + 2] == '$' &&
-                   (tmpl[i + 1] == 'T' || tmpl[i + 1] == 't')) {
-            out += format("%04d%02d%02d%02d%02d", n.tm.tm_year + 1900,
-                          n.tm.tm_mon + 1, n.tm.tm_mday, n.tm.tm_hour, n.tm.tm_min);
-            keepOld = false;
-            i += 3;
-        } else {
-            out += tmpl[i++];
-        }
-    }
-    return out;
-}
-
-std::string makeAbsolute(const std::string &name)
-{
-    if (!name.empty() && name[0] == '/')
-        return name;
-    char *cwd = getcwd(nullptr, 0);
-    if (!cwd)
-        return name;
-    std::string dir(cwd);
-    free(cwd);
-    if (dir.empty() || dir.back() != '/')
-        dir += '/';
-    return dir + name;
-}
-
-void applyTrace()
-{
-    g.logSize = std::max(g.logSize, kTraceSize);
-    g.saveCtrl &= ~LOG_NOFLUSH;
-    logCtrlFlgs &= ~LOG_NOFLUSH;
-    logTimeInterval = 0;
-}
-
-// "20" is 20 MiB, "500" 500 KiB, "64K" 64 KiB, "3M" 3 MiB; at least 32 KiB.
-size_t parseSize(const std::string_view o, size_t i)
-{
-    long long v = 0;
-    while (i < o.size() && o[i] >= '0' && o[i] <= '9') {
-        v = std::min(v * 10 + (o[i] - '0'), 1LL << 30);
-        ++i;
-    }
-    if (i < o.size() && o[i] == 'K') {
-        v *= 1024;
-        ++i;
-    } else if (i < o.size() && o[i] == 'M') {
-        v *= 1048576;
-        ++i;
-    } else if (v < 30) {
-        v *= 1048576;
-    } else if (v < 700) {
-        v *= 1024;
-    }
-    g.logSize = std::max(v, kMinSize);
-    return i;
-}
-
-// Option "#fd": log onto an already open descriptor (a copy of it, so that
-// closing the log leaves the caller's descriptor alone).
-void useDescriptor(int fd)
-{
-    int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (copy < 0)
-        return;
-    FILE *f = fdopen(copy, "a");
-    if (!f) {
-        close(copy);
-        return;
-    }
-    logDropStream();
-    g.file = f;
-    g.fdLog = true;
-    g.realLogFname.clear();
-    g.saveCtrl |= LOG_APPEND;
-    g.saveCtrl &= ~LOG_NOFLUSH;
-    off_t pos = lseek(copy, 0, SEEK_CUR);
-    g.logSeekPoint = pos > 0 ? pos : 0;
-    g.logCurrentSize = g.logSeekPoint;
-    g.logWriteSinceTell = 0;
-    g.doLogNl = true;
-    logMakePrefix();
-}
-
-void applyOptions(std::string_view o)
-{
-    bool neg = false;
-    auto bits = [&](int b) {
-        if (neg)
-            g.saveCtrl &= ~b;
-        else
-            g.saveCtrl |= b;
-    };
-    size_t i = 0;
-    while (i < o.size()) {
-        char c = o[i++];
-        switch (c) {
-        case '!': neg = !neg; break;
-        case 'c': bits(0x100); break;
-        case 'w': bits(0x2); break;
-        case 'd': bits(0x108); break;
-        case 'a': bits(0x50A); break;
-        case 's': bits(0x4); break;
-        case 'q': bits(0x800); break;
-        case 'S': bits(0x80000); break;
-        case 'r': bits(0x400); break;
-        case 'Z': bits(0x20000); break;
-        case 'k': bits(0x1000); break;
-        case 'E': bits(0x10000); break;
-        case 'F': bits(0x80); break;
-        case 't':
-            if (neg) {
-                g.saveCtrl &= ~0x80D1A;
-            } else {
-                g.saveCtrl |= 0x51A;
-                g.saveCtrl &= ~0x80;
-            }
-            break;
-        case 'e':
-            if (neg)
-                g.saveCtrl |= 0x10000;
-            else
-                g.saveCtrl &= ~0x10000;
-            break;
-        case 'N': g.saveCtrl &= ~0x80; break;
-        case 'h':
-            g.saveCtrl |= 0x40;
-            g.saveCtrl &= ~0x8000;
-            break;
-        case 'T':
-            g.saveCtrl |= 0x8000;
-            g.saveCtrl &= ~0x40;
-            break;
-        case 'A': g.saveCtrl |= LOG_APPEND; break;
-        case 'f':
-            g.saveCtrl |= LOG_NOFILE;
-            logCtrlFlgs |= LOG_NOFILE;
-            break;
-        case 'n':
-            g.saveCtrl &= ~LOG_NOFILE;
-            logCtrlFlgs &= ~LOG_NOFILE;
-            break;
-        case 'K':
-            g.bKeepOld = true;
-            if (i < o.size() && o[i] == '=') {
-                int n = 0;
-                for (++i; i < o.size() && o[i] >= '0' && o[i] <= '9'; ++i)
-                    n = std::min(n * 10 + (o[i] - '0'), 999);
-                g.keepCopies = n == 0 ? 32 : n;
-            }
-            break;
-        case '#': {
-            size_t start = i;
-            int fd = 0;
-            while (i < o.size() && o[i] >= '0' && o[i] <= '9') {
-                fd = std::min(fd * 10 + (o[i] - '0'), 1000000);
-                ++i;
-            }
-            if (i > start)
-                useDescriptor(fd);
-            break;
-        }
-        case '\'': {
-            size_t end = o.find('\'', i);
-            std::string_view text = o.substr(i, end == std::string_view::npos
-                                                     ? std::string_view::npos
-                                                     : end - i);
-            i = end == std::string_view::npos ? o.size() : end + 1;
-            text = text.substr(0, 8);
-            g.tag = text.empty() ? std::string() : std::string(text) + " ";
-            break;
-        }
-        case 'o': {
-            if (i < o.size() && o[i] == '=')
-                ++i;
-            size_t end = o.find(',', i);
-            std::string name(o.substr(i, end == std::string_view::npos
-                                             ? std::string_view::npos
-                                             : end - i));
-            i = end == std::string_view::npos ? o.size() : end + 1;
-            if (name.empty())
-                break;
-            std::string pid = std::to_string(getpid());
-            for (size_t p = name.find("$$"); p != std::string::npos;
-                 p = name.find("$$", p + pid.size()))
-                name.replace(p, 2, pid);
-            g.logFname = expandTilde(name);
-            g.saveCtrl |= LOG_NAMEDBYOPT;
-            break;
-        }
-        case 'P':
-            g.tag = pidTag(getpid());
-            [[fallthrough]];
-        case 'p':
-            g.saveCtrl |= LOG_SERVER;
-            g.saveCtrl &= ~LOG_NOFLUSH;
-            break;
-        case 'C': logCyclePoint(); break;
-        case 'G': g.traceMode = true; break;
-        default:
-            if (c >= '0' && c <= '9')
-                i = parseSize(o, i - 1);
-            break;
-        }
-    }
-}
 
 // Measures the file position every 32 KiB of output and after a failure.
 void countWrite(size_t n, bool failed)
@@ -428,18 +157,18 @@ void sizeCheck()
     }
     if (fseek(g.file, g.logSeekPoint, SEEK_SET) != 0) {
         int e = errno;
-        emit(format("\n fseek error %d '%s'\n", e, strerror(e)));
+        emit(logFormat("\n fseek error %d '%s'\n", e, strerror(e)));
     }
     g.logCurrentSize = g.logSeekPoint;
     g.logWriteSinceTell = 0;
     emit("\n");
     Now n = now();
     if (n.ok)
-        logMessage(format("#Log file cycle %d on %s %d, %d; Max size %s\n", g.cycle,
+        logMessage(logFormat("#Log file cycle %d on %s %d, %d; Max size %s\n", g.cycle,
                           kMonths[n.tm.tm_mon], n.tm.tm_mday, n.tm.tm_year + 1900,
                           logSizeText(g.logSize).c_str()));
     else
-        logMessage(format("#Log file cycle %d; Max size %s\n", g.cycle,
+        logMessage(logFormat("#Log file cycle %d; Max size %s\n", g.cycle,
                           logSizeText(g.logSize).c_str()));
     if (g.file)
         fflush(g.file);
@@ -527,6 +256,113 @@ FILE *openDirect(bool keepOld)
 
 } // namespace
 
+std::string logFormat(const char *fmt, ...)
+{
+    char buf[kMsgMax];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    if (n < 0)
+        return std::string();
+    return std::string(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
+}
+
+std::string logPidTag(pid_t pid)
+{
+    std::string t = logFormat(":P%d:", static_cast<int>(pid));
+    if (t.size() < 10)
+        t.resize(10, ' ');
+    else
+        t += ' '; // a long pid still leaves a blank before the time
+    return t;
+}
+
+// A leading '~' becomes HOME (else QORROOT) and '/'.
+std::string logExpandTilde(const std::string &name)
+{
+    if (name.empty() || name[0] != '~')
+        return name;
+    const char *home = getenv("HOME");
+    if (!home)
+        home = getenv("QORROOT");
+    if (!home)
+        return name;
+    size_t rest = 1;
+    while (rest < name.size() && name[rest] == '/')
+        ++rest;
+    return std::string(home) + "/" + name.substr(rest);
+}
+
+namespace {
+
+// $$$ -> pid; $$ -> pid (nothing for a shared log) and no kept copies;
+// $D$ -> yyyymmdd; $T$ -> yyyymmddhhmm and no kept copies.
+std::string expandName(const std::string &tmpl, bool shared, bool &keepOld)
+{
+    std::string out;
+    std::string pid = std::to_string(getpid());
+    Now n = now();
+    for (size_t i = 0; i < tmpl.size();) {
+        if (tmpl[i] != '$') {
+            out += tmpl[i++];
+            continue;
+        }
+        if (tmpl.compare(i, 3, "$$$") == 0) {
+            out += pid;
+            i += 3;
+        } else if (tmpl.compare(i, 2, "$$") == 0) {
+            if (!shared)
+                out += pid;
+            keepOld = false;
+            i += 2;
+        } else if (i + 2 < tmpl.size() && tmpl[i + 2] == '$' &&
+                   (tmpl[i + 1] == 'D' || tmpl[i + 1] == 'd')) {
+            out += logFormat("%04d%02d%02d", n.tm.tm_year + 1900, n.tm.tm_mon + 1,
+                          n.tm.tm_mday);
+            i += 3;
+        } else if (i + 2 < tmpl.size() && tmpl[i + 2] == '$' &&
+                   (tmpl[i + 1] == 'T' || tmpl[i + 1] == 't')) {
+            out += logFormat("%04d%02d%02d%02d%02d", n.tm.tm_year + 1900,
+                          n.tm.tm_mon + 1, n.tm.tm_mday, n.tm.tm_hour, n.tm.tm_min);
+            keepOld = false;
+            i += 3;
+        } else {
+            out += tmpl[i++];
+        }
+    }
+    return out;
+}
+
+std::string makeAbsolute(const std::string &name)
+{
+    if (!name.empty() && name[0] == '/')
+        return name;
+    char *cwd = getcwd(nullptr, 0);
+    if (!cwd)
+        return name;
+    std::string dir(cwd);
+    free(cwd);
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
+    return dir + name;
+}
+
+} // namespace
+
+std::string logFileName(const std::string &tmpl, bool shared, bool &keepOld)
+{
+    return makeAbsolute(expandName(tmpl, shared, keepOld));
+}
+
+void logApplyTrace()
+{
+    g.logSize = std::max(g.logSize, kTraceSize);
+    g.saveCtrl &= ~LOG_NOFLUSH;
+    logCtrlFlgs &= ~LOG_NOFLUSH;
+    logTimeInterval = 0;
+}
+
 void logRotateCopies(const std::string &name, int keep)
 {
     auto copy = [&](int n) { return name + "." + std::to_string(n) + ".log"; };
@@ -556,14 +392,14 @@ const std::string &logMakePrefix()
         std::string stamp;
         if (n.ok) {
             const struct tm &t = n.tm;
-            g.today = format("%s %d, %d", kMonths[t.tm_mon], t.tm_mday, t.tm_year + 1900);
+            g.today = logFormat("%s %d, %d", kMonths[t.tm_mon], t.tm_mday, t.tm_year + 1900);
             if (logCtrlFlgs & LOG_HMS)
-                stamp = format("%02d:%02d:%02d ", t.tm_hour, t.tm_min, t.tm_sec);
+                stamp = logFormat("%02d:%02d:%02d ", t.tm_hour, t.tm_min, t.tm_sec);
             else if (logTimeSec == 0 && !(logCtrlFlgs & LOG_HUNDREDTHS))
-                stamp = format("%02d/%02d %02d:%02d ", t.tm_mon + 1, t.tm_mday,
+                stamp = logFormat("%02d/%02d %02d:%02d ", t.tm_mon + 1, t.tm_mday,
                                t.tm_hour, t.tm_min);
             else
-                stamp = format("%02d:%02d:%02d.%02d ", t.tm_hour, t.tm_min, t.tm_sec,
+                stamp = logFormat("%02d:%02d:%02d.%02d ", t.tm_hour, t.tm_min, t.tm_sec,
                                n.hundredths);
         }
         std::string p;
@@ -582,8 +418,8 @@ const std::string &logMakePrefix()
 std::string logSizeText(long long size)
 {
     if (size <= 2 * 1048576LL)
-        return format("%lldK", (size + 512) / 1024);
-    return format("%lldM", (size + 500000) / 1048576);
+        return logFormat("%lldK", (size + 512) / 1024);
+    return logFormat("%lldM", (size + 500000) / 1048576);
 }
 
 int logMessage(std::string_view msg)
@@ -679,25 +515,6 @@ void logResetState()
     appendOnce = false;
 }
 
-void logOptions(const char *opts)
-{
-    if (!opts)
-        return;
-    std::string_view o(opts);
-    if (g.saveOptionsLen + o.size() <= kSaveOptionsMax) {
-        g.saveOptions.emplace_back(o);
-        g.saveOptionsLen += o.size();
-    }
-    applyOptions(o);
-    if (g.file) {
-        logCtrlFlgs = g.saveCtrl | LOG_OPEN;
-        if (g.saveCtrl & LOG_NOFILE)
-            logClose();
-    }
-    if (g.traceMode)
-        applyTrace();
-}
-
 FILE *logOpen(const char *name, int hang)
 {
     if (const char *m = getenv("MAX_LOG_SIZE")) {
@@ -711,10 +528,10 @@ FILE *logOpen(const char *name, int hang)
     if (const char *s = getenv("LOGPRINTSPECIAL"); s && *s && !g.serverStarter) {
         g.logSpecialName = std::string(s).substr(0, kSpecialMax);
         if (!(g.saveCtrl & LOG_SERVER))
-            applyOptions("P");
+            logApplyOptions("P");
     }
     if (g.traceMode)
-        applyTrace();
+        logApplyTrace();
 
     if (g.offset > 0)
         g.offset = std::min(g.offset, 30);
@@ -732,12 +549,12 @@ FILE *logOpen(const char *name, int hang)
     closeStream(true);
 
     if (name && *name && !(g.saveCtrl & LOG_NAMEDBYOPT))
-        g.logFname = expandTilde(name);
+        g.logFname = logExpandTilde(name);
     g.saveLogFname = g.logFname;
 
     bool keepOld = g.bKeepOld;
     if (g.saveCtrl & LOG_SERVER) {
-        g.realLogFname = makeAbsolute(expandName(g.logFname, true, keepOld));
+        g.realLogFname = logFileName(g.logFname, true, keepOld);
         LogServerLink link = logServerConnect(g.realLogFname, g.logSpecialName, keepOld);
         if (link.started)
             g.serverStarter = true;
@@ -761,7 +578,7 @@ FILE *logOpen(const char *name, int hang)
         g.saveCtrl &= ~LOG_SERVER; // no server: write the file itself
         keepOld = g.bKeepOld;
     }
-    g.realLogFname = makeAbsolute(expandName(g.logFname, false, keepOld));
+    g.realLogFname = logFileName(g.logFname, false, keepOld);
     if (!openDirect(keepOld))
         return nullptr;
     logCtrlFlgs = g.saveCtrl | LOG_OPEN;
@@ -806,9 +623,9 @@ void logReOpen()
         g.saveCtrl &= ~LOG_COMPRESS;
         logCtrlFlgs &= ~LOG_COMPRESS;
         if (g.tag.compare(0, 2, ":P") == 0)
-            g.tag = pidTag(getpid());
+            g.tag = logPidTag(getpid());
         __fpurge(g.file); // the parent's unsent text is the parent's
-        std::string rec = std::string(fifoMark) + format("OPEN %d ", static_cast<int>(getpid()));
+        std::string rec = std::string(fifoMark) + logFormat("OPEN %d ", static_cast<int>(getpid()));
         rec += '\0';
         fifoSend(rec.data(), rec.size());
         return;
@@ -834,105 +651,6 @@ void logReOpen()
     appendOnce = true;
     logOpen(nullptr, g.offset);
     appendOnce = false;
-}
-
-namespace {
-
-// An error block: written into the open log, else into an error file that
-// is opened for it ('o' name, "log/ERRORS", "log.ERRORS") and closed again.
-int errorBlock(const char *heading, const std::function<void()> &body)
-{
-    auto block = [&] {
-        logMessage("\n");
-        logMessage(heading);
-        body();
-        logMessage("\n");
-        logForceFlush();
-    };
-    if (g.file) {
-        block();
-        return 1;
-    }
-    FILE *f = nullptr;
-    if (g.saveCtrl & LOG_NAMEDBYOPT) {
-        bool keep = false;
-        f = fopen(makeAbsolute(expandName(g.logFname, false, keep)).c_str(), "ae");
-    }
-    if (!f)
-        f = fopen("log/ERRORS", "ae");
-    if (!f)
-        f = fopen("log.ERRORS", "ae");
-    if (!f)
-        return 1;
-    LogState saved = g;
-    int savedCtrl = logCtrlFlgs;
-    g.file = f;
-    g.fifoFd = -1;
-    g.fdLog = false;
-    g.doLogNl = true;
-    logCtrlFlgs = g.saveCtrl | LOG_OPEN | LOG_APPEND;
-    block();
-    if (g.file)
-        fclose(g.file);
-    g = saved;
-    logCtrlFlgs = savedCtrl;
-    return 1;
-}
-
-} // namespace
-
-int logError(const char *fmt, ...)
-{
-    char buf[kMsgMax];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = fmt ? vsnprintf(buf, sizeof buf, fmt, ap) : 0;
-    va_end(ap);
-    std::string_view msg(buf, n > 0 ? std::min(static_cast<size_t>(n), sizeof buf - 1) : 0);
-    return errorBlock("#ERROR Message:\n", [&] { logMessage(msg); });
-}
-
-int logDumpError(const char *title, const void *mem, int len)
-{
-    return errorBlock("#ERROR DUMP:\n", [&] { logDumpHex(title, mem, len); });
-}
-
-int logConsole(const char *root, const char *fmt, ...)
-{
-    if (!root)
-        return 0;
-    char buf[kMsgMax];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = fmt ? vsnprintf(buf, sizeof buf, fmt, ap) : 0;
-    va_end(ap);
-    std::string_view msg(buf, n > 0 ? std::min(static_cast<size_t>(n), sizeof buf - 1) : 0);
-
-    std::string path = root;
-    if (!path.empty() && path.back() != '/')
-        path += '/';
-    path += "log/CONSOLE";
-    FILE *f = fopen(path.c_str(), "ae");
-    if (!f)
-        f = fopen("log.CONSOLE", "ae");
-    if (!f)
-        return 1;
-    LogState saved = g; // the process log, set aside meanwhile
-    int savedCtrl = logCtrlFlgs;
-    g.file = f;
-    g.fifoFd = -1;
-    g.fdLog = false;
-    g.doLogNl = true;
-    logCtrlFlgs = g.saveCtrl | LOG_OPEN | LOG_APPEND;
-    logMessage("\n");
-    logMessage("# *** QOR/ix Console Message ***\n");
-    logMessage(msg);
-    logMessage("\n");
-    if (g.file)
-        fclose(g.file);
-    g = saved;
-    logCtrlFlgs = savedCtrl;
-    return 1;
 }
 
 void logForceFlush()
@@ -973,54 +691,10 @@ void logCyclePoint()
         g.logSize = 3 * g.logSeekPoint;
     Now n = now();
     g.inWrap = true;
-    logMessage(format("#Log file cycle %d on %s %d, %d; Max log size %s\n", g.cycle,
+    logMessage(logFormat("#Log file cycle %d on %s %d, %d; Max log size %s\n", g.cycle,
                       kMonths[n.ok ? n.tm.tm_mon : 0], n.tm.tm_mday, n.tm.tm_year + 1900,
                       logSizeText(g.logSize).c_str()));
     g.inWrap = false;
 }
 
-void logSaveFile(int bAppend, const char *suffix)
-{
-    if (!g.file || g.realLogFname.empty())
-        return;
-    emit("\n");
-    fflush(g.file);
-    const std::string &log = g.realLogFname;
-    std::string sfx = suffix ? suffix : "";
-    std::string target;
-    if (bAppend) {
-        target = log + "." + sfx;
-    } else {
-        Now n = now();
-        target = log + format(".%02d.%02d.", n.tm.tm_hour, n.tm.tm_min) + sfx;
-    }
-    std::string cmd = "cat " + qorShellQuote(log) + " >>" + qorShellQuote(target);
-    if (system(cmd.c_str()) == -1)
-        logMessage(format("#logSaveFile: cannot run '%s'\n", cmd.c_str()));
-}
 
-void logSpecial(const char *dir)
-{
-    if (!dir)
-        return;
-    g.logSpecialName = std::string(dir).substr(0, kSpecialMax);
-    logOptions("P");
-    // putenv keeps the pointer: the string lives as long as the process.
-    static std::string *env = nullptr;
-    env = new std::string("LOGPRINTSPECIAL=" + g.logSpecialName);
-    putenv(const_cast<char *>(env->c_str()));
-}
-
-FILE *logOpenError(const char *name, int hang)
-{
-    if (!name)
-        return nullptr;
-    logOptions("Ah");
-    std::string path = qorixroot() + "log/" + name + ".err";
-    FILE *f = logOpen(path.c_str(), hang);
-    if (f)
-        logPrintf("#Open log file for '%s'\n", name);
-    return f;
-}
-
-void logCloseError() { logClose(); }

@@ -45,7 +45,17 @@ enum : int {
     LOG_SOCKDUMP   = 0x80000,  // S: socket hex dumps
 };
 
-// Applies option letters (see logprint.cpp); before or after logOpen.
+// Applies option letters, left to right, before or after logOpen; unknown
+// letters are ignored. '!' negates the letters after it (until the next
+// '!' or the end of this call).
+//   c w d a s q S r Z k E F   set program bits (see above); e clears E
+//   t      set 0x51A, clear F            N  clear F
+//   h T    hundredths / hh:mm:ss stamp   A  append
+//   f n    no file / file again          G  trace mode (>= 500 MB logs)
+//   K, K=n keep n old copies at open     C  cycle point now
+//   'tag'  line tag (8 characters)       o=name,  file name ($$: pid)
+//   p, P   through the log server (P: tag ":P<pid>:")
+//   #fd    log onto an open descriptor   digits[K|M]  size limit
 void logOptions(const char *opts);
 
 // Opens the log; `hang` sets the continuation indent (1..30, negative: 0)

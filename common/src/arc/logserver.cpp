@@ -178,7 +178,7 @@ public:
 private:
     void detach();
     void own(const std::string &s);
-    const std::string &prefix() { return logMakePrefix(); }
+    std::string prefix() { return logMakePrefix(); }
     std::string limitParts();
     int clients() const;
     int checkClients();
@@ -339,9 +339,9 @@ void LogServer::cycle()
     own("\n");
     fflush(out_);
     wrapPoint_ = pos_;
-    own(format("%s Log cycle %d on %s", prefix().c_str(), logState.cycle,
-               logState.today.c_str()) +
-        limitParts());
+    std::string line = prefix();
+    line = format("%s Log cycle %d on %s", line.c_str(), logState.cycle, logState.today.c_str());
+    own(line + limitParts());
 }
 
 // Past the size limit: cut the file here and continue at the wrap point.
@@ -349,18 +349,21 @@ void LogServer::wrapCheck()
 {
     if (logState.logSize <= 0 || pos_ <= logState.logSize)
         return;
-    own(format("\n\n%s....... Log Server wrap around point %s\n\n", prefix().c_str(),
+    const long long back = wrapPoint_; // the line below must not move it
+    std::string p = prefix();
+    own(format("\n\n%s....... Log Server wrap around point %s\n\n", p.c_str(),
                logState.today.c_str()));
     fflush(out_);
     if (ftruncate(fileno(out_), pos_) != 0) {
         // the file keeps its tail; the wrap still returns
     }
-    fseek(out_, wrapPoint_, SEEK_SET);
-    pos_ = wrapPoint_;
+    fseek(out_, back, SEEK_SET);
+    pos_ = wrapPoint_ = back;
     ++logState.cycle;
-    own(format("\n%s....... Log Server:  log cycle %d  %s", prefix().c_str(), logState.cycle,
-               logState.today.c_str()) +
-        limitParts());
+    p = prefix();
+    std::string line = format("\n%s....... Log Server:  log cycle %d  %s", p.c_str(),
+                              logState.cycle, logState.today.c_str());
+    own(line + limitParts());
 }
 
 // No client is left. Under the pid-file lock (so no client attaches
@@ -387,7 +390,8 @@ void LogServer::tryStop(char *buf)
         split_.feed(buf, static_cast<size_t>(n));
     ::close(fifo_); // a late writer gets EPIPE and starts a new server
     split_.flush();
-    own(format("%s...... Log Server process P%d closing %s\n\n\n", prefix().c_str(),
+    std::string p = prefix();
+    own(format("%s...... Log Server process P%d closing %s\n\n\n", p.c_str(),
                static_cast<int>(getpid()), logState.today.c_str()));
     fclose(out_);
     if (lk >= 0) {
@@ -444,7 +448,8 @@ void LogServer::run()
         _exit(-1);
     }
     logCtrlFlgs = g.saveCtrl | LOG_OPEN | LOG_HMS;
-    std::string head = format("%s...... Log Server process P%d %s %s", prefix().c_str(),
+    std::string p = prefix();
+    std::string head = format("%s...... Log Server process P%d %s %s", p.c_str(),
                               static_cast<int>(getpid()), keepOld_ ? "KEEP" : "",
                               g.today.c_str());
     if (!special_.empty())
@@ -502,9 +507,11 @@ void LogServer::run()
             own(format("%s...... Log Server process P%d, no clients; len %d errno %d %s\n",
                        prefix().c_str(), static_cast<int>(getpid()), static_cast<int>(n), e,
                        timeout ? "Timeout" : ""));
-        else if (idle % 3 == 0)
-            own(format("%s...... Log Server process P%d, no clients %s\n", prefix().c_str(),
+        else if (idle % 3 == 0) {
+            std::string p = prefix();
+            own(format("%s...... Log Server process P%d, no clients %s\n", p.c_str(),
                        static_cast<int>(getpid()), g.today.c_str()));
+        }
         fflush(out_);
         if (idle >= kIdlePasses) {
             tryStop(buf); // returns only when data arrived meanwhile
