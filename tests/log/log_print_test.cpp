@@ -294,7 +294,9 @@ TEST_F(LogTest, WrapsInPlaceWithCycleLetters)
     EXPECT_NE(text.find("line 01999 "), std::string::npos); // the newest line survives
     // "#Log file cycle N on Mon d, yyyy; Max size 40K", prefixed by its cycle letter.
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(text, m, std::regex(R"(\n([AB])\d\d:\d\d:\d\d Log file cycle (\d+) on [A-Z][a-z][a-z] \d+, \d{4}; Max size 40K\n)")));
+    std::regex cycleLine(R"(\n([AB])\d\d:\d\d:\d\d Log file cycle (\d+) on )"
+                         R"([A-Z][a-z][a-z] \d+, \d{4}; Max size 40K\n)");
+    ASSERT_TRUE(std::regex_search(text, m, cycleLine));
     int cycle = std::stoi(m[2]);
     EXPECT_EQ(m[1], cycle % 2 ? "A" : "B");
     // Lines of the current cycle begin with its letter.

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "ZelSessionTableLayout.h"
+#include "gossig.h"
 #include "logprint.h"
 #include "qorshm.h"
 
@@ -166,6 +167,7 @@ int showSegment(Options &o) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    qorIgnoreSigPipe();
     // Meant for root; a normal user keeps the rights they have.
     if (setuid(0) != 0) { /* not root: carry on with the caller's rights */ }
     if (setuid(0) != 0) { /* as above */ }

@@ -115,12 +115,11 @@ int logConsole(const char *root, const char *fmt, ...)
     return 1;
 }
 
-
 void logSaveFile(int bAppend, const char *suffix)
 {
     if (!g.file || g.realLogFname.empty())
         return;
-    emit("\n");
+    logWriteBlock("\n");
     fflush(g.file);
     const std::string &log = g.realLogFname;
     std::string sfx = suffix ? suffix : "";
@@ -128,12 +127,14 @@ void logSaveFile(int bAppend, const char *suffix)
     if (bAppend) {
         target = log + "." + sfx;
     } else {
-        Now n = now();
-        target = log + format(".%02d.%02d.", n.tm.tm_hour, n.tm.tm_min) + sfx;
+        time_t t = time(nullptr);
+        struct tm tm {};
+        localtime_r(&t, &tm);
+        target = log + logFormat(".%02d.%02d.", tm.tm_hour, tm.tm_min) + sfx;
     }
     std::string cmd = "cat " + qorShellQuote(log) + " >>" + qorShellQuote(target);
     if (system(cmd.c_str()) == -1)
-        logMessage(format("#logSaveFile: cannot run '%s'\n", cmd.c_str()));
+        logMessage(logFormat("#logSaveFile: cannot run '%s'\n", cmd.c_str()));
 }
 
 FILE *logOpenError(const char *name, int hang)

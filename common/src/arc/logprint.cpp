@@ -3,7 +3,6 @@
 #include "logprint.h"
 #include "logserver.h"
 #include "logstate.h"
-#include "qorfiles.h"
 #include "qorstring.h"
 #include "searchpath.h"
 
@@ -15,7 +14,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <functional>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,10 +30,8 @@ namespace {
 LogState &g = logState;
 
 constexpr size_t kMsgMax = 2200;          // a message is cut to this size
-constexpr size_t kSaveOptionsMax = 63;    // record of applied options
 constexpr size_t kSpecialMax = 200;       // log-server directory
 constexpr long long kTraceSize = 524288000;
-constexpr long long kMinSize = 32768;
 constexpr long long kMeasureEvery = 32768; // bytes between file-size checks
 constexpr long long kLateSlack = 24576;   // unfinished lines may run over
 
@@ -165,11 +161,11 @@ void sizeCheck()
     Now n = now();
     if (n.ok)
         logMessage(logFormat("#Log file cycle %d on %s %d, %d; Max size %s\n", g.cycle,
-                          kMonths[n.tm.tm_mon], n.tm.tm_mday, n.tm.tm_year + 1900,
-                          logSizeText(g.logSize).c_str()));
+                             kMonths[n.tm.tm_mon], n.tm.tm_mday, n.tm.tm_year + 1900,
+                             logSizeText(g.logSize).c_str()));
     else
         logMessage(logFormat("#Log file cycle %d; Max size %s\n", g.cycle,
-                          logSizeText(g.logSize).c_str()));
+                             logSizeText(g.logSize).c_str()));
     if (g.file)
         fflush(g.file);
     g.inWrap = false;
@@ -268,9 +264,9 @@ std::string logFormat(const char *fmt, ...)
     return std::string(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
 }
 
-std::string logPidTag(pid_t pid)
+std::string logPidTag(int pid)
 {
-    std::string t = logFormat(":P%d:", static_cast<int>(pid));
+    std::string t = logFormat(":P%d:", pid);
     if (t.size() < 10)
         t.resize(10, ' ');
     else
@@ -319,12 +315,12 @@ std::string expandName(const std::string &tmpl, bool shared, bool &keepOld)
         } else if (i + 2 < tmpl.size() && tmpl[i + 2] == '$' &&
                    (tmpl[i + 1] == 'D' || tmpl[i + 1] == 'd')) {
             out += logFormat("%04d%02d%02d", n.tm.tm_year + 1900, n.tm.tm_mon + 1,
-                          n.tm.tm_mday);
+                             n.tm.tm_mday);
             i += 3;
         } else if (i + 2 < tmpl.size() && tmpl[i + 2] == '$' &&
                    (tmpl[i + 1] == 'T' || tmpl[i + 1] == 't')) {
             out += logFormat("%04d%02d%02d%02d%02d", n.tm.tm_year + 1900,
-                          n.tm.tm_mon + 1, n.tm.tm_mday, n.tm.tm_hour, n.tm.tm_min);
+                             n.tm.tm_mon + 1, n.tm.tm_mday, n.tm.tm_hour, n.tm.tm_min);
             keepOld = false;
             i += 3;
         } else {
@@ -397,10 +393,10 @@ const std::string &logMakePrefix()
                 stamp = logFormat("%02d:%02d:%02d ", t.tm_hour, t.tm_min, t.tm_sec);
             else if (logTimeSec == 0 && !(logCtrlFlgs & LOG_HUNDREDTHS))
                 stamp = logFormat("%02d/%02d %02d:%02d ", t.tm_mon + 1, t.tm_mday,
-                               t.tm_hour, t.tm_min);
+                                  t.tm_hour, t.tm_min);
             else
                 stamp = logFormat("%02d:%02d:%02d.%02d ", t.tm_hour, t.tm_min, t.tm_sec,
-                               n.hundredths);
+                                  n.hundredths);
         }
         std::string p;
         if (g.cycle >= 1)
@@ -625,7 +621,7 @@ void logReOpen()
         if (g.tag.compare(0, 2, ":P") == 0)
             g.tag = logPidTag(getpid());
         __fpurge(g.file); // the parent's unsent text is the parent's
-        std::string rec = std::string(fifoMark) + logFormat("OPEN %d ", static_cast<int>(getpid()));
+        std::string rec = fifoMark + logFormat("OPEN %d ", static_cast<int>(getpid()));
         rec += '\0';
         fifoSend(rec.data(), rec.size());
         return;
@@ -692,8 +688,8 @@ void logCyclePoint()
     Now n = now();
     g.inWrap = true;
     logMessage(logFormat("#Log file cycle %d on %s %d, %d; Max log size %s\n", g.cycle,
-                      kMonths[n.ok ? n.tm.tm_mon : 0], n.tm.tm_mday, n.tm.tm_year + 1900,
-                      logSizeText(g.logSize).c_str()));
+                         kMonths[n.ok ? n.tm.tm_mon : 0], n.tm.tm_mday, n.tm.tm_year + 1900,
+                         logSizeText(g.logSize).c_str()));
     g.inWrap = false;
 }
 

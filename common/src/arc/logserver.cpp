@@ -226,6 +226,9 @@ void LogServer::detach()
     qorsetsig(SIGTERM, SIG_DFL);
     qorsetsig(SIGINT, SIG_DFL);
     qorsetsig(SIGCHLD, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
 void LogServer::own(const std::string &s)

@@ -47,6 +47,20 @@ struct LogState {
 
 extern LogState logState;
 
+// printf into a string (cut at 2200 bytes, as a message).
+std::string logFormat(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// The tag of option P: ":P<pid>:" padded to 10 (with at least one blank).
+std::string logPidTag(int pid);
+// A leading '~' becomes HOME (else QORROOT) and '/'.
+std::string logExpandTilde(const std::string &name);
+// The file name after $$$, $$, $D$ and $T$ expansion, made absolute. $$
+// stands for nothing in a shared log; $$ and $T$ clear keepOld.
+std::string logFileName(const std::string &tmpl, bool shared, bool &keepOld);
+// Applies option letters without recording them for logReOpen.
+void logApplyOptions(std::string_view opts);
+// Trace mode: logs of at least 500 MB, flushed, time on every prefix.
+void logApplyTrace();
+
 // Makes a fresh time prefix into logState.tod and returns it.
 const std::string &logMakePrefix();
 // "64K" or "3M" for a size limit.
