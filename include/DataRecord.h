@@ -278,8 +278,9 @@ public:
     void GetStringValue(std::string &out, const CBuffer *buffer, const std::string &name,
                         int trim = 0, int *isText = nullptr) const;
 
-    // The index (1-based) of a group; 0 for no such group or a refused
-    // index (set) and for no such group (get).
+    // The index (1-based) of a group. Set: 1, or 0 for no such group or an
+    // index outside 1..maximum occurrence (the index stays). Get: 0 for no
+    // such group.
     int SetGroupIndex(unsigned index, std::string group);
     unsigned GetGroupIndex(std::string group) const;
 

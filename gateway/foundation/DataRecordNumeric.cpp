@@ -132,8 +132,9 @@ void CEditedItem::GetData(std::string &out, const CBuffer &buffer) const {
         const bool isDigit = IsDigit(c) || IsOverpunch(c);
         switch (m_strMask[m]) {
         case '2':
+            // A '2' position is read as a '9'.
             LOG_ASSERT(m_strMask[m] != '2');
-            // fall through: a '2' position is read as a '9'
+            [[fallthrough]];
         case '9':
             if (isDigit) {
                 out += ConvertToCobolPositive(c);

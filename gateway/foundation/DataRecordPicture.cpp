@@ -73,7 +73,7 @@ bool ParseDataPicture(const char *picture, DataPicture &out) {
         if (length > CDataItem::kMaxExtent || mask.size() > CDataItem::kMaxExtent) return false;
     }
 
-    out.type = text ? type : (edited ? CDataItem::TypeEdited : CDataItem::TypeNumeric);
+    out.type = text ? type : edited ? int{CDataItem::TypeEdited} : int{CDataItem::TypeNumeric};
     out.length = static_cast<unsigned>(length);
     out.sign = sign;
     out.currency = currency;
