@@ -89,9 +89,6 @@ using TPktInterfacePtr = std::unique_ptr<View, TPktInterfaceRelease>;
 
 class CZelDtpPacket : public CBuffer {
 public:
-    // Largest body accepted from the network.
-    static constexpr int32_t kMaxBodyLength = 1 << 20;
-
     // Packet classes (body byte 0).
     enum PacketClass : uint8_t {
         kOpen = 1, kAccept = 2, kReject = 3, kClose = 4, kPrst = 6, kProk = 7,
@@ -122,9 +119,11 @@ public:
     CZelDtpPacket &operator=(const CZelDtpPacket &) = delete;
     ~CZelDtpPacket() override;
 
-    // Reference count; Release deletes the packet when it reaches 0, so a
-    // packet that is a member of another object must be given one reference
-    // by its owner.
+    // Reference count; Release deletes the packet when it reaches 0. An
+    // object that keeps a packet for its own life (the protocol's receive
+    // packet) allocates it with new, takes one reference and releases it at
+    // its end: releasing views then never deletes it. Destroying a packet
+    // whose count is not 0 is logged as an assertion.
     int AddRef() { return ++m_nRefCount; }
     int Release();
     int GetRefCount() const { return m_nRefCount; }
