@@ -83,7 +83,9 @@ Result CZelSessionTable::Init(int entries, int low, int high) {
         logPrintf("#Session table: %u entries cut to %u\n", requested, kMaxRecords);
         requested = kMaxRecords;
     }
-    if (create) m_nRecords = requested;
+    // The object's record count changes only once a segment is attached:
+    // a failed Init must not leave a count without a table behind it.
+    const uint32_t logEntries = create ? requested : m_nRecords;
     const uint64_t size = SegmentSize(create ? requested : 0);
     const int logSize = static_cast<int>(size);
 
@@ -107,7 +109,7 @@ Result CZelSessionTable::Init(int entries, int low, int high) {
 
     if (logCtrlFlgs & LOG_DETAIL) {
         logPrintf("#Note Shm Key %lX, Size %d; Entries %u\n",
-                  static_cast<unsigned long>(static_cast<uint32_t>(key)), logSize, m_nRecords);
+                  static_cast<unsigned long>(static_cast<uint32_t>(key)), logSize, logEntries);
         logPrintf("Uid: %d; Euid: %d; Gid: %d; Egid: %d\n", static_cast<int>(getuid()),
                   static_cast<int>(geteuid()), static_cast<int>(getgid()),
                   static_cast<int>(getegid()));

@@ -214,8 +214,10 @@ void CZelSessionTable::Record::SetPib(const CBuffer &b) {
 
 void CZelSessionTable::Record::Remove() {
     if (!Writable()) return;
+    // The file goes first (also for a record that is already free), then
+    // the record; the file is not tried a second time.
     m_pTable->RemoveLatestDataFile(*m_pRecord);
-    m_pTable->RemoveByPos(m_nPos);
+    m_pRecord->localId = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -382,8 +384,13 @@ Result CZelSessionTable::ClaimFreeRecord(std::unique_ptr<Record> &out, bool touc
             RemoveLatestDataFile(*rec);
             std::memset(rec, 0, sizeof *rec);
             unsigned id = GetNextNewSessionId();
-            uint32_t words[4] = {id << 5, secret[0], secret[1], TimeToWord(time(nullptr)) << 5};
+            const uint32_t now = TimeToWord(time(nullptr));
+            uint32_t words[4] = {id << 5, secret[0], secret[1], now << 5};
             std::memcpy(rec->guid, words, sizeof words);
+            // A new session is fresh even when its creator does not touch
+            // it: a cleaner pass must not take it for an idle one (and kill
+            // the process that is still setting it up).
+            rec->lastAccessed = now;
             rec->localId = id;
             h->m_bTouch = touch;
             if (touch) h->Touch();

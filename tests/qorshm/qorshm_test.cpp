@@ -12,6 +12,7 @@
 #include <string>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -229,8 +230,10 @@ TEST_F(QorshmCli, Removal) {
 TEST_F(QorshmCli, DecodeDumpsASegmentThatIsNoTable) {
     int id = Segment(4096, 0x11);
     WriteShmId(id);
-    RunResult r = RunQorshm({"-t", "-d", dir.Root()});
-    EXPECT_EQ(r.status, 255) << "-d comes after -t: the default root has no .shmid";
+    // -d comes after -t: -t has already looked under the root it had then.
+    RunResult r = RunQorshm({"-t", "-d", dir.Root()}, {"QORICROOT=" + dir.Root() + "/elsewhere"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(StartsWith(r.out, kUsage)) << r.out;
     r = RunQorshm({"-d", dir.Root(), "-t"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(Contains(r.out, " 000000 : 11111111 11111111")) << r.out;
@@ -244,6 +247,39 @@ TEST_F(QorshmCli, DecodeDumpsASegmentThatIsNoTable) {
     r = RunQorshm({"-t"}, {"QORICROOT=" + std::string(5000, 'r')});
     EXPECT_EQ(r.status, 255);
     EXPECT_TRUE(Contains(r.out, "QORICROOT is too long; ignored\n"));
+}
+
+TEST_F(QorshmCli, DecodeSwitchAndIdFromTheOptions) {
+    CZelSessionTable table;
+    ASSERT_GE(ResultCode(table.Init(2, 1, 100)), 0);
+    const std::string tableId = std::to_string(table.GetSharedMemoryId());
+    const std::string report = " is 2496 bytes long\n\n    2 possible QOR/ic sessions at ";
+    int plain = Segment(4096, 0x22);
+    WriteShmId(plain);
+
+    // -m after -t names the segment; the decode switch stays on.
+    RunResult r = RunQorshm({"-d", dir.Root(), "-t", "-m", tableId});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(StartsWith(r.out, "Shared memory id " + tableId + report)) << r.out;
+    // Without -t the same segment is dumped.
+    r = RunQorshm({"-m", tableId});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Contains(r.out, " 000000 : 07DEFA00 ")) << r.out;
+    // -l in between does not switch decoding off either.
+    r = RunQorshm({"-d", dir.Root(), "-t", "-l", "-m", tableId});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(StartsWith(r.out, "Shared memory id " + tableId + report)) << r.out;
+
+    // A .shmid that opens but holds no number gives id 0: usage and listing.
+    std::ofstream(dir.Logs() + "/.shmid") << "garbage\n";
+    r = RunQorshm({"-m", tableId, "-d", dir.Root(), "-t"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(StartsWith(r.out, kUsage)) << r.out;
+    // A missing one changes nothing.
+    unlink((dir.Logs() + "/.shmid").c_str());
+    r = RunQorshm({"-m", tableId, "-d", dir.Root(), "-t"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Contains(r.out, " 000000 : 07DEFA00 ")) << r.out;
 }
 
 TEST_F(QorshmCli, SessionReportOfARealTable) {
@@ -354,6 +390,27 @@ TEST(QorshmReport, EmptyCountGivesHeadAndProcessesOnly) {
         << o;
     EXPECT_FALSE(Contains(o, "Locap")) << o;
     EXPECT_FALSE(Contains(o, "***")) << o;
+}
+
+TEST(QorshmReport, LoggerPidFileThatHoldsNoNumber) {
+    char templ[] = "/tmp/qor-qorshm-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    const std::string root = templ;
+    ASSERT_EQ(mkdir((root + "/logs").c_str(), 0700), 0);
+    Crafted t(1);
+    t.cb().numberOfRecords = 1;
+    std::ofstream(root + "/logs/.pid.qoric.log") << "\n";
+    std::string o = t.Report(root);
+    EXPECT_TRUE(Contains(o, "\n  Logger: P0  Cleaner: P0 \n Servers:\n")) << o;
+    std::ofstream(root + "/logs/.pid.qoric.log") << getpid() << "\n";
+    o = t.Report(root);
+    EXPECT_TRUE(Contains(o, "\n  Logger: P" + std::to_string(getpid()) + "  Cleaner: P0 \n")) << o;
+    unlink((root + "/logs/.pid.qoric.log").c_str());
+    o = t.Report(root);
+    EXPECT_TRUE(Contains(o, "\n Cleaner: P0 \n")) << o;
+    EXPECT_FALSE(Contains(o, "Logger")) << o;
+    rmdir((root + "/logs").c_str());
+    rmdir(root.c_str());
 }
 
 TEST(QorshmReport, ClientColumnAndUnprintableFields) {

@@ -8,11 +8,32 @@
 #include <filesystem>
 #include <poll.h>
 #include <stdexcept>
+#include <sched.h>
 #include <sys/ipc.h>
+#include <sys/mount.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+namespace {
+
+// The session table's lock file is one fixed path in /tmp for the whole
+// machine, so a gateway or a cleaner left running by anything else there
+// would hold its bytes and change what these tests see.  Where it can
+// (root, mount namespaces allowed), the test program gives itself and the
+// processes it forks a /tmp of their own; otherwise it shares the
+// machine's.
+struct PrivateTmp {
+    PrivateTmp() {
+        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) return;
+        // Nothing mounted here may reach the machine's namespace.
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
+        mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777,size=256m");
+    }
+} s_privateTmp;
+
+}  // namespace
 
 TableTestDir::TableTestDir() {
     char cwd[PATH_MAX];

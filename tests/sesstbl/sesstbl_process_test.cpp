@@ -46,6 +46,8 @@ protected:
     Table table;
 };
 
+SessionRecord &rec_of(Table &table, unsigned i) { return table.GetSessionTableAddress()[i]; }
+
 // A child that holds the lock of the session `id` until released.
 ForkedChild HoldSession(Table &table, unsigned id) {
     return ForkedChild([&table, id](int ready, int command) {
@@ -188,6 +190,30 @@ TEST_F(SessTblProcess, CleanerListsIdleSessionsOnly) {
     // The records are left for the caller to close and remove.
     EXPECT_EQ(rec(0).localId, a);
     EXPECT_EQ(rec(1).localId, b);
+}
+
+TEST_F(SessTblProcess, NewSessionIsNotIdleBeforeItsFirstTouch) {
+    // Record 0 held an old session; record 1 was never used.
+    RecordPtr old;
+    ASSERT_EQ(table.Get(0u, old, true, false), Result::Success);
+    old->Remove();
+    old.reset();
+    rec(0).lastAccessed = TimeToWord(time(nullptr) - 5000);
+    RecordPtr a, b;
+    ASSERT_EQ(table.Get(0u, a, true, false), Result::Success);
+    ASSERT_EQ(table.GetByPidPool(0u, b, true, false), Result::Success);
+    ASSERT_EQ(a->GetPosition(), 0u);
+    ASSERT_EQ(b->GetPosition(), 1u);
+    // A cleaner in another process: its pass must not list them (or kill
+    // this process, were it registered) while they are being set up.
+    ForkedChild cleanerChild([&](int, int) {
+        Table::Cleaner cleaner(&table);
+        cleaner.SetRecordTimeout(120);
+        std::vector<int> expired;
+        if (cleaner.Run(expired) != Result::Success) return 1;
+        return expired.empty() ? 0 : 2;
+    });
+    EXPECT_EQ(cleanerChild.Wait(), 0);
 }
 
 TEST_F(SessTblProcess, CleanerKillsOnlyRegisteredHolders) {
@@ -392,6 +418,80 @@ TEST(SessTblStress, ManyProcessesShareOneTable) {
                  r.guid[3]);
         EXPECT_FALSE(Exists(name)) << name;
     }
+}
+
+// Workers keep creating, touching and removing sessions while a cleaner
+// process expires the idle ones and closes them as the gateway's cleaner
+// does: only the idle sessions go, and no worker is killed.
+TEST(SessTblStress, CleanerExpiresIdleSessionsWhileWorkersRun) {
+    TableTestDir dir;
+    Table table;
+    ASSERT_GE(ResultCode(table.Init(64, 1, 1000)), 0);
+    std::set<unsigned> idle;
+    for (int k = 0; k < 16; ++k) {
+        RecordPtr h;
+        ASSERT_EQ(table.Get(0u, h, true, false), Result::Success);
+        idle.insert(h->GetLocalSessionId());
+        h->SetLatestMcsData(CBuffer("old", 3));
+        h.reset();
+    }
+    for (unsigned i = 0; i < 16; ++i) rec_of(table, i).lastAccessed = TimeToWord(time(nullptr) - 1000);
+
+    constexpr int kWorkers = 4;
+    std::vector<std::unique_ptr<ForkedChild>> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+        workers.push_back(std::make_unique<ForkedChild>([&](int ready, int command) {
+            if (table.RegisterProcessID(getpid()) != Result::Success) return 1;
+            ChildReady(ready);
+            ChildAwait(command);
+            for (int k = 0; k < 40; ++k) {
+                RecordPtr h;
+                if (table.Get(0u, h, true, true) != Result::Success) return 2;
+                unsigned id = h->GetLocalSessionId();
+                h.reset();
+                RecordPtr again;
+                if (table.Get(id, again, true, true) != Result::Success) return 3;
+                again->Remove();
+            }
+            return table.UnregisterProcessID(getpid()) == 0 ? 0 : 4;
+        }));
+    }
+    ForkedChild cleanerChild([&](int ready, int command) {
+        Table::Cleaner cleaner(&table);
+        if (!cleaner.IsLockSuccessful()) return 1;
+        cleaner.SetRecordTimeout(120);
+        ChildReady(ready);
+        ChildAwait(command);
+        std::set<unsigned> closed;
+        for (int pass = 0; pass < 50; ++pass) {
+            std::vector<int> expired;
+            if (cleaner.Run(expired) != Result::Success) return 2;
+            for (int id : expired) {
+                RecordPtr h;
+                if (table.Get(static_cast<unsigned>(id), h, false, false) != Result::Success) continue;
+                h->Remove();
+                closed.insert(static_cast<unsigned>(id));
+            }
+            usleep(1000);
+        }
+        return closed.size() == 16 ? 0 : 3;
+    });
+    for (auto &w : workers) ASSERT_TRUE(w->WaitReady());
+    ASSERT_TRUE(cleanerChild.WaitReady());
+    for (auto &w : workers) w->Release();
+    cleanerChild.Release();
+    for (auto &w : workers) EXPECT_EQ(w->Wait(60000), 0);
+    EXPECT_EQ(cleanerChild.Wait(60000), 0);
+    EXPECT_EQ(table.GetNumberOfNotEmptyEntries(), 0u);
+    for (unsigned i = 0; i < table.GetNumberOfEntries(); ++i) {
+        const SessionRecord &r = table.GetSessionTableAddress()[i];
+        if (r.guid[0] == 0) continue;
+        char name[64];
+        snprintf(name, sizeof name, "./latestmcsdata/%u-%u-%u-%u", r.guid[0], r.guid[1], r.guid[2],
+                 r.guid[3]);
+        EXPECT_FALSE(Exists(name)) << name;
+    }
+    for (int32_t pid : table.GetControlBlockAddress()->registry) EXPECT_EQ(pid, 0);
 }
 
 TEST(SessTblStress, ConcurrentCreatorsFillTheTableExactly) {

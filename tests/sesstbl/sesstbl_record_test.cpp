@@ -379,6 +379,24 @@ TEST_F(SessTblRecord, ScreenDataRoundTripAndRemoval) {
     EXPECT_EQ(rec(0).localId, 0u);
 }
 
+TEST_F(SessTblRecord, FileThatCannotBeDeletedIsReportedOnce) {
+    RecordPtr h = Create();
+    const std::string path = table.GetLatestMcsDataDirectory() + h->GetLatestDataFileName();
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);        // unlink() of it fails
+    const std::string message =
+        "CZelSessionTable::Record::Remove(): Can't unlink() file " + path + ", errno: 21\n";
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(h->SetLatestMcsData(CBuffer()), Result::SessTblLatestMcsDataFile);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
+
+    testing::internal::CaptureStderr();
+    h->Remove();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
+    EXPECT_EQ(rec(0).localId, 0u);
+    rmdir(path.c_str());
+}
+
 TEST_F(SessTblRecord, FreedRecordsLoseTheirFiles) {
     CBuffer data("screen", 6);
     RecordPtr a = Create();

@@ -145,6 +145,27 @@ TEST_F(SessTblTable, AttachModeNeverCreatesTheLockFile) {
     EXPECT_TRUE(Exists(CZelSessionTable::m_LockFilePath));
 }
 
+TEST_F(SessTblTable, FailedInitLeavesNoRecordsBehind) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to become a user without access";
+    // A user who may neither search this directory nor open the lock file:
+    // Init fails early.  Before the fix the look-ups below then ran over a
+    // null table.
+    ForkedChild child([](int, int) {
+        if (setegid(65534) != 0 || seteuid(65534) != 0) return 9;
+        CZelSessionTable t;
+        if (ResultCode(t.Init(10, 1, 100)) >= 0) return 1;
+        if (t.IsAttached() || t.GetNumberOfEntries() != 0) return 2;
+        if (t.GetNumberOfNotEmptyEntries() != 0) return 3;
+        std::unique_ptr<CZelSessionTable::Record> h;
+        if (t.Get(0u, h, true, true) != Result::SessTblFull || h) return 4;
+        if (t.Get(5u, h, true, true) != Result::SessTblInvalidSessId || h) return 5;
+        if (t.GetByPidPool(0u, h, true, true) != Result::SessTblFull || h) return 6;
+        if (t.ExpireAll() == Result::Success) return 7;
+        return 0;
+    });
+    EXPECT_EQ(child.Wait(), 0);
+}
+
 TEST_F(SessTblTable, AttachModeStampsAndKeepsTheRest) {
     ASSERT_GE(ResultCode(table.Init(7, 10, 20)), 0);
     ASSERT_EQ(unlink((dir.Logs() + "/.shmid").c_str()), 0);

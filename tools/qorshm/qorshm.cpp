@@ -84,7 +84,9 @@ std::string defaultRoot() {
     return "/usr/local/qoric/";
 }
 
-// -t: the gateway wrote its segment id into <root>/logs/.shmid.
+// -t: the gateway wrote its segment id into <root>/logs/.shmid.  A file
+// that opens gives the id (0 when its first line is no number) and the
+// decode switch; one that does not open changes nothing.
 void readShmIdFile(Options &o) {
     std::string path = o.root + "/logs/.shmid";
     FILE *f = fopen(path.c_str(), "r");
@@ -93,13 +95,11 @@ void readShmIdFile(Options &o) {
     int id = 0;
     if (fgets(line, sizeof line, f)) {
         line[strcspn(line, "\r\n")] = '\0';
-        if (parseId(line, id)) {
-            o.shmId = id;
-            o.decode = true;
-            o.list = false;
-        }
+        if (!parseId(line, id)) id = 0;
     }
     fclose(f);
+    o.shmId = id;
+    o.decode = true;
 }
 
 void openOutput(Options &o, const char *name) {
@@ -180,16 +180,14 @@ int main(int argc, char **argv) {
     while ((c = getopt(argc, argv, "tlhm:o:r:d:")) != -1) {
         switch (c) {
         case 'm': {
+            // Only the id: after -t the segment is still decoded.
             int id = 0;
             o.shmId = parseId(optarg, id) ? id : 0;
-            o.list = false;
-            o.decode = false;
             break;
         }
         case 'l':
             o.shmId = 0;
             o.list = true;
-            o.decode = false;
             break;
         case 't':
             readShmIdFile(o);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <netdb.h>
@@ -77,8 +79,15 @@ void reportLogger(FILE *out, const std::string &root) {
     std::string path = root + "/logs/.pid.qoric.log";
     FILE *f = fopen(path.c_str(), "r");
     if (!f) return;
+    // The first line as a decimal number; anything unreadable shows as P0.
+    char line[64];
     int pid = 0;
-    if (fscanf(f, "%d", &pid) == 1) fprintf(out, "  Logger: P%d%s ", pid, missingMark(pid));
+    if (fgets(line, sizeof line, f)) {
+        errno = 0;
+        long v = strtol(line, nullptr, 10);
+        if (errno == 0 && v >= INT_MIN && v <= INT_MAX) pid = static_cast<int>(v);
+    }
+    fprintf(out, "  Logger: P%d%s ", pid, missingMark(pid));
     fclose(f);
 }
 
