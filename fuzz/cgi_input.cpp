@@ -14,7 +14,7 @@
 
 #include "fcgicalls.h"
 #include "logprint.h"
-#include "tcphtml.h"
+#include "xfcgihtml.h"
 #include "xfcgiinput.h"
 #include "xfcgin.h"
 

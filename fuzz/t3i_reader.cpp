@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "logprint.h"
-#include "tcphtml.h"
+#include "xfcgihtml.h"
 #include "xfcgit3i.h"
 
 namespace {

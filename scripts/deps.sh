@@ -5,7 +5,7 @@ set -euo pipefail
 what=${1:-build}
 pkgs=(cmake make g++ binutils libfcgi-dev libfcgi-bin)
 case "$what" in
-  test) pkgs+=(ncompress libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev) ;;
+  test) pkgs+=(ncompress libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev lighttpd curl) ;;
   demo) pkgs+=(ncompress) ;;
 esac
 missing=()

@@ -11,7 +11,7 @@
 
 #include "fcgicalls.h"
 #include "logprint.h"
-#include "tcphtml.h"
+#include "xfcgihtml.h"
 #include "xfcgin.h"
 #include "xfcgiout.h"
 

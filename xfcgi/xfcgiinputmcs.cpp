@@ -5,7 +5,7 @@
 #include <string>
 
 #include "logprint.h"
-#include "tcphtml.h"
+#include "xfcgihtml.h"
 #include "xfcgiinput.h"
 #include "xfcgiout.h"
 

@@ -10,7 +10,7 @@
 #include <strings.h>
 
 #include "logprint.h"
-#include "tcphtml.h"
+#include "xfcgihtml.h"
 #include "xmlparse.h"
 
 namespace {

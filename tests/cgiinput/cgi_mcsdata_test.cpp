@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tcphtml.h"
+#include "xfcgihtml.h"
 #include "xfcgiinput.h"
 #include "xml/log_capture.h"
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "tcphtml.h"
+#include "xfcgihtml.h"
 #include "xfcgit3i.h"
 #include "xml/log_capture.h"
 

@@ -1,0 +1,30 @@
+// The configuration form: the file named by the request's "ConfigFile",
+// shown as one HTML form whose input names are the fields the writer
+// (ConfigWriter.h) reads back.
+#ifndef QOR_CONFIGFORM_H
+#define QOR_CONFIGFORM_H
+
+#include <iosfwd>
+#include <string>
+
+#include "EditorRequest.h"
+#include "Result.h"
+
+class CZelConfigParser;
+
+// Writes the form to `out`; false (after "<br>Can't read config file!<br>")
+// when the file cannot be read.
+bool ShowConfigEditForm(std::istream &in, std::ostream &out, std::ostream &err,
+                        const RequestMap_t &request);
+
+// Resets the model and reads the request's "ConfigFile" into it. False when
+// the field is absent or the file cannot be opened. A file that breaks off
+// part-way still counts as read; parseStatus (when given) then receives the
+// XML parser's negative code, else 0.
+bool ReadConfigFile(const RequestMap_t &request, CZelConfigParser &model,
+                    int *parseStatus = nullptr);
+
+// The same for a path: Success, or ParserFileNotFound.
+Result ReadConfigPath(const std::string &path, CZelConfigParser &model, int *parseStatus = nullptr);
+
+#endif

@@ -1,0 +1,95 @@
+// Parsing of the posted form and dispatch on its action.
+#include "EditorRequest.h"
+
+#include <istream>
+#include <ostream>
+
+#include "ConfigForm.h"
+#include "ConfigWriter.h"
+#include "FormElements.h"
+
+namespace {
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// "%" and the two characters after it become one byte made of their leading
+// hexadecimal digits (none: 0). A "%" with fewer than two characters after
+// it is kept as it is, with what follows.
+std::string Decode(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '%' || i + 2 >= raw.size()) {
+            out += raw[i];
+            continue;
+        }
+        int code = 0;
+        for (std::size_t k = 1; k <= 2; ++k) {
+            int d = HexValue(raw[i + k]);
+            if (d < 0) break;
+            code = code * 16 + d;
+        }
+        out += static_cast<char>(code);
+        i += 2;
+    }
+    return out;
+}
+
+}  // namespace
+
+void ParseRequestBody(std::string_view body, RequestMap_t &map) {
+    map.clear();
+    std::size_t pos = 0;
+    while (pos < body.size()) {
+        const std::size_t eq = body.find('=', pos);
+        if (eq == std::string_view::npos) break;   // a name without "=": the end
+        std::string name(body.substr(pos, eq - pos));
+        std::size_t amp = body.find('&', eq + 1);
+        if (amp == std::string_view::npos) amp = body.size();
+        map.emplace(std::move(name), Decode(body.substr(eq + 1, amp - eq - 1)));
+        pos = amp + 1;
+    }
+}
+
+bool ParseRequest(std::istream &in, std::ostream & /*out*/, std::ostream & /*err*/,
+                  RequestMap_t &map) {
+    std::string body;
+    char chunk[8192];
+    bool complete = true;
+    while (in.good()) {
+        in.read(chunk, sizeof chunk);
+        const std::size_t got = static_cast<std::size_t>(in.gcount());
+        if (body.size() + got > kMaxRequestBody) {
+            body.append(chunk, kMaxRequestBody - body.size());
+            complete = false;
+            break;
+        }
+        body.append(chunk, got);
+    }
+    ParseRequestBody(body, map);
+    return complete;
+}
+
+void DispatchRequest(std::istream &in, std::ostream &out, std::ostream &err,
+                     const RequestMap_t &map, bool bodyComplete) {
+    const auto action = map.find("nextaction");
+    if (action == map.end() || action->second == "read_file") {
+        ShowConfigEditForm(in, out, err, map);
+    } else if (action->second == "write_file") {
+        std::string why;
+        if (WriteConfigFile(map, bodyComplete, &why)) {
+            ShowConfigEditForm(in, out, err, map);
+        } else {
+            out << "<br>zelconfig: Error: Can't save config file!<br>";
+            if (!why.empty()) out << Html(why) << "<br>";
+        }
+    } else {
+        out << "<h2>qorconfig: error dispatch request, unknown action [" << Html(action->second)
+            << "]</h2>\n";
+    }
+}

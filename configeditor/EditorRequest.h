@@ -1,0 +1,38 @@
+// Request handling of the configuration editor: the posted form as a map,
+// and the dispatch on its "nextaction" field.
+#ifndef QOR_EDITORREQUEST_H
+#define QOR_EDITORREQUEST_H
+
+#include <cstddef>
+#include <iosfwd>
+#include <map>
+#include <string>
+#include <string_view>
+
+// Field name -> field value, compared byte-wise.
+using RequestMap_t = std::map<std::string, std::string>;
+
+// The most of a request body that is read; a longer body is cut there and
+// a save from it is refused.
+constexpr std::size_t kMaxRequestBody = 1024 * 1024;
+
+// Splits a body at "=" and "&": the name runs up to "=", the value up to
+// "&" or the end (a last pair needs no "&"); a name without "=" ends the
+// parse. Values are decoded ("%" and up to two hexadecimal digits give one
+// byte, no digit gives 0; "+" stays); names are not. A repeated name keeps
+// its first value. The map is emptied first.
+void ParseRequestBody(std::string_view body, RequestMap_t &map);
+
+// Reads the request body from `in` (at most kMaxRequestBody bytes) and
+// parses it. False when the body was longer and has been cut; `out` and
+// `err` are not used.
+bool ParseRequest(std::istream &in, std::ostream &out, std::ostream &err, RequestMap_t &map);
+
+// Runs the action the form asks for and writes the page body to `out`:
+// no "nextaction" or "read_file" shows the form, "write_file" saves the
+// file and then shows the form, anything else is an error heading.
+// bodyComplete false (the body was cut) refuses a save.
+void DispatchRequest(std::istream &in, std::ostream &out, std::ostream &err,
+                     const RequestMap_t &map, bool bodyComplete = true);
+
+#endif

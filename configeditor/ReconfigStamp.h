@@ -1,0 +1,14 @@
+// The reconfiguration stamp: tells running gateway processes that the
+// configuration has changed, through the session table of the working
+// directory (the gateway's).
+#ifndef QOR_RECONFIGSTAMP_H
+#define QOR_RECONFIGSTAMP_H
+
+#include <ctime>
+
+// Attaches to an existing gateway session table (never creating a lock
+// file, a segment or ".shmid") and sets its reconfiguration stamp to now.
+// False when there is no table to stamp.
+bool StampReconfiguration(time_t now);
+
+#endif
