@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <sched.h>
 #include <sys/ipc.h>
+#include <cstring>
 #include <sys/mount.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
@@ -23,9 +24,18 @@ namespace {
 // would hold its bytes and change what these tests see.  Where it can
 // (root, mount namespaces allowed), the test program gives itself and the
 // processes it forks a /tmp of their own; otherwise it shares the
-// machine's.
+// machine's.  A build or source tree that itself lies under /tmp would be
+// hidden by the private /tmp, so the machine's is kept then too.
+bool UnderTmp(const char *path) {
+    return path && (std::strncmp(path, "/tmp/", 5) == 0 || std::strcmp(path, "/tmp") == 0);
+}
+
 struct PrivateTmp {
     PrivateTmp() {
+        char cwd[PATH_MAX];
+        if (UnderTmp(getenv("QOR_BINARY_DIR")) || UnderTmp(getenv("QOR_SOURCE_DIR")) ||
+            (getcwd(cwd, sizeof cwd) && UnderTmp(cwd)))
+            return;
         if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) return;
         // Nothing mounted here may reach the machine's namespace.
         if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
