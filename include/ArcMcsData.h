@@ -77,8 +77,9 @@ public:
     CArcMcsData(const CArcMcsData &o) : CArcMcsHdr(o), m_bFlags(o.m_bFlags), m_nBookmark(o.m_nBookmark), m_data(o.m_data) {}
     CArcMcsData &operator=(const CArcMcsData &o);
 
-    // The header, then the data: sized to total - 20 bytes at most and
-    // filled from the buffer (consumed); the count keeps the header's value.
+    // The header, then the data: sized to total - 20 bytes and filled from
+    // the buffer (consumed; zeros where it holds fewer); the count keeps the
+    // header's value.
     void LoadFromBuffer(CBuffer &buffer, int total) override;
     // The header (count cut to the data), then the data: from the bookmark
     // when the flag is on and a bookmark is set, else the first count bytes.

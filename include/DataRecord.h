@@ -76,7 +76,8 @@ public:
     // bytes) when it is too short. The base writes text: left-aligned,
     // blank-padded, cut at the length.
     virtual void SetValue(CBuffer &buffer, const std::string &value) const;
-    // The number zero-padded to the length (its low digits when wider).
+    // The number zero-padded to the length, written as text (cut at the
+    // length, so a wider number keeps its high digits).
     virtual void SetValue(CBuffer &buffer, unsigned value) const;
     // Reads the item as text; the base reads up to a NUL, blank-padded,
     // or the default when the item's first byte is NUL or lies outside.

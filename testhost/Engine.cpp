@@ -328,7 +328,7 @@ void Engine::onFormatRequest(Peer& peer, Session& s, const Bytes& body, const Mc
     if (m.params.empty()) {
         log_.warning(peer.id, "format request without a name");
     } else {
-        name = getName(&body[m.params[0].offset], m.params[0].length);
+        name = getName(body.data() + m.params[0].offset, m.params[0].length);
         if (m.params[0].length != 8)
             log_.warning(peer.id, "format name parameter of " + std::to_string(m.params[0].length) + " bytes");
     }

@@ -141,8 +141,15 @@ Bytes Engine::programMessage(Session& s, const ScreenDef& sc, uint32_t receiver,
     s.pib = buildPib(s, sc);
     std::string cursor = sc.cursor >= 0 ? std::string(static_cast<size_t>(sc.cursor), ' ') + "*" : "";
     std::string error = expand(sc.error, s);
+    // Each parameter length and their sum (value + 4 each) are 16-bit words:
+    // a text that would not fit is cut, the error text first, then the FCC.
+    std::string fcc = sc.fcc;
+    const size_t fixed = s.pib.size() + mcs.size() + cursor.size() + 5 * 4;
+    const size_t room = fixed < 0xFFFF ? 0xFFFF - fixed : 0;
+    if (fcc.size() > room) fcc.resize(room);
+    if (error.size() > room - fcc.size()) error.resize(room - fcc.size());
     std::vector<McsParam> params = {
-        {s.pib}, {mcs}, {Bytes(sc.fcc.begin(), sc.fcc.end())},
+        {s.pib}, {mcs}, {Bytes(fcc.begin(), fcc.end())},
         {Bytes(cursor.begin(), cursor.end())}, {Bytes(error.begin(), error.end())}};
     char letter = eScreen ? 'E' : sc.kind;
     return buildMcso(receiver, s.ids, kMcsFromProgram, mcsFunctionIndex(letter), params);

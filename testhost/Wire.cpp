@@ -317,6 +317,16 @@ std::string decodePrst(const Bytes& body, Prst& out, std::vector<std::string>& w
         warnings.push_back("PRST has " + std::to_string(body.size() - kPrstSize - n) +
                            " bytes after its CDA");
     expectFill(body, 1, 3, 0, "PRST", warnings);
+    // The Unix user id: up to 8 characters, then NULs up to byte 20; an id
+    // of 9 or more characters is cut to 8 and leaves byte 20 blank.
+    {
+        const uint8_t* u = &body[off::kPrstUnixUser];
+        size_t chars = 0;
+        while (chars < 8 && u[chars] != 0 && u[chars] != ' ') ++chars;
+        bool ok = std::all_of(u + chars, u + 9, [](uint8_t c) { return c == 0; }) ||
+                  (chars == 8 && u[8] == ' ');
+        if (!ok) warnings.push_back("PRST: Unix user id bytes 12-20 malformed");
+    }
     expectBytes(body, 21, {0x03, 0x01, 0x00}, "PRST", warnings);
     expectFill(body, 32, 4, ' ', "PRST", warnings);
     expectFill(body, 44, 16, ' ', "PRST", warnings);

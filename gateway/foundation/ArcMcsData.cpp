@@ -81,16 +81,24 @@ void CArcMcsData::StoreInBuffer(CBuffer &b) const {
 
 void CArcMcsData::LoadFromBuffer(CBuffer &buffer, int total) {
     CArcMcsHdr::LoadFromBuffer(buffer, total);
-    // The data is what the sender announced, but never more than it sent.
-    const int n = std::min(total - kHeaderLength, std::max(buffer.GetLength(), 0));
+    // The data takes the length the sender announced; it is filled with
+    // what the buffer holds of it (consumed), and the rest stays zero.
+    const int n = total - kHeaderLength;
     if (n < 1) {
         m_data.SetLength(0, 0);
         return;
     }
-    m_data.SetLength(n, 0);
-    if (m_data.GetLength() != n) return;   // no memory: the data stays empty
-    std::memcpy(m_data.GetBuffer(), buffer.GetBuffer(), static_cast<size_t>(n));
-    buffer.SetOffset(n);
+    CBuffer data(n);   // n zero bytes
+    if (data.GetLength() != n) {
+        m_data.SetLength(0, 0);   // no memory: the data stays empty
+        return;
+    }
+    const int k = std::min(n, std::max(buffer.GetLength(), 0));
+    if (k > 0) {
+        std::memcpy(data.GetBuffer(), buffer.GetBuffer(), static_cast<size_t>(k));
+        buffer.SetOffset(k);
+    }
+    m_data = std::move(data);
 }
 
 int CArcMcsData::SetData(const CBuffer &src, int pos, int n) {

@@ -104,11 +104,10 @@ void CDataItem::SetValue(CBuffer &buffer, const std::string &value) const {
 }
 
 void CDataItem::SetValue(CBuffer &buffer, unsigned value) const {
+    // "%0*u", written as text: a number wider than the item keeps the
+    // characters that fit, its high digits.
     std::string digits = std::to_string(value);
-    if (digits.size() > m_nLength)
-        digits.erase(0, digits.size() - m_nLength);          // keep the low digits
-    else
-        digits.insert(0, m_nLength - digits.size(), '0');
+    if (digits.size() < m_nLength) digits.insert(0, m_nLength - digits.size(), '0');
     WriteRaw(buffer, digits);
 }
 

@@ -60,8 +60,16 @@ TEST(DataValues, NumericWrites) {
     EXPECT_EQ(Bytes(b), "00000");
     r.SetValue(&b, "n", 42u);
     EXPECT_EQ(Bytes(b), "00042");
-    r.SetValue(&b, "n", 9876543u);          // the low digits are kept
-    EXPECT_EQ(Bytes(b), "76543");
+    // A number is written as zero-padded text, cut at the length.
+    r.SetValue(&b, "n", 9876543u);
+    EXPECT_EQ(Bytes(b), "98765");
+    CDataRecord t;
+    ASSERT_EQ(t.AddItem("x", "X(4)"), 1);
+    CBuffer tb;
+    t.SetValue(&tb, "x", 7u);
+    EXPECT_EQ(Bytes(tb), "0007");
+    t.SetValue(&tb, "x", 123456u);
+    EXPECT_EQ(Bytes(tb), "1234");
 }
 
 TEST(DataValues, NumericReads) {

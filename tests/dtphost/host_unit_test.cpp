@@ -204,6 +204,84 @@ TEST(WireDecoders, CheckEveryInnerLength)
     EXPECT_NE(decodeDezUrRead(z, d, w), "");
 }
 
+// A PRST as the gateway builds it, with the Unix user id bytes 12-20 given.
+Bytes prstWithUnixUser(const Bytes& user9)
+{
+    Bytes p(108, ' ');
+    p[0] = kPrst;
+    p[1] = p[2] = p[3] = 0;
+    std::copy(user9.begin(), user9.end(), p.begin() + 12);
+    p[21] = 3; p[22] = 1; p[23] = 0;
+    p[60] = p[61] = p[62] = 0xFF; p[63] = 0x11;
+    putU16(p, 64, 24);
+    putU16(p, 66, 80);
+    p[68] = 14;
+    std::fill(p.begin() + 69, p.begin() + 96, 0);
+    putU32(p, 104, 0);
+    return p;
+}
+
+TEST(WireDecoders, PrstUnixUserIdLayout)
+{
+    const auto warns = [](const Bytes& user9) {
+        std::vector<std::string> w;
+        Prst p;
+        EXPECT_EQ(decodePrst(prstWithUnixUser(user9), p, w), "");
+        return w;
+    };
+    EXPECT_TRUE(warns({'w', 'e', 'b', 0, 0, 0, 0, 0, 0}).empty());
+    EXPECT_TRUE(warns(Bytes(9, 0)).empty());
+    EXPECT_TRUE(warns({'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0}).empty());
+    EXPECT_TRUE(warns({'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', ' '}).empty());  // a 9+ char id
+    for (const Bytes& bad : {Bytes(9, ' '), Bytes{'w', 'e', 'b', 0, 'x', 0, 0, 0, 0},
+                             Bytes{'w', 'e', 'b', ' ', ' ', ' ', ' ', ' ', 0},
+                             Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i'}}) {
+        const auto w = warns(bad);
+        ASSERT_EQ(w.size(), 1u);
+        EXPECT_EQ(w[0], "PRST: Unix user id bytes 12-20 malformed");
+    }
+}
+
+// Screens whose texts would overflow the 16-bit parameter words are cut so
+// that the program message stays well formed.
+TEST(EngineScreens, OverlongTextsAreCutToFitTheMessage)
+{
+    HexLog log;
+    ASSERT_TRUE(log.open("/dev/null"));
+    Script script;
+    std::string error;
+    ASSERT_TRUE(parseScript("transaction * BIG\nscreen BIG\n  size 32000\n"
+                            "  error \"${IN:0:32000}${IN:0:32000}\"\n"
+                            "  fcc \"${IN:0:100}\"\n",
+                            "big.dts", script, error)) << error;
+    Engine engine(HostConfig{}, script, {}, log);
+    Peer peer;
+    peer.id = 1;
+    engine.greet(peer);
+    Bytes open(32, 0);
+    open[0] = kOpen;
+    putU32(open, 4, 5);
+    const auto accepted = engine.onFrame(peer, open);
+    ASSERT_FALSE(accepted.empty());
+    Bytes prst = prstWithUnixUser(Bytes(9, 0));
+    putU32(prst, 4, getU32(&accepted.back().bytes[4]));
+    Bytes screen;
+    for (const Output& o : engine.onFrame(peer, prst))
+        if (!o.bytes.empty() && o.bytes[0] == kMcso) screen = o.bytes;
+    ASSERT_FALSE(screen.empty());
+    // The host's program message read back through the strict decoder: the
+    // parameter bytes word and every length agree with the bytes present.
+    McsMessage m;
+    std::vector<std::string> w;
+    ASSERT_EQ(decodeMcso(screen, m, w), "");
+    EXPECT_TRUE(w.empty()) << w.front();
+    ASSERT_EQ(m.params.size(), 5u);
+    EXPECT_EQ(m.params[1].length, 20u + 32000u);
+    EXPECT_EQ(m.params[0].length + m.params[1].length + m.params[2].length + m.params[3].length +
+                  m.params[4].length + 20,
+              0xFFFFu);
+}
+
 TEST(EngineFuzz, RandomAndTruncatedBodiesAreHandled)
 {
     HexLog log;

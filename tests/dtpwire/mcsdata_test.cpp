@@ -171,10 +171,24 @@ TEST(McsData, LoadSizes) {
     d.LoadFromBuffer(small, 5);   // a total below the header
     EXPECT_EQ(d.GetDataBuffer().GetLength(), 0);
 
+    // Announcing more than there is: the data has the announced length,
+    // the bytes that came first and zeros behind them.
     CBuffer partial = Buf(Stored(h) + "abc");
-    d.LoadFromBuffer(partial, 100);   // announces more than there is
-    EXPECT_EQ(Body(d.GetDataBuffer()), "abc");
+    d.LoadFromBuffer(partial, 30);
+    EXPECT_EQ(Hex(Body(d.GetDataBuffer())), Hex("abc" + Zeros(7)));
     EXPECT_EQ(partial.GetLength(), 0);
+    EXPECT_EQ(partial.GetOffset(), 23);
+
+    // A load into data that held more before leaves none of the old bytes.
+    CArcMcsData reused;
+    CBuffer big = Buf(Stored(h) + Bytes(40, 'x'));
+    reused.LoadFromBuffer(big, 60);
+    CBuffer small2 = Buf(Stored(h) + "ab");
+    reused.LoadFromBuffer(small2, 25);
+    EXPECT_EQ(Hex(Body(reused.GetDataBuffer())), Hex("ab" + Zeros(3)));
+    CBuffer all;
+    reused.GetData(all, 0, 100, 1);
+    EXPECT_EQ(Hex(Body(all)), Hex("ab" + Zeros(3)));
 }
 
 TEST(McsData, CopiesAreIndependent) {
