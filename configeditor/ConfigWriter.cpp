@@ -52,13 +52,10 @@ bool ParseIndex(std::string_view text, long &out) {
     return true;
 }
 
-// As strtol with base 10; -1 when the text holds no number.
+// As strtol with base 10 (no number gives 0).
 long ParseNumber(const std::string &text) {
-    const char *begin = text.c_str();
-    char *end = nullptr;
     errno = 0;
-    const long v = std::strtol(begin, &end, 10);
-    if (end == begin) return -1;
+    const long v = std::strtol(text.c_str(), nullptr, 10);
     if (errno == ERANGE) return v < 0 ? LONG_MIN : LONG_MAX;
     return v;
 }
@@ -94,6 +91,9 @@ public:
         m_text += '\n';
     }
     void Blank() { m_text += '\n'; }
+    // Where the text ends now; Cut goes back there.
+    std::size_t Mark() const { return m_text.size(); }
+    void Cut(std::size_t mark) { m_text.resize(mark); }
     void Lines(const TextLines &lines) {
         for (const char *l : lines) Line(l);
     }
@@ -321,12 +321,9 @@ void AppGroupLine(FileText &f, const CZelAppGroupInfo &g, const std::string &row
 
 // The form's rows when it posted them (SID and DEZUR, which it does not
 // show, come from the group of the same URL in the file being replaced);
-// else every group of that file.
-void AppGroups(FileText &f, const RequestMap_t &request, const CZelConfigParser &prev) {
-    f.Blank();
-    f.Lines(kAppGroupSectionHead);
-    f.Blank();
-    f.Lines(kAppGroupComment);
+// else every group of that file. The section is written only when it
+// holds a group.
+void AppGroupRows(FileText &f, const RequestMap_t &request, const CZelConfigParser &prev) {
     const CZelAppGroupTable &old = prev.GetAppGroupTable();
     if (!Posted(request, "AppGroupCount")) {
         for (const auto &e : old.Entries()) AppGroupLine(f, *e.second, "");
@@ -357,6 +354,17 @@ void AppGroups(FileText &f, const RequestMap_t &request, const CZelConfigParser 
         g.m_bDezUr = was->m_bDezUr;
         AppGroupLine(f, g, n);
     }
+}
+
+void AppGroups(FileText &f, const RequestMap_t &request, const CZelConfigParser &prev) {
+    const std::size_t start = f.Mark();
+    f.Blank();
+    f.Lines(kAppGroupSectionHead);
+    f.Blank();
+    f.Lines(kAppGroupComment);
+    const std::size_t rows = f.Mark();
+    AppGroupRows(f, request, prev);
+    if (f.Mark() == rows) f.Cut(start);
 }
 
 }  // namespace

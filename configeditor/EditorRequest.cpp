@@ -1,6 +1,7 @@
 // Parsing of the posted form and dispatch on its action.
 #include "EditorRequest.h"
 
+#include <cstdlib>
 #include <istream>
 #include <ostream>
 
@@ -10,31 +11,25 @@
 
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// "%" and the two characters after it become one byte made of their leading
-// hexadecimal digits (none: 0). A "%" with fewer than two characters after
-// it is kept as it is, with what follows.
+// A browser posts a blank as "+" and a "+" as "%2B": "+" becomes a blank,
+// so that a value with blanks is saved as it was typed. "%" and the two
+// characters after it become one byte, the two read as strtol reads base
+// 16 (leading hexadecimal digits; none gives 0). A "%" with fewer than two
+// characters after it is kept as it is, with what follows.
 std::string Decode(std::string_view raw) {
     std::string out;
     out.reserve(raw.size());
     for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '+') {
+            out += ' ';
+            continue;
+        }
         if (raw[i] != '%' || i + 2 >= raw.size()) {
             out += raw[i];
             continue;
         }
-        int code = 0;
-        for (std::size_t k = 1; k <= 2; ++k) {
-            int d = HexValue(raw[i + k]);
-            if (d < 0) break;
-            code = code * 16 + d;
-        }
-        out += static_cast<char>(code);
+        const char hex[3] = {raw[i + 1], raw[i + 2], '\0'};
+        out += static_cast<char>(std::strtol(hex, nullptr, 16));
         i += 2;
     }
     return out;

@@ -18,9 +18,10 @@ constexpr std::size_t kMaxRequestBody = 1024 * 1024;
 
 // Splits a body at "=" and "&": the name runs up to "=", the value up to
 // "&" or the end (a last pair needs no "&"); a name without "=" ends the
-// parse. Values are decoded ("%" and up to two hexadecimal digits give one
-// byte, no digit gives 0; "+" stays); names are not. A repeated name keeps
-// its first value. The map is emptied first.
+// parse. Values are decoded ("+" gives a blank, as browsers send blanks;
+// "%" and the two characters after it give one byte, read as strtol reads
+// base 16, no digit giving 0); names are not. A repeated name keeps its
+// first value. The map is emptied first.
 void ParseRequestBody(std::string_view body, RequestMap_t &map);
 
 // Reads the request body from `in` (at most kMaxRequestBody bytes) and

@@ -72,8 +72,9 @@ grep -q 'value="before@example.org">' <<<"$page" || fail "setting not shown"
 grep -q '<br>LANG=C' <<<"$page" || fail "environment entry not shown"
 grep -q 'value="write_file">' <<<"$page" || fail "no write_file action"
 
-# A save as the browser posts it (curl encodes the fields); a posted
-# ConfigFile is ignored.
+# A save as the browser posts it (curl encodes the fields; a blank goes
+# as "+" the way a browser sends it, a "+" as "%2B"); a posted ConfigFile
+# is ignored.
 curl -s -o "$dir/saved.html" "$url" \
     --data-urlencode "ServerRoot=/usr/local/qoric" \
     --data-urlencode "ServerAdmin=ops@example.org" \
@@ -81,7 +82,7 @@ curl -s -o "$dir/saved.html" "$url" \
     --data-urlencode "Cache=/usr/local/qoric/cache" \
     --data-urlencode "ThisLocap=ICL" --data-urlencode "AdditionalHtml=" \
     --data-urlencode "DefaultStylesheet=" --data-urlencode "FccModsSupport=full" \
-    --data-urlencode "OnPRENPage=pren.htx" --data-urlencode "OnErrorPage=error.htx" \
+    --data "OnPRENPage=the+end.htx" --data-urlencode "OnErrorPage=error.htx" \
     --data-urlencode "InstanceCleanup=120" --data-urlencode "SystemCleanup=240" \
     --data-urlencode "MaxSessions=64" --data-urlencode "LocapCount=1" \
     --data-urlencode "LocapName0=MAIN" --data-urlencode "LocapHost0=127.0.0.1" \
@@ -95,6 +96,7 @@ grep -q '<ServerAdmin value="ops@example.org"/>' "$dir/qoric.conf" || fail "file
 grep -q '<Transaction name="ORDER" id="ORDPROG" cda="a+b" log="hT"/>' "$dir/qoric.conf" \
     || fail "transaction row or carried log option missing"
 grep -q '<Setenv name="LANG" value="C"/>' "$dir/qoric.conf" || fail "Setenv lost"
+grep -q '<OnPRENPage value="the end.htx"/>' "$dir/qoric.conf" || fail "blank posted as + not kept"
 [ "$(cat "$dir/victim")" = "keep me" ] || fail "posted ConfigFile was written"
 
 # A refused save leaves the file alone.

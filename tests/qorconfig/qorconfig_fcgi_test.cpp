@@ -81,7 +81,7 @@ private:
 };
 
 std::string Scalars() {
-    return "ServerRoot=%2Fusr%2Flocal%2Fqoric&ServerAdmin=a%41b+c&RegularStore=%2Fr&Cache=%2Fc"
+    return "ServerRoot=%2Fusr%2Flocal%2Fqoric&ServerAdmin=a%41b+c%2Bd&RegularStore=%2Fr&Cache=%2Fc"
            "&ThisLocap=ICL&AdditionalHtml=&DefaultStylesheet=&FccModsSupport=full"
            "&OnPRENPage=p.htx&OnErrorPage=e.htx&InstanceCleanup=120&SystemCleanup=240"
            "&MaxSessions=16&LocapCount=1&LocapName0=A&LocapHost0=h&LocapPort0=7000&DefaultLocap=0"
@@ -122,10 +122,10 @@ TEST(QorconfigFastCgi, ShowSaveAndRefuseThroughTheProtocol) {
     EXPECT_EQ(ReadFile(dir.file("victim")), "keep me");
     EXPECT_NE(page.find("<form action=\"/cgi/qorconfig\""), std::string::npos);
     const std::string saved = ReadFile(conf);
-    EXPECT_NE(saved.find("<ServerAdmin value=\"aAb+c\"/>\n"), std::string::npos);
+    EXPECT_NE(saved.find("<ServerAdmin value=\"aAb c+d\"/>\n"), std::string::npos);
     EXPECT_NE(saved.find("<Locap name=\"A\" address=\"h\" port=\"7000\" default=\"yes\"/>\n"),
               std::string::npos);
-    EXPECT_NE(page.find("value=\"aAb+c\">"), std::string::npos);   // the new file shown
+    EXPECT_NE(page.find("value=\"aAb c+d\">"), std::string::npos);   // the new file shown
 
     // A refused save.
     page = editor.Post("Cache=%22&" + Scalars());
@@ -138,7 +138,7 @@ TEST(QorconfigFastCgi, ShowSaveAndRefuseThroughTheProtocol) {
     page = editor.Post(Scalars() + "&pad=" + std::string(1024 * 1024, 'x'));
     EXPECT_NE(page.find("was not read whole"), std::string::npos);
     EXPECT_EQ(ReadFile(conf), saved);
-    EXPECT_NE(editor.Post("").find("value=\"aAb+c\">"), std::string::npos);
+    EXPECT_NE(editor.Post("").find("value=\"aAb c+d\">"), std::string::npos);
 }
 
 TEST(QorconfigFastCgi, TestPathFromTheEnvironmentWins) {
@@ -173,7 +173,7 @@ TEST(QorconfigFastCgi, SaveStampsTheGatewayTableOnlyWhenOneExists) {
     // No table: the file is written, the form shown, nothing is created.
     std::string page = editor.Post(Scalars());
     EXPECT_NE(page.find("<form action"), std::string::npos) << page;
-    EXPECT_NE(ReadFile(conf).find("aAb+c"), std::string::npos);
+    EXPECT_NE(ReadFile(conf).find("aAb c+d"), std::string::npos);
     EXPECT_LT(shmget(key, 0, 0600), 0);
     EXPECT_NE(access(dir.file("logs/.shmid").c_str(), F_OK), 0);
 

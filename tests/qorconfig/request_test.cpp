@@ -18,8 +18,9 @@ RequestMap_t Parse(const std::string &body) {
 TEST(EditorParse, SplitsPairsKeepsFirstValueAndDecodesOnlyValues) {
     EXPECT_TRUE(Parse("").empty());
     EXPECT_EQ(Parse("a=1&a=2"), (RequestMap_t{{"a", "1"}}));
-    EXPECT_EQ(Parse("v=a%41b&w=a+b&%41=x"),
-              (RequestMap_t{{"v", "aAb"}, {"w", "a+b"}, {"%41", "x"}}));
+    // A browser sends a blank as "+" and a "+" as "%2B"; names stay as sent.
+    EXPECT_EQ(Parse("v=a%41b&w=a+b%2Bc&%41=x&n+m=1"),
+              (RequestMap_t{{"v", "aAb"}, {"w", "a b+c"}, {"%41", "x"}, {"n+m", "1"}}));
     // The last pair needs no "&"; "a=" gives an empty value; a name without
     // "=" ends the parse.
     EXPECT_EQ(Parse("a=1&b="), (RequestMap_t{{"a", "1"}, {"b", ""}}));
@@ -33,6 +34,12 @@ TEST(EditorParse, PercentEscapesTakeUpToTwoHexDigits) {
     EXPECT_EQ(Parse("a=%2f%2F")["a"], "//");
     EXPECT_EQ(Parse("a=%4G")["a"], std::string("\x04") + "");   // "G" is no digit; both used
     EXPECT_EQ(Parse("a=%G1x")["a"], std::string("\0x", 2));      // no digit: code 0
+    // The two characters are read as strtol reads them: a blank or a sign
+    // before the digit is taken.
+    EXPECT_EQ(Parse("a=% 9")["a"], "\t");
+    EXPECT_EQ(Parse("a=%+A")["a"], "\n");
+    EXPECT_EQ(Parse("a=%-1")["a"], "\xff");
+    EXPECT_EQ(Parse("a=%0x")["a"], std::string(1, '\0'));
     // A "%" without two characters after it stays, and nothing is read past the value.
     EXPECT_EQ(Parse("a=%")["a"], "%");
     EXPECT_EQ(Parse("a=x%4")["a"], "x%4");

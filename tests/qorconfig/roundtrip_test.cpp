@@ -1,5 +1,6 @@
 // Show the form, post it back as a browser would, save: the saved file
 // reads back into the same model, and saving again gives the same bytes.
+// Values hold blanks (posted as "+") and plus signs (posted as "%2B").
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -16,9 +17,9 @@ using edtest::ReadFile;
 const char *kConfig =
     "<ZelConf>\n"
     "  <ServerRoot value=\"/opt/qoric\"/>\n"
-    "  <ServerAdmin value=\"ops@example.org\"/>\n"
+    "  <ServerAdmin value=\"QOR operations, ops@example.org\"/>\n"
     "  <LogLevel value=\"debug\"/>\n"
-    "  <RegularStore value=\"/opt/qoric/htx\"/>\n"
+    "  <RegularStore value=\"/opt/qoric/my htx\"/>\n"
     "  <Cache value=\"/opt/qoric/cache\"/>\n"
     "  <ThisLocap value=\"ICL\"/>\n"
     "  <AdditionalHtml value=\"foot.html\"/>\n"
@@ -41,11 +42,11 @@ const char *kConfig =
     "    <Locap name=\"zeta\" address=\"10.0.0.9\" port=\"7009\"/>\n"
     "    <Locap name=\"alpha\" address=\"host.example\" port=\"7000\" default=\"yes\"/>\n"
     "  </Locaps>\n"
-    "  <Transaction name=\"order\" id=\"ordprog\" locap=\"zeta\" cda=\"A+B=C&amp;D\""
+    "  <Transaction name=\"order\" id=\"ordprog\" locap=\"zeta\" cda=\"A+B=C&amp;D E\""
     " stylesheet=\"o.css\" addhtx=\"o.htx\" log=\"hT\"/>\n"
     "  <Transaction name=\"plain\" id=\"p\"/>\n"
     "  <AppGroup url=\"/shop/\" name=\"shop\" store=\"/opt/shop\" log=\"L1\" html=\"in.htx\""
-    " trid=\"ORDER\" cda=\"x+y\" sid=\"SHOPSID\" dezur=\"yes\" pidpool=\"yes\"/>\n"
+    " trid=\"ORDER\" cda=\"x+y z\" sid=\"SHOPSID\" dezur=\"yes\" pidpool=\"yes\"/>\n"
     "  <AppGroup url=\"/Mixed/\" transaction=\"PLAIN\"/>\n"
     "</ZelConf>\n";
 

@@ -63,7 +63,7 @@ TEST(ConfigWriter, FixedTextAndGeneralSettings) {
                        "  -->\n"
                        "<ServerRoot value=\"/usr/local/qoric\"/>\n\n<!--\n"
                        "  -- ServerAdmin: Your address, where problems with the server\n"));
-    EXPECT_TRUE(Has(f, "<ServerAdmin value=\"aAb+c\"/>\n"));
+    EXPECT_TRUE(Has(f, "<ServerAdmin value=\"aAb c\"/>\n"));
     EXPECT_TRUE(Has(f, "  -- notice, warn, error, crit, alert, emerg.\n  -->\n<LogLevel value=\"\"/>\n"));
     EXPECT_TRUE(Has(f, "  -- locaps from this system.\n  -->\n<MaxSessions value=\"1024\"/>\n\n"
                        "<!-- The directives in this section define the available QOR/ix locaps. "
@@ -80,7 +80,7 @@ TEST(ConfigWriter, FixedTextAndGeneralSettings) {
     int status = 1;
     ASSERT_EQ(ReadConfigPath(dir.file("q.conf"), m, &status), Result::Success);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(m.GetServerAdmin(), "aAb+c");
+    EXPECT_EQ(m.GetServerAdmin(), "aAb c");
     EXPECT_EQ(m.GetThisLocap(), "ICL");
 }
 
@@ -115,6 +115,12 @@ TEST(ConfigWriter, LocapRows) {
     EXPECT_TRUE(Has(f, "<Locap name=\"A\" address=\"h\" port=\"1\"/>\n"));
     r["LocapCount"] = "-3";
     EXPECT_FALSE(Has(Save(r), "<Locap "));
+
+    // DefaultLocap is read as strtol reads it: no digits give row 0.
+    r = Scalars(dir.file("q.conf"));
+    r.insert({{"LocapCount", "1"}, {"LocapName0", "A"}, {"LocapHost0", "h"},
+              {"LocapPort0", "1"}, {"DefaultLocap", ""}});
+    EXPECT_TRUE(Has(Save(r), "<Locap name=\"A\" address=\"h\" port=\"1\" default=\"yes\"/>\n"));
 }
 
 TEST(ConfigWriter, TransactionRows) {
@@ -135,7 +141,7 @@ TEST(ConfigWriter, TransactionRows) {
                        "<Transaction name=\"U\" id=\"Q\" locap=\"L\" cda=\"a+b\" "
                        "stylesheet=\"s.css\" addhtx=\"x.htx\" log=\"hP\"/>\n"
                        // not posted: the log options of the file being replaced
-                       "<Transaction name=\"old\" id=\"P\" log=\"hT\"/>\n\n"));
+                       "<Transaction name=\"old\" id=\"P\" log=\"hT\"/>\n</ZelConf>\n"));
     EXPECT_FALSE(Has(f, "gone"));
 }
 
@@ -229,6 +235,17 @@ TEST(ConfigWriter, CarriesOverWhatTheFormDoesNotHold) {
     r.erase("AppGroupCount");
     const std::string g = Save(r);
     EXPECT_TRUE(Has(g, "<AppGroup url=\"/new/\"/>\n<AppGroup url=\"/shop/\""));
+    EXPECT_TRUE(Has(g, "\n<!-- The directives that define application groups. -->\n"));
+
+    // With no group left, no group section either.
+    r["AppGroupCount"] = "2";
+    r["AppGroupUrl0"] = "";
+    r["AppGroupDelete1"] = "on";
+    const std::string none = Save(r);
+    EXPECT_FALSE(Has(none, "AppGroup"));
+    EXPECT_FALSE(Has(none, "application groups"));
+    const std::string end = "  --     value - complete or relative path.\n  -->\n</ZelConf>\n";
+    EXPECT_EQ(none.substr(none.size() - end.size()), end);
 }
 
 TEST(ConfigWriter, LogFileAndPidPoolWhenChangedByTheForm) {
