@@ -1,0 +1,194 @@
+// The cleaner process: its loop, and closing one expired session on its
+// host. See ZelCleaner.h.
+#include "ZelCleaner.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "ZelConfigParser.h"
+#include "ZelDtpProtocol.h"
+#include "ZelSocketTransport.h"
+#include "gossig.h"
+#include "logprint.h"
+#include "xfcgin.h"
+
+namespace {
+
+bool ModificationTime(const std::string &path, time_t &out) {
+    struct stat st {};
+    if (path.empty() || stat(path.c_str(), &st) != 0) return false;
+    out = st.st_mtime;
+    return true;
+}
+
+// Sleeps the whole time unless termination is asked for.
+void SleepSeconds(unsigned seconds) {
+    while (seconds > 0 && !bSigTerm) seconds = sleep(seconds);
+}
+
+}  // namespace
+
+int CZelDtpProtocol::RunCleanerLoop(int recordTimeout, int systemTimeout, const CZelLocapTable &locaps,
+                                    time_t configTime, const std::string &configPath) {
+    try {
+        if (m_SessionTable.CheckCleanerProcessRunning() != Result::SessTblNoCleanerProcess) return 1;
+        // Nobody else is alive: every session left in the table is stale.
+        if (m_SessionTable.CheckProcessIDs() == 1) m_SessionTable.ExpireAll();
+    } catch (const CZelSessionTable::Exception &e) {
+        logPrintf("#Cleaner: Session Table exception %d\n", ResultCode(e.GetResult()));
+        return 1;
+    }
+    qorsetsig(SIGCHLD, SIG_IGN);
+    logForceFlush();
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) logPrintf("#Cleaner: fork failed, error %d\n", errno);
+    if (pid != 0) return 1;
+
+    // The cleaner: the parent's connections stay the parent's.
+    DropInheritedConnections();
+    ResetBuffers();
+    logReOpen();
+    const CZelCleanerTimeouts t = CZelCleanerTimeouts::From(recordTimeout, systemTimeout);
+    if (logCtrlFlgs & LOG_EVENTS)
+        logPrintf("#Cleaner process started, P%d; timeout %d; expiry %d\n", static_cast<int>(getpid()),
+                  recordTimeout, systemTimeout);
+    if (t.adjusted && (logCtrlFlgs & LOG_EVENTS))
+        logPrintf("#Cleaner Adjusted values: timeout %u; expiry %u\n", t.record, t.table);
+
+    int result = 0;
+    try {
+        CZelSessionTable::Cleaner cleaner(&m_SessionTable);
+        cleaner.SetRecordTimeout(t.record);
+        cleaner.SetTableTimeout(t.table);
+        time_t kept = 0;
+        bool haveKept = ModificationTime(configPath, kept);
+        m_SessionTable.SetCleanerPid();
+        std::vector<int> killed;
+        for (unsigned wakeups = 0;; ++wakeups) {
+            SleepSeconds(t.wake);
+            if (bSigTerm) {
+                if (logCtrlFlgs & LOG_EVENTS) logPrintf("#Cleaner DTP: termination requested\n");
+                result = 0;
+                break;
+            }
+            time_t now = 0;
+            if (ModificationTime(configPath, now) && (!haveKept || now != kept)) {
+                if (logCtrlFlgs & LOG_EVENTS) logPrintf("#Cleaner DTP: %s changed\n", configPath.c_str());
+                result = 2;
+                break;
+            }
+            if (!IsReconfigured(configTime)) {
+                if (logCtrlFlgs & LOG_EVENTS) logPrintf("#Cleaner DTP: reconfiguration stamp moved\n");
+                result = 2;
+                break;
+            }
+            if (wakeups % CZelCleanerTimeouts::kWakeLogInterval == 0 && (logCtrlFlgs & LOG_DETAIL))
+                logPrintf("#Cleaner DTP: wake up and check state\n");
+            Result r = Result::Success;
+            try {
+                r = cleaner.Run(killed);
+            } catch (const CZelSessionTable::Exception &e) {
+                logPrintf("#Cleaner: Session Table exception %d\n", ResultCode(e.GetResult()));
+            }
+            for (int id : killed) {
+                if (logCtrlFlgs & LOG_EVENTS) logPrintf("#Cleaner DTP: closing killed session R%X\n", id);
+                CloseExpiredSession(static_cast<int>(t.record), static_cast<unsigned>(id), locaps);
+            }
+            killed.clear();
+            if (r == Result::SessTblStopCleanerProcess) {
+                if (logCtrlFlgs & LOG_EVENTS) logPrintf("#Cleaner DTP: terminating now");
+                result = 0;
+                break;
+            }
+        }
+    } catch (const CZelSessionTable::Exception &e) {
+        logPrintf("#Cleaner: Session Table exception %d\n", ResultCode(e.GetResult()));
+        result = 0;
+    }
+    return result;
+}
+
+void CZelDtpProtocol::CloseExpiredSession(int recordTimeout, unsigned id, const CZelLocapTable &locaps) {
+    if (id == 0) return;
+    try {
+        RecordPtr rec;
+        Result r = m_SessionTable.Get(id, rec, false, false);
+        if (IsError(r) || !rec) {
+            if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: Not OK GET R%X record\n", id);
+            return;
+        }
+        if (!rec->IsLockSuccessful()) {
+            if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: record R%X unable to lock\n", id);
+            return;
+        }
+        if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: record R%X locked\n", id);
+        const time_t seen = rec->GetLastAccessed();
+        if (difftime(time(nullptr), seen) <= recordTimeout) return;
+        if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: record still expired\n");
+        CZelName name(kLocapWidth);
+        rec->GetLocap(name);
+        const std::string locap = TrimmedLocap(name);
+        if (!locap.empty()) {
+            if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: open locap %s\n", locap.c_str());
+            if (const CZelLocapInfo *info = locaps.Find(locap)) {
+                rec.reset();
+                CloseOnHost(id, locap, info->m_strAddress, info->m_nPort, seen);
+                return;
+            }
+        }
+        // No host to tell: the record simply goes.
+        if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: removing R%X without host traffic\n", id);
+        rec->Remove();
+    } catch (CZelPktException *e) {
+        logPrintf("#Cleaner: DTP packet exception %d\n", e ? static_cast<int>(e->GetErrorCode()) : 0);
+        delete e;
+    } catch (const CZelSessionTable::Exception &e) {
+        logPrintf("#Cleaner: Session Table exception %d\n", ResultCode(e.GetResult()));
+    } catch (...) {
+        logPrintf("#Cleaner: unexpected exception closing R%X\n", id);
+    }
+}
+
+void CZelDtpProtocol::CloseOnHost(unsigned id, const std::string &locap, const std::string &address, int port,
+                                  time_t seen) {
+    // This process's own connection; a new one is greeted, no OPEN is sent
+    // (the session exists on the host).
+    CZelSocketTransport *conn = FindConnection(locap);
+    Result r = Result::Success;
+    if (!conn) {
+        m_strTargetLocap = locap;
+        r = Connect(locap, address, port, id, nullptr, conn);
+        m_strTargetLocap.clear();
+    }
+    // A worker may have used the session meanwhile: its access time, read
+    // without refreshing it, must still be the one found expired.
+    RecordPtr rec;
+    Result g = m_SessionTable.Get(id, rec, false, false);
+    if (IsError(g) || !rec) {
+        if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: record R%X is gone\n", id);
+        return;
+    }
+    if (!rec->IsLockSuccessful() || rec->GetLastAccessed() != seen) {
+        if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: session R%X was used meanwhile; left open\n", id);
+        return;
+    }
+    if (r != Result::Success) {
+        // The host cannot be reached: the session ends here as well.
+        CloseSessionImpl(id, r == Result::CommClosed, true, false);
+        return;
+    }
+    r = CloseSessionImpl(id, false, false, false);
+    if (r != Result::Success) {
+        if (logCtrlFlgs & LOG_ERRORS)
+            logPrintf("Cleaner DTP: first close failed with error %d, next attempt should fix it.\n", ResultCode(r));
+        // A later pass tries again.
+        if (rec->GetLastAccessed() != seen) rec->SetLastAccessed(seen);
+    }
+}

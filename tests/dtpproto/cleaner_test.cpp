@@ -1,0 +1,352 @@
+// The cleaner process: forked by a worker, it closes idle sessions on their
+// hosts over a connection of its own, drops sessions whose locap has left
+// the configuration, leaves sessions used meanwhile open, removes an idle
+// table, and ends its loop when the configuration changes.
+//
+// The cleaner is always started from a forked worker process, as a gateway
+// worker does, so that the test process keeps its own signal set-up and
+// (where a test needs it) stays off the session table.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "ZelConfigParser.h"
+#include "ZelDtpProtocol.h"
+#include "logprint.h"
+#include "proto_harness.h"
+
+using namespace prototest;
+using hosttest::Bytes;
+using hosttest::closePkt;
+using hosttest::hello;
+
+namespace {
+
+class CleanerTest : public ::testing::Test {
+protected:
+    static constexpr int kMaxSessions = 16;
+
+    void SetUp() override {
+        // One cleaner per machine: a cleaner of some other installation
+        // would keep these from starting theirs.
+        ASSERT_TRUE(WaitFor(CleanerLockFree, 30000)) << "another cleaner holds /tmp/sesstbl_lock";
+        unsetenv("REMOTE_ADDR");
+        dir_ = std::make_unique<ProtoDir>();
+        hosttest::writeFile(dir_->Logs() + "/test.dts", HostScript());
+        logOptions("wdtA");
+        logOpen(dir_->GatewayLog().c_str(), 0);
+        // A live gateway process besides the worker: the cleaner must not
+        // take itself for the first process and expire every session.
+        std::fflush(nullptr);
+        sleeper_ = fork();
+        if (sleeper_ == 0) {
+            for (;;) pause();
+        }
+    }
+    void TearDown() override {
+        if (HasFailure()) {
+            std::string log = dir_->ReadGatewayLog();
+            if (log.size() > 8000) log = log.substr(log.size() - 8000);
+            std::printf("--- gateway log (end) ---\n%s\n", log.c_str());
+            if (host_) std::printf("--- host log ---\n%s\n", host_->log().c_str());
+        }
+        EndCleaners();
+        if (worker_ > 0) waitpid(worker_, nullptr, 0);
+        if (sleeper_ > 0) {
+            kill(sleeper_, SIGKILL);
+            waitpid(sleeper_, nullptr, 0);
+        }
+        host_.reset();
+        logClose();
+        dir_.reset();
+    }
+
+    void StartHost() {
+        host_ = std::make_unique<hosttest::HostProcess>(
+            dir_->Logs(), std::vector<std::string>{"--locap", "QOR1", "--script", dir_->Logs() + "/test.dts"});
+    }
+    static void AddLocap(CZelLocapTable &locaps, const std::string &name, int port) {
+        auto info = std::make_unique<CZelLocapInfo>();
+        info->m_strAddress = "127.0.0.1";
+        info->m_nPort = port;
+        locaps.Store(name, std::move(info));
+    }
+    std::string ResultPath() const { return dir_->Logs() + "/cleaner.result"; }
+
+    // Forks a worker that prepares the table with setup (its text goes to
+    // the test) and starts the cleaner; the cleaner writes the result of
+    // its loop into ResultPath() when the loop ends.
+    std::string StartCleaner(int recordTimeout, int systemTimeout, const CZelLocapTable &locaps, time_t configTime,
+                             const std::string &configPath,
+                             const std::function<std::string(CZelDtpProtocol &)> &setup,
+                             bool waitForFreeLock = true) {
+        // The worker reports through a file: the cleaner it forks would
+        // keep a pipe open for its whole life.
+        const std::string report = dir_->Logs() + "/worker.report";
+        unlink(report.c_str());
+        if (waitForFreeLock && !WaitFor(CleanerLockFree, 30000)) return "another cleaner holds the lock";
+        std::fflush(nullptr);
+        worker_ = fork();
+        if (worker_ == 0) {
+            const pid_t self = getpid();
+            std::string text = "worker failed";
+            int r = -1;
+            {
+                CZelDtpProtocol proto;
+                if (!IsError(proto.Init(dir_->Work() + "/cache", 1, 150001, kMaxSessions, 0))) {
+                    proto.SetLocap("WEB1");
+                    proto.GetSessionTable().RegisterProcessID(sleeper_);
+                    text = setup(proto);
+                    r = proto.RunCleanerLoop(recordTimeout, systemTimeout, locaps, configTime, configPath);
+                    if (getpid() != self) {
+                        // The cleaner: its loop has ended.
+                        std::ofstream(ResultPath()) << r;
+                        _exit(0);
+                    }
+                    proto.Exit();
+                }
+            }
+            std::ofstream(report) << text << " " << r;
+            _exit(0);
+        }
+        waitpid(worker_, nullptr, 0);
+        worker_ = -1;
+        return ReadFile(report);
+    }
+
+    // Ends every cleaner this test started (they name themselves in the log).
+    void EndCleaners() {
+        dir_->EndCleaner();
+        const std::string log = dir_->ReadGatewayLog();
+        const std::string mark = "Cleaner process started, P";
+        for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1)) {
+            const int pid = std::atoi(log.c_str() + at + mark.size());
+            if (pid > 1 && pid != getpid() && kill(pid, SIGKILL) == 0) WaitGone(pid, 2000);
+        }
+    }
+
+    std::string LoopResult() const { return ReadFile(ResultPath()); }
+
+    std::unique_ptr<ProtoDir> dir_;
+    std::unique_ptr<hosttest::HostProcess> host_;
+    pid_t worker_ = -1;
+    pid_t sleeper_ = -1;
+};
+
+// A listening socket on loopback that plays a host by hand.
+class HandHost {
+public:
+    HandHost() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof sa;
+        bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+        listen(fd_, 4);
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&sa), &len);
+        port_ = ntohs(sa.sin_port);
+    }
+    ~HandHost() {
+        if (conn_ >= 0) close(conn_);
+        close(fd_);
+    }
+    int Port() const { return port_; }
+    bool Accept(int timeoutMs) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) != 1) return false;
+        conn_ = accept(fd_, nullptr, nullptr);
+        return conn_ >= 0;
+    }
+    void Send(const Bytes &body) {
+        Bytes frame = hosttest::cat({hosttest::be32(static_cast<uint32_t>(body.size())), body});
+        if (write(conn_, frame.data(), frame.size()) < 0) {
+        }
+    }
+    // The frames that arrive within timeoutMs.
+    std::vector<Bytes> Read(int timeoutMs) {
+        std::vector<Bytes> frames;
+        std::string pending;
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            int left = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+            pollfd p{conn_, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, left) != 1) break;
+            char buf[512];
+            ssize_t n = read(conn_, buf, sizeof buf);
+            if (n <= 0) break;
+            pending.append(buf, static_cast<size_t>(n));
+            while (pending.size() >= 4) {
+                Bytes len(pending.begin(), pending.begin() + 4);
+                uint32_t body = hosttest::rd32(len, 0);
+                if (pending.size() < 4 + body) break;
+                frames.emplace_back(pending.begin() + 4, pending.begin() + 4 + body);
+                pending.erase(0, 4 + body);
+            }
+        }
+        return frames;
+    }
+
+private:
+    int fd_ = -1, conn_ = -1, port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(CleanerTest, ClosesIdleSessionsAndRemovesTheIdleTable) {
+    StartHost();
+    CZelLocapTable locaps;
+    AddLocap(locaps, "QOR1", host_->port());
+    // The worker opens a session on QOR1 and keeps one whose locap is no
+    // longer configured; then it starts the cleaner and ends.
+    const std::string ids = StartCleaner(3, 4, locaps, 0, "", [&](CZelDtpProtocol &p) -> std::string {
+        unsigned a = 0;
+        if (p.OpenSession("QOR1", "127.0.0.1", host_->port(), a, false, 0) != Result::Success ||
+            p.StartProgram(a, "PROG1", "") != Result::Success)
+            return "no session";
+        std::unique_ptr<CZelSessionTable::Record> rec;
+        if (p.GetSessionTable().Get(0, rec, true, true) != Result::Success || !rec) return "no record";
+        rec->SetLocap(CZelName("GONE", 8));
+        return std::to_string(a) + " " + std::to_string(rec->GetLocalSessionId());
+    });
+    unsigned a = 0, gone = 0;
+    int workerResult = 0;
+    ASSERT_EQ(std::sscanf(ids.c_str(), "%u %u %d", &a, &gone, &workerResult), 3) << ids;
+    EXPECT_EQ(workerResult, 1);   // the worker's side of the fork
+    ASSERT_TRUE(WaitFor([&] { return dir_->CleanerPid() > 0; }, 3000));
+
+    // The idle session is closed on a connection of the cleaner's own:
+    // greeted, no OPEN, the CLOSE.
+    uint32_t L = 0;
+    for (const Frame &f : Sent(ParseHostLog(host_->log())))
+        if (f.body[0] == 2) L = hosttest::rd32(f.body, 4);
+    ASSERT_NE(L, 0u);
+    ASSERT_TRUE(WaitFor([&] { return Received(ParseHostLog(host_->log()), 2).size() >= 2; }, 12000));
+    const std::vector<Frame> second = Received(ParseHostLog(host_->log()), 2);
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[0].body, hello("WEB1"));
+    EXPECT_EQ(second[1].body, closePkt(a, L));
+
+    // The session of the vanished locap went without host traffic, and the
+    // empty table is removed after its time-out; the loop ends with 0.
+    ASSERT_TRUE(WaitFor([&] { return !LoopResult().empty(); }, 12000));
+    EXPECT_EQ(LoopResult(), "0");
+    EXPECT_FALSE(dir_->SegmentExists());
+    EXPECT_FALSE(std::ifstream(dir_->Logs() + "/.shmid").good());
+    const std::string log = dir_->ReadGatewayLog();
+    EXPECT_NE(log.find("Cleaner process started, P"), std::string::npos);
+    char line[96];
+    std::snprintf(line, sizeof line, "Cleaner DTP: removing R%X without host traffic", gone);
+    EXPECT_NE(log.find(line), std::string::npos);
+    EXPECT_NE(log.find("Cleaner DTP: terminating now"), std::string::npos);
+    EXPECT_EQ(Received(ParseHostLog(host_->log())).size(), 5u);   // nothing else reached the host
+}
+
+TEST_F(CleanerTest, SessionUsedDuringThePassIsLeftOpen) {
+    HandHost hand;
+    CZelSessionTable table;
+    ASSERT_FALSE(IsError(table.Init(kMaxSessions, 1, 150001)));
+    unsigned id = 0;
+    {
+        std::unique_ptr<CZelSessionTable::Record> rec;
+        ASSERT_EQ(table.Get(0, rec, true, true), Result::Success);
+        rec->SetLocap(CZelName("FAKE", 8));
+        rec->SetOpenState(true);
+        rec->SetDtpSessionId(0x4242);
+        id = rec->GetLocalSessionId();
+    }
+    CZelLocapTable locaps;
+    AddLocap(locaps, "FAKE", hand.Port());
+    StartCleaner(3, 4, locaps, 0, "", [](CZelDtpProtocol &) { return std::string("ready"); });
+
+    // The cleaner finds the session expired and connects; while it waits
+    // for the greeting, a worker uses the session.
+    ASSERT_TRUE(hand.Accept(12000));
+    {
+        std::unique_ptr<CZelSessionTable::Record> rec;
+        ASSERT_EQ(table.Get(id, rec, true, true), Result::Success);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    hand.Send(hello("FAKE"));
+    std::vector<Bytes> frames = hand.Read(1500);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], hello("WEB1"));
+    char line[96];
+    std::snprintf(line, sizeof line, "Cleaner DTP: session R%X was used meanwhile; left open", id);
+    EXPECT_TRUE(WaitFor([&] { return dir_->ReadGatewayLog().find(line) != std::string::npos; }, 2000));
+    {
+        std::unique_ptr<CZelSessionTable::Record> rec;
+        EXPECT_EQ(table.Get(id, rec, true, false), Result::Success);
+    }
+    // Once idle again, it is closed over the same connection.
+    frames = hand.Read(8000);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], closePkt(id, 0x4242));
+    EXPECT_TRUE(WaitFor([&] {
+        std::unique_ptr<CZelSessionTable::Record> rec;
+        return table.Get(id, rec, true, false) == Result::SessTblInvalidSessId;
+    }, 2000));
+}
+
+TEST_F(CleanerTest, ConfigurationChangesEndTheLoopWithTwo) {
+    const std::string config = dir_->Logs() + "/qoric.conf";
+    hosttest::writeFile(config, "<Config/>\n");
+    struct stat st {};
+    ASSERT_EQ(stat(config.c_str(), &st), 0);
+    const time_t configTime = st.st_mtime;
+    CZelSessionTable table;   // keeps the table while the cleaners come and go
+    ASSERT_FALSE(IsError(table.Init(kMaxSessions, 1, 150001)));
+    CZelLocapTable locaps;
+
+    // A new modification time of the file.
+    StartCleaner(3, 4, locaps, configTime, config, [](CZelDtpProtocol &) { return std::string(); });
+    ASSERT_TRUE(WaitFor([&] { return dir_->CleanerPid() > 0; }, 3000));
+    utimbuf later{configTime + 100, configTime + 100};
+    ASSERT_EQ(utime(config.c_str(), &later), 0);
+    ASSERT_TRUE(WaitFor([&] { return !LoopResult().empty(); }, 5000));
+    EXPECT_EQ(LoopResult(), "2");
+    WaitGone(dir_->CleanerPid(), 2000);
+
+    // The shared stamp moved past the configuration time.
+    unlink(ResultPath().c_str());
+    const time_t current = configTime + 100;
+    StartCleaner(3, 4, locaps, current, config, [](CZelDtpProtocol &) { return std::string(); });
+    table.SetLastReconfigured(current + 50);
+    ASSERT_TRUE(WaitFor([&] { return !LoopResult().empty(); }, 5000));
+    EXPECT_EQ(LoopResult(), "2");
+}
+
+TEST_F(CleanerTest, LongSessionTimeoutRaisesTheTableTimeout) {
+    CZelSessionTable table;
+    ASSERT_FALSE(IsError(table.Init(kMaxSessions, 1, 150001)));
+    CZelLocapTable locaps;
+    StartCleaner(300, 240, locaps, 0, "", [](CZelDtpProtocol &) { return std::string(); });
+    ASSERT_TRUE(WaitFor([&] {
+        return dir_->ReadGatewayLog().find("Cleaner Adjusted values: timeout 300; expiry 540") != std::string::npos;
+    }, 3000));
+    EXPECT_NE(dir_->ReadGatewayLog().find("timeout 300; expiry 240"), std::string::npos);
+    // A second worker finds the cleaner running and forks none.
+    const std::string second =
+        StartCleaner(300, 240, locaps, 0, "", [](CZelDtpProtocol &) { return std::string("w"); }, false);
+    EXPECT_EQ(second, "w 1");
+    size_t starts = 0;
+    for (size_t at = 0; (at = dir_->ReadGatewayLog().find("Cleaner process started", at)) != std::string::npos; ++at)
+        ++starts;
+    EXPECT_EQ(starts, 1u);
+}
