@@ -54,8 +54,9 @@ private:
     uint32_t m_nSize = 0;
 };
 
-// All comparisons are on the texts without trailing blanks. A C string or
-// standard string is first cut to the name's size.
+// All comparisons are on the texts without trailing blanks: a name's text
+// is all its chars (NULs included), a C string or standard string is cut
+// to the name's size and ends at its NUL.
 bool operator==(const CZelName &a, const CZelName &b);
 bool operator!=(const CZelName &a, const CZelName &b);
 bool operator==(const CZelName &a, const char *s);

@@ -175,9 +175,7 @@ void xFcgiAddPoll(int fd)
             return;
         }
     }
-    // A full set refuses the descriptor; it is never waited on.
-    if (logCtrlFlgs & LOG_ERRORS)
-        logPrintf("#Poll set is full, socket fd %d is not polled\n", fd);
+    // A full set refuses the descriptor silently; it is never waited on.
 }
 
 void xFcgiDelPoll(int fd)

@@ -198,8 +198,10 @@ void CBuffer::SetLength(int n, int keep) {
         m_pBuffer = block;
         m_nActualLen = static_cast<int32_t>(size);
     } else {
+        // All valid bytes move (not only the first n): a later
+        // SetEndOfBuffer makes those behind the new length valid again.
         if (m_nOffset > 0 && oldLen > 0)
-            std::memmove(m_pBuffer, m_pBuffer + m_nOffset, std::min(oldLen, n));
+            std::memmove(m_pBuffer, m_pBuffer + m_nOffset, oldLen);
         if (n > oldLen) std::memset(m_pBuffer + oldLen, 0, n - oldLen);
     }
     m_nLen = n;
@@ -434,10 +436,10 @@ void CBuffer::AddCobolString(const char *s, int n) {
 
 void CBuffer::ReadBytes(unsigned char *out, int width) {
     if (m_nLen < width) {
-        // Short data is extended by the missing bytes only: they read as
+        // Short data is extended by the missing bytes only (to the width;
+        // SetLength moves the valid bytes to the start): they read as
         // zero and the data ends up consumed.
-        const int missing = width - std::max(m_nLen, 0);
-        if (unsigned char *p = Extend(missing)) std::memset(p, 0, missing);
+        SetLength(width, 1);
     }
     const int avail = std::clamp(m_nLen, 0, width);
     if (avail) std::memcpy(out, m_pBuffer + m_nOffset, avail);

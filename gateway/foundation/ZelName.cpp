@@ -11,8 +11,8 @@
 
 namespace {
 
-// The text of up to n chars at s: up to the first NUL, without trailing
-// blanks. Names and the strings compared with them are both seen this way.
+// A string compared with a name: at most n chars, up to its NUL, without
+// trailing blanks.
 std::string_view Trimmed(const char *s, size_t n) {
     if (!s) return {};
     size_t len = strnlen(s, n);
@@ -20,7 +20,15 @@ std::string_view Trimmed(const char *s, size_t n) {
     return {s, len};
 }
 
-std::string_view Text(const CZelName &n) { return Trimmed(n.GetData(), n.GetSize()); }
+// A name as compared: all its chars without the trailing blanks. A NUL is
+// a char like any other here, so a name that was never assigned (all NUL)
+// or a NUL-filled time text is not the same as a blank or shorter name.
+std::string_view Text(const CZelName &n) {
+    const char *s = n.GetData();
+    size_t len = n.GetSize();
+    while (len > 0 && s[len - 1] == ' ') --len;
+    return {s, len};
+}
 
 // Last two decimal digits of any value, so "%02d" writes exactly two.
 int TwoDigits(int v) {
@@ -81,7 +89,9 @@ CZelName &CZelName::operator=(const CZelName &o) {
     return *this;
 }
 
-unsigned CZelName::TrimmedLength() const { return static_cast<unsigned>(Text(*this).size()); }
+unsigned CZelName::TrimmedLength() const {
+    return static_cast<unsigned>(Trimmed(GetData(), GetSize()).size());
+}
 
 CBuffer &operator>>(CBuffer &b, CZelName &n) {
     n.Reset();

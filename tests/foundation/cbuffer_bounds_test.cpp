@@ -58,6 +58,14 @@ TEST_F(CBufferBounds, NegativeSetLengthGivesFreshEmptyStorage) {
     EXPECT_NE(LogText().find("WARNING: CBuffer  SetLength given -10\n"), std::string::npos);
 }
 
+TEST_F(CBufferBounds, AssertionLineNamesTheSourceFile) {
+    CBuffer b("x", 1);
+    b.SetAt(5, 'y');
+    // The file's own name, as the source tree has it: no build directories.
+    EXPECT_NE(LogText().find(" ZelBuffer.cpp Line "), std::string::npos) << LogText();
+    EXPECT_EQ(LogText().find("/ZelBuffer.cpp"), std::string::npos);
+}
+
 TEST_F(CBufferBounds, HugeSizesAreRefused) {
     CBuffer b("data", 4);
     b.SetLength(INT_MAX, 1);

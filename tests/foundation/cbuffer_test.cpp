@@ -126,6 +126,16 @@ TEST(CBufferStream, ShortIntegerReadsZeroFillAndEmpty) {
     EXPECT_EQ(u, 0x01020000u);
     EXPECT_EQ(b.GetLength(), 0);
 
+    // The extension goes through SetLength: the valid bytes move to the
+    // start of the storage, so the offset ends at the width.
+    CBuffer moved("XY\x01\x02", 4);
+    moved.SetOffset(2);
+    u = 7;
+    moved >> u;
+    EXPECT_EQ(u, 0x01020000u);
+    EXPECT_EQ(moved.GetLength(), 0);
+    EXPECT_EQ(moved.GetOffset(), 4);
+
     CBuffer one("\xAB", 1);
     unsigned short w = 7;
     one >> w;
@@ -349,6 +359,15 @@ TEST(CBufferAccess, SetEndOfBufferAndSetLengthKeep) {
     k.SetLength(0, 0);
     EXPECT_TRUE(k.IsEmpty());
     EXPECT_EQ(k.GetActualLength(), 128);   // storage stays
+
+    // Shrinking with an offset moves all valid bytes to the start, so the
+    // ones behind the new length come back with SetEndOfBuffer.
+    CBuffer m("XXabcdef", 8);
+    m.SetOffset(2);
+    m.SetLength(2, 1);
+    EXPECT_EQ(std::string(m.GetBuffer(), m.GetLength()), "ab");
+    m.SetEndOfBuffer(6);
+    EXPECT_EQ(std::string(m.GetBuffer(), m.GetLength()), "abcdef");
 }
 
 TEST(CBufferOwnership, AttachAndDetach) {

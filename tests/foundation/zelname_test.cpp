@@ -86,10 +86,17 @@ TEST(CZelName, ComparisonsIgnoreTrailingBlanks) {
     EXPECT_TRUE(ah == "ABCDEFGHIJ");   // the C string is cut to the size first
     EXPECT_TRUE(ah == std::string("ABCDEFGHIJ"));
 
+    // A name that was never assigned holds NULs, which are not blanks: it
+    // equals only another such name of its size, not a blank or empty one.
     CZelName fresh(8);
-    EXPECT_TRUE(fresh == "");
-    EXPECT_TRUE(fresh == static_cast<const char *>(nullptr));
-    EXPECT_TRUE(fresh == CZelName("", 2));
+    EXPECT_FALSE(fresh == "");
+    EXPECT_FALSE(fresh == static_cast<const char *>(nullptr));
+    EXPECT_FALSE(fresh == CZelName("", 2));
+    EXPECT_TRUE(fresh == CZelName(8));
+    EXPECT_FALSE(fresh == CZelName(4));
+    EXPECT_TRUE(CZelName("", 8) == static_cast<const char *>(nullptr));
+    EXPECT_TRUE(CZelName("", 8) == CZelName("", 2));
+    EXPECT_EQ(fresh.TrimmedLength(), 0u);   // the text itself ends at the NUL
 }
 
 TEST(CZelName, OrderIsTotalOverTrimmedNames) {
@@ -103,6 +110,11 @@ TEST(CZelName, OrderIsTotalOverTrimmedNames) {
     EXPECT_FALSE(host4 < host);
     EXPECT_TRUE(host >= host4);
     EXPECT_TRUE(host <= host4);
+
+    // Never-assigned names sort apart from blank ones, consistently with ==.
+    CZelName fresh(8), blank("", 8);
+    EXPECT_TRUE(blank < fresh);
+    EXPECT_FALSE(fresh < blank);
 
     // As map keys: different names stay apart, equal ones fall together.
     std::map<CZelName, int> m;
@@ -162,6 +174,9 @@ TEST(CTime, FormatCurrentTimeIsNulFilled) {
     EXPECT_STREQ(d.GetData(), expect);
     const size_t len = strlen(expect);
     for (size_t i = len; i < 32; ++i) EXPECT_EQ(d.GetData()[i], '\0') << i;
+    // NULs are not blanks: the NUL-filled name is not equal to its text.
+    EXPECT_FALSE(d == expect);
+    EXPECT_FALSE(d == CZelName(expect, 32));
 
     CTime y = CTime::FormatCurrentTime("%Y", 5);
     EXPECT_EQ(strlen(y.GetData()), 4u);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <regex>
@@ -98,8 +100,12 @@ TEST_F(LogTest, GatewayDefaultOptions)
     EXPECT_EQ(logState.logSize, 3LL << 20);
     EXPECT_TRUE(logState.bKeepOld);
     std::string tag = ":P" + std::to_string(getpid()) + ":";
-    tag.resize(tag.size() < 10 ? 10 : tag.size() + 1, ' ');
+    tag.resize(std::max<size_t>(tag.size(), 10), ' ');
     EXPECT_EQ(logState.tag, tag);
+    // Padded with blanks to 10 characters, never more.
+    EXPECT_EQ(logPidTag(12), ":P12:     ");
+    EXPECT_EQ(logPidTag(123456), ":P123456: ");
+    EXPECT_EQ(logPidTag(1234567), ":P1234567:");
 }
 
 TEST_F(LogTest, TagKeepCopiesNameAndTrace)
@@ -110,6 +116,8 @@ TEST_F(LogTest, TagKeepCopiesNameAndTrace)
     EXPECT_EQ(logState.tag, "toolongt ");
     logOptions("'open");
     EXPECT_EQ(logState.tag, "open ");
+    logOptions("''");
+    EXPECT_EQ(logState.tag, " "); // an empty tag still has its blank
     logOptions("K=3");
     EXPECT_EQ(logState.keepCopies, 3);
     logOptions("K=0");
@@ -272,7 +280,7 @@ TEST_F(LogTest, SoftAssertionLogsAndCarriesOn)
     logClose();
     std::string text = readFile(path);
     // A continuation line: it hangs under the time prefix.
-    EXPECT_EQ(text, std::string(13, ' ') + __FILE__ + " Line " + std::to_string(line) +
+    EXPECT_EQ(text, std::string(13, ' ') + "log_print_test.cpp Line " + std::to_string(line) +
                         " Something asserted\n");
 }
 
@@ -317,6 +325,25 @@ TEST_F(LogTest, CyclePointKeepsTheHeading)
     std::string text = readFile(path);
     EXPECT_TRUE(matches(lines(text)[0], R"( \d\d:\d\d:\d\d HEADER)")) << lines(text)[0];
     EXPECT_NE(text.find("Log file cycle"), std::string::npos);
+}
+
+TEST_F(LogTest, CyclePointLineShowsTheLimitThenRaisesIt)
+{
+    logOptions("T");
+    std::string path = dir / "cpl.log";
+    ASSERT_NE(logOpen(path.c_str(), 0), nullptr);
+    std::string pad(99, '.');
+    for (int i = 0; i < 20; ++i)
+        logPrintf("#%s\n", pad.c_str());
+    logState.logSize = 1000; // below the wrap point to come
+    logCyclePoint();
+    EXPECT_EQ(logState.logSeekPoint, static_cast<long long>(20 * (1 + 9 + 99 + 1) + 1));
+    EXPECT_EQ(logState.logSize, 3 * logState.logSeekPoint);
+    logClose();
+    std::string text = readFile(path);
+    std::regex cycleLine(R"(\n\n \d\d:\d\d:\d\d Log file cycle 0 on [A-Z][a-z][a-z] \d+, )"
+                         R"(\d{4}; Max log size 1K\n$)");
+    EXPECT_TRUE(std::regex_search(text, cycleLine)) << text.substr(text.size() - 80);
 }
 
 TEST_F(LogTest, RunAwayClosesTheLog)
@@ -392,8 +419,12 @@ TEST_F(LogTest, NameExpansion)
     EXPECT_EQ(std::string(logGetFname()), dir / ("a" + pid + "b"));
     ASSERT_NE(logOpen((dir / "d$D$.log").c_str(), 0), nullptr);
     EXPECT_TRUE(matches(logGetFname(), (dir.path + R"(/d\d{8}\.log)").c_str())) << logGetFname();
-    ASSERT_NE(logOpen((dir / "t$t$.log").c_str(), 0), nullptr);
+    ASSERT_NE(logOpen((dir / "t$T$.log").c_str(), 0), nullptr);
     EXPECT_TRUE(matches(logGetFname(), (dir.path + R"(/t\d{12}\.log)").c_str())) << logGetFname();
+    // D in either case, T in upper case only.
+    ASSERT_NE(logOpen((dir / "d$d$t$t$.log").c_str(), 0), nullptr);
+    EXPECT_TRUE(matches(logGetFname(), (dir.path + R"(/d\d{8}t\$t\$\.log)").c_str()))
+        << logGetFname();
 
     ASSERT_NE(logOpen("relative.log", 0), nullptr);
     char *cwd = getcwd(nullptr, 0);

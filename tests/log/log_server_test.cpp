@@ -266,6 +266,38 @@ TEST_F(ServerTest, RecordsSplitAcrossWritesAreRecognised)
     EXPECT_EQ(text.find("FIFO-LOG"), std::string::npos);
 }
 
+// The records of a chunk act first; the text around them is written after
+// their lines, joined.
+TEST_F(ServerTest, ChunkTextIsWrittenAfterItsRecordsJoined)
+{
+    ASSERT_NE(openShared(), nullptr);
+    int fd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    std::string other = std::to_string(getppid());
+    std::string chunk = "abc" + record("OPEN " + other + " ") + "def\n";
+    ASSERT_TRUE(logFifoWrite(fd, chunk.data(), chunk.size()));
+    EXPECT_TRUE(waitFor([&] { return readFile(log).find("abcdef") != std::string::npos; }));
+    // A line cut by a read is completed before the lines of the records
+    // that follow it in the next chunk.
+    ASSERT_TRUE(logFifoWrite(fd, "first half", 10));
+    EXPECT_TRUE(waitFor([&] { return readFile(log).find("first half") != std::string::npos; }));
+    std::string rest = " second half\n" + record("CLOSE" + other + " ") + "next\n";
+    ASSERT_TRUE(logFifoWrite(fd, rest.data(), rest.size()));
+    EXPECT_TRUE(waitFor([&] { return readFile(log).find("next") != std::string::npos; }));
+    std::string opening = record("OPEN " + other + " ");
+    ASSERT_TRUE(logFifoWrite(fd, opening.data(), opening.size()));
+    std::string closing = record("CLOSE" + other + " ");
+    ASSERT_TRUE(logFifoWrite(fd, closing.data(), closing.size()));
+    ::close(fd);
+    logClose();
+    std::string text = finalLog();
+    EXPECT_NE(text.find(", P" + other + " open, now 2 clients\n abcdef\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find(" first half second half\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(", P" + other + " close, now 1 clients\n next\n"), std::string::npos)
+        << text;
+}
+
 // A live client that holds no descriptor of the FIFO: the server meets end
 // of file at every read and must pause instead of spinning.
 TEST_F(ServerTest, EndOfFileWithLiveClientDoesNotSpin)

@@ -152,11 +152,16 @@ TEST_F(PollSetTest, RemovalMovesLaterSlotsDown)
 
 TEST_F(PollSetTest, FullSetRefusesASixthSocket)
 {
+    TempDir dir;
+    logOptions("a");
+    openLog(dir.file("full.log"));
     for (int fd = 21; fd <= 25; ++fd)
         xFcgiAddPoll(fd);
     EXPECT_EQ(xFcgiNumFds(), 6);
     xFcgiAddPoll(26);
     EXPECT_EQ(socketSlots(), (std::vector<int>{21, 22, 23, 24, 25}));
+    logClose();
+    EXPECT_EQ(readFile(dir.file("full.log")), "");   // refused silently
     xFcgiDelPoll(99);   // nothing free, nothing removed: unchanged
     EXPECT_EQ(xFcgiNumFds(), 6);
     xFcgiDelPoll(23);

@@ -151,8 +151,7 @@ void logApplyOptions(std::string_view o)
                                                      ? std::string_view::npos
                                                      : end - i);
             i = end == std::string_view::npos ? o.size() : end + 1;
-            text = text.substr(0, 8);
-            g.tag = text.empty() ? std::string() : std::string(text) + " ";
+            g.tag = std::string(text.substr(0, 8)) + " ";
             break;
         }
         case 'o': {

@@ -269,8 +269,6 @@ std::string logPidTag(int pid)
     std::string t = logFormat(":P%d:", pid);
     if (t.size() < 10)
         t.resize(10, ' ');
-    else
-        t += ' '; // a long pid still leaves a blank before the time
     return t;
 }
 
@@ -293,7 +291,8 @@ std::string logExpandTilde(const std::string &name)
 namespace {
 
 // $$$ -> pid; $$ -> pid (nothing for a shared log) and no kept copies;
-// $D$ -> yyyymmdd; $T$ -> yyyymmddhhmm and no kept copies.
+// $D$ or $d$ -> yyyymmdd; $T$ (upper case only) -> yyyymmddhhmm and no
+// kept copies.
 std::string expandName(const std::string &tmpl, bool shared, bool &keepOld)
 {
     std::string out;
@@ -317,8 +316,7 @@ std::string expandName(const std::string &tmpl, bool shared, bool &keepOld)
             out += logFormat("%04d%02d%02d", n.tm.tm_year + 1900, n.tm.tm_mon + 1,
                              n.tm.tm_mday);
             i += 3;
-        } else if (i + 2 < tmpl.size() && tmpl[i + 2] == '$' &&
-                   (tmpl[i + 1] == 'T' || tmpl[i + 1] == 't')) {
+        } else if (i + 2 < tmpl.size() && tmpl[i + 2] == '$' && tmpl[i + 1] == 'T') {
             out += logFormat("%04d%02d%02d%02d%02d", n.tm.tm_year + 1900,
                              n.tm.tm_mon + 1, n.tm.tm_mday, n.tm.tm_hour, n.tm.tm_min);
             keepOld = false;
@@ -683,14 +681,16 @@ void logCyclePoint()
         g.logCurrentSize = pos;
         g.logWriteSinceTell = 0;
     }
-    if (g.logSize > 0 && g.logSeekPoint > g.logSize)
-        g.logSize = 3 * g.logSeekPoint;
     Now n = now();
     g.inWrap = true;
     logMessage(logFormat("#Log file cycle %d on %s %d, %d; Max log size %s\n", g.cycle,
                          kMonths[n.ok ? n.tm.tm_mon : 0], n.tm.tm_mday, n.tm.tm_year + 1900,
                          logSizeText(g.logSize).c_str()));
     g.inWrap = false;
+    // The line shows the limit in force; a wrap point beyond it then
+    // leaves room for twice as much text again.
+    if (g.logSize > 0 && g.logSeekPoint > g.logSize)
+        g.logSize = 3 * g.logSeekPoint;
 }
 
 

@@ -112,11 +112,17 @@ void logSpecial(const char *dir);
 FILE *logOpenError(const char *name, int hang);
 void logCloseError();
 
-// Soft assertion: logs the failed check's place and carries on.
-#define LOG_ASSERT(cond)                                                     \
-    do {                                                                     \
-        if (!(cond))                                                         \
-            logPrintf("%s Line %d Something asserted\n", __FILE__, __LINE__); \
+// Soft assertion: logs the failed check's place (the source file's name,
+// without the build's directories, and the line) and carries on.
+#ifdef __FILE_NAME__
+#define LOG_ASSERT_FILE __FILE_NAME__
+#else
+#define LOG_ASSERT_FILE __FILE__
+#endif
+#define LOG_ASSERT(cond)                                                            \
+    do {                                                                            \
+        if (!(cond))                                                                \
+            logPrintf("%s Line %d Something asserted\n", LOG_ASSERT_FILE, __LINE__); \
     } while (0)
 
 #endif

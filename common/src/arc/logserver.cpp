@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <vector>
 
 const char fifoMark[] = "#@$FIFO-LOG$@#";
 
@@ -170,13 +171,21 @@ public:
 
     [[noreturn]] void run();
 
-    void text(const char *p, size_t n) override;
-    void open(pid_t pid) override;
-    void close(pid_t pid) override;
-    void cycle() override;
+    // The splitter's findings are collected and acted on per chunk.
+    void text(const char *p, size_t n) override { pending_.append(p, n); }
+    void open(pid_t pid) override { records_.push_back({'O', pid}); }
+    void close(pid_t pid) override { records_.push_back({'C', pid}); }
+    void cycle() override { records_.push_back({'Y', 0}); }
 
 private:
     void detach();
+    void feed(const char *p, size_t n);
+    void drain();
+    void writeChunk();
+    void writeText(const char *p, size_t n);
+    void addClient(pid_t pid);
+    void removeClient(pid_t pid);
+    void markCycle();
     void own(const std::string &s);
     std::string prefix() { return logMakePrefix(); }
     std::string limitParts();
@@ -188,6 +197,12 @@ private:
     std::string log_, special_, pidPath_, fifoPath_;
     bool keepOld_;
     LogRecordSplitter split_;
+    struct Record {
+        char kind;             // 'O' open, 'C' close, 'Y' cycle
+        pid_t pid;
+    };
+    std::string pending_;      // client text of the chunk being taken apart
+    std::vector<Record> records_; // and its records
     FILE *out_ = nullptr;
     int fifo_ = -1;
     std::array<pid_t, kTableSize> wrtpids_{};
@@ -252,8 +267,49 @@ std::string LogServer::limitParts()
     return s + "\n";
 }
 
-void LogServer::text(const char *p, size_t n)
+void LogServer::feed(const char *p, size_t n)
 {
+    split_.feed(p, n);
+    writeChunk();
+}
+
+// No more data is on its way: text held back for a possible mark is text.
+void LogServer::drain()
+{
+    split_.flush();
+    writeChunk();
+}
+
+// A chunk is taken apart first: its records act (and write their lines),
+// then the client text around them is written, joined, as one piece. A
+// line that the previous read cut off is completed before the records'
+// lines, so that no client line is ever split.
+void LogServer::writeChunk()
+{
+    if (!lineStart_ && !records_.empty()) {
+        size_t nl = pending_.find('\n');
+        if (nl != std::string::npos) {
+            writeText(pending_.data(), nl + 1);
+            pending_.erase(0, nl + 1);
+        }
+    }
+    for (const Record &r : records_) {
+        if (r.kind == 'O')
+            addClient(r.pid);
+        else if (r.kind == 'C')
+            removeClient(r.pid);
+        else
+            markCycle();
+    }
+    records_.clear();
+    writeText(pending_.data(), pending_.size());
+    pending_.clear();
+}
+
+void LogServer::writeText(const char *p, size_t n)
+{
+    if (n == 0)
+        return;
     const bool limited = logState.logSize > 0;
     const char letter = logState.cycle >= 1 ? ((logState.cycle & 1) ? 'A' : 'B') : ' ';
     std::string buf;
@@ -299,7 +355,7 @@ int LogServer::checkClients()
     return n;
 }
 
-void LogServer::open(pid_t pid)
+void LogServer::addClient(pid_t pid)
 {
     auto insert = [&] {
         for (int i = 0; i < maxWrtIdx_; ++i)
@@ -328,7 +384,7 @@ void LogServer::open(pid_t pid)
                    static_cast<int>(getpid())));
 }
 
-void LogServer::close(pid_t pid)
+void LogServer::removeClient(pid_t pid)
 {
     for (int i = 0; i < maxWrtIdx_; ++i)
         if (wrtpids_[static_cast<size_t>(i)] == pid)
@@ -337,7 +393,7 @@ void LogServer::close(pid_t pid)
                prefix().c_str(), static_cast<int>(getpid()), static_cast<int>(pid), clients()));
 }
 
-void LogServer::cycle()
+void LogServer::markCycle()
 {
     own("\n");
     fflush(out_);
@@ -382,7 +438,7 @@ void LogServer::tryStop(char *buf)
     ssize_t n = read(fifo_, buf, kReadSize);
     if (n > 0) {
         fcntl(fifo_, F_SETFL, fl);
-        split_.feed(buf, static_cast<size_t>(n));
+        feed(buf, static_cast<size_t>(n));
         wrapCheck();
         fflush(out_);
         if (lk >= 0)
@@ -390,9 +446,9 @@ void LogServer::tryStop(char *buf)
         return;
     }
     while ((n = read(fifo_, buf, kReadSize)) > 0)
-        split_.feed(buf, static_cast<size_t>(n));
+        feed(buf, static_cast<size_t>(n));
     ::close(fifo_); // a late writer gets EPIPE and starts a new server
-    split_.flush();
+    drain();
     std::string p = prefix();
     own(format("%s...... Log Server process P%d closing %s\n\n\n", p.c_str(),
                static_cast<int>(getpid()), logState.today.c_str()));
@@ -484,7 +540,7 @@ void LogServer::run()
         }
         if (n > 0) {
             idle = 0;
-            split_.feed(buf, static_cast<size_t>(n));
+            feed(buf, static_cast<size_t>(n));
             wrapCheck();
             fflush(out_);
             continue;
@@ -497,7 +553,7 @@ void LogServer::run()
             continue;
         }
         // End of file (no writer) or the alarm: nothing more is on its way.
-        split_.flush();
+        drain();
         wrapCheck();
         fflush(out_);
         if (checkClients() > 0) {

@@ -49,7 +49,7 @@ extern LogState logState;
 
 // printf into a string (cut at 2200 bytes, as a message).
 std::string logFormat(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-// The tag of option P: ":P<pid>:" padded to 10 (with at least one blank).
+// The tag of option P: ":P<pid>:" padded with blanks to 10 characters.
 std::string logPidTag(int pid);
 // A leading '~' becomes HOME (else QORROOT) and '/'.
 std::string logExpandTilde(const std::string &name);
