@@ -4,11 +4,10 @@
 //    CZelConfigParser: every element of the document, at any depth and in
 //    document order, is applied, then the read is completed
 //    (IcParserIntegrator.cpp);
-//  - page mode (finding a page template, filling it with the screen data
-//    and session values, reading a submitted form back) belongs to the
-//    gateway's page filling and joins this class beside configuration mode:
-//    its constructor, state and OpenHtmlFile, with OpenFile passing page
-//    requests on to it.
+//  - page mode finds a page template in the template stores, hands it the
+//    screen's data, field control modifications and session values and
+//    sends the filled page, or reads a submitted form back into the screen
+//    data (IcParserIntegratorPage.cpp).
 // The class statics register the err.* result constants for templates at
 // start-up and release the toolkit's state at exit.
 //
@@ -21,22 +20,41 @@
 
 #include "Result.h"
 
+class CBuffer;
 class CZelConfigParser;
+class CZelFccMods;
+struct tcpHTML;
+
+// The session values a page shows as pib.* variables.
+struct _tagT3IVALUES {
+    std::string strTransaction;   // pib.transaction
+    std::string strUser;          // pib.user
+    std::string strTerminal;      // pib.terminal
+    std::string strDate;          // pib.date
+    std::string strTime;          // pib.time
+    std::string strLocap;         // pib.locap
+    std::string strSessionId;     // the session-id variable
+};
 
 class CIcParserIntegrator {
 public:
     // Configuration mode; the model belongs to the caller.
     explicit CIcParserIntegrator(CZelConfigParser *config) : m_pConfig(config) {}
-    virtual ~CIcParserIntegrator() = default;
+    // Page mode over the caller's session values (may be null: no pib.*
+    // variables) and screen (20-byte MCS header and data; may be null).
+    // Both stay the caller's and must outlive the integrator.
+    CIcParserIntegrator(_tagT3IVALUES *values, CBuffer *mcsData, const std::string &errorText);
+    // Detaches the template in use (ReleaseFileTab).
+    virtual ~CIcParserIntegrator();
     CIcParserIntegrator(const CIcParserIntegrator &) = delete;
     CIcParserIntegrator &operator=(const CIcParserIntegrator &) = delete;
 
     bool IsConfigMode() const { return m_pConfig != nullptr; }
 
-    // Configuration mode: OpenConfigFile(name); send and loadData belong to
-    // page mode. ParserGeneric without a model.
-    Result OpenFile(const std::string &name, char /*send*/, char /*loadData*/) {
-        return m_pConfig ? OpenConfigFile(name) : Result::ParserGeneric;
+    // Configuration mode: OpenConfigFile(name); page mode:
+    // OpenHtmlFile(name, send, loadData).
+    Result OpenFile(const std::string &name, char send, char loadData) {
+        return m_pConfig ? OpenConfigFile(name) : OpenHtmlFile(name, send, loadData);
     }
 
     // Reads the file into the model (the caller calls Reset first). Success,
@@ -46,9 +64,43 @@ public:
     Result OpenConfigFile(const std::string &name);
     // The same over a stream the caller opened and closes.
     Result ReadConfigStream(FILE *stream, const std::string &name);
+
     // The XML parser's result of the last read: 0, or its negative code
     // when the document broke off and later settings were not read.
     int GetLastParseStatus() const { return m_nParseStatus; }
+
+    // ---- page mode -----------------------------------------------------
+    // The screen's field control modifications (translated), the CDA text
+    // shown as "cda.text", and the field that gets the cursor (-1: none).
+    // Pointers stay the caller's.
+    void SetFccMods(CZelFccMods *mods) { m_pFccMods = mods; }
+    void SetCda(const CBuffer *cda) { m_pCda = cda; }
+    void SetSelectedField(int field) { m_nSelectedField = field; }
+
+    // Resolves a template name: a name beginning with "/" as it is, else
+    // the first of alternate store, regular store, cache store and
+    // "/usr/local/qoric/htx/" that holds it; on success name becomes the
+    // path. FileNotFound, BadFormat (not a regular file) or ParserGeneric.
+    static Result FindTemplateFile(std::string &name);
+
+    // Finds and compiles the template, hands it the screen and the session
+    // values, then sends the page (send) or reads the submitted form back
+    // into the screen data (no send, with loadData). Success, the search's
+    // result, ParserFileNotFound (no compiled template) or ParserGeneric
+    // (loadData without a data description, a failed send).
+    Result OpenHtmlFile(const std::string &name, char send, char loadData);
+
+    // Detaches the template in use: its screen-data and field-control
+    // pointers are cleared and the integrator forgets it.
+    void ReleaseFileTab();
+
+    // The template stores (empty: not used).
+    static void SetRegularStorePath(const std::string &path) { s_strRegularStorePath = path; }
+    static void SetAlternateStorePath(const std::string &path) { s_strAlternateStorePath = path; }
+    static void SetCachePath(const std::string &path) { s_strCachePath = path; }
+    static const std::string &GetRegularStorePath() { return s_strRegularStorePath; }
+    static const std::string &GetAlternateStorePath() { return s_strAlternateStorePath; }
+    static const std::string &GetCachePath() { return s_strCachePath; }
 
     // Registers every err.* result constant that templates may test as a
     // template integer constant; call before the first ordinary put. 0.
@@ -58,8 +110,25 @@ public:
     static int ExitXFcgi();
 
 private:
+    // Hands the screen to the template (loadData): header read, data padded
+    // with the filler up to the template's screen size.
+    void AttachScreen(tcpHTML *t);
+    // The pib.*, mcs.error, mcs.activefield and cda.text variables.
+    void PutPageValues(tcpHTML *t);
+
+    tcpHTML *m_pTemplate = nullptr;          // template in use, or null
+    CZelFccMods *m_pFccMods = nullptr;
+    const CBuffer *m_pCda = nullptr;
+    CBuffer *m_pMcsData = nullptr;
     CZelConfigParser *m_pConfig = nullptr;   // not null: configuration mode
+    int m_nSelectedField = -1;
+    _tagT3IVALUES *m_pValues = nullptr;
+    std::string m_strErrorText;
     int m_nParseStatus = 0;
+
+    static std::string s_strRegularStorePath;
+    static std::string s_strAlternateStorePath;
+    static std::string s_strCachePath;
 };
 
 #endif

@@ -1,0 +1,416 @@
+// Conversation: the request's values, one request through a host session,
+// the configured pages and the end of a request.
+#include "ZelConversation.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
+
+#include "ArcMcsData.h"
+#include "ZelErrorLoader.h"
+#include "ZelName.h"
+#include "logprint.h"
+#include "xfcgiout.h"
+
+namespace {
+
+constexpr int kHeader = CArcMcsHdr::kHeaderLength;
+constexpr int kMaxCount = 0xFFFF;   // the header's 16-bit size and count
+
+bool Detail() { return (logCtrlFlgs & LOG_DETAIL) != 0; }
+
+uint16_t ParseCount(const std::string &text) {
+    if (text.empty()) return 0;
+    errno = 0;
+    long v = std::strtol(text.c_str(), nullptr, 10);
+    if (errno != 0 || v < 0) return 0;
+    return static_cast<uint16_t>(std::min<long>(v, kMaxCount));
+}
+
+std::string TrimRight(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+    return s;
+}
+
+std::string ClockText(const char *pattern, int size) {
+    CTime t = CTime::FormatCurrentTime(pattern, size);
+    return TrimRight(t.GetData() ? std::string(t.GetData()) : std::string());
+}
+
+// The header at the buffer's read offset, without consuming it.
+CArcMcsHdr PeekHeader(CBuffer &buffer) {
+    const int before = buffer.GetOffset();
+    CArcMcsHdr header;
+    header.LoadFromBuffer(buffer, kHeader);
+    buffer.SetOffset(before - buffer.GetOffset());
+    return header;
+}
+
+void AppendFill(CBuffer &buffer, int n, char c) {
+    if (n <= 0) return;
+    std::string fill(static_cast<size_t>(n), c);
+    buffer.AddChars(fill.data(), n);
+}
+
+}  // namespace
+
+CZelConversation::CZelConversation() {
+    m_Record.InitializeRecord();
+    Reset();
+}
+
+// --- setters ------------------------------------------------------------------
+
+void CZelConversation::SetTransaction(const std::string &transaction, const std::string &programId,
+                                      const std::string *cda) {
+    m_Values.strTransaction = transaction;
+    m_strProgramId = programId;
+    m_pCdaText = cda;
+}
+
+void CZelConversation::SetHost(const std::string &locap, const std::string &address, unsigned port) {
+    m_Values.strLocap = locap;
+    m_strHostAddress = address;
+    m_nPort = port;
+}
+
+void CZelConversation::SetSessionId(const std::string &text) {
+    m_nLocalId = 0;
+    m_Values.strSessionId = text;
+}
+
+void CZelConversation::SetFormat(const std::string &text) {
+    m_strFormatName.clear();
+    for (char c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        m_strFormatName += c == '_' ? 'A' : c;
+    }
+}
+
+void CZelConversation::SetCount(const std::string &text) { m_nCount = ParseCount(text); }
+void CZelConversation::SetSize(const std::string &text) { m_nSize = ParseCount(text); }
+void CZelConversation::SetStatus(const std::string &text) { m_cStatus = text.empty() ? ' ' : text[0]; }
+void CZelConversation::SetFiller(const std::string &text) { m_cFiller = text.empty() ? ' ' : text[0]; }
+void CZelConversation::SetLocalSubscreen(const std::string &text) { m_strLocalSubscreen = text; }
+void CZelConversation::SetNotifyMode(const std::string &) { m_bNotify = true; }
+
+Result CZelConversation::InitDtp(const std::string &cacheStore, const std::string &additionalHtml,
+                                 const std::string &styleSheet, int poolLow, int poolHigh,
+                                 int maxSessions, int fccLevel) {
+    SetDefaultStyle(styleSheet, additionalHtml);
+    return m_Protocol.Init(cacheStore, poolLow, poolHigh, maxSessions, fccLevel);
+}
+
+int CZelConversation::RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,
+                                            const std::string &configPath) {
+    return m_Protocol.RunCleanerLoop(m_nInstanceTimeout, m_nSystemTimeout, locaps, configTime,
+                                     configPath);
+}
+
+// --- page names -----------------------------------------------------------------
+
+std::string CZelConversation::PageName(const std::string &formatName) {
+    std::string page = formatName.substr(0, formatName.find(' '));
+    if (page.empty()) return page;
+    for (char &c : page) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return page + ".htx";
+}
+
+bool CZelConversation::IsSafePageName(const std::string &name) {
+    if (name.empty() || name.find('/') != std::string::npos || name.find("..") != std::string::npos)
+        return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        unsigned char u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7F;
+    });
+}
+
+Result CZelConversation::OpenPage(CIcParserIntegrator &integrator, const std::string &page, char send,
+                                  char loadData) {
+    if (!IsSafePageName(page)) {
+        logPrintf("#Conversation: page name '%s' refused\n", page.c_str());
+        return Result::FileNotFound;
+    }
+    Result r = integrator.OpenHtmlFile(page, send, loadData);
+    if (send && r == Result::Success) m_bPageSent = true;
+    return r;
+}
+
+// --- one request ------------------------------------------------------------------
+
+Result CZelConversation::ProcessRequest(const std::string &uri, const std::string &dezUrEnvironment,
+                                        const std::string &extra, const std::string &input,
+                                        bool poolSwitch, unsigned pool, bool dezUrEnabled) {
+    try {
+        return ProcessRequestSteps(uri, dezUrEnvironment, extra, input, poolSwitch, pool,
+                                   dezUrEnabled);
+    } catch (const CZelDataException &e) {
+        logError("#Conversation: data item %s: error %d\n", e.GetText().c_str(),
+                 static_cast<int>(e.GetErrorCode()));
+    } catch (const CZelSessionTable::Exception &e) {
+        logError("#Conversation: Session Table exception %d\n", ResultCode(e.GetResult()));
+    } catch (const Result &r) {
+        logError("#Conversation: error %d\n", ResultCode(r));
+    } catch (const std::exception &e) {
+        logError("#Conversation: unexpected exception: %s\n", e.what());
+    } catch (...) {
+        logError("#Conversation: unexpected exception\n");
+    }
+    return Result::ParserGeneric;
+}
+
+Result CZelConversation::OpenWithRetry(unsigned &id, bool poolSwitch, unsigned pool, bool newSession) {
+    const int poolNumber = static_cast<int>(std::min<unsigned>(pool, 0x7FFFFFFF));
+    Result r = m_Protocol.OpenSession(m_Values.strLocap, m_strHostAddress, static_cast<int>(m_nPort),
+                                      id, poolSwitch, poolNumber);
+    if (r == Result::CommClosed) {
+        if (newSession) id = 0;
+        r = m_Protocol.OpenSession(m_Values.strLocap, m_strHostAddress, static_cast<int>(m_nPort), id,
+                                   poolSwitch, poolNumber);
+    }
+    return r;
+}
+
+Result CZelConversation::ProcessRequestSteps(const std::string &uri,
+                                             const std::string &dezUrEnvironment,
+                                             const std::string &extra, const std::string &input,
+                                             bool poolSwitch, unsigned pool, bool dezUrEnabled) {
+    m_Protocol.GetLastMcsData().SetLength(0, 0);
+
+    unsigned id = 0;
+    if (!m_Values.strSessionId.empty()) {
+        id = m_Protocol.GetLocalSessionId(m_Values.strSessionId, poolSwitch,
+                                          static_cast<int>(std::min<unsigned>(pool, 0x7FFFFFFF)));
+        if (Detail()) logPrintf("#Now have session R%X\n", id);
+        if (id == 0) return Result::SessTblInvalidSessId;
+    }
+    m_nLocalId = id;
+
+    Result r = Result::Success;
+    bool dezUr = false;
+    CBuffer dezUrReply;
+    if (id == 0) {
+        r = OpenWithRetry(id, poolSwitch, pool, true);
+        if (r != Result::Success) {
+            if (Detail()) logPrintf("# Open result not OK: %d\n", ResultCode(r));
+            return r;
+        }
+        m_nLocalId = id;
+        r = m_Protocol.StartProgram(id, m_strProgramId, m_pCdaText ? *m_pCdaText : std::string());
+        if (r == Result::Success && dezUrEnabled && m_Protocol.IsReadPending()) {
+            dezUr = true;
+            if (Detail()) logPrintf("# Handle DezUR transaction\n");
+            std::string form;
+            r = m_Protocol.SendDezUr(id, uri, dezUrEnvironment, extra, input, form, dezUrReply);
+            m_strFormatName = form;
+        }
+    } else {
+        if (m_Protocol.IsSessionConnected(m_Values.strLocap) == Result::CommDisconnected) {
+            r = OpenWithRetry(id, false, 0, false);
+            if (r != Result::Success) return r;
+        }
+        r = SubmitScreen(id);
+    }
+
+    if (m_bNotify) {
+        if (r != Result::Success && (logCtrlFlgs & LOG_ERRORS))
+            logPrintf("#Conversation: notify request for R%X ended with %d\n", id, ResultCode(r));
+        return static_cast<Result>(kResultNotifySent);
+    }
+    if (r != Result::Success) return r;
+    return ReplyPage(id, dezUr, dezUrReply);
+}
+
+void CZelConversation::WriteHeader(CBuffer &buffer, const std::string &name, char function, char hold,
+                                   char status, char filler) {
+    m_Record.SetValue(&buffer, "mcs.name", name);
+    m_Record.SetValue(&buffer, "mcs.terminal", std::string(4, ' '));
+    m_Record.SetValue(&buffer, "mcs.function", std::string(1, function));
+    m_Record.SetValue(&buffer, "mcs.hold", std::string(1, hold));
+    m_Record.SetValue(&buffer, "mcs.size", static_cast<unsigned>(m_nSize));
+    m_Record.SetValue(&buffer, "mcs.count", static_cast<unsigned>(m_nCount));
+    m_Record.SetValue(&buffer, "mcs.status", std::string(1, status));
+    m_Record.SetValue(&buffer, "mcs.filler", std::string(1, filler));
+}
+
+Result CZelConversation::SubmitScreen(unsigned id) {
+    CBuffer &buffer = m_Protocol.GetLastMcsData();
+    m_Record.InitializeRecord();
+    const std::string page = PageName(m_strFormatName);
+
+    WriteHeader(buffer, m_strFormatName, ' ', ' ', m_cStatus, m_cFiller);
+    m_Protocol.LoadLastMcsData(id, buffer, m_nCount);
+    {
+        // The submitted fields go into the stored screen through the page's
+        // field table; a page that cannot be had leaves the screen as it is.
+        CIcParserIntegrator merge(&m_Values, &buffer, m_Protocol.GetLastErrorText());
+        OpenPage(merge, page, 0, 1);
+    }
+    Result r = ProcessInput(m_cStatus);
+    if (r != Result::Success) return r;
+
+    if (!m_strLocalSubscreen.empty()) {
+        if (Detail()) logPrintf("#Conversation: Using local subscreen %s\n", m_strLocalSubscreen.c_str());
+        m_Record.SetValue(&buffer, "mcs.name", m_strLocalSubscreen);
+        return Result::Success;
+    }
+    // The reply replaces the current screen: send a copy, which a retry
+    // after a lost connection can send again.
+    const CBuffer screen(buffer);
+    r = m_Protocol.SendMcso(id, screen);
+    if (r == Result::CommClosed &&
+        m_Protocol.IsSessionConnected(m_Values.strLocap) != Result::Success) {
+        if (logCtrlFlgs & LOG_ERRORS)
+            logPrintf("#Conversation: Session R%X was disconnected from the host, retry\n", id);
+        r = m_Protocol.OpenSession(m_Values.strLocap, m_strHostAddress, static_cast<int>(m_nPort), id,
+                                   false, 0);
+        if (r != Result::Success) return r;
+        r = m_Protocol.SendMcso(id, screen);
+    }
+    return r;
+}
+
+Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUrReply) {
+    CBuffer &buffer = m_Protocol.GetLastMcsData();
+    CArcMcsHdr header;
+    std::string headerName;
+    if (!dezUr) {
+        if (buffer.GetLength() < kHeader) AppendFill(buffer, kHeader - buffer.GetLength(), ' ');
+        header = PeekHeader(buffer);
+        AppendFill(buffer, header.GetSize() - (buffer.GetLength() - kHeader), ' ');
+        headerName = TrimRight(header.GetName());
+        SetFormat(header.GetName());
+    }
+    const std::string page = PageName(m_strFormatName);
+
+    m_Values.strDate = ClockText("%x", 32);
+    m_Values.strTime = ClockText("%X", 22);
+    m_Protocol.GetSessionId(id, m_Values.strSessionId);
+
+    m_Record.InitializeRecord();
+    CIcParserIntegrator integrator(&m_Values, dezUr ? nullptr : &buffer,
+                                   m_Protocol.GetLastErrorText());
+    if (!dezUr) {
+        m_nSize = header.GetSize();
+        m_nCount = header.GetCount();
+        WriteHeader(buffer, m_strFormatName, header.GetFunction(), header.GetHold(),
+                    header.GetStatus(), header.GetFiller());
+    }
+    integrator.SetFccMods(&m_Protocol.GetLastFccMods());
+    integrator.SetSelectedField(m_Protocol.GetLastSelectedField());
+    integrator.SetCda(nullptr);
+    PrepareXFcgiRequest(Result::Success, nullptr);
+
+    Result r = Result::Success;
+    if (dezUr && page.empty()) {
+        logPrintf("#Conversation: DezUR reply of R%X names no form; no page sent\n", id);
+    } else {
+        if (dezUr && dezUrReply.GetLength() > 0) {
+            std::string headerText, screenText;
+            if (CZelDtpProtocol::GetDezUrTexts(dezUrReply, headerText, screenText)) {
+                if (!headerText.empty())
+                    xFcgiSaveHdrData(headerText.data(), static_cast<int>(headerText.size()));
+                xFcgiSaveMcsData(screenText.data(), static_cast<int>(screenText.size()));
+            }
+        }
+        r = OpenPage(integrator, page, 1, 1);
+        if (r == Result::FileNotFound && !dezUr && IsSafePageName(page)) {
+            if (logCtrlFlgs & LOG_EVENTS)
+                logPrintf("#Conversation: screen format %s not found\n", headerName.c_str());
+            r = m_Protocol.GetScreenFormat(id, headerName);
+            if (r == Result::Success) r = OpenPage(integrator, page, 1, 1);
+        }
+    }
+    if (m_Protocol.IsMsgAvail() && Detail()) logPrintf("#Note Message was pending in socket!\n");
+    return r;
+}
+
+// --- pieces of a request ------------------------------------------------------------
+
+int CZelConversation::PrepareXFcgiRequest(Result code, const char *administrator) {
+    xFcgiPutStr("mcs.error", "");
+    xFcgiPutStr("mcs.name", m_strFormatName.c_str());
+    xFcgiPutChr("mcs.function", ' ');
+    xFcgiPutChr("mcs.hold", ' ');
+    xFcgiPutChr("mcs.status", m_cStatus);
+    xFcgiPutChr("McsStatus", m_cStatus);
+    xFcgiPutInt("mcs.size", m_nSize);
+    xFcgiPutInt("McsSize", m_nSize);
+    xFcgiPutInt("mcs.count", m_nCount);
+    xFcgiPutInt("McsCount", m_nCount);
+    xFcgiPutChr("mcs.filler", m_cFiller);
+    xFcgiPutStr("mcs.page", m_strLocalSubscreen.c_str());
+    xFcgiPutInt("err.code", ResultCode(code));
+    xFcgiPutStr("err.administrator", administrator ? administrator : "");
+    return 0;
+}
+
+Result CZelConversation::ProcessInput(char status) {
+    CBuffer &buffer = m_Protocol.GetLastMcsData();
+    if (status != ' ') {
+        // A function key: the header alone, with size and count 0.
+        m_nSize = 0;
+        m_nCount = 0;
+        m_Record.SetValue(&buffer, "mcs.size", 0u);
+        m_Record.SetValue(&buffer, "mcs.count", 0u);
+        buffer.SetEndOfBuffer(kHeader);
+        return Result::Success;
+    }
+    if (m_nCount > 0) {
+        AppendFill(buffer, kHeader + m_nCount - buffer.GetLength(), m_cFiller);
+        return Result::Success;
+    }
+    if (buffer.GetLength() < kHeader) {
+        logError("#Conversation: MCS data not initialized\n");
+        return Result::ParserBadMcsData;
+    }
+    if (buffer.GetLength() - kHeader > kMaxCount) buffer.SetEndOfBuffer(kHeader + kMaxCount);
+    m_Record.SetValue(&buffer, "mcs.count", static_cast<unsigned>(buffer.GetLength() - kHeader));
+    return Result::Success;
+}
+
+Result CZelConversation::ProcessHtx(const std::string &templateName, Result code,
+                                    const char *administrator) {
+    try {
+        if (code != Result::Success) {
+            m_Record.InitializeRecord();
+            CZelErrorLoader(&m_Record).LoadErrorFields(code, administrator ? administrator : "");
+        }
+        CIcParserIntegrator integrator(&m_Values, &m_Protocol.GetLastMcsData(),
+                                       m_Protocol.GetLastErrorText());
+        integrator.SetCda(&m_Protocol.GetLastCda());
+        PrepareXFcgiRequest(code, administrator);
+        Result r = integrator.OpenHtmlFile(templateName, 1, 0);
+        if (r == Result::Success) m_bPageSent = true;
+        return r;
+    } catch (const std::exception &e) {
+        logError("#Conversation: unexpected exception filling %s: %s\n", templateName.c_str(), e.what());
+    } catch (...) {
+        logError("#Conversation: unexpected exception filling %s\n", templateName.c_str());
+    }
+    return Result::ParserGeneric;
+}
+
+void CZelConversation::Reset() {
+    m_Protocol.ResetBuffers();
+    m_strProgramId.clear();
+    m_Values.strTransaction.clear();
+    m_Values.strLocap.clear();
+    m_Values.strSessionId.clear();
+    m_Values.strUser.clear();
+    m_strHostAddress.clear();
+    m_strFormatName.clear();
+    m_strLocalSubscreen.clear();
+    m_pCdaText = nullptr;
+    m_nPort = 0;
+    m_nLocalId = 0;
+    m_cStatus = ' ';
+    m_cFiller = ' ';
+    m_nSize = 0;
+    m_nCount = 0;
+    m_bNotify = false;
+    m_bPageSent = false;
+    xFcgiPutClear();
+}

@@ -1,0 +1,146 @@
+// CZelConversation: carries one browser request through a host session.
+//
+// It finds the session named by the request's session id, or opens a new
+// one and starts the transaction program; for an existing session it
+// merges the submitted form into the session's last screen and sends it as
+// screen input; then it fills the page of the host's reply screen. It also
+// fills the configured program-end and error pages (ProcessHtx).
+//
+// One object lives for the whole worker process, inside the server
+// context. The router loads it with the request's values through the
+// setters, calls ProcessRequest, and Reset ends the request. All host
+// traffic goes through the DTP protocol object it owns.
+#ifndef QOR_ZELCONVERSATION_H
+#define QOR_ZELCONVERSATION_H
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "DataRecord.h"
+#include "IcParserIntegrator.h"
+#include "Result.h"
+#include "ZelDtpProtocol.h"
+
+class CZelLocapTable;
+
+class CZelConversation {
+public:
+    CZelConversation();
+    CZelConversation(const CZelConversation &) = delete;
+    CZelConversation &operator=(const CZelConversation &) = delete;
+
+    // --- the request's values (set by the router) --------------------------
+    // The template's transaction id, the host's program id, and the CDA
+    // text (the caller's string, read when the program is started).
+    void SetTransaction(const std::string &transaction, const std::string &programId,
+                        const std::string *cda);
+    void SetHost(const std::string &locap, const std::string &address, unsigned port);
+    // The browser's session id text (empty: a new session).
+    void SetSessionId(const std::string &text);
+    // The screen's format name: upper-cased, every "_" becomes "A".
+    void SetFormat(const std::string &text);
+    // Decimal; empty or unreadable text gives 0, values are kept in 0..65535.
+    void SetCount(const std::string &text);
+    void SetSize(const std::string &text);
+    // First character; empty text gives a blank.
+    void SetStatus(const std::string &text);
+    void SetFiller(const std::string &text);
+    void SetLocalSubscreen(const std::string &text);
+    void SetNotifyMode(const std::string &text);
+    void SetThisLocap(const std::string &name) { m_Protocol.SetLocap(name); }
+    void SetInstanceTimeout(int seconds) { m_nInstanceTimeout = seconds; }
+    void SetSystemTimeout(int seconds) { m_nSystemTimeout = seconds; }
+    void SetDefaultStyle(const std::string &styleSheet, const std::string &additionalHtml) {
+        m_Protocol.SetDefaultStyle(styleSheet, additionalHtml);
+    }
+
+    // --- process-wide set-up and the protocol's services -------------------
+    Result InitDtp(const std::string &cacheStore, const std::string &additionalHtml,
+                   const std::string &styleSheet, int poolLow, int poolHigh, int maxSessions,
+                   int fccLevel);
+    int ExitDtp() { return m_Protocol.Exit(); }
+    bool IsReconfigured(time_t t) { return m_Protocol.IsReconfigured(t); }
+    void SetReconfigureTimestamp(time_t t) { m_Protocol.SetReconfigureTimestamp(t); }
+    int CheckSocket() { return m_Protocol.IsMsgAvail(); }
+    // 1 in the calling process; in a forked cleaner the end of its work
+    // (0 table removed, 2 configuration changed).
+    int RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,
+                              const std::string &configPath);
+
+    // --- one request ---------------------------------------------------------
+    // Success when a page was sent, CommTransTerminated (the host ended the
+    // program), kResultNotifySent (a notify request: nothing to show), or
+    // an error code.
+    Result ProcessRequest(const std::string &uri, const std::string &dezUrEnvironment,
+                          const std::string &extra, const std::string &input, bool poolSwitch,
+                          unsigned pool, bool dezUrEnabled);
+    // Fills and sends a configured page (program end, error) over the
+    // current screen; the parser integrator's result.
+    Result ProcessHtx(const std::string &templateName, Result code, const char *administrator);
+    // The request's mcs.*, McsStatus/Size/Count and err.* output variables.
+    int PrepareXFcgiRequest(Result code, const char *administrator);
+    // Shapes the screen data before it is sent; Success or ParserBadMcsData.
+    Result ProcessInput(char status);
+    // Ends the request: per-request values and the output variables cleared.
+    void Reset();
+
+    // Whether a page has been written into this request's response.
+    bool WasPageSent() const { return m_bPageSent; }
+
+    // A page name taken from a screen or form: the name cut at its first
+    // blank, lower-cased, with ".htx" (empty for an empty name).
+    static std::string PageName(const std::string &formatName);
+    // Whether a page name may be looked up in the template stores: not
+    // empty, no "/", no "..", no control characters. Absolute or climbing
+    // names come only from the configuration, never from a browser or host.
+    static bool IsSafePageName(const std::string &name);
+
+    CZelDtpProtocol &GetProtocol() { return m_Protocol; }
+    const _tagT3IVALUES &GetTemplateValues() const { return m_Values; }
+    const std::string &GetFormatName() const { return m_strFormatName; }
+    uint16_t GetSize() const { return m_nSize; }
+    uint16_t GetCount() const { return m_nCount; }
+    char GetStatus() const { return m_cStatus; }
+    char GetFiller() const { return m_cFiller; }
+    bool IsNotify() const { return m_bNotify; }
+
+private:
+    Result ProcessRequestSteps(const std::string &uri, const std::string &dezUrEnvironment,
+                               const std::string &extra, const std::string &input,
+                               bool poolSwitch, unsigned pool, bool dezUrEnabled);
+    // Opens a session (or reconnects for an existing one), once more after
+    // the host closed the connection.
+    Result OpenWithRetry(unsigned &id, bool poolSwitch, unsigned pool, bool newSession);
+    // Screen input of an existing session: header, stored data, the form
+    // merged in, sent (or a local subscreen chosen).
+    Result SubmitScreen(unsigned id);
+    // Fills and sends the page of the reply screen.
+    Result ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUrReply);
+    // Opens a page through the integrator, refusing unsafe names.
+    Result OpenPage(CIcParserIntegrator &integrator, const std::string &page, char send,
+                    char loadData);
+    void WriteHeader(CBuffer &buffer, const std::string &name, char function, char hold,
+                     char status, char filler);
+
+    std::string m_strProgramId;
+    std::string m_strHostAddress;
+    std::string m_strFormatName;
+    std::string m_strLocalSubscreen;
+    const std::string *m_pCdaText = nullptr;
+    uint32_t m_nPort = 0;
+    uint32_t m_nLocalId = 0;
+    char m_cStatus = ' ';
+    char m_cFiller = ' ';
+    uint16_t m_nSize = 0;
+    uint16_t m_nCount = 0;
+    bool m_bNotify = false;
+    CZelDtpProtocol m_Protocol;
+    _tagT3IVALUES m_Values;
+    CDataRecord m_Record;              // the MCS header's items
+    int m_nInstanceTimeout = 120;
+    int m_nSystemTimeout = 240;
+    bool m_bPageSent = false;
+};
+
+#endif

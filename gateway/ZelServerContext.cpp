@@ -1,0 +1,241 @@
+// Server context: start-up and reload (Init), the cleaner's start and
+// hand-over, the request hooks and shut-down.
+#include "ZelServerContext.h"
+
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "IcParserIntegrator.h"
+#include "goscore.h"
+#include "logprint.h"
+#include "xfcgin.h"
+#include "xfcgiout.h"
+
+namespace {
+
+// Set while a request is being served: a process forked then (a cleaner
+// started by a reload, a log server) must leave that request to its parent.
+volatile sig_atomic_t s_bRequestOpen = 0;
+
+// Whether two socket addresses name the same listening place: the path of
+// a local socket, the port of an internet socket.
+bool SamePlace(const sockaddr_storage &a, socklen_t alen, const sockaddr_storage &b, socklen_t blen) {
+    if (a.ss_family != b.ss_family) return false;
+    switch (a.ss_family) {
+    case AF_UNIX:
+        return alen == blen && std::memcmp(&a, &b, alen) == 0;
+    case AF_INET:
+        return reinterpret_cast<const sockaddr_in &>(a).sin_port ==
+               reinterpret_cast<const sockaddr_in &>(b).sin_port;
+    case AF_INET6:
+        return reinterpret_cast<const sockaddr_in6 &>(a).sin6_port ==
+               reinterpret_cast<const sockaddr_in6 &>(b).sin6_port;
+    default:
+        return false;
+    }
+}
+
+// In the child of a fork made while a request was open: closes the web
+// server's connection of that request (a connection accepted on the
+// FastCGI socket, descriptor 0) without a word on it, and leaves the
+// request state, so nothing in this process can answer or finish it.
+void DropInheritedRequest() {
+    if (!s_bRequestOpen) return;
+    s_bRequestOpen = 0;
+    bActive = 0;
+    sockaddr_storage listener {};
+    socklen_t listenerLen = sizeof listener;
+    if (::getsockname(0, reinterpret_cast<sockaddr *>(&listener), &listenerLen) != 0) return;
+    const long maxFd = ::sysconf(_SC_OPEN_MAX);
+    for (int fd = 1; fd < (maxFd > 0 && maxFd < 65536 ? maxFd : 1024); ++fd) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+        sockaddr_storage local {}, peer {};
+        socklen_t localLen = sizeof local, peerLen = sizeof peer;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localLen) != 0) continue;
+        if (!SamePlace(local, localLen, listener, listenerLen)) continue;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerLen) != 0) continue;
+        ::close(fd);
+    }
+}
+
+void InstallForkHook() {
+    static const bool installed = ::pthread_atfork(nullptr, nullptr, DropInheritedRequest) == 0;
+    (void)installed;
+}
+
+constexpr const char *kBuildDate = "Mar 12 2017";
+
+// Modification time of a file in whole seconds, or -1.
+int64_t FileTime(const std::string &path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_mtime);
+}
+
+// The shared stamp and the process's own time are 32-bit seconds.
+int32_t Time32(int64_t t) { return static_cast<int32_t>(t); }
+
+}  // namespace
+
+int CZelServerContext::ReadConfiguration(const std::string &path) {
+    Reset();
+    CIcParserIntegrator reader(this);
+    Result r = reader.OpenFile(path, 0, 1);
+    if (r != Result::Success) return ResultCode(r);
+    // A document that breaks off is invalid: the settings after the fault
+    // would silently be missing.
+    return reader.GetLastParseStatus();
+}
+
+int CZelServerContext::Init(bool reconfigure) {
+    struct rlimit core {};
+    core.rlim_cur = core.rlim_max = static_cast<rlim_t>(kCoreLimit);
+    ::setrlimit(RLIMIT_CORE, &core);
+
+    // The path is taken from the process's own environment once: during a
+    // request the environment is the request's, which does not carry it.
+    if (m_strConfFile.empty()) {
+        const char *env = std::getenv("QORICCONFPATH");
+        m_strConfFile = env && *env ? env : kDefaultConfigPath;
+    }
+    const std::string path = m_strConfFile;
+
+    const int status = ReadConfiguration(path);
+    if (status != 0) {
+        logPrintf("#Status %d parsing %s\n", status, path.c_str());
+        // At the first start-up there is no log yet: say it where the web
+        // server can see it.
+        if (!(logCtrlFlgs & LOG_OPEN)) std::fprintf(stderr, "#Status %d parsing %s\n", status, path.c_str());
+        return status;
+    }
+    const int64_t fileTime = FileTime(path);
+    m_tConfMod = fileTime;
+    return InitLogAndDtp(reconfigure, fileTime);
+}
+
+int CZelServerContext::InitLogAndDtp(bool reconfigure, int64_t fileTime) {
+    std::string options = GetLogOptions() + "hP";
+    if (IsTraceComEnabled()) options += 'S';
+    logOptions(options.c_str());
+    if (FILE *log = logOpen(GetLogFile().c_str(), 0)) ::dup2(fileno(log), STDERR_FILENO);
+    logOptions("F");
+    if (const char *name = logGetFname())
+        gosCoreExtra(gosCoreCopyCommand(name).c_str(), true);
+
+    m_nMaxRunUsage = GetMaxUsage();
+
+    if (GetTransactionTable().IsEmpty()) {
+        logPrintf("#No Transactions defined in qoric.conf\n");
+        return -1;
+    }
+    if (GetLocapTable().IsEmpty()) {
+        logPrintf("#No LOCAPS defined in qoric.conf\n");
+        return -1;
+    }
+    if (logCtrlFlgs & LOG_EVENTS)
+        logPrintf("#QOR/ic version 2.2 %s Init for P%d\n", kBuildDate, static_cast<int>(::getpid()));
+
+    Result r = m_Conversation.InitDtp(GetCacheStore(), GetAdditionalHtx(), GetStyleSheetHtml(),
+                                      GetPidPoolLow(), GetPidPoolHigh(), GetMaxSessions(),
+                                      GetFccModsLevel());
+    if (IsError(r)) {
+        logError("#App: failed to initialize DTP, error %d\n", ResultCode(r));
+        return ResultCode(r);
+    }
+
+    m_nOwnConfigTime = Time32(fileTime);
+    if (reconfigure) m_Conversation.SetReconfigureTimestamp(m_nOwnConfigTime);
+
+    const int x = CIcParserIntegrator::InitXFcgi();
+    if (x < 0) {
+        logError("#App: failed to initialize FastCGI, error %d\n", x);
+        return x;
+    }
+
+    m_Conversation.SetThisLocap(GetThisLocap());
+    m_Conversation.SetInstanceTimeout(GetInstanceTimeout());
+    m_Conversation.SetSystemTimeout(GetSystemTimeout());
+    CIcParserIntegrator::SetRegularStorePath(GetRegularStore());
+    CIcParserIntegrator::SetCachePath(GetCacheStore());
+
+    if (!m_bCleanerLoop) return StartCleaner();
+    return x;
+}
+
+int CZelServerContext::StartCleaner() {
+    m_bCleanerLoop = true;
+    int r = m_Conversation.RunCleanerProcessLoop(GetLocapTable(), m_nOwnConfigTime, m_strConfFile);
+    // 0 or 2: this is the forked cleaner and its work has ended.
+    if (r != 1 && m_bInRequest) m_bForkedInRequest = true;
+    while (r == 2) {
+        // The configuration changed: take it up and hand the cleaning over
+        // to a fresh cleaner.
+        m_nOwnConfigTime = Time32(FileTime(m_strConfFile));
+        m_Conversation.SetReconfigureTimestamp(m_nOwnConfigTime);
+        if (Init(false) < 0) break;
+        r = m_Conversation.RunCleanerProcessLoop(GetLocapTable(), m_nOwnConfigTime, m_strConfFile);
+    }
+    m_bCleanerLoop = false;
+    const int result = r == 0 ? 1 : 0;
+    if (m_bForkedInRequest) EndCleanerForkedInRequest(result);
+    return result;
+}
+
+void CZelServerContext::EndCleanerForkedInRequest(int status) {
+    // The parent answers its request; this copy of it must not: no output,
+    // no FastCGI finish, no way back into the request path.
+    if (logCtrlFlgs & LOG_EVENTS)
+        logPrintf("#Cleaner P%d was started during a request; ending with %d\n",
+                  static_cast<int>(::getpid()), status);
+    Exit();
+    ::_exit(status);
+}
+
+void CZelServerContext::Exit() {
+    m_Conversation.ExitDtp();
+    CIcParserIntegrator::ExitXFcgi();
+    logClose();
+}
+
+void CZelServerContext::ClearRequestStrings() {
+    m_strTransaction.clear();
+    m_strLocap.clear();
+    m_strSessionId.clear();
+    m_strCdaText.clear();
+}
+
+int CZelServerContext::OnBeginRequest() {
+    InstallForkHook();
+    m_bInRequest = true;
+    s_bRequestOpen = 1;
+    m_bResponseSent = false;
+    if (!m_Conversation.IsReconfigured(m_nOwnConfigTime)) {
+        int r = Init(false);
+        if (r < 0) return r;
+    }
+    ClearRequestStrings();
+    xFcgiSetEnvVars();
+    return 0;
+}
+
+void CZelServerContext::OnEndRequest() {
+    m_Conversation.Reset();
+    ClearRequestStrings();
+    m_bInRequest = false;
+    s_bRequestOpen = 0;
+    m_bResponseSent = false;
+}
+
+void CZelServerContext::OnSocketInput() { m_Conversation.CheckSocket(); }

@@ -1,0 +1,131 @@
+// CZelServerContext: the gateway process's state around its requests.
+//
+// It is the configuration model itself (the settings and the locap,
+// transaction and application-group tables are its own) and owns the
+// conversation, which owns the host connections. Init reads the
+// configuration (at start-up and at every reload), opens the log, joins
+// the session table and starts the cleaner when none runs. Between accept
+// and the end of a request it routes the request: it splits the URL into
+// an application group and a transaction, picks the session-id field, the
+// pid pool and the template store, answers with an initial page or hands
+// the request to the conversation, and turns the result into the
+// configured program-end or error page or a built-in error page.
+//
+// Every request gets a response: an end that sends no page sends the
+// header block with an empty body.
+#ifndef QOR_ZELSERVERCONTEXT_H
+#define QOR_ZELSERVERCONTEXT_H
+
+#include <cstdint>
+#include <string>
+
+#include "Result.h"
+#include "ZelConfigParser.h"
+#include "ZelConversation.h"
+
+// The web-server side of the context; it holds nothing of its own.
+class CZelHttpServerContext {
+public:
+    CZelHttpServerContext() {}
+};
+
+class CZelServerContext : public CZelHttpServerContext, public CZelConfigParser {
+public:
+    static constexpr const char *kDefaultConfigPath = "/usr/local/qoric/conf/qoric.conf";
+    static constexpr long kCoreLimit = 12L * 1024 * 1024;
+
+    // How a routed request ended.
+    enum class Route {
+        Served,        // the request went through; OnEndRequest is the caller's
+        InitialPage,   // an application group's initial page ended it (ended here)
+    };
+
+    CZelServerContext() = default;
+    ~CZelServerContext() override = default;
+
+    // --- start-up, reload, shut-down -----------------------------------------
+    // 0 to serve; 1 when this process is a cleaner whose work has ended; a
+    // negative code (or the parser's status) on failure.
+    int Init(bool reconfigure);
+    void Exit();
+
+    // --- request hooks -----------------------------------------------------------
+    // Reloads when the shared stamp moved; a failed reload's negative result.
+    int OnBeginRequest();
+    void OnEndRequest();
+    void OnSocketInput();
+
+    // --- routing -------------------------------------------------------------------
+    // Serves the accepted request (after OnBeginRequest).
+    Route RouteRequest();
+    using CZelConfigParser::GetAppGroupTable;
+    const CZelAppGroupInfo *GetAppGroupTable(const std::string &key) const;
+    void SetAlternateStore();
+    void SetAlternateStore(const std::string &name);
+    int ProcessRequest(std::string transaction, const std::string &uri,
+                       const std::string &dezUrEnvironment, const std::string &extra,
+                       const std::string &input, bool poolSwitch, unsigned pool);
+    void SetPibProperties(const std::string &uriTransaction);
+    void SetMcsProperties();
+    void SetCdaProperties();
+    // Sends the configured error page, else the built-in one.
+    void OutputErrorFile(Result code);
+    // The header block with an empty body, when nothing has been sent yet.
+    void SendEmptyResponseIfNone();
+
+    // --- pure helpers -----------------------------------------------------------
+    struct UriParts {
+        std::string groupKeyA;     // first path segment with its slashes
+        std::string groupKeyB;     // the whole path without the query
+        std::string transaction;   // last path segment, upper-cased
+    };
+    // uri null: "No URI!" and two empty parts.
+    static UriParts SplitUri(const char *uri);
+    // The built-in error page (header lines, empty line, HTML); the
+    // transaction, administrator and style sheet are HTML-escaped.
+    static std::string BuiltinErrorPage(Result code, const std::string &transaction,
+                                        const std::string &administrator,
+                                        const std::string &styleSheet);
+
+    // Reads the configuration file into this model (Reset first); the
+    // parser's status. Start-up and reload use it, and so can tests.
+    int ReadConfiguration(const std::string &path);
+
+    CZelConversation &GetConversation() { return m_Conversation; }
+    const std::string &GetSessionIdName() const { return m_strSessIdName; }
+    const std::string &GetConfigPath() const { return m_strConfFile; }
+    int32_t GetOwnConfigTime() const { return m_nOwnConfigTime; }
+
+protected:
+    // Unit state of the application: the configuration path, the use
+    // limit and the file's modification time as the last Init saw it.
+    std::string m_strConfFile;
+    long m_nMaxRunUsage = 0;
+    int64_t m_tConfMod = 0;
+
+private:
+    // Start-up steps after the configuration was read.
+    int InitLogAndDtp(bool reconfigure, int64_t fileTime);
+    // The cleaner's start (and, in a cleaner, its hand-over after a reload).
+    int StartCleaner();
+    // A cleaner forked while a request was being served must never answer
+    // or finish that request: it ends here when its work is done.
+    [[noreturn]] void EndCleanerForkedInRequest(int status);
+    void ClearRequestStrings();
+    void SendBuiltinErrorPage(Result code);
+
+    CZelConversation m_Conversation;
+    std::string m_strTransaction;      // the four request strings
+    std::string m_strLocap;
+    std::string m_strSessionId;
+    std::string m_strCdaText;
+    bool m_bCleanerLoop = false;       // inside the cleaner-start step
+    int32_t m_nOwnConfigTime = 0;      // configuration time of the last read
+
+    std::string m_strSessIdName = "SID";   // session-id field of the request
+    bool m_bInRequest = false;         // between OnBeginRequest and OnEndRequest
+    bool m_bForkedInRequest = false;   // this process is a cleaner forked then
+    bool m_bResponseSent = false;      // a page or error page went out
+};
+
+#endif

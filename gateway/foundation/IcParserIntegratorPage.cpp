@@ -1,0 +1,229 @@
+// Parser integrator, page mode: template search in the stores, filling a
+// page from a screen and the session values, and reading a submitted form
+// back into the screen data.
+#include "IcParserIntegrator.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <exception>
+
+#include "ArcMcsData.h"
+#include "ZelBuffer.h"
+#include "ZelFccMods.h"
+#include "logprint.h"
+#include "xfcgihtml.h"
+#include "xfcgiinput.h"
+#include "xfcgiout.h"
+
+std::string CIcParserIntegrator::s_strRegularStorePath;
+std::string CIcParserIntegrator::s_strAlternateStorePath;
+std::string CIcParserIntegrator::s_strCachePath;
+
+namespace {
+
+constexpr const char *kSystemStore = "/usr/local/qoric/htx/";
+
+// Opens path for reading: 1 regular file, 0 not there, -1 something else.
+int ProbeFile(const std::string &path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular ? 1 : -1;
+}
+
+std::string JoinStore(const std::string &store, const std::string &name) {
+    std::string path = store;
+    if (path.empty() || path.back() != '/') path += '/';
+    return path + name;
+}
+
+}  // namespace
+
+CIcParserIntegrator::CIcParserIntegrator(_tagT3IVALUES *values, CBuffer *mcsData,
+                                         const std::string &errorText)
+    : m_pMcsData(mcsData), m_pValues(values), m_strErrorText(errorText) {}
+
+CIcParserIntegrator::~CIcParserIntegrator() { ReleaseFileTab(); }
+
+void CIcParserIntegrator::ReleaseFileTab() {
+    tcpHTML *t = m_pTemplate;
+    m_pTemplate = nullptr;
+    if (!t) return;
+    // A screen the template owns (a form read without a caller's buffer)
+    // stays with it; one this integrator handed in is taken back.
+    if (!((t->flags & tcpHTML::kOwnsScreen) && t->mcsData == t->ownScreen.data())) {
+        t->mcsData = nullptr;
+        t->mcsCapacity = 0;
+    }
+    t->mcsCount = 0;
+    t->fccMods = nullptr;
+    t->fccLength = 0;
+}
+
+Result CIcParserIntegrator::FindTemplateFile(std::string &name) {
+    try {
+        if (!name.empty() && name[0] == '/') {
+            switch (ProbeFile(name)) {
+            case 1: return Result::Success;
+            case 0:
+                if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Parser: file %s not found\n", name.c_str());
+                return Result::FileNotFound;
+            default:
+                logError("#Parser: %s not a regular file\n", name.c_str());
+                return Result::BadFormat;
+            }
+        }
+        // Stores that are not configured are not searched: an empty store
+        // would otherwise stand for the root directory.
+        struct Store {
+            const std::string *path;
+            bool alternate;
+        };
+        static const std::string systemStore(kSystemStore);
+        const Store stores[] = {{&s_strAlternateStorePath, true},
+                                {&s_strRegularStorePath, false},
+                                {&s_strCachePath, false},
+                                {&systemStore, false}};
+        for (const Store &store : stores) {
+            if (store.path->empty()) continue;
+            std::string path = JoinStore(*store.path, name);
+            int probe = ProbeFile(path);
+            if (probe == 0) continue;
+            if (probe < 0) {
+                logError("#Parser: %s not a regular file\n", path.c_str());
+                return Result::BadFormat;
+            }
+            if (store.alternate && (logCtrlFlgs & LOG_EVENTS))
+                logPrintf("#Found %s in Alternate: %s\n", name.c_str(), store.path->c_str());
+            // The template cache takes a relative name as one under the web
+            // server's template directory; "./" keeps it relative to here.
+            if (path[0] != '/' && path[0] != '.') path.insert(0, "./");
+            name = path;
+            return Result::Success;
+        }
+        if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Parser: file %s not found\n", name.c_str());
+        return Result::FileNotFound;
+    } catch (const std::exception &) {
+        logError("#Parser: unexpected exception in FileFind\n");
+        return Result::ParserGeneric;
+    }
+}
+
+void CIcParserIntegrator::AttachScreen(tcpHTML *t) {
+    CBuffer &buf = *m_pMcsData;
+    const int before = buf.GetOffset();
+    CArcMcsHdr header;
+    header.LoadFromBuffer(buf, CArcMcsHdr::kHeaderLength);
+    buf.SetOffset(before - buf.GetOffset());
+    if (logCtrlFlgs & LOG_DETAIL) {
+        logPrintf("#Parser: buffer offset was %d, now is %d\n", before, buf.GetOffset());
+        logPrintf("#Parser: xfcgi mcs size is %d, mcs buffer is %d\n", t->screenSize,
+                  static_cast<int>(header.GetSize()));
+    }
+    // The header's size and count come from the browser (McsSize,
+    // McsCount): the data is measured by what the buffer really holds, so
+    // a form read never writes past it and a page never reads past it.
+    int data = std::max(buf.GetLength() - CArcMcsHdr::kHeaderLength, 0);
+    if (buf.GetLength() < CArcMcsHdr::kHeaderLength) {
+        // A header cut short: complete it with blanks so the data starts
+        // at its place.
+        std::string pad(static_cast<size_t>(CArcMcsHdr::kHeaderLength - buf.GetLength()), ' ');
+        buf.AddChars(pad.data(), static_cast<int>(pad.size()));
+    }
+    if (t->screenSize > data) {
+        std::string fill(static_cast<size_t>(t->screenSize - data), header.GetFiller());
+        buf.AddChars(fill.data(), static_cast<int>(fill.size()));
+        data = t->screenSize;
+    }
+    t->mcsData = buf.GetBuffer() + CArcMcsHdr::kHeaderLength;
+    t->mcsCapacity = static_cast<size_t>(data);
+    t->mcsCount = std::min<int>(header.GetCount(), data);
+    t->mcsSize = header.GetSize();
+    t->mcsFiller = header.GetFiller();
+}
+
+void CIcParserIntegrator::PutPageValues(tcpHTML *t) {
+    if (m_pValues) {
+        const _tagT3IVALUES &v = *m_pValues;
+        xFcgiPutSid(v.strSessionId.c_str());
+        xFcgiPutStr("pib.transaction", v.strTransaction.c_str());
+        xFcgiPutStr("pib.user", v.strUser.c_str());
+        xFcgiPutStr("pib.terminal", v.strTerminal.c_str());
+        xFcgiPutStr("pib.date", v.strDate.c_str());
+        xFcgiPutStr("pib.time", v.strTime.c_str());
+        xFcgiPutStr("pib.locap", v.strLocap.c_str());
+        const time_t now = std::time(nullptr);
+        struct tm local {};
+        localtime_r(&now, &local);
+        static const struct {
+            const char *name;
+            const char *pattern;
+        } kClock[] = {{"pib.yyyy", "%Y"}, {"pib.yy", "%y"},   {"pib.mm", "%m"},
+                      {"pib.dd", "%d"},   {"pib.hh", "%H"},   {"pib.min", "%M"},
+                      {"pib.sec", "%S"},  {"pib.month", "%B"}, {"pib.day", "%A"}};
+        for (const auto &c : kClock) {
+            char text[63];
+            if (std::strftime(text, sizeof text, c.pattern, &local) == 0) text[0] = '\0';
+            xFcgiPutStr(c.name, text);
+        }
+    }
+    xFcgiPutStr("mcs.error", m_strErrorText.c_str());
+    const char *active = nullptr;
+    if (m_nSelectedField != -1) {
+        int length = 0, count = 0;
+        active = xFcgiGetOrd(t, 0, &length, &count);
+    }
+    xFcgiPutStr("mcs.activefield", active ? active : "");
+    t->flags |= tcpHTML::kFilled;
+    std::string cda;
+    if (m_pCda && m_pCda->GetLength() > 0) {
+        CBuffer copy(*m_pCda);
+        copy.GetCobolString(cda, copy.GetLength(), 0);
+    }
+    xFcgiPutStr("cda.text", cda.c_str());
+}
+
+Result CIcParserIntegrator::OpenHtmlFile(const std::string &name, char send, char loadData) {
+    ReleaseFileTab();
+    std::string path = name;
+    Result r = FindTemplateFile(path);
+    if (IsError(r)) return r;
+    tcpHTML *t = xFcgiGetFT(path.c_str());
+    if (!t) return Result::ParserFileNotFound;
+    m_pTemplate = t;
+
+    if (loadData) {
+        if (t->t3iPath.empty()) {
+            if (logCtrlFlgs & LOG_DETAIL) logPrintf("#zelparser: loadData but no t3i file\n");
+            return Result::ParserGeneric;
+        }
+        if (m_pMcsData) AttachScreen(t);
+        if (m_pFccMods) {
+            const CBuffer &mods = m_pFccMods->GetBuffer();
+            t->fccMods = mods.GetBuffer();
+            t->fccLength = mods.GetLength();
+        }
+    } else if (m_pMcsData) {
+        t->mcsData = m_pMcsData->GetBuffer();
+        t->mcsCapacity = static_cast<size_t>(m_pMcsData->GetLength());
+        t->mcsCount = m_pMcsData->GetLength();
+        if (logCtrlFlgs & LOG_DETAIL) logPrintf("#zelparser: mcsdata\n");
+    }
+
+    PutPageValues(t);
+
+    if (send) {
+        if (!xFcgiSendPreloadedTemplate(t, nullptr, nullptr)) return Result::ParserGeneric;
+    } else if (t->mcsData && m_pMcsData && loadData) {
+        const int used = xFcgiGetMcsData(t->mcsData, t->mcsCapacity, t);
+        // A failed read (-1) leaves the screen as it was, header and all.
+        if (used >= 0) m_pMcsData->SetEndOfBuffer(CArcMcsHdr::kHeaderLength + used);
+    }
+    return Result::Success;
+}
