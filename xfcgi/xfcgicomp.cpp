@@ -561,9 +561,13 @@ void Compiler::closeBlock(size_t start, TextSpan name, bool legacyEq) {
     --level;
     if (b.isBegin) --beginDepth;
     if (b.isBegin && !name.empty() && !eqNoCase(view(name), view(b.name))) {
+        // A block check: counted, written to the error stream only.
         std::string_view bn = view(b.name), en = view(name);
-        message(false, "Warning! Block '%.*s' not match end tag '%.*s'\n",
-                static_cast<int>(bn.size()), bn.data(), static_cast<int>(en.size()), en.data());
+        ++T.warnings;
+        if (err)
+            std::fprintf(err, "Warning! Block '%.*s' not match end tag '%.*s'\n",
+                         static_cast<int>(bn.size()), bn.data(), static_cast<int>(en.size()),
+                         en.data());
     }
     HtmlSegment g;
     g.kind = g.firstKind = SEG_END;
@@ -1076,10 +1080,6 @@ void Compiler::finishTag(const std::string& tag, size_t tagStart, size_t tagEnd,
     if (maxLength > 0) fieldSize = maxLength;
     else if (size > 0 || phSize > 0) fieldSize = std::max(size, phSize);
     else fieldSize = kind == SEG_VARIABLE ? 16 : 0;
-    if (kind == SEG_CHECKBOX || kind == SEG_RADIO) {
-        if (maxLength <= 0 && value && valuePh < 0)
-            fieldSize = std::max(fieldSize, static_cast<int>(value->vEnd - value->vStart));
-    }
     fieldSize = std::max(fieldSize, 1);
 
     // A text field whose VALUE is a placeholder: the placeholder is the field.

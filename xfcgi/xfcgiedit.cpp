@@ -6,7 +6,8 @@ namespace {
 constexpr size_t kMaxEdited = 47;
 
 // The digit of the sign-carrying last character and whether it is
-// negative; false when the character carries no digit of its own.
+// negative; false when the character carries no sign. digit is 0 when the
+// sign character stands for no digit (its low four bits above 9).
 bool signDigit(char c, bool dataDescription, char& digit, bool& negative) {
     negative = false;
     if (dataDescription) {
@@ -28,7 +29,7 @@ bool signDigit(char c, bool dataDescription, char& digit, bool& negative) {
     if (static_cast<unsigned char>(c) & 0x40) {
         negative = true;
         int d = static_cast<unsigned char>(c) & 0x0F;
-        digit = static_cast<char>('0' + (d > 9 ? 9 : d));
+        digit = d > 9 ? '\0' : static_cast<char>('0' + d);
         return true;
     }
     return false;
@@ -47,7 +48,7 @@ std::string xFcgiEditNumeric(std::string_view value, std::string_view mask, size
         bool neg;
         if (i + 1 == value.size() && signDigit(c, dataDescription, d, neg)) {
             negative = neg;
-            digits += d;
+            if (d) digits += d;
         } else if (c >= '0' && c <= '9') {
             digits += c;
         }

@@ -133,7 +133,7 @@ private:
     // Emits stacked entries down to the nearest "("; returns its index or -1.
     int emitToParen();
 
-    void closeParen(bool emptyList);
+    void closeParen();
     void comma();
     void word(size_t &i);
     void operatorRun(size_t &i);
@@ -251,16 +251,16 @@ int Compiler::emitToParen() {
 }
 
 // ")" closes its "(" and, when a call stands below it, counts the last
-// argument; "f()" keeps the count at 0 so the call's range check sees it.
-void Compiler::closeParen(bool emptyList) {
+// argument. "f()" counts one too: the evaluator finds no operand for it
+// and the expression gives an empty result.
+void Compiler::closeParen() {
     const int p = emitToParen();
     if (p < 0) {
         error("Error: Missing left parens [%.*s] in %s\n", srcLen(), srcData(), m_path);
         return;
     }
     m_ops.pop_back();
-    if (!m_ops.empty() && m_ops.back().op() == EXPR_CALL && !emptyList &&
-        m_ops.back().count < INT16_MAX)
+    if (!m_ops.empty() && m_ops.back().op() == EXPR_CALL && m_ops.back().count < INT16_MAX)
         ++m_ops.back().count;
     m_expectOperand = false;
 }
@@ -348,10 +348,7 @@ void Compiler::operatorRun(size_t &i) {
         errorTokInExpr("Invalid operation", off, static_cast<uint32_t>(len));
         return;
     }
-    // A prefix operator or parenthesis in operator position is as wrong as
-    // a binary operator where an operand belongs.
-    const int op = r->code >> 4;
-    if (m_expectOperand || op == EXPR_NOT) {
+    if (m_expectOperand) {
         errorTokInExpr("Out of place", off, static_cast<uint32_t>(len));
         return;
     }
@@ -389,14 +386,10 @@ void Compiler::finish() {
 int Compiler::run() {
     const std::string_view s = src();
     size_t i = 0;
-    bool afterOpenParen = false;
     while (i < s.size() && !m_stopped) {
         const char c = s[i];
-        const bool openBefore = afterOpenParen;
-        afterOpenParen = false;
         if (isSeparator(c)) {
             ++i;
-            afterOpenParen = openBefore;
         } else if (c == '\'') {
             // A string runs to the next lone quote: a doubled quote or a
             // backslash keeps the next character inside.
@@ -426,10 +419,9 @@ int Compiler::run() {
         } else if (c == '(') {
             push(code(EXPR_LPAREN, 9));
             m_expectOperand = true;
-            afterOpenParen = true;
             ++i;
         } else if (c == ')') {
-            closeParen(openBefore);
+            closeParen();
             ++i;
         } else if (c == ',') {
             comma();

@@ -25,7 +25,10 @@ struct InputEntry {
     std::string name;
     std::string value;
     int lines = 1;        // 1 + line feeds decoded from escapes
-    bool parsed = true;   // false for entries made by xFcgiChgInpStr
+    // The value length the entry records: characters + 1 for parsed
+    // values, characters for values xFcgiChgInpStr stored. A value that
+    // took the old one's place keeps the old length.
+    size_t valueLength = 0;
 };
 
 std::string inpDataBuf;            // raw input of the request
@@ -41,16 +44,17 @@ int hexDigit(int c) {
     return -1;
 }
 
+// A byte as names compare: ASCII letters without case, '-' as '_'.
+char foldName(char c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
+    return c == '-' ? '_' : c;
+}
+
 // Names compare without case, '-' equal to '_', over the whole string.
 bool sameName(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        int x = std::tolower(static_cast<unsigned char>(a[i]));
-        int y = std::tolower(static_cast<unsigned char>(b[i]));
-        if (x == '-') x = '_';
-        if (y == '-') y = '_';
-        if (x != y) return false;
-    }
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && foldName(a[i]) != foldName(b[i])) return false;
     return true;
 }
 
@@ -165,6 +169,9 @@ const char* xFcgiGetInput() {
     }
     inpDataBuf.reserve(inpDataBuf.size() + want + 16);
 
+    // The body follows the query string behind an "&", even when no byte
+    // of it arrives.
+    if (want > 0 && queryCopied) inpDataBuf += '&';
     size_t got = 0;
     std::vector<char> chunk(kReadChunk);
     while (got < want) {
@@ -186,7 +193,6 @@ const char* xFcgiGetInput() {
             logPrintf("#Fread failed! Errno %d; read %zu of %zu bytes\n", err, got, want);
             break;
         }
-        if (got == 0 && queryCopied) inpDataBuf += '&';
         const void* zero = std::memchr(chunk.data(), 0, n);
         size_t keep = zero ? static_cast<size_t>(static_cast<const char*>(zero) - chunk.data()) : n;
         inpDataBuf.append(chunk.data(), keep);
@@ -225,6 +231,7 @@ const char* xFcgiGetParsedInput(const char* input, int* imageXY) {
         e.name = name;
         e.value = value;
         e.lines = lines;
+        e.valueLength = value.size() + 1;
         dataTable.push_back(std::move(e));
         noteEntryAdded();
         name.clear();
@@ -405,17 +412,18 @@ const char* xFcgiChgInpStr(const char* name, const char* value) {
     int idx = xFcgiFindDataTable(name, 0);
     if (idx >= 0) {
         InputEntry& e = dataTable[idx];
-        // Parsed lengths counted the terminating NUL.
-        size_t room = e.value.size() + (e.parsed ? 1 : 0);
-        if (std::strlen(value) < room) result = nullptr;
+        const size_t len = std::strlen(value);
+        if (len < e.valueLength)
+            result = nullptr;  // in the old value's place
+        else
+            e.valueLength = len;
         e.value = value;
-        e.parsed = false;
         e.lines = 1;
     } else {
         InputEntry e;
         e.name = name;
         e.value = value;
-        e.parsed = false;
+        e.valueLength = e.value.size();
         dataTable.push_back(std::move(e));
         noteEntryAdded();
     }

@@ -22,6 +22,13 @@ bool whiteOnly(std::string_view v) {
     return true;
 }
 
+std::string lowerOf(std::string_view v) {
+    std::string k(v);
+    for (char& c : k)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return k;
+}
+
 // Lookup key of a name: case ignored, '-' equal to '_'.
 std::string keyOf(std::string_view v) {
     std::string k(v);
@@ -32,22 +39,20 @@ std::string keyOf(std::string_view v) {
     return k;
 }
 
+// The block checks count on the template and are written to the error
+// stream only (the log does not get them).
 void report(tcpHTML& t, FILE* errors, bool isError, const char* fmt, ...)
     __attribute__((format(printf, 4, 5)));
 void report(tcpHTML& t, FILE* errors, bool isError, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    char buf[512];
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
     if (isError)
         ++t.errors;
     else
         ++t.warnings;
-    if (errors)
-        std::fputs(buf, errors);
-    else
-        logPrintf("#%s", buf);
+    if (!errors) return;
+    va_list ap;
+    va_start(ap, fmt);
+    std::vfprintf(errors, fmt, ap);
+    va_end(ap);
 }
 
 void dropSeparators(tcpHTML& t) {
@@ -69,12 +74,14 @@ void dropSeparators(tcpHTML& t) {
     segs = std::move(kept);
 }
 
+// A sizeless Variable takes the length of the main-table field of the same
+// name, case ignored.
 void sizeFromTable(tcpHTML& t) {
     std::map<std::string, const TemplateField*> byName;
-    for (const TemplateField& f : t.mainFields) byName.emplace(keyOf(f.name), &f);
+    for (const TemplateField& f : t.mainFields) byName.emplace(lowerOf(f.name), &f);
     for (HtmlSegment& g : t.segments) {
         if (g.kind != SEG_VARIABLE || g.size != 0 || g.name.empty()) continue;
-        auto it = byName.find(keyOf(t.textOf(g.name)));
+        auto it = byName.find(lowerOf(t.textOf(g.name)));
         if (it == byName.end()) continue;
         g.size = static_cast<int32_t>(std::min<uint32_t>(it->second->length, INT32_MAX));
         g.flags |= HtmlSegment::kSizedFromTable;

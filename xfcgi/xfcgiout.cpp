@@ -11,7 +11,7 @@
 #include "logprint.h"
 
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -21,6 +21,7 @@ namespace {
 struct OutVar {
     size_t nameOff = 0;
     size_t nameLen = 0;
+    uint32_t nameKey = 0;     // keyOfName(name): most entries differ in it
     size_t valueOff = 0;
     size_t valueLen = 0;
     XVarMark mark = XVarMark::Data;
@@ -44,10 +45,15 @@ size_t searchHint = 0;
 bool dataMoved = false;
 std::string lastNotFound;
 
+// One bit per name key of every entry: a name whose bit is clear is in no
+// entry, so a lookup of a new name skips the scan.
+std::array<uint64_t, 16> keyBits{};
+
 std::vector<int> subscripts;  // open #BEGIN rows, outermost first
 
 // Screen data bound while a page is written.
 std::vector<XFcgiBoundField> boundFields;
+std::vector<uint32_t> boundKeys;    // keyOfName of each field's name
 std::vector<int32_t> boundRunning;  // running occurrence index per field
 std::string boundData;
 bool screenBound = false;
@@ -57,22 +63,48 @@ bool lastBoundBeyond = false;
 void (*freeHook)() = nullptr;
 bool sidUsed = false;  // a link of the page carried the session id
 
-bool charsEqual(char a, char b)
+// How names compare: ASCII letters without regard to case, '-' equal to
+// '_'; every other byte only equals itself. A table, not the C library's
+// locale-dependent tolower: lookups are the page writer's inner loop.
+struct NameFold {
+    unsigned char map[256];
+    constexpr NameFold() : map()
+    {
+        for (int c = 0; c < 256; ++c)
+            map[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a'
+                                                : c == '-'           ? '_'
+                                                                     : c);
+    }
+};
+constexpr NameFold nameFold;
+
+inline unsigned char folded(char c)
 {
-    if (a == '-')
-        a = '_';
-    if (b == '-')
-        b = '_';
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
+    return nameFold.map[static_cast<unsigned char>(c)];
+}
+
+// Key of a name as it compares: its length and its first and last two
+// folded bytes. Equal names have equal keys, so a scan compares names only
+// where the keys match; the ends are what names of one page differ in
+// ("field_001", "mcs.name", row subscripts), and the key costs the same
+// for every length.
+uint32_t keyOfName(std::string_view name)
+{
+    const size_t n = name.size();
+    if (n == 0)
+        return 0;
+    return static_cast<uint32_t>(n & 0xFF) | uint32_t{folded(name[0])} << 8 |
+           uint32_t{folded(name[n - 1])} << 16 | uint32_t{folded(name[n > 1 ? n - 2 : 0])} << 24;
 }
 
 bool namesEqual(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
         return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (!charsEqual(a[i], b[i]))
+    const char *p = a.data();
+    const char *q = b.data();
+    for (size_t i = 0, n = a.size(); i < n; ++i)
+        if (p[i] != q[i] && folded(p[i]) != folded(q[i]))
             return false;
     return true;
 }
@@ -120,6 +152,32 @@ std::string subscripted(std::string_view name, size_t levels)
     return s;
 }
 
+// The key's bit: 10 bits of the key, mixed.
+uint32_t keyBit(uint32_t key)
+{
+    return (key * 2654435761u) >> 22;
+}
+
+void noteKey(uint32_t key)
+{
+    const uint32_t b = keyBit(key);
+    keyBits[b >> 6] |= uint64_t{1} << (b & 63);
+}
+
+bool mayHoldKey(uint32_t key)
+{
+    const uint32_t b = keyBit(key);
+    return (keyBits[b >> 6] >> (b & 63)) & 1;
+}
+
+// The key bits of the entries left after the table was cut back.
+void rebuildKeyBits()
+{
+    keyBits.fill(0);
+    for (const OutVar &v : oTab)
+        noteKey(v.nameKey);
+}
+
 // One pass over the table for exactly this name: the hint first, then
 // round from hint + 1.
 int scanFor(std::string_view name)
@@ -127,14 +185,24 @@ int scanFor(std::string_view name)
     const size_t n = oTab.size();
     if (n == 0)
         return -1;
-    size_t start = searchHint < n ? searchHint : 0;
-    for (size_t k = 0; k < n; ++k) {
-        size_t i = (start + k) % n;
-        if (namesEqual(nameOf(oTab[i]), name)) {
+    const uint32_t key = keyOfName(name);
+    if (!mayHoldKey(key))
+        return -1;
+    const size_t start = searchHint < n ? searchHint : 0;
+    auto matches = [&](size_t i) {
+        const OutVar &v = oTab[i];
+        return v.nameKey == key && v.nameLen == name.size() && namesEqual(nameOf(v), name);
+    };
+    for (size_t i = start; i < n; ++i)
+        if (matches(i)) {
             searchHint = i;
             return static_cast<int>(i);
         }
-    }
+    for (size_t i = 0; i < start; ++i)
+        if (matches(i)) {
+            searchHint = i;
+            return static_cast<int>(i);
+        }
     return -1;
 }
 
@@ -151,14 +219,19 @@ int findEntry(std::string_view name)
         if (idx >= 0)
             return idx;
     }
-    lastNotFound = subscripted(name, subscripts.size());
+    lastNotFound.assign(name.data(), name.size());  // keeps its capacity
+    for (int s : subscripts)
+        lastNotFound += "_" + std::to_string(s);
     return -1;
 }
 
 void addNewVar(std::string_view name, std::string_view value, XVarMark mark)
 {
     ensureCreated();
-    std::string full = subscripted(name, subscripts.size());
+    std::string withRows;
+    if (!subscripts.empty())
+        withRows = subscripted(name, subscripts.size());
+    const std::string_view full = subscripts.empty() ? name : std::string_view(withRows);
     const size_t need = full.size() + value.size();
     if (oUsed + need + 400 > oData.size())
         growData(oData.size() + need + 1024);
@@ -166,6 +239,8 @@ void addNewVar(std::string_view name, std::string_view value, XVarMark mark)
     OutVar v;
     v.nameOff = appendRaw(full);
     v.nameLen = full.size();
+    v.nameKey = keyOfName(full);
+    noteKey(v.nameKey);
     v.valueOff = appendRaw(value);
     v.valueLen = value.size();
     v.mark = mark;
@@ -309,11 +384,14 @@ int searchOutTab(const char *name, int length)
         return -1;
     std::string_view want(name, length < 0 ? std::strlen(name) : static_cast<size_t>(length));
     if (screenBound) {
+        const uint32_t key = keyOfName(want);
         for (size_t i = 0; i < boundFields.size(); ++i) {
-            if (!namesEqual(boundFields[i].name, want))
+            if (boundKeys[i] != key || !namesEqual(boundFields[i].name, want))
                 continue;
             bool beyond = false;
-            std::string value(boundValue(i, beyond));
+            // The value is a view of the bound copy of the screen data,
+            // which the put does not move.
+            const std::string_view value = boundValue(i, beyond);
             xFcgiChgVar(boundFields[i].name, value, XVarMark::Data);
             lastBoundField = static_cast<int>(i);
             lastBoundBeyond = beyond;
@@ -406,6 +484,9 @@ void xFcgiDataRewind(size_t mark)
 void xFcgiBindScreen(std::vector<XFcgiBoundField> fields, const char *data, size_t length)
 {
     boundFields = std::move(fields);
+    boundKeys.clear();
+    for (const XFcgiBoundField &f : boundFields)
+        boundKeys.push_back(keyOfName(f.name));
     boundRunning.assign(boundFields.size(), 0);
     boundData.assign(data ? data : "", data ? length : 0);
     screenBound = true;
@@ -414,6 +495,7 @@ void xFcgiBindScreen(std::vector<XFcgiBoundField> fields, const char *data, size
 void xFcgiUnbindScreen()
 {
     boundFields.clear();
+    boundKeys.clear();
     boundRunning.clear();
     boundData.clear();
     screenBound = false;
@@ -435,8 +517,7 @@ void xFcgiPutBoundFields()
         if (boundFields[i].occurrences >= 2)
             continue;
         bool beyond = false;
-        std::string value(boundValue(i, beyond));
-        xFcgiChgVar(boundFields[i].name, value, XVarMark::Data);
+        xFcgiChgVar(boundFields[i].name, boundValue(i, beyond), XVarMark::Data);
     }
 }
 
@@ -502,6 +583,7 @@ void xFcgiPutClear()
         v.valueLen = v.constValueLen;
         v.mark = v.constMark;
     }
+    rebuildKeyBits();
     oUsed = std::min(constBytes, oData.size());
     oValuesEnd = oUsed;
     searchHint = 0;

@@ -175,14 +175,20 @@ const std::deque<std::pair<std::string, std::string>> &xFcgiReplaceNames()
 
 void xFcgiEscapeData(std::string_view value, std::string &out)
 {
-    out.reserve(out.size() + value.size());
-    for (char c : value) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default:  out += c; break;
+    // Runs of ordinary characters are appended whole.
+    size_t from = 0;
+    for (size_t i = 0; i < value.size(); ++i) {
+        const char *entity;
+        switch (value[i]) {
+        case '&': entity = "&amp;"; break;
+        case '<': entity = "&lt;"; break;
+        case '>': entity = "&gt;"; break;
+        case '"': entity = "&quot;"; break;
+        default:  continue;
         }
+        out.append(value.data() + from, i - from);
+        out.append(entity);
+        from = i + 1;
     }
+    out.append(value.data() + from, value.size() - from);
 }

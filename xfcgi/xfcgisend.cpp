@@ -42,12 +42,12 @@ bool identifierChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '-';
 }
 
-// The table trace: every variable after the constants (all of them but
-// the "err." ones when errOnly is false).
+// The table trace: every variable after the constants, or, for the
+// missing-variable dump (skipErr), every variable but the "err." ones.
 void traceTable(bool skipErr) {
     logPrintf("%-29s   %s\n", "Variable", "Contents");
     logPrintf("%s\n", std::string(29 + 3 + 40, '-').c_str());
-    for (int i = xFcgiConstCount(); i < xFcgiVarCount(); ++i) {
+    for (int i = skipErr ? 0 : xFcgiConstCount(); i < xFcgiVarCount(); ++i) {
         std::string name(xFcgiVarName(i));
         if (skipErr && name.compare(0, 4, "err.") == 0) continue;
         std::string value(xFcgiVarValue(i));
@@ -79,6 +79,9 @@ public:
 
 private:
     Page& m_page;
+    // Work strings reused from value to value.
+    std::string m_value;
+    std::string m_escaped;
 
     void send(std::string_view v) { xFcgiSendText(v, m_page.dataDesc); }
     void writeValue(std::string_view v, bool data, bool script, std::string_view name);
@@ -99,7 +102,8 @@ void Writer::writeValue(std::string_view v, bool data, bool script, std::string_
         send(v);
         return;
     }
-    std::string out;
+    std::string& out = m_escaped;
+    out.clear();
     if (script) {
         size_t dropped = 0;
         for (char c : v) {
@@ -174,7 +178,8 @@ void Writer::variable(const tcpHTML& t, const HtmlSegment& g, bool script) {
         return;
     }
 
-    std::string value(xFcgiVarValue(idx));
+    std::string& value = m_value;
+    value.assign(xFcgiVarValue(idx));
     const bool data = xFcgiVarMark(idx) == XVarMark::Data;
     if (g.kind != SEG_VARIABLE) value.resize(std::strlen(value.c_str()));
     while (!value.empty() && (value.back() == ' ' || value.back() == '\0')) value.pop_back();

@@ -1,6 +1,7 @@
 // .t3i field-file reader and COBOL picture expansion.
 #include "xfcgit3i.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -141,9 +142,11 @@ bool expandMask(const std::string& picture, std::string& expanded, int& length,
         case '(': {
             long n = 0;
             size_t j = i + 1;
+            // The count as written (saturated far above the limit), so the
+            // problem line shows it.
             for (; j < picture.size() && picture[j] != ')'; ++j)
-                if (picture[j] >= '0' && picture[j] <= '9' && n <= kMaxRepeat)
-                    n = n * 10 + (picture[j] - '0');
+                if (picture[j] >= '0' && picture[j] <= '9')
+                    n = std::min(n * 10 + (picture[j] - '0'), 999999999L);
             i = j;  // at ')' or the end
             if (n < 1) {
                 logPrintf("#PROBLEM: with mask %s; len %ld\n", picture.c_str(), n);

@@ -152,6 +152,9 @@ TEST(Lookup, ChangingInput) {
     parse("cda.text=long value");
     EXPECT_EQ(xFcgiChgInpStr("cda.text", "short"), nullptr);  // in its place
     EXPECT_EQ(str("cda.text"), "short");
+    // The place keeps the old value's length.
+    EXPECT_EQ(xFcgiChgInpStr("cda.text", "longer"), nullptr);
+    EXPECT_EQ(str("cda.text"), "longer");
     const char* v = "a value much longer than before";
     EXPECT_EQ(xFcgiChgInpStr("CDA.TEXT", v), v);
     EXPECT_EQ(str("cda.text"), v);
@@ -212,6 +215,9 @@ TEST(GetInput, ShortBodyIsLoggedNotSent) {
     EXPECT_STREQ(xFcgiGetInput(), "q=1&y=2");
     EXPECT_TRUE(log.contains("FastCGI Read problem; errno 5"));
     EXPECT_TRUE(fcgistub::output.empty());
+
+    // The "&" behind the query string stands before the first read.
+    EXPECT_EQ(request("q=1", "5", ""), "q=1&");
 }
 
 TEST(GetInput, BrokenPipeEndsTheProcess) {

@@ -274,11 +274,13 @@ TEST_F(ExprEval, DivisionByZeroGivesZeroAndALogLine) {
 
 TEST_F(ExprEval, BrokenListsGiveAnEmptyResult) {
     ExprLog log("broken.log");
-    // "f()" compiles with no arguments; the call is refused, not run.
+    // "f()" counts one argument that is not there: the call finds no
+    // operand and the result is empty.
     EXPECT_EQ(run("length()", true, true).text, "");
-    EXPECT_TRUE(log.contains("Wrong number of arguments (0) for length")) << log.text();
-    // Too many arguments: refused the same way.
+    EXPECT_TRUE(log.contains("Expression stack underflow in [length()]")) << log.text();
+    // Too many arguments: the call is refused, not run.
     EXPECT_EQ(run("length('a', 'b')", true, true).text, "");
+    EXPECT_TRUE(log.contains("Wrong number of arguments (2) for length")) << log.text();
     // An operator without its operands.
     EXPECT_EQ(run("1 +", true, true).text, "");
     ExprList x;

@@ -86,6 +86,41 @@ TEST_F(OutVarsTest, NamesIgnoreCaseAndDashEqualsUnderscore)
     xFcgiPutStr("PIB-USER", "ann");
     EXPECT_EQ(valueOf("pib_user"), "ann");
     EXPECT_EQ(xFcgiVarName(a), "pib_user");
+
+    // Names alike at their ends and in length differ in the middle.
+    xFcgiPutStr("row_a_01", "A");
+    xFcgiPutStr("row_b_01", "B");
+    xFcgiPutStr("ROW-C-01", "C");
+    EXPECT_EQ(valueOf("row_b_01"), "B");
+    EXPECT_EQ(valueOf("Row-A-01"), "A");
+    EXPECT_EQ(valueOf("row_c_01"), "C");
+    EXPECT_EQ(valueOf("row_d_01"), "<missing>");
+    // Only ASCII letters fold: other bytes match only themselves, and '-'
+    // equals '_' but nothing else.
+    xFcgiPutStr("caf\xc3\xa9", "x");
+    EXPECT_EQ(valueOf("CAF\xc3\xa9"), "x");
+    EXPECT_EQ(valueOf("caf\xc3\x89"), "<missing>");
+    EXPECT_EQ(valueOf("pib.user"), "<missing>");
+    EXPECT_EQ(valueOf("pib user"), "<missing>");
+    // A new request forgets every name but the constants.
+    xFcgiPutClear();
+    EXPECT_EQ(valueOf("row_b_01"), "<missing>");
+    EXPECT_EQ(valueOf("pib-user"), "<missing>");
+    EXPECT_EQ(valueOf("ERR.TEXT"), "fixed");
+    xFcgiPutStr("row_b_01", "again");
+    EXPECT_EQ(valueOf("row_b_01"), "again");
+}
+
+TEST_F(OutVarsTest, ManyNamesAreFoundWhereverTheSearchStarts)
+{
+    for (int i = 0; i < 600; ++i)
+        xFcgiPutInt(("v" + std::to_string(i) + "_x").c_str(), i);
+    for (int i = 599; i >= 0; i -= 7)
+        EXPECT_EQ(valueOf(("V" + std::to_string(i) + "-X").c_str()), std::to_string(i));
+    for (int i = 0; i < 600; i += 13)
+        EXPECT_EQ(valueOf(("v" + std::to_string(i) + "_x").c_str()), std::to_string(i));
+    EXPECT_EQ(valueOf("v600_x"), "<missing>");
+    EXPECT_EQ(xFcgiLastNotFound(), "v600_x");
 }
 
 TEST_F(OutVarsTest, ShorterValueReusesItsSpaceLongerIsAppended)

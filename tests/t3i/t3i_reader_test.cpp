@@ -83,6 +83,10 @@ TEST(ExpandMask, RepeatCountsAreBounded) {
     EXPECT_EQ(big.length, 8192);
     EXPECT_EQ(big.expanded.size(), 8192u);
     EXPECT_TRUE(log.contains("very large"));
+    // The line shows the count as written.
+    Mask five = expand("X(99999)");
+    EXPECT_EQ(five.length, 8192);
+    EXPECT_TRUE(log.contains("PROBLEM: with mask X(99999); len 99999 very large"));
     Mask nothing = expand("(5)");  // nothing to repeat
     EXPECT_EQ(nothing.length, 0);
     Mask open = expand("X(3");  // unclosed repeat

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "template_util.h"
+#include "xml/log_capture.h"
 
 namespace {
 
@@ -214,7 +215,7 @@ TEST(TemplateCompile, FormFields) {
     EXPECT_EQ(fields[1]->size, 10);
     EXPECT_EQ(fields[1]->direction, 3);
     EXPECT_EQ(fields[2]->kind, SEG_CHECKBOX);
-    EXPECT_EQ(fields[2]->size, 3);
+    EXPECT_EQ(fields[2]->size, 1);  // no MAXLENGTH, SIZE or placeholder: at least 1
     EXPECT_EQ(fields[3]->kind, SEG_RADIO);
     EXPECT_EQ(fields[3]->rep, 1);
     EXPECT_EQ(fields[3]->maxRep, 2);
@@ -296,6 +297,42 @@ TEST(TemplateCompile, DezurNamesAndSubstitutionList) {
     // Sized from the main table.
     EXPECT_EQ(c.t.segments[3].size, 6);
     EXPECT_TRUE(c.t.segments[3].flags & HtmlSegment::kSizedFromTable);
+
+    // The main-table name matches without regard to case only.
+    Compiled d;
+    d.t.mainFields.resize(1);
+    d.t.mainFields[0].name = "cust_no";
+    d.t.mainFields[0].length = 7;
+    compile(d, "<!--#DEZUR-CONVERTED-->~CUST_NO~");
+    ASSERT_EQ(kinds(d.t), "Variable");
+    EXPECT_EQ(d.t.segments[0].size, 7);
+    compile(d, "<!--#DEZUR-CONVERTED-->~cust-no~");
+    ASSERT_EQ(kinds(d.t), "Variable");
+    EXPECT_EQ(d.t.segments[0].size, 0);
+    EXPECT_FALSE(d.t.segments[0].flags & HtmlSegment::kSizedFromTable);
+}
+
+TEST(TemplateCompile, BlockChecksGoOnlyToTheErrorStream) {
+    const std::string text =
+        "<!--#BEGIN NAME=a-->x<!--#END NAME=b--><!--#BEGIN-->y<!--#BEGIN NAME=open-->z";
+    Compiled c;
+    compile(c, text);
+    EXPECT_NE(c.messages.find("Warning! Block 'a' not match end tag 'b'"), std::string::npos);
+    EXPECT_NE(c.messages.find("Missing 1 --END in mem.htx"), std::string::npos);
+    EXPECT_NE(c.messages.find("Error! Block 'open' has no end tag"), std::string::npos);
+    // Without an error stream the other messages go to the log with a
+    // leading "#"; the block checks are only counted.
+    LogCapture log("blocks.log");
+    tcpHTML t;
+    t.path = "log.htx";
+    t.text = text;
+    xFcgiCompileTemplate(t, nullptr);
+    EXPECT_EQ(t.errors, c.t.errors);
+    EXPECT_EQ(t.warnings, c.t.warnings);
+    EXPECT_TRUE(log.contains("#BEGIN is missing NAME= in log.htx")) << log.text();
+    EXPECT_FALSE(log.contains("not match end tag"));
+    EXPECT_FALSE(log.contains("--END"));
+    EXPECT_FALSE(log.contains("has no end tag"));
 }
 
 TEST(TemplateCompile, KeyWordAndDirectiveRecognition) {

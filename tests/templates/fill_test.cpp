@@ -5,12 +5,24 @@
 #include <cstdlib>
 
 #include "template_util.h"
+#include "xml/log_capture.h"
 
 namespace {
 
 using tpl::Compiled;
 using tpl::compile;
 using tpl::page;
+
+// Constants registered before any test puts a value, as the gateway
+// registers its err. names at start-up.
+class Constants : public ::testing::Environment {
+public:
+    void SetUp() override {
+        xFcgiConsStr("site.name", "QORSITE");
+        xFcgiConsInt("err.none", 0);
+    }
+};
+const auto* const constants = ::testing::AddGlobalTestEnvironment(new Constants);
 
 class TemplateFill : public ::testing::Test {
 protected:
@@ -75,6 +87,22 @@ TEST_F(TemplateFill, ValuesDefaultsAndMissingVariables) {
     EXPECT_EQ(out, "[ABC][<input name=e value=>][lower][upper][<p>Missing variable: nothere</p>]");
     unsetenv("tplenvvar");
     unsetenv("TPLUPPER");
+}
+
+TEST_F(TemplateFill, MissingVariableDumpsTheTableOncePerPage) {
+    LogCapture log("missing.log", "d");
+    xFcgiPutStr("shown", "1");
+    xFcgiPutStr("err.code", "0");
+    EXPECT_EQ(fill("\\{gone}\\{gone2}"),
+              "<p>Missing variable: gone</p><p>Missing variable: gone2</p>");
+    const std::string text = log.text();
+    EXPECT_NE(text.find("ERROR: Variable gone not defined for output"), std::string::npos);
+    EXPECT_NE(text.find("ERROR: Variable gone2 not defined for output"), std::string::npos);
+    // One dump: every variable, constants included, but the err. ones.
+    EXPECT_EQ(text.find("Contents"), text.rfind("Contents")) << text;
+    EXPECT_NE(text.find("site.name"), std::string::npos) << text;
+    EXPECT_NE(text.find("shown"), std::string::npos);
+    EXPECT_EQ(text.find("err."), std::string::npos);
 }
 
 TEST_F(TemplateFill, DefaultTextQuotesTheValue) {
@@ -221,6 +249,8 @@ TEST_F(TemplateFill, EditNumeric) {
     EXPECT_EQ(xFcgiEditNumeric("1234567", "Z,ZZZ,ZZ9.99", 9, true), "   12,345.67");
     EXPECT_EQ(xFcgiEditNumeric("000000005", "Z,ZZZ,ZZ9.99", 9, true), "        0.05");
     EXPECT_EQ(xFcgiEditNumeric("12p", "ZZ9-", 3, false), "120");
+    // Bit 0x40 marks the sign; low bits above 9 give no digit, which drops.
+    EXPECT_EQ(xFcgiEditNumeric("12O", "-ZZ9", 3, false), " -12");
     EXPECT_EQ(xFcgiEditNumeric("", "ZZZ", 3, true), "");
     EXPECT_EQ(xFcgiEditNumeric("20250101", "99/99/9999", 8, true), "20/25/0101");
     std::string longMask(200, '9');

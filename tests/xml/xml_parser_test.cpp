@@ -199,15 +199,26 @@ TEST(XmlParse, EntityAtEndOfBufferStaysInside) {
     EXPECT_EQ(val(u.first()), "&am");
 }
 
-TEST(XmlParse, StreamMismatchDoesNotDumpCallerBuffer) {
+TEST(XmlParse, StreamMismatchDumpsTheBufferGivenForIt) {
     LogCapture log;
     std::string text = "<a></b>";
     FILE* f = fmemopen(text.data(), text.size(), "r");
     XmlRef ref = XmlCreate();
-    char scratch[64];
-    std::memset(scratch, 'Q', sizeof scratch);
-    EXPECT_EQ(XmlParse(ref, f, scratch, sizeof scratch, false), -2);
-    EXPECT_FALSE(log.contains("XML data was"));
+    // With a stream the buffer only serves the error dump.
+    char shown[8];
+    std::memcpy(shown, "QQQQQQQQ", sizeof shown);
+    EXPECT_EQ(XmlParse(ref, f, shown, sizeof shown, false), -2);
+    EXPECT_TRUE(log.contains("XML data was"));
+    EXPECT_TRUE(log.contains("QQQQQQQQ"));
+    XmlDestroyIt(&ref);
+    std::fclose(f);
+    // Without one there is nothing to dump.
+    LogCapture quiet("quiet.log");
+    f = fmemopen(text.data(), text.size(), "r");
+    ref = XmlCreate();
+    EXPECT_EQ(XmlParse(ref, f, nullptr, 0, false), -2);
+    EXPECT_TRUE(quiet.contains("mismatch a != /b"));
+    EXPECT_FALSE(quiet.contains("XML data was"));
     XmlDestroyIt(&ref);
     std::fclose(f);
 }
@@ -265,7 +276,13 @@ TEST(XmlGet, KeysValuesAndBlanks) {
     EXPECT_EQ(t.walk(), (V{"a=1", "b= ", "c="}));
     Tree u("&x=%41+b%2&y=\"q r\"&z=%26&w=&v=2", true);
     ASSERT_EQ(u.rc, 0);
-    EXPECT_EQ(u.walk(), (V{"x=A b%2", "y=q r", "z=&", "w= ", "v=2"}));
+    // The '&' behind a quoted value starts an empty key of its own.
+    EXPECT_EQ(u.walk(), (V{"x=A b%2", "y=q r", "= ", "z=&", "w= ", "v=2"}));
+    // Only a leading '&' is passed over; a later one where a key would
+    // start makes an empty key.
+    Tree v("&&a=1&&b=2", true);
+    ASSERT_EQ(v.rc, 0);
+    EXPECT_EQ(v.walk(), (V{"= ", "a=1", "= ", "b=2"}));
 }
 
 TEST(XmlGet, StopsAtProtocolWord) {

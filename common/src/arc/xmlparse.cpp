@@ -211,8 +211,9 @@ int Reader::closeTag() {
         r_->cur = cur = cur->owner;  // the child's close tag was missing
     if (atTop || !sameTag(cur->tag, name.c_str())) {
         logPrintf("# XML: mismatch %s != /%s\n", cur ? cur->tag : "", name.c_str());
-        // The caller's buffer holds the input only when parsing from it.
-        if (!r_->fd && r_->buf && r_->buflen > 0)
+        // A caller reading from a stream may still hand a buffer: it is
+        // there for this dump.
+        if (r_->buf && r_->buflen > 0)
             logDumpChar("XML data was", r_->buf, dumpLength(r_->buflen));
         return -2;
     }
@@ -372,9 +373,13 @@ int Reader::parseGet() {
     };
     const std::string blank(" ");
     int c;
+    bool first = true;
     while ((c = get()) != kEof) {
-        // A '&' where a key would start separates nothing: pass over it.
-        if ((c == '&' || isBlank(c)) && !r_->wasSpcl) continue;
+        // A '&' as the very first character is passed over; a later one
+        // where a key would start is an empty key.
+        const bool leadingAmp = first && c == '&' && !r_->wasSpcl;
+        first = false;
+        if ((leadingAmp || isBlank(c)) && !r_->wasSpcl) continue;
         unget(c);
         std::string key = readName();
         if (r_->stopch == '&') {
