@@ -16,7 +16,6 @@
 #include "ZelSocketTransport.h"
 #include "gossig.h"
 #include "logprint.h"
-#include "xfcgin.h"
 
 namespace {
 
@@ -27,9 +26,12 @@ bool ModificationTime(const std::string &path, time_t &out) {
     return true;
 }
 
-// Sleeps the whole time unless termination is asked for.
+// Sleeps the whole time, also when a signal interrupts the sleep. The
+// cleaner does not look at the worker's termination flag: it may be
+// inherited from the worker that forked it, and the socket layer sets it
+// when a host ends a connection, which must not end the cleaning.
 void SleepSeconds(unsigned seconds) {
-    while (seconds > 0 && !bSigTerm) seconds = sleep(seconds);
+    while (seconds > 0) seconds = sleep(seconds);
 }
 
 }  // namespace
@@ -65,6 +67,13 @@ int CZelDtpProtocol::RunCleanerLoop(int recordTimeout, int systemTimeout, const 
     int result = 0;
     try {
         CZelSessionTable::Cleaner cleaner(&m_SessionTable);
+        // Two workers may both have found no cleaner and forked; only the
+        // one that holds the cleaner lock goes on, the other ends at once.
+        if (!cleaner.IsLockSuccessful()) {
+            if (logCtrlFlgs & LOG_EVENTS)
+                logPrintf("#Cleaner P%d: another cleaner holds the lock; ending\n", static_cast<int>(getpid()));
+            return 0;
+        }
         cleaner.SetRecordTimeout(t.record);
         cleaner.SetTableTimeout(t.table);
         time_t kept = 0;
@@ -73,11 +82,6 @@ int CZelDtpProtocol::RunCleanerLoop(int recordTimeout, int systemTimeout, const 
         std::vector<int> killed;
         for (unsigned wakeups = 0;; ++wakeups) {
             SleepSeconds(t.wake);
-            if (bSigTerm) {
-                if (logCtrlFlgs & LOG_EVENTS) logPrintf("#Cleaner DTP: termination requested\n");
-                result = 0;
-                break;
-            }
             time_t now = 0;
             if (ModificationTime(configPath, now) && (!haveKept || now != kept)) {
                 if (logCtrlFlgs & LOG_EVENTS) logPrintf("#Cleaner DTP: %s changed\n", configPath.c_str());
@@ -160,6 +164,7 @@ void CZelDtpProtocol::CloseOnHost(unsigned id, const std::string &locap, const s
                                   time_t seen) {
     // This process's own connection; a new one is greeted, no OPEN is sent
     // (the session exists on the host).
+    if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: Open session R%X to locap %s\n", id, locap.c_str());
     CZelSocketTransport *conn = FindConnection(locap);
     Result r = Result::Success;
     if (!conn) {

@@ -135,8 +135,7 @@ public:
     // --- the cleaner process (ZelCleaner.cpp) ------------------------------
     // 1 in the calling process (a cleaner runs already, or one was forked);
     // in the forked cleaner the end of its work: 0 when the session table
-    // was removed (or termination was asked for), 2 when the configuration
-    // changed.
+    // was removed, 2 when the configuration changed.
     int RunCleanerLoop(int recordTimeout, int systemTimeout, const CZelLocapTable &locaps,
                        time_t configTime, const std::string &configPath);
     // Closes one expired session on its host over this process's own

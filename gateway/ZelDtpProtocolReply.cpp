@@ -167,31 +167,35 @@ Result CZelDtpProtocol::OtherSessionMessage(unsigned id, unsigned receiver, Pack
                                             bool &readOn) {
     readOn = false;
     const uint8_t type = view->GetBuffer()->GetByte(0);
+    // A message kept from between requests for this connection has been
+    // taken before the exchange read anything; one may still wait here only
+    // when it came in some other way.
+    const bool pending = m_bReplyPending && m_pPendingSock == conn;
     if (logCtrlFlgs & LOG_ERRORS)
         logPrintf("#DTP: unexpected reply; Got %s session R%X, wanted R%X; %s\n", tcpMesgType(type), receiver, id,
-                  m_bReplyPending ? "Reply pending" : "Read next");
-    const bool freeMessage = mcs && mcs->GetMcsType() == 'F';
-    const bool screen = mcs && (mcs->GetMcsType() == 'O' || mcs->GetMcsType() == 'V' || mcs->GetMcsType() == 'E');
+                  pending ? "Reply pending" : "Read next");
+    // The other session's record is read and written without counting as
+    // its activity (nor taking this request's client address).
     RecordPtr other;
-    Result found = freeMessage ? Result::SessTblInvalidSessId : m_SessionTable.Get(receiver, other, true, false);
-    if (freeMessage) {
-        if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: ignore MCSO FREE\n");
-    } else if (found == Result::Success && other) {
-        if (!screen) {
+    const Result found = m_SessionTable.Get(receiver, other, true, false);
+    if (found == Result::Success && other) {
+        if (pending || !mcs) {
             mcs.reset();
             view.reset();
             other.reset();
             if (logCtrlFlgs & LOG_EVENTS) logPrintf("#BadDtpReply: Type %s\n", tcpMesgType(type));
+            if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: ProcessInterface return for R%X\n", id);
             return Result::CommBadDtpReply;
         }
         // Another worker's session: its screen goes into its own record
         // and file only.
         if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: processing MCSO for R%X\n", receiver);
         Result stored = ProcessMcsInterface(mcs.get(), other.get(), false);
-        if (IsError(stored)) logPrintf("#DTP: screen for R%X not stored: %d\n", receiver, ResultCode(stored));
+        if (IsError(stored)) logPrintf("#DTP: message for R%X not stored: %d\n", receiver, ResultCode(stored));
         if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: wait for msg from R%X\n", id);
     } else {
         if (logCtrlFlgs & LOG_EVENTS) logPrintf("#BadDtpReply:%d: Session R%X not found; Drop it\n", __LINE__, receiver);
+        if (pending) return Result::CommBadDtpReply;
         if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: Now wait for msg from R%X\n", id);
     }
     mcs.reset();

@@ -29,32 +29,39 @@ Result CZelDtpProtocol::Connect(const std::string &locap, const std::string &add
     CZelSocketTransport *transport = owned.get();
     m_Connections[LocapKey(locap)] = std::move(owned);
 
+    // A greeting that fails leaves no usable connection behind: a host
+    // that did not greet properly (or greeted as another locap) gets no
+    // session on it. A lost connection stays in the map, closed, until the
+    // caller's broken close reports and drops it. (What the first message
+    // did may have dropped the connection already.)
+    auto fail = [&](Result code) {
+        auto it = m_Connections.find(LocapKey(locap));
+        if (it != m_Connections.end() && it->second.get() == transport) {
+            if (code == Result::CommClosed)
+                transport->Close();
+            else
+                DropConnection(locap);
+        }
+        return code;
+    };
     Result r = transport->Create(address, port);
-    if (r != Result::Success) {
-        DropConnection(locap);
-        return r == Result::CommDisconnected ? Result::CommClosed : r;
-    }
-    // The host speaks first: its HelloDTP names the locap it serves. A
-    // greeting that fails leaves no connection behind, and a host that
-    // accepts but stays silent does not hold this process for ever.
+    if (r != Result::Success) return fail(r == Result::CommDisconnected ? Result::CommClosed : r);
+    // The host speaks first: its HelloDTP names the locap it serves. A host
+    // that accepts but stays silent does not hold this process for ever.
     if (transport->Poll(kGreetingTimeoutMs) == Result::CommPollFailed) {
         logPrintf("#DTP: no greeting from locap %s within %d seconds\n", locap.c_str(), kGreetingTimeoutMs / 1000);
-        DropConnection(locap);
-        return Result::CommClosed;
+        return fail(Result::CommClosed);
     }
     try {
         r = NextMessage(transport);
         if (r == Result::Success) {
             PacketView view;
             r = OnReceived(id, view, record);
-            if (!IsError(r) && view) {
-                const uint8_t type = view->GetBuffer()->GetByte(0);
-                if (type != CZelDtpPacket::kHello) {
-                    if (logCtrlFlgs & LOG_EVENTS)
-                        logPrintf("#Problem: BadDtpReply: Got %s instead of HELLO\n", tcpMesgType(type));
-                    r = Result::CommBadDtpReply;
-                }
-            } else if (!IsError(r)) {
+            // Whatever the message did, only a HelloDTP is a greeting.
+            const uint8_t type = m_pReply->GetLength() > 0 ? m_pReply->GetByte(0) : 0;
+            if (type != CZelDtpPacket::kHello) {
+                if (logCtrlFlgs & LOG_EVENTS)
+                    logPrintf("#Problem: BadDtpReply: Got %s instead of HELLO\n", tcpMesgType(type));
                 r = Result::CommBadDtpReply;
             }
         }
@@ -62,21 +69,12 @@ Result CZelDtpProtocol::Connect(const std::string &locap, const std::string &add
         DropConnection(locap);
         throw;
     }
-    if (r != Result::Success) {
-        DropConnection(locap);
-        return r;
-    }
+    if (r != Result::Success) return fail(r);
     TPktInterfacePtr<CZelDtpPacket::THello> hello(CZelDtpPacket::THello::CreatePacketInterface(m_strLocap, id, 0));
-    if (!hello) {
-        DropConnection(locap);
-        return Result::NoMemory;
-    }
+    if (!hello) return fail(Result::NoMemory);
     if (logCtrlFlgs & LOG_EVENTS) logPrintf("#DTP: Sending QorixHELLO packet for session R%X\n", id);
     r = transport->SendMessage(*hello->GetBuffer(), *m_pReply, false);
-    if (r != Result::Success) {
-        DropConnection(locap);
-        return r;
-    }
+    if (r != Result::Success) return fail(r);
     conn = transport;
     return Result::Success;
 }
@@ -354,11 +352,14 @@ Result CZelDtpProtocol::CloseSessionImpl(unsigned id, bool broken, bool remove, 
         CZelName name(kLocapWidth);
         rec->GetLocap(name);
         const std::string locap = TrimmedLocap(name);
-        CZelSocketTransport *conn = locap.empty() ? nullptr : FindConnection(locap);
+        // The map entry as it stands: a connection the host has ended is
+        // still there, so that a broken close reports and drops it.
+        auto entry = locap.empty() ? m_Connections.end() : m_Connections.find(LocapKey(locap));
+        CZelSocketTransport *conn = entry != m_Connections.end() ? entry->second.get() : nullptr;
 
         Result sent = Result::Success;
         const unsigned hostId = rec->GetDtpSessionId();
-        if (conn && rec->IsOpen() && !broken && hostId != 0) {
+        if (conn && conn->IsOpen() && rec->IsOpen() && !broken && hostId != 0) {
             if (logCtrlFlgs & LOG_EVENTS) logPrintf("#DTP: socket found for session R%X\n", id);
             TPktInterfacePtr<CZelDtpPacket::TClose> close(
                 CZelDtpPacket::TClose::CreatePacketInterface(m_strLocap, id, hostId));
@@ -373,6 +374,7 @@ Result CZelDtpProtocol::CloseSessionImpl(unsigned id, bool broken, bool remove, 
         if (broken && conn) {
             if (logCtrlFlgs & LOG_ERRORS) logPrintf("DTP: broken socket, close with session R%X\n", id);
             DropConnection(locap);
+            m_pSock = nullptr;
         }
         if (sent == Result::Success || remove) {
             if (logCtrlFlgs & LOG_DETAIL)

@@ -7,7 +7,8 @@
 //
 // The conversion library is not part of this build yet: Convert answers
 // FormatGeneric (-2000) and writes nothing, so templates must exist ahead
-// of time. The settings are kept already, as the callers set them.
+// of time (and the gateway closes a host session whose screen has none).
+// The settings are kept already, as the callers set them.
 #ifndef QOR_ZELMCSCONVERTER_H
 #define QOR_ZELMCSCONVERTER_H
 
@@ -40,6 +41,13 @@ public:
     const SafeString &GetAdditionalHTMLFile() const { return m_strAdditionalHtml; }
     const SafeString &GetStylesheetFile() const { return m_strStylesheet; }
     FccModsLevel GetFccModsStyle() const { return m_nFccModsLevel; }
+
+    // Base name of both output files of a format (".htx" and ".t3i" are
+    // added): its name up to the first white space, lower-cased, with every
+    // "_" turned into "a". The gateway holds a screen's format name
+    // upper-cased with "_" as "A" and looks for its page under that name in
+    // lower case, so converted files are named the same way to be found.
+    static std::string FileBaseName(const std::string &formatName);
 
     // Converts the format that starts at the buffer's read offset.
     Result Convert(CBuffer &format);

@@ -6,10 +6,6 @@
 // The cleaner is always started from a forked worker process, as a gateway
 // worker does, so that the test process keeps its own signal set-up and
 // (where a test needs it) stays off the session table.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +15,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -59,19 +56,23 @@ protected:
         }
     }
     void TearDown() override {
-        if (HasFailure()) {
+        if (HasFailure() && dir_) {
             std::string log = dir_->ReadGatewayLog();
             if (log.size() > 8000) log = log.substr(log.size() - 8000);
             std::printf("--- gateway log (end) ---\n%s\n", log.c_str());
             if (host_) std::printf("--- host log ---\n%s\n", host_->log().c_str());
         }
-        EndCleaners();
-        if (worker_ > 0) waitpid(worker_, nullptr, 0);
-        if (sleeper_ > 0) {
-            kill(sleeper_, SIGKILL);
-            waitpid(sleeper_, nullptr, 0);
+        // Everything this test started goes, whatever state it is in: the
+        // sleeper, the worker, the host, and every cleaner (also one that
+        // has not yet named itself in the table).
+        for (pid_t *child : {&sleeper_, &worker_}) {
+            if (*child <= 0) continue;
+            kill(*child, SIGKILL);
+            waitpid(*child, nullptr, 0);
+            *child = -1;
         }
         host_.reset();
+        if (dir_) EndCleaners();
         logClose();
         dir_.reset();
     }
@@ -103,10 +104,12 @@ protected:
         std::fflush(nullptr);
         worker_ = fork();
         if (worker_ == 0) {
+            // Never back into the test framework from here: every way out
+            // of this block ends the process.
             const pid_t self = getpid();
             std::string text = "worker failed";
             int r = -1;
-            {
+            try {
                 CZelDtpProtocol proto;
                 if (!IsError(proto.Init(dir_->Work() + "/cache", 1, 150001, kMaxSessions, 0))) {
                     proto.SetLocap("WEB1");
@@ -120,24 +123,25 @@ protected:
                     }
                     proto.Exit();
                 }
+            } catch (...) {
+                if (getpid() != self) _exit(1);
+                text = "worker failed: exception";
             }
             std::ofstream(report) << text << " " << r;
             _exit(0);
         }
+        // A worker that hangs is ended (its cleaner, if any, by TearDown).
+        if (!WaitGone(worker_, 30000)) kill(worker_, SIGKILL);
         waitpid(worker_, nullptr, 0);
         worker_ = -1;
         return ReadFile(report);
     }
 
-    // Ends every cleaner this test started (they name themselves in the log).
+    // Ends every cleaner this test started: the one named in the table,
+    // and any other process still working in the test's directory.
     void EndCleaners() {
         dir_->EndCleaner();
-        const std::string log = dir_->ReadGatewayLog();
-        const std::string mark = "Cleaner process started, P";
-        for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1)) {
-            const int pid = std::atoi(log.c_str() + at + mark.size());
-            if (pid > 1 && pid != getpid() && kill(pid, SIGKILL) == 0) WaitGone(pid, 2000);
-        }
+        EndProcessesIn(dir_->Work());
     }
 
     std::string LoopResult() const { return ReadFile(ResultPath()); }
@@ -146,65 +150,6 @@ protected:
     std::unique_ptr<hosttest::HostProcess> host_;
     pid_t worker_ = -1;
     pid_t sleeper_ = -1;
-};
-
-// A listening socket on loopback that plays a host by hand.
-class HandHost {
-public:
-    HandHost() {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof sa;
-        bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-        listen(fd_, 4);
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
-    }
-    ~HandHost() {
-        if (conn_ >= 0) close(conn_);
-        close(fd_);
-    }
-    int Port() const { return port_; }
-    bool Accept(int timeoutMs) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) != 1) return false;
-        conn_ = accept(fd_, nullptr, nullptr);
-        return conn_ >= 0;
-    }
-    void Send(const Bytes &body) {
-        Bytes frame = hosttest::cat({hosttest::be32(static_cast<uint32_t>(body.size())), body});
-        if (write(conn_, frame.data(), frame.size()) < 0) {
-        }
-    }
-    // The frames that arrive within timeoutMs.
-    std::vector<Bytes> Read(int timeoutMs) {
-        std::vector<Bytes> frames;
-        std::string pending;
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            int left = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-            pollfd p{conn_, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, left) != 1) break;
-            char buf[512];
-            ssize_t n = read(conn_, buf, sizeof buf);
-            if (n <= 0) break;
-            pending.append(buf, static_cast<size_t>(n));
-            while (pending.size() >= 4) {
-                Bytes len(pending.begin(), pending.begin() + 4);
-                uint32_t body = hosttest::rd32(len, 0);
-                if (pending.size() < 4 + body) break;
-                frames.emplace_back(pending.begin() + 4, pending.begin() + 4 + body);
-                pending.erase(0, 4 + body);
-            }
-        }
-        return frames;
-    }
-
-private:
-    int fd_ = -1, conn_ = -1, port_ = 0;
 };
 
 }  // namespace
@@ -302,6 +247,39 @@ TEST_F(CleanerTest, SessionUsedDuringThePassIsLeftOpen) {
         std::unique_ptr<CZelSessionTable::Record> rec;
         return table.Get(id, rec, true, false) == Result::SessTblInvalidSessId;
     }, 2000));
+}
+
+TEST_F(CleanerTest, AHostEndingTheCleanersConnectionDoesNotEndTheCleaner) {
+    HandHost hand;
+    CZelLocapTable locaps;
+    AddLocap(locaps, "FAKE", hand.Port());
+    // The worker leaves one open session on FAKE and detaches, so that the
+    // table can be removed once it is empty.
+    const std::string report = StartCleaner(3, 4, locaps, 0, "", [](CZelDtpProtocol &p) -> std::string {
+        std::unique_ptr<CZelSessionTable::Record> rec;
+        if (p.GetSessionTable().Get(0, rec, true, true) != Result::Success || !rec) return "no record";
+        rec->SetLocap(CZelName("FAKE", 8));
+        rec->SetOpenState(true);
+        rec->SetDtpSessionId(0x4242);
+        return std::to_string(rec->GetLocalSessionId());
+    });
+    unsigned id = 0;
+    ASSERT_EQ(std::sscanf(report.c_str(), "%u", &id), 1) << report;
+
+    // The cleaner connects for the expired session; the host hangs up
+    // before its greeting. The session goes (the host cannot be told), and
+    // the cleaner carries on until the empty table has been idle long
+    // enough.
+    ASSERT_TRUE(hand.Accept(12000));
+    hand.Hangup();
+    ASSERT_TRUE(WaitFor([&] { return !LoopResult().empty(); }, 12000));
+    EXPECT_EQ(LoopResult(), "0");
+    EXPECT_FALSE(dir_->SegmentExists());
+    const std::string log = dir_->ReadGatewayLog();
+    char line[64];
+    std::snprintf(line, sizeof line, "DTP: broken socket, close with session R%X\n", id);
+    EXPECT_NE(log.find(line), std::string::npos);
+    EXPECT_NE(log.find("Cleaner DTP: terminating now"), std::string::npos);
 }
 
 TEST_F(CleanerTest, ConfigurationChangesEndTheLoopWithTwo) {

@@ -6,7 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
 #include "proto_fixture.h"
+#include "xfcgiinput.h"
+#include "xfcgiout.h"
 
 using namespace prototest;
 using hosttest::Bytes;
@@ -88,11 +95,63 @@ TEST_F(ProtoTest, HostGreetingForAnotherLocap) {
     EXPECT_NE(GatewayLog().find("LOCAP Name mismatch"), std::string::npos);
 }
 
+TEST_F(ProtoTest, GreetingOfAnotherClassIsABadReplyWhateverItSays) {
+    HandHost hand;
+    std::vector<Bytes> got;
+    std::thread host([&] {
+        if (!hand.Accept(5000)) return;
+        // A REJECT naming nobody, with reason 7, in place of the HelloDTP.
+        Bytes reject(32, 0);
+        reject[0] = 3;
+        reject[29] = 7;
+        hand.Send(reject);
+        got = hand.Read(3000);   // until the gateway hangs up
+    });
+    unsigned id = 0;
+    const Result r = proto_->OpenSession("QOR1", "127.0.0.1", hand.Port(), id, false, 0);
+    host.join();
+    EXPECT_EQ(r, Result::CommBadDtpReply);
+    EXPECT_TRUE(got.empty()) << "neither HelloDTP nor OPEN";
+    EXPECT_FALSE(HasRecord(id));
+    EXPECT_EQ(proto_->IsSessionConnected("QOR1"), Result::CommDisconnected);
+    const std::string log = GatewayLog();
+    EXPECT_NE(log.find("Problem: Bad Locap Id sent to DTP"), std::string::npos);
+    EXPECT_NE(log.find("Problem: BadDtpReply: Got Reject instead of HELLO"), std::string::npos);
+
+    // An existing session reconnecting: a host CLOSE of that very session
+    // in place of the greeting ends the session and its connection.
+    unsigned existing = 0;
+    {
+        std::unique_ptr<CZelSessionTable::Record> rec;
+        ASSERT_EQ(proto_->GetSessionTable().Get(0, rec, true, true), Result::Success);
+        existing = rec->GetLocalSessionId();
+    }
+    std::thread closer([&] {
+        if (!hand.Accept(5000)) return;
+        Bytes close(32, 0);
+        close[0] = 4;
+        const Bytes l = hosttest::be32(0x777), r = hosttest::be32(existing);
+        std::copy(l.begin(), l.end(), close.begin() + 4);
+        std::copy(r.begin(), r.end(), close.begin() + 8);
+        hand.Send(close);
+        got = hand.Read(3000);
+    });
+    unsigned again = existing;
+    EXPECT_EQ(proto_->OpenSession("QOR1", "127.0.0.1", hand.Port(), again, false, 0), Result::CommBadDtpReply);
+    closer.join();
+    EXPECT_TRUE(got.empty());
+    EXPECT_FALSE(HasRecord(existing));
+    EXPECT_EQ(proto_->IsSessionConnected("QOR1"), Result::CommDisconnected);
+}
+
 TEST_F(ProtoTest, RefusedConnectionAndUnknownHost) {
     unsigned id = 0;
     EXPECT_EQ(proto_->OpenSession("QOR1", "127.0.0.1", ClosedPort(), id, false, 0), Result::CommClosed);
     EXPECT_NE(id, 0u);
     EXPECT_FALSE(HasRecord(id));
+    char line[64];
+    std::snprintf(line, sizeof line, "DTP: broken socket, close with session R%X\n", id);
+    EXPECT_NE(GatewayLog().find(line), std::string::npos);
     unsigned other = 0;
     EXPECT_EQ(proto_->OpenSession("QOR1", "no-such-host.invalid", 7101, other, false, 0), Result::CommNoHost);
     EXPECT_EQ(proto_->GetSessionTable().GetNumberOfNotEmptyEntries(), 0u);
@@ -110,6 +169,7 @@ TEST_F(ProtoTest, ConnectionLostWhileOpeningANewSession) {
     });
     EXPECT_EQ(out, "-1009 0 gone");
     EXPECT_EQ(Received(Frames(), 2).size(), 2u);   // greeted and opened anew
+    EXPECT_NE(GatewayLog().find("DTP: broken socket, close with session R"), std::string::npos);
 }
 
 TEST_F(ProtoTest, ConnectionLostWhileServingAnExistingSession) {
@@ -121,9 +181,13 @@ TEST_F(ProtoTest, ConnectionLostWhileServingAnExistingSession) {
         bool gone = !HasRecord(id);
         unsigned again = id;
         Result r2 = Open(again);   // what the conversation tries next
-        return Codes({r1, r2}) + (gone ? " gone" : " kept");
+        return Codes({r1, r2}) + (gone ? " gone " : " kept ") + std::to_string(id);
     });
-    EXPECT_EQ(out, "-1009 -4005 gone");
+    unsigned id = 0;
+    ASSERT_EQ(std::sscanf(out.c_str(), "-1009 -4005 gone %u", &id), 1) << out;
+    char line[64];
+    std::snprintf(line, sizeof line, "DTP: broken socket, close with session R%X\n", id);
+    EXPECT_NE(GatewayLog().find(line), std::string::npos);
 }
 
 TEST_F(ProtoTest, ConnectionEndedBetweenRequestsIsNotReused) {
@@ -206,4 +270,48 @@ TEST_F(ProtoTest, OneDezUrExchange) {
     // Without a pending read there is nothing to answer.
     EXPECT_EQ(proto_->SendDezUr(id, "/app/order", "", "", "", form, reply), Result::CommBadDtpReply);
     EXPECT_TRUE(HasRecord(id));
+}
+
+TEST_F(ProtoTest, DezUrDataBlockIsTheLastFormsInput) {
+    StartHost({"dezur:group=GRP1,form=ORDERFORM,header=H,screen=S"});
+    // The page the browser posted from, below the server root, with its
+    // field table.
+    xFcgiServerRoot(dir_->Work().c_str());
+    hosttest::writeFile(dir_->Work() + "/order.htx", "<html><body>order</body></html>\n");
+    hosttest::writeFile(dir_->Work() + "/order.t3i",
+                        "<records><record type=\"main\">"
+                        "<field name=\"qty\" mask=\"X(3)\"/>"
+                        "<field name=\"item\" mask=\"X(5)\"/>"
+                        "<field name=\"note\" mask=\"X(2)\"/>"
+                        "</record></records>\n");
+    std::string form;
+    CBuffer reply;
+    setenv("REQUEST_METHOD", "POST", 1);
+    xFcgiGetParsedInput("qty=3&item=pen");
+
+    // An absolute path in the cookie is refused: no data block.
+    const unsigned first = Start();
+    ASSERT_NE(first, 0u);
+    setenv("HTTP_COOKIE", "LAST_QORIC_FORM=%2Fetc%2Fpasswd", 1);
+    ASSERT_EQ(proto_->SendDezUr(first, "/app/order", "REMOTE_USER=joe", "", "qty=3&item=pen", form, reply),
+              Result::Success);
+    EXPECT_TRUE(HostReceived(hosttest::dezurAnswer(HostIdOf(first), "GRP1", "ORDERFORM",
+                                                   "REMOTE_USER=joe&qty=3&item=pen", "/app/order", "", "")));
+    EXPECT_NE(GatewayLog().find("LAST_QORIC_FORM template path '/etc/passwd' refused"), std::string::npos);
+
+    const unsigned id = Start();
+    ASSERT_NE(id, 0u);
+    const uint32_t L = HostIdOf(id);
+    ASSERT_TRUE(proto_->IsReadPending());
+    setenv("HTTP_COOKIE", "LAST_QORIC_FORM=order.htx", 1);
+    ASSERT_EQ(proto_->SendDezUr(id, "/app/order", "REMOTE_USER=joe", "", "qty=3&item=pen", form, reply),
+              Result::Success);
+    // The fields in the page's order; the field not posted is zero bytes,
+    // which travel as 0xFE.
+    const std::string block = std::string("3  pen  ") + "\xFE\xFE";
+    EXPECT_TRUE(HostReceived(hosttest::dezurAnswer(L, "GRP1", "ORDERFORM", "REMOTE_USER=joe&qty=3&item=pen",
+                                                   "/app/order", "", block)));
+    EXPECT_EQ(form, "ORDERFORM");
+    unsetenv("REQUEST_METHOD");
+    unsetenv("HTTP_COOKIE");
 }

@@ -61,8 +61,9 @@ protected:
         return p;
     }
 
-    void StartHost(const std::vector<std::string> &faults = {}) {
+    void StartHost(const std::vector<std::string> &faults = {}, const std::vector<std::string> &more = {}) {
         std::vector<std::string> args = {"--locap", "QOR1", "--script", ScriptPath(), "--pib-date", "991231235959"};
+        args.insert(args.end(), more.begin(), more.end());
         for (const std::string &f : faults) {
             args.push_back("--fault");
             args.push_back(f);

@@ -1,10 +1,13 @@
 #include "proto_harness.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -147,6 +150,7 @@ ProtoDir::ProtoDir() {
 
 ProtoDir::~ProtoDir() {
     EndCleaner();
+    EndProcessesIn(Work());
     key_t key = Key();
     for (int guard = 0; key != -1 && guard < 16; ++guard) {
         int id = shmget(key, 0, 0);
@@ -178,6 +182,9 @@ int ProtoDir::CleanerPid() const {
 void ProtoDir::EndCleaner() {
     int pid = CleanerPid();
     if (pid <= 0 || pid == getpid()) return;
+    // The pid of a cleaner that has ended may belong to somebody else now.
+    char real[PATH_MAX];
+    if (!realpath(Work().c_str(), real) || WorkingDirectoryOf(pid) != real) return;
     kill(pid, SIGKILL);
     WaitGone(pid, 3000);
 }
@@ -250,6 +257,94 @@ bool WaitGone(pid_t pid, int timeoutMs) {
             return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'Z';
         },
         timeoutMs);
+}
+
+std::string WorkingDirectoryOf(pid_t pid) {
+    char target[PATH_MAX];
+    const std::string link = "/proc/" + std::to_string(pid) + "/cwd";
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
+
+void EndProcessesIn(const std::string &dir) {
+    char real[PATH_MAX];
+    if (!realpath(dir.c_str(), real)) return;
+    const std::string wanted = real;
+    for (int round = 0; round < 5; ++round) {
+        std::vector<pid_t> found;
+        std::error_code ec;
+        for (const auto &entry : std::filesystem::directory_iterator("/proc", ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+            const pid_t pid = static_cast<pid_t>(std::atol(name.c_str()));
+            if (pid > 1 && pid != getpid() && WorkingDirectoryOf(pid) == wanted) found.push_back(pid);
+        }
+        if (found.empty()) return;
+        for (pid_t pid : found) kill(pid, SIGKILL);
+        for (pid_t pid : found) WaitGone(pid, 3000);
+    }
+}
+
+// --- a host played by hand ---------------------------------------------------
+
+HandHost::HandHost() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(fd_, 4) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&sa), &len) != 0)
+        throw std::runtime_error("hand host: no listening socket");
+    port_ = ntohs(sa.sin_port);
+}
+
+HandHost::~HandHost() {
+    Hangup();
+    if (fd_ >= 0) close(fd_);
+}
+
+bool HandHost::Accept(int timeoutMs) {
+    Hangup();
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) != 1) return false;
+    conn_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    return conn_ >= 0;
+}
+
+void HandHost::Send(const Bytes &body) {
+    Bytes frame = cat({be32(static_cast<uint32_t>(body.size())), body});
+    if (conn_ < 0 || send(conn_, frame.data(), frame.size(), MSG_NOSIGNAL) < 0) {
+    }
+}
+
+void HandHost::Hangup() {
+    if (conn_ >= 0) close(conn_);
+    conn_ = -1;
+}
+
+std::vector<Bytes> HandHost::Read(int timeoutMs) {
+    std::vector<Bytes> frames;
+    std::string pending;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (conn_ >= 0) {
+        int left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+        pollfd p{conn_, POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, left) != 1) break;
+        char buf[512];
+        ssize_t n = read(conn_, buf, sizeof buf);
+        if (n <= 0) break;
+        pending.append(buf, static_cast<size_t>(n));
+        while (pending.size() >= 4) {
+            Bytes len(pending.begin(), pending.begin() + 4);
+            uint32_t body = rd32(len, 0);
+            if (pending.size() < 4 + body) break;
+            frames.emplace_back(pending.begin() + 4, pending.begin() + 4 + body);
+            pending.erase(0, 4 + body);
+        }
+    }
+    return frames;
 }
 
 std::string InChild(const std::function<std::string()> &body, int timeoutMs) {

@@ -60,7 +60,8 @@ public:
     bool SegmentExists() const;
     // The cleaner pid stored in the control block, 0 when none (or no table).
     int CleanerPid() const;
-    // Kills the cleaner named in the control block and waits for its end.
+    // Kills the cleaner named in the control block (when it still runs in
+    // this directory) and waits for its end.
     void EndCleaner();
 
 private:
@@ -76,6 +77,33 @@ bool WaitFor(const std::function<bool()> &pred, int timeoutMs);
 bool CleanerLockFree();
 // Waits until process pid has ended (or is a zombie).
 bool WaitGone(pid_t pid, int timeoutMs);
+// The working directory of process pid, empty when it cannot be read (it
+// has ended, or is a zombie).
+std::string WorkingDirectoryOf(pid_t pid);
+// Kills every process but this one whose working directory is dir and
+// waits for each to go: whatever a test started there (workers, cleaners,
+// children), also after they were handed to another parent.
+void EndProcessesIn(const std::string &dir);
+
+// A listening socket on loopback that plays a host by hand.
+class HandHost {
+public:
+    HandHost();
+    ~HandHost();
+    HandHost(const HandHost &) = delete;
+    HandHost &operator=(const HandHost &) = delete;
+    int Port() const { return port_; }
+    // Takes the next connection (closing the one before).
+    bool Accept(int timeoutMs);
+    void Send(const Bytes &body);   // one frame
+    // Ends the connection taken last.
+    void Hangup();
+    // The frames that arrive within timeoutMs (until the end of the stream).
+    std::vector<Bytes> Read(int timeoutMs);
+
+private:
+    int fd_ = -1, conn_ = -1, port_ = 0;
+};
 
 // Runs body in a forked child and returns the text it produced (it writes
 // nothing on its own into the test's output). "child failed: ..." when it

@@ -1,12 +1,16 @@
 // The DTP session protocol against the stand-in host: opening a session,
 // screens in both directions, program ends, host CLOSEs, messages for other
 // sessions and between requests, and a session continued elsewhere.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <thread>
 
 #include "proto_fixture.h"
+#include "xfcgiout.h"
 
 using namespace prototest;
 using hosttest::Bytes;
@@ -79,6 +83,11 @@ TEST_F(ProtoTest, NewSessionGreetsOpensAndStartsTheProgram) {
     EXPECT_EQ(ToBytes(pib), first.params[0]);
     CZelSessionTable::Guid_t guid;
     rec->GetSessionGuid(guid);
+    EXPECT_FALSE(guid.IsZero());
+    // The screen-data file is named after the GUID words, in decimal.
+    char words[48];
+    std::snprintf(words, sizeof words, "%u-%u-%u-%u", guid[0], guid[1], guid[2], guid[3]);
+    EXPECT_EQ(rec->GetLatestDataFileName(), words);
     const std::string file = "latestmcsdata/" + rec->GetLatestDataFileName();
     rec.reset();
     EXPECT_EQ(ReadFile(file), AsString(first.params[1]));
@@ -287,7 +296,8 @@ TEST_F(ProtoTest, HostCloseOfAnotherSessionRemovesOnlyThatOne) {
 }
 
 TEST_F(ProtoTest, ScreenForAnotherSessionGoesOnlyIntoItsRecord) {
-    StartHost({"mcso:on=enter,to=other,times=1"});
+    // Before the reply: a screen and a FREE message for the other session.
+    StartHost({"mcso:on=enter,to=other,times=1", "free:on=enter,to=other,times=1"});
     const unsigned a = Start("PROG1");
     const unsigned b = Start("PROG2");
     ASSERT_NE(a, 0u);
@@ -310,7 +320,8 @@ TEST_F(ProtoTest, ScreenForAnotherSessionGoesOnlyIntoItsRecord) {
     // The other session's screen is in its record and file.
     McsMsg forB;
     for (const Frame &f : Sent(Frames()))
-        if (f.body[0] == 30 && parseMcso(f.body).receiver == b) forB = parseMcso(f.body);
+        if (f.body[0] == 30 && parseMcso(f.body).receiver == b && parseMcso(f.body).index != 13)
+            forB = parseMcso(f.body);   // the screen, not the FREE message
     ASSERT_EQ(forB.params.size(), 5u);
     EXPECT_EQ(ReadFile(bFile), AsString(forB.params[1]));
     std::unique_ptr<CZelSessionTable::Record> rec;
@@ -318,6 +329,12 @@ TEST_F(ProtoTest, ScreenForAnotherSessionGoesOnlyIntoItsRecord) {
     unsigned ids[4];
     rec->GetMcsIds(ids[0], ids[1], ids[2], ids[3]);
     EXPECT_EQ(Ids(ids), Ids(forB.ids));
+    // The FREE message went the other session's way and changed nothing.
+    char line[64];
+    std::snprintf(line, sizeof line, "DTP: processing MCSO for R%X\n", b);
+    EXPECT_NE(GatewayLog().find(line), std::string::npos);
+    EXPECT_NE(GatewayLog().find("Process unknown type 'F'\n"), std::string::npos);
+    EXPECT_EQ(GatewayLog().find("DTP: ignore MCSO FREE"), std::string::npos);
 }
 
 TEST_F(ProtoTest, AnotherProcessContinuesTheSessionOverItsOwnConnection) {
@@ -346,4 +363,93 @@ TEST_F(ProtoTest, AnotherProcessContinuesTheSessionOverItsOwnConnection) {
     EXPECT_EQ(second[0].body, hello("WEB1"));
     EXPECT_EQ(second[1].body, inputPkt(L, menu.ids, menu.params[0], "MENU", ' ', data));
     EXPECT_TRUE(HasRecord(id));
+}
+
+namespace {
+
+// A screen format as the host keeps it: a .t3z header of 48 bytes for name
+// and one heading and one data field.
+std::string T3z(const std::string &name) {
+    Bytes b(48, 0);
+    b[8] = 18;
+    b[9] = 50;
+    const Bytes n = hosttest::text(name, 8);
+    std::copy(n.begin(), n.end(), b.begin() + 20);
+    b[28] = 0x01;
+    b[30] = 0x3A;
+    b[31] = 0x01;
+    b[32] = 0x01;
+    b[33] = 0x06;
+    b[38] = 0x00;
+    b[39] = 0x0B;
+    b[40] = 0x03;
+    b[41] = 0x02;
+    b[42] = 0x02;
+    b[43] = 0x04;
+    const Bytes fields = hosttest::cat({{0x05, 0x93, 0x00}, hosttest::str("HELLO"), {0x0A, 0x02, 0x00}});
+    b.insert(b.end(), fields.begin(), fields.end());
+    return AsString(b);
+}
+
+}  // namespace
+
+TEST_F(ProtoTest, ScreenFormatRequestAndAFailedConversionCloseTheSession) {
+    const std::string formats = dir_->Logs() + "/formats";
+    ASSERT_EQ(mkdir(formats.c_str(), 0700), 0);
+    hosttest::writeFile(formats + "/MENU.t3z", T3z("MENU"));
+    StartHost({}, {"--formats", formats});
+
+    // A format the host has: asked for by its name, with the ids of the
+    // session's last screen; the reply reaches the converter, which cannot
+    // convert yet, and the failed operation closes the session.
+    const unsigned id = Start();
+    ASSERT_NE(id, 0u);
+    const uint32_t L = HostIdOf(id);
+    const McsMsg menu = parseMcso(LastSent(30));
+    EXPECT_EQ(proto_->GetScreenFormat(id, "MENU"), Result::FormatGeneric);
+    EXPECT_TRUE(HostReceived(hosttest::formatRequest(L, menu.ids, "MENU")));
+    EXPECT_NE(GatewayLog().find("Process screen format MENU received\n"), std::string::npos);
+    EXPECT_NE(GatewayLog().find("Problem converting screen MENU; status -2000\n"), std::string::npos);
+    EXPECT_FALSE(HasRecord(id));
+    EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(id, L)); }, 3000));
+
+    // A format it does not have: a reply without format bytes is -1010.
+    const unsigned other = Start();
+    ASSERT_NE(other, 0u);
+    const uint32_t L2 = HostIdOf(other);
+    EXPECT_EQ(proto_->GetScreenFormat(other, "NOSUCH"), Result::CommScreenFormatNotFound);
+    EXPECT_NE(GatewayLog().find("Processing format NOSUCH failed: sLen 0"), std::string::npos);
+    EXPECT_FALSE(HasRecord(other));
+    EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(other, L2)); }, 3000));
+    EXPECT_EQ(proto_->IsSessionConnected("QOR1"), Result::Success);
+}
+
+TEST_F(ProtoTest, PidPoolNumberGoesWithOpenAndPrst) {
+    StartHost();
+    unsigned id = 0;
+    ASSERT_EQ(proto_->OpenSession("QOR1", "127.0.0.1", host_->port(), id, true, 7), Result::Success);
+    const uint32_t L = HostIdOf(id);
+    ASSERT_EQ(proto_->StartProgram(id, "PROG2", ""), Result::Success);
+    EXPECT_TRUE(HostReceived(ExpectedPrst(L, "PROG2", "", 7)));
+    std::string pidPool = "(none)";
+    for (int i = 0; i < xFcgiVarCount(); ++i)
+        if (xFcgiVarName(i) == "pib.pidPoolValue") pidPool = std::string(xFcgiVarValue(i));
+    EXPECT_EQ(pidPool, "7");
+    char line[96];
+    const std::string log = GatewayLog();
+    std::snprintf(line, sizeof line, "DTP Session R%X has PIDPOOL 7\n", id);
+    EXPECT_NE(log.find(line), std::string::npos);
+    std::snprintf(line, sizeof line, "DTP: Sending OPEN packet for Session R%X PIDPOOL 7\n", id);
+    EXPECT_NE(log.find(line), std::string::npos);
+    std::snprintf(line, sizeof line, "DTP: Sending PRST packet on session R%X; PID #7\n", id);
+    EXPECT_NE(log.find(line), std::string::npos);
+
+    // A later request may give the session another pool number.
+    EXPECT_EQ(proto_->GetPoolSessionId(7), id);
+    std::string text;
+    proto_->GetSessionId(id, text);
+    EXPECT_EQ(proto_->GetLocalSessionId(text, true, 9), id);
+    EXPECT_EQ(proto_->GetPoolSessionId(9), id);
+    EXPECT_EQ(proto_->GetPoolSessionId(7), 0u);
+    xFcgiPutClear();
 }

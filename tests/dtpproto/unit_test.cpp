@@ -64,3 +64,12 @@ TEST(DtpProtocolUnit, ConverterSettings) {
     CBuffer format(48);
     EXPECT_EQ(c.Convert(format), Result::FormatGeneric);
 }
+
+TEST(DtpProtocolUnit, ConvertedFilesAreNamedAsTheGatewayLooksForThem) {
+    // The gateway shows format AB_C with page abac.htx, AB C with ab.htx.
+    EXPECT_EQ(CZelMCSConverter::FileBaseName("AB_C"), "abac");
+    EXPECT_EQ(CZelMCSConverter::FileBaseName("AB C"), "ab");
+    EXPECT_EQ(CZelMCSConverter::FileBaseName("MENU    "), "menu");
+    EXPECT_EQ(CZelMCSConverter::FileBaseName("_X_\tY"), "axa");
+    EXPECT_EQ(CZelMCSConverter::FileBaseName(""), "");
+}
