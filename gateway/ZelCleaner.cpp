@@ -2,6 +2,8 @@
 // host. See ZelCleaner.h.
 #include "ZelCleaner.h"
 
+#include <fcntl.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,8 +55,15 @@ int CZelDtpProtocol::RunCleanerLoop(int recordTimeout, int systemTimeout, const 
     if (pid < 0) logPrintf("#Cleaner: fork failed, error %d\n", errno);
     if (pid != 0) return 1;
 
-    // The cleaner: the parent's connections stay the parent's.
+    // The cleaner: the parent's connections stay the parent's, and so does
+    // the web server's socket on descriptor 0 (else the web server would
+    // see a retired worker's socket still in use and never replace it).
     DropInheritedConnections();
+    const int devNull = ::open("/dev/null", O_RDWR);
+    if (devNull > 0) {
+        ::dup2(devNull, 0);
+        ::close(devNull);
+    }
     ResetBuffers();
     logReOpen();
     const CZelCleanerTimeouts t = CZelCleanerTimeouts::From(recordTimeout, systemTimeout);

@@ -177,8 +177,13 @@ int CZelServerContext::InitLogAndDtp(bool reconfigure, int64_t fileTime) {
 int CZelServerContext::StartCleaner() {
     m_bCleanerLoop = true;
     int r = m_Conversation.RunCleanerProcessLoop(GetLocapTable(), m_nOwnConfigTime, m_strConfFile);
-    // 0 or 2: this is the forked cleaner and its work has ended.
-    if (r != 1 && m_bInRequest) m_bForkedInRequest = true;
+    if (r == 1) {
+        // The worker that forked (or found) the cleaner goes on serving.
+        m_bCleanerLoop = false;
+        return 0;
+    }
+    // This is the forked cleaner and its loop has ended.
+    if (m_bInRequest) m_bForkedInRequest = true;
     while (r == 2) {
         // The configuration changed: take it up and hand the cleaning over
         // to a fresh cleaner.
@@ -188,9 +193,16 @@ int CZelServerContext::StartCleaner() {
         r = m_Conversation.RunCleanerProcessLoop(GetLocapTable(), m_nOwnConfigTime, m_strConfFile);
     }
     m_bCleanerLoop = false;
-    const int result = r == 0 ? 1 : 0;
-    if (m_bForkedInRequest) EndCleanerForkedInRequest(result);
-    return result;
+    // A cleaner never serves requests: the web server gave it no socket of
+    // its own (its descriptor 0 is /dev/null), and a process manager that
+    // gives each worker its own socket would wait for ever for a retired
+    // worker's socket to be free while a cleaner held it.  So once its work
+    // is handed over or done it ends instead of going on as a worker.
+    if (m_bForkedInRequest) EndCleanerForkedInRequest(0);
+    if (logCtrlFlgs & LOG_EVENTS)
+        logPrintf("#Cleaner P%d ends\n", static_cast<int>(::getpid()));
+    Exit();
+    ::_exit(0);
 }
 
 void CZelServerContext::EndCleanerForkedInRequest(int status) {

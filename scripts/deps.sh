@@ -5,8 +5,8 @@ set -euo pipefail
 what=${1:-build}
 pkgs=(cmake make g++ binutils libfcgi-dev libfcgi-bin)
 case "$what" in
-  test) pkgs+=(ncompress libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev lighttpd curl) ;;
-  demo) pkgs+=(ncompress) ;;
+  test) pkgs+=(ncompress libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev lighttpd curl wrk chromium) ;;
+  demo) pkgs+=(ncompress lighttpd curl) ;;
 esac
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,0 +1,69 @@
+// The demo in Debian's chromium, headless: from the welcome page into the
+// DEMO transaction, typing into fields, Enter, the local help page, and a
+// function key that ends the program.  Screenshots stay in the test's
+// working folder as artefacts (browser-*.png).
+#include "cdp_pipe.h"
+#include "checks.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace e2e {
+namespace {
+
+std::string artefact(const std::string& name)
+{
+    char cwd[4096];
+    return std::string(getcwd(cwd, sizeof cwd) ? cwd : ".") + "/" + name;
+}
+
+TEST(Browser, RunsTheDemoTransaction)
+{
+    E2E_REQUIRE_QORIC();
+    Stack s;
+    const std::string profile = s.root() + "/browser";
+    mkdir(profile.c_str(), 0700);
+    Browser b(profile);
+    const std::string base = "http://127.0.0.1:" + std::to_string(s.port());
+    const std::string form = "document.forms[0]";
+
+    b.open(base + "/demo/");
+    ASSERT_EQ(b.eval("document.title"), "QOR/ix gateway demo");
+    b.navigateBy("document.getElementById('demo').click()");
+    ASSERT_EQ(b.eval(form + ".name"), "LOGON") << b.eval("document.documentElement.outerHTML");
+    const std::string hostId = b.eval(form + ".field_003.value");
+    EXPECT_FALSE(hostId.empty());
+    EXPECT_EQ(b.eval("document.activeElement.name"), "field_005") << "the cursor is in the user field";
+
+    b.type(form + ".field_005", "alice");
+    b.navigateBy("document.getElementById('enter').click()");
+    ASSERT_EQ(b.eval(form + ".name"), "MENU");
+    EXPECT_EQ(b.eval(form + ".field_003.value"), hostId);
+    EXPECT_EQ(b.eval(form + ".field_005.value"), "1");
+    EXPECT_NE(b.eval("document.body.innerText").find("ENTER: DETAIL"), std::string::npos);
+    b.screenshot(artefact("browser-menu.png"));
+
+    // The help page comes from the gateway alone, over the menu's data.
+    b.navigateBy("document.getElementById('help').click()");
+    ASSERT_EQ(b.eval(form + ".name"), "MENUHELP");
+    EXPECT_NE(b.eval("document.body.innerText").find(hostId), std::string::npos);
+    b.navigateBy("document.getElementById('back').click()");
+    ASSERT_EQ(b.eval(form + ".name"), "MENU");
+
+    b.type(form + ".field_007", "2");
+    b.navigateBy("document.getElementById('enter').click()");
+    ASSERT_EQ(b.eval(form + ".name"), "DETAIL");
+    EXPECT_EQ(b.eval(form + ".field_005.value"), "2");
+    b.screenshot(artefact("browser-detail.png"));
+
+    // F3 runs the page's own function-key script.
+    b.navigateBy("document.getElementById('f3').click()");
+    EXPECT_EQ(b.eval("document.title"), "Program ended");
+    EXPECT_NE(b.eval("document.getElementById('cda').innerText").find("GOODBYE " + hostId), std::string::npos);
+    b.screenshot(artefact("browser-ended.png"));
+    EXPECT_EQ(readFile(artefact("browser-ended.png")).substr(0, 4), "\x89PNG");
+    EXPECT_EQ(s.table().records.size(), 0u);
+}
+
+}  // namespace
+}  // namespace e2e

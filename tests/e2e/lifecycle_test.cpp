@@ -1,0 +1,221 @@
+// Start-up, reload and the ends of gateway workers under lighttpd: "-reconf",
+// the use limit, a touched configuration file with the hand-over to a new
+// cleaner, a replaced executable, SIGTERM while idle and while busy, a
+// worker killed in the middle of a session, and a save in the configuration
+// editor that makes the workers reload.
+#include "checks.h"
+
+#include <signal.h>
+
+#include <ctime>
+#include <future>
+
+namespace e2e {
+namespace {
+
+class Lifecycle : public ::testing::Test {
+protected:
+    void SetUp() override { E2E_REQUIRE_QORIC(); }
+};
+
+const char* const kAdmin = "<ServerAdmin VALUE=\"first@example.org\"/>";
+const char* const kAdmin2 = "<ServerAdmin VALUE=\"second@example.org\"/>";
+
+// The administrator the built-in error page of a bare transaction URL names.
+std::string adminShown(Stack& s)
+{
+    HttpResponse r = s.get("/DEMO");
+    if (!isErrorPage(r, -7)) return "(no error page: " + r.body.substr(0, 300) + ")";
+    for (const char* a : {"first@example.org", "second@example.org"})
+        if (r.body.find(a) != std::string::npos) return a;
+    return "(none)";
+}
+
+// Waits until the single worker is another process than `old`; 0 when
+// none comes (the web server starts one within about a second).
+pid_t nextWorker(Stack& s, pid_t old)
+{
+    if (!waitGone(old, 5000)) {
+        ADD_FAILURE() << "worker " << old << " did not retire";
+        return 0;
+    }
+    for (int i = 0; i < 250; ++i) {
+        auto w = s.workers();
+        if (w.size() == 1 && w[0] != old) return w[0];
+        sleepMs(20);
+    }
+    ADD_FAILURE() << "no new worker:\n" << s.webServerLog();
+    return 0;
+}
+
+TEST_F(Lifecycle, ReconfStampsTheTableStartsACleanerAndExits)
+{
+    Stack s(withConfig(std::string(kBuiltInErrorPage) + kAdmin, 1));
+    ASSERT_EQ(adminShown(s), "first@example.org");
+    s.killCleaners();
+    const pid_t oldCleaner = s.table().cleanerPid;
+    ASSERT_TRUE(s.cleaners().empty());
+
+    // The file changes; "-reconf" (any case) makes the running worker reload
+    // at its next request instead of serving it with the old settings.
+    s.writeConfig(std::string(kBuiltInErrorPage) + kAdmin2);
+    const time_t t = time(nullptr) + 3;
+    setModTime(s.configPath(), t);
+    EXPECT_EQ(s.runGateway({"-ReConf"}), 0);
+    TableView tv = s.table();
+    EXPECT_EQ(tv.lastReconfigured, static_cast<uint32_t>(t));
+    pid_t cleaner = 0;
+    for (int i = 0; i < 100 && !processAlive(cleaner = s.table().cleanerPid); ++i) sleepMs(50);
+    EXPECT_TRUE(processAlive(cleaner)) << "-reconf starts a cleaner when none runs";
+    EXPECT_NE(cleaner, oldCleaner);
+    EXPECT_EQ(adminShown(s), "second@example.org");
+}
+
+TEST_F(Lifecycle, AChangedConfigurationIsReadByTheNextWorker)
+{
+    Stack s(withConfig(std::string(kBuiltInErrorPage) + kAdmin, 1));
+    ASSERT_EQ(adminShown(s), "first@example.org");
+    ASSERT_TRUE(s.waitForWorkers(1));
+    const pid_t worker = s.workers().front();
+    s.writeConfig(std::string(kBuiltInErrorPage) + kAdmin2);
+    setModTime(s.configPath(), time(nullptr) + 3);
+    // Served with the settings it has, then the worker retires.
+    EXPECT_EQ(adminShown(s), "first@example.org");
+    ASSERT_NE(nextWorker(s, worker), 0);
+    EXPECT_EQ(adminShown(s), "second@example.org");
+}
+
+TEST_F(Lifecycle, TheCleanerHandsOverAfterAConfigurationChange)
+{
+    // Sessions expire after 3 s, so the cleaner wakes every second.
+    Stack s(withConfig("<InstanceCleanup VALUE=\"3\"/>", 2));
+    ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+    pid_t first = 0;
+    for (int i = 0; i < 100 && !processAlive(first = s.table().cleanerPid); ++i) sleepMs(50);
+    ASSERT_TRUE(processAlive(first));
+    const time_t t = time(nullptr) + 3;
+    setModTime(s.configPath(), t);
+    pid_t next = first;
+    for (int i = 0; i < 200 && (next == first || !processAlive(next)); ++i) {
+        sleepMs(50);
+        next = s.table().cleanerPid;
+    }
+    EXPECT_NE(next, first) << "a new cleaner took over";
+    EXPECT_TRUE(processAlive(next));
+    EXPECT_EQ(s.table().lastReconfigured, static_cast<uint32_t>(t)) << "the cleaner stamps the file's time";
+    // Whichever workers now serve have read the file again.
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+        sleepMs(100);
+        s.waitForWorkers(2, 3000);
+    }
+}
+
+TEST_F(Lifecycle, TheUseLimitRetiresAWorkerAndSessionsGoOn)
+{
+    Stack s(withConfig("<MaxUsage VALUE=\"3\"/>", 1));
+    ASSERT_TRUE(s.waitForWorkers(1));
+    const pid_t worker = s.workers().front();
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
+    ASSERT_TRUE(isScreen(v.submit({{"field_007", "one"}}), "ECHO"));
+    ASSERT_TRUE(isScreen(v.submit({{"field_007", "two"}}), "ECHO"));
+    const pid_t second = nextWorker(s, worker);
+    ASSERT_NE(second, 0);
+    ASSERT_TRUE(isScreen(v.submit({{"field_007", "three"}}), "ECHO")) << "another worker continues the session";
+    EXPECT_EQ(v.form().get("field_005"), "3");
+    EXPECT_EQ(s.workers(), std::vector<pid_t>{second});
+}
+
+TEST_F(Lifecycle, AReplacedExecutableRetiresTheWorker)
+{
+    Stack s(withConfig("", 1));
+    ASSERT_TRUE(s.waitForWorkers(1));
+    const pid_t worker = s.workers().front();
+    ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));  // notes the executable's time
+    setModTime(s.appPath(), time(nullptr) + 5);
+    ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));  // served, then the worker ends
+    ASSERT_NE(nextWorker(s, worker), 0);
+    EXPECT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+}
+
+TEST_F(Lifecycle, SigtermWhileIdleEndsTheWorkerAtOnce)
+{
+    Stack s(withConfig("", 1));
+    ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+    ASSERT_TRUE(s.waitForWorkers(1));
+    const pid_t worker = s.workers().front();
+    kill(worker, SIGTERM);
+    EXPECT_TRUE(waitGone(worker, 2000));
+    ASSERT_NE(nextWorker(s, worker), 0);
+    EXPECT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+}
+
+TEST_F(Lifecycle, SigtermWhileBusyFinishesTheRequestFirst)
+{
+    Stack s(withConfig("", 1));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
+    ASSERT_TRUE(s.waitForWorkers(1));
+    const pid_t worker = s.workers().front();
+    // The host holds its answer back while the worker waits for it.
+    s.pauseHost();
+    auto answer = std::async(std::launch::async, [&] { return v.submit({{"field_007", "LATE"}}); });
+    sleepMs(700);
+    kill(worker, SIGTERM);
+    sleepMs(500);
+    EXPECT_TRUE(processAlive(worker)) << "a busy worker finishes its request first";
+    s.resumeHost();
+    HttpResponse r = answer.get();
+    EXPECT_TRUE(isScreen(r, "ECHO"));
+    EXPECT_NE(r.body.find("LATE"), std::string::npos);
+    EXPECT_TRUE(waitGone(worker, 3000)) << "and then ends";
+    ASSERT_NE(nextWorker(s, worker), 0);
+    EXPECT_TRUE(isScreen(v.submit({{"field_007", "AFTER"}}), "ECHO"));
+}
+
+TEST_F(Lifecycle, AKilledWorkersSessionGoesOnInAnother)
+{
+    Stack s(withConfig("", 2));
+    ASSERT_TRUE(s.waitForWorkers(2));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/DEMO"), "LOGON"));
+    const std::string hostId = v.form().get("field_003");
+    ASSERT_EQ(s.table().records.size(), 1u);
+    const pid_t last = s.table().records[0].lastPid;
+    ASSERT_TRUE(processAlive(last));
+    kill(last, SIGKILL);
+    ASSERT_TRUE(waitGone(last, 3000));
+    ASSERT_TRUE(isScreen(v.submit({{"field_005", "hal"}}), "MENU"));
+    EXPECT_EQ(v.form().get("field_003"), hostId) << "the same host session";
+    EXPECT_NE(s.table().records.at(0).lastPid, last);
+    EXPECT_TRUE(s.waitForWorkers(2));
+}
+
+TEST_F(Lifecycle, AnEditorSaveMakesTheWorkersReload)
+{
+    if (!isExecutable(qorconfigBinary())) GTEST_SKIP() << "qorconfig is not built yet";
+    StackOptions o = withConfig(std::string(kBuiltInErrorPage) + kAdmin, 1);
+    o.editor = true;
+    Stack s(o);
+    ASSERT_EQ(adminShown(s), "first@example.org");
+
+    HttpResponse shown = s.post("/qorconfig", "nextaction=read_file");
+    ASSERT_EQ(shown.status, 200) << shown.body;
+    Form f = parseForm(shown.body);
+    ASSERT_TRUE(f.found) << shown.body;
+    ASSERT_EQ(f.get("ServerAdmin"), "first@example.org");
+    f.set("ServerAdmin", "second@example.org");
+    f.set("nextaction", "write_file");
+    const time_t before = modTime(s.configPath());
+    sleepMs(1100);  // the file's new time must differ in whole seconds
+    HttpResponse saved = s.post("/qorconfig", formEncode(f.fields));
+    ASSERT_EQ(saved.status, 200) << saved.body;
+    ASSERT_NE(modTime(s.configPath()), before) << "the editor wrote the file";
+    EXPECT_GE(s.table().lastReconfigured, static_cast<uint32_t>(modTime(s.configPath())));
+    // The worker reloads at its next request and serves it with the new file.
+    EXPECT_EQ(adminShown(s), "second@example.org");
+}
+
+}  // namespace
+}  // namespace e2e
