@@ -27,6 +27,24 @@ int hexDigit(int c) {
 
 int dumpLength(size_t n) { return n > INT_MAX ? INT_MAX : static_cast<int>(n); }
 
+// Links a new node in after the current one: as its last child, or as the
+// last of its siblings.
+void linkNode(xmlNode* cur, xmlNode* n, bool asChild) {
+    xmlNode* last = asChild ? cur->sub : cur;
+    if (asChild) {
+        n->owner = cur;
+        if (!last) {
+            cur->sub = n;
+            return;
+        }
+    } else {
+        n->owner = cur->owner;
+    }
+    while (last->next) last = last->next;
+    last->next = n;
+    n->prev = last;
+}
+
 bool sameTag(const char* a, const char* b) {
     return a && b && (a == b || strcasecmp(a, b) == 0);
 }
@@ -224,24 +242,7 @@ int Reader::closeTag() {
 void Reader::startTag() {
     r_->isInTag = 1;
     xmlNode* n = addNode(readName(), nullptr);
-    xmlNode* cur = r_->cur;
-    if (r_->tagClosed) {
-        xmlNode* last = cur;
-        while (last->next) last = last->next;
-        last->next = n;
-        n->prev = last;
-        n->owner = cur->owner;
-    } else {
-        n->owner = cur;
-        if (!cur->sub) {
-            cur->sub = n;
-        } else {
-            xmlNode* last = cur->sub;
-            while (last->next) last = last->next;
-            last->next = n;
-            n->prev = last;
-        }
-    }
+    linkNode(r_->cur, n, !r_->tagClosed);
     r_->cur = n;
     r_->tagClosed = 0;
 }
@@ -465,25 +466,8 @@ xmlNode* walkAdd(XmlRef* ref, bool child, const char* tag, const char* value) {
         n->bgnArray = 1;
         r->inArray = 0;
     }
-    xmlNode* cur = r->cur;
-    if (!child) {
-        xmlNode* last = cur;
-        while (last->next) last = last->next;
-        last->next = n;
-        n->prev = last;
-        n->owner = cur->owner;
-    } else {
-        n->owner = cur;
-        if (!cur->sub) {
-            cur->sub = n;
-        } else {
-            xmlNode* last = cur->sub;
-            while (last->next) last = last->next;
-            last->next = n;
-            n->prev = last;
-        }
-        r->isChild = 0;
-    }
+    linkNode(r->cur, n, child);
+    if (child) r->isChild = 0;
     r->cur = n;
     r->tagClosed = 0;
     return n;
