@@ -256,7 +256,7 @@ TEST_F(ProtoTest, OneDezUrExchange) {
     CBuffer reply;
     ASSERT_EQ(proto_->SendDezUr(id, "/app/order", "REMOTE_USER=joe", "", "qty=3", form, reply), Result::Success);
     EXPECT_FALSE(proto_->IsReadPending());
-    EXPECT_TRUE(HostReceived(hosttest::dezurAnswer(L, "GRP1", "ORDERFORM", "REMOTE_USER=joe&qty=3", "/app/order",
+    EXPECT_TRUE(HostGets(hosttest::dezurAnswer(L, "GRP1", "ORDERFORM", "REMOTE_USER=joe&qty=3", "/app/order",
                                                    "", "")));
     EXPECT_NE(GatewayLog().find("LAST_QORIC_FORM template path"), std::string::npos);
     EXPECT_EQ(form, "ORDERFORM");
@@ -295,7 +295,7 @@ TEST_F(ProtoTest, DezUrDataBlockIsTheLastFormsInput) {
     setenv("HTTP_COOKIE", "LAST_QORIC_FORM=%2Fetc%2Fpasswd", 1);
     ASSERT_EQ(proto_->SendDezUr(first, "/app/order", "REMOTE_USER=joe", "", "qty=3&item=pen", form, reply),
               Result::Success);
-    EXPECT_TRUE(HostReceived(hosttest::dezurAnswer(HostIdOf(first), "GRP1", "ORDERFORM",
+    EXPECT_TRUE(HostGets(hosttest::dezurAnswer(HostIdOf(first), "GRP1", "ORDERFORM",
                                                    "REMOTE_USER=joe&qty=3&item=pen", "/app/order", "", "")));
     EXPECT_NE(GatewayLog().find("LAST_QORIC_FORM template path '/etc/passwd' refused"), std::string::npos);
 
@@ -309,7 +309,7 @@ TEST_F(ProtoTest, DezUrDataBlockIsTheLastFormsInput) {
     // The fields in the page's order; the field not posted is zero bytes,
     // which travel as 0xFE.
     const std::string block = std::string("3  pen  ") + "\xFE\xFE";
-    EXPECT_TRUE(HostReceived(hosttest::dezurAnswer(L, "GRP1", "ORDERFORM", "REMOTE_USER=joe&qty=3&item=pen",
+    EXPECT_TRUE(HostGets(hosttest::dezurAnswer(L, "GRP1", "ORDERFORM", "REMOTE_USER=joe&qty=3&item=pen",
                                                    "/app/order", "", block)));
     EXPECT_EQ(form, "ORDERFORM");
     unsetenv("REQUEST_METHOD");

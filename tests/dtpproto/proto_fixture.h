@@ -110,6 +110,12 @@ protected:
             if (f.body == body) return true;
         return false;
     }
+    // The host records a frame only after the gateway's send has returned,
+    // and an exchange that takes a message already waiting does not wait for
+    // the host's answer: give the record a moment to appear.
+    bool HostGets(const Bytes &body) const {
+        return WaitFor([&] { return HostReceived(body); }, 3000);
+    }
     std::string LastMcsName() {
         CBuffer &b = proto_->GetLastMcsData();
         return b.GetLength() >= 8 ? std::string(b.GetBuffer(), 8) : std::string();

@@ -131,7 +131,7 @@ TEST_F(ProtoTest, ScreenInputFunctionKeyAndSkippedMessages) {
 
     // Plain input: header and data; an MSGO and a FREE message come first.
     ASSERT_EQ(Input(id, "MENU", ' ', data), Result::Success);
-    EXPECT_TRUE(HostReceived(inputPkt(L, menu.ids, menu.params[0], "MENU", ' ', data)));
+    EXPECT_TRUE(HostGets(inputPkt(L, menu.ids, menu.params[0], "MENU", ' ', data)));
     EXPECT_EQ(LastMcsName(), "MENU    ");
     EXPECT_EQ(proto_->GetLastErrorText().substr(0, 7), "CHECK 1");
     EXPECT_NE(GatewayLog().find("DTP: ignore MCSO FREE"), std::string::npos);
@@ -140,7 +140,7 @@ TEST_F(ProtoTest, ScreenInputFunctionKeyAndSkippedMessages) {
     // A function key sends the header alone.
     const McsMsg menu2 = parseMcso(LastSent(30));
     ASSERT_EQ(Input(id, "MENU", '1'), Result::Success);
-    EXPECT_TRUE(HostReceived(inputPkt(L, menu2.ids, menu2.params[0], "MENU", '1')));
+    EXPECT_TRUE(HostGets(inputPkt(L, menu2.ids, menu2.params[0], "MENU", '1')));
     const McsMsg detail = parseMcso(LastSent(30));
     EXPECT_EQ(detail.index, 2);   // 'V'
     EXPECT_EQ(ToBytes(proto_->GetLastMcsData()), detail.params[1]);
@@ -260,7 +260,7 @@ TEST_F(ProtoTest, MessageBetweenRequestsIsTakenByTheNextRead) {
     // The next exchange sends its input and takes the waiting screen.
     ASSERT_EQ(Input(id, "MENU", '1'), Result::Success);
     // (sent with what the last screen taken gave: the reply's ids and PIB)
-    EXPECT_TRUE(HostReceived(inputPkt(L, reply.ids, reply.params[0], "MENU", '1')));
+    EXPECT_TRUE(HostGets(inputPkt(L, reply.ids, reply.params[0], "MENU", '1')));
     EXPECT_EQ(ToBytes(proto_->GetLastMcsData()), extra.params[1]);
     // The key's own reply now waits, and is taken by the next exchange.
     ASSERT_TRUE(WaitFor([&] { return proto_->IsMsgAvail() == 1; }, 3000));
@@ -407,7 +407,7 @@ TEST_F(ProtoTest, ScreenFormatRequestAndAFailedConversionCloseTheSession) {
     const uint32_t L = HostIdOf(id);
     const McsMsg menu = parseMcso(LastSent(30));
     EXPECT_EQ(proto_->GetScreenFormat(id, "MENU"), Result::FormatGeneric);
-    EXPECT_TRUE(HostReceived(hosttest::formatRequest(L, menu.ids, "MENU")));
+    EXPECT_TRUE(HostGets(hosttest::formatRequest(L, menu.ids, "MENU")));
     EXPECT_NE(GatewayLog().find("Process screen format MENU received\n"), std::string::npos);
     EXPECT_NE(GatewayLog().find("Problem converting screen MENU; status -2000\n"), std::string::npos);
     EXPECT_FALSE(HasRecord(id));
@@ -430,7 +430,7 @@ TEST_F(ProtoTest, PidPoolNumberGoesWithOpenAndPrst) {
     ASSERT_EQ(proto_->OpenSession("QOR1", "127.0.0.1", host_->port(), id, true, 7), Result::Success);
     const uint32_t L = HostIdOf(id);
     ASSERT_EQ(proto_->StartProgram(id, "PROG2", ""), Result::Success);
-    EXPECT_TRUE(HostReceived(ExpectedPrst(L, "PROG2", "", 7)));
+    EXPECT_TRUE(HostGets(ExpectedPrst(L, "PROG2", "", 7)));
     std::string pidPool = "(none)";
     for (int i = 0; i < xFcgiVarCount(); ++i)
         if (xFcgiVarName(i) == "pib.pidPoolValue") pidPool = std::string(xFcgiVarValue(i));
