@@ -1,0 +1,275 @@
+// Reading a screen format: header checks, the descriptor walk, the form
+// field each host field becomes, the help block, colours and cursor end.
+#include <algorithm>
+#include <numeric>
+
+#include "ArcMcsField.h"
+#include "ArcTFDDataField.h"
+#include "ArcTFDFieldSweep.h"
+#include "ArcTFDFormat.h"
+#include "ArcTFDHeadingField.h"
+#include "ArcTFDSecurityField.h"
+#include "ZelBuffer.h"
+#include "logprint.h"
+
+namespace {
+
+// The format's name becomes the name of its page and field files: it must
+// be a plain file name. '$', '#' and '@' are allowed (group names hold
+// them); bytes above 0x7F are left to the file system.
+const char *NameProblem(const SafeString &name) {
+    if (name.empty()) return "the format has no name";
+    if (name[0] == '.') return "the format name starts with '.'";
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\') return "the format name holds a path separator";
+        if (u < 0x20 || u == 0x7F) return "the format name holds a control character";
+    }
+    return nullptr;
+}
+
+bool IsWhiteSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// An 8-character help id without the blanks around it.
+SafeString ReadHelpId(CBuffer &b) {
+    std::string s;
+    b.GetCobolString(s, 8, 1);
+    const char *blanks = " \t\n\r";
+    const size_t first = s.find_first_not_of(blanks);
+    if (first == std::string::npos) return SafeString();
+    return s.substr(first, s.find_last_not_of(blanks) - first + 1);
+}
+
+int HtmlTypeFor(FccModsLevel level, int current) {
+    switch (level) {
+    case FccModsNone: return CArcTFDDrawableField::HtmlNone;
+    case FccModsLimited: return CArcTFDDrawableField::HtmlLimited;
+    case FccModsFull: return CArcTFDDrawableField::HtmlFull;
+    default: return current;
+    }
+}
+
+}  // namespace
+
+Result CArcTFDFormat::Fail(const char *why) const {
+    if (logCtrlFlgs & LOG_ERRORS)
+        logPrintf("#Screen format %s not read: %s\n", m_strFormatName.empty() ? "(no name)" : m_strFormatName.c_str(),
+                  why);
+    return Result::FormatConversionError;
+}
+
+Result CArcTFDFormat::ReadFromBuffer(CBuffer &b) {
+    // Nothing of an earlier read survives into this one.
+    ClearFormat();
+    m_pHeader.reset(new CArcTFDFormatHdrPeeker(this));
+    m_pMeta.reset(new CArcTFDDrawableFieldMeta(this));
+    m_strFormatName.clear();
+    m_SFSErrIndData = SFSErrIndData_t();
+    m_SFSNonDispIndData = SFSNonDispIndData_t();
+    m_ReadState = SFSReadState();
+    m_Help = CArcTFDHelp();
+    m_ColorTable.Setup(nullptr);
+
+    if (b.GetLength() < CArcMcsFormatHdr::kSize) return Fail("shorter than the 48-byte header");
+    m_pHeader.reset(new CArcTFDFormatHdrPeeker(b, 0, this));
+    const SafeString &name = m_pHeader->GetName();
+    size_t cut = 0;
+    while (cut < name.size() && !IsWhiteSpace(static_cast<unsigned char>(name[cut]))) ++cut;
+    m_strFormatName = name.substr(0, cut);
+    if (const char *problem = NameProblem(m_strFormatName)) return Fail(problem);
+
+    McsFieldInfo walk;
+    walk.row = m_pHeader->GetStartRow();
+    walk.areaStart = walk.lineStart = b.GetOffset();
+    walk.areaEnd = walk.areaStart + m_pHeader->GetFormatSize();
+    walk.sfsEmulation = m_pHeader->GetSFSEmulationFormat();
+    walk.headingIntensity = m_pHeader->GetHeadingIntensity();
+    walk.dataIntensity = m_pHeader->GetDataIntensity();
+    walk.negativeIntensity = m_pHeader->GetNegativeIntensity();
+    walk.errorIntensity = m_pHeader->GetErrorIntensity();
+    if (m_pHeader->GetFormatSize() > b.GetLength()) return Fail("the field area runs past the end of the data");
+
+    for (int steps = 0; b.GetOffset() < walk.areaEnd; ++steps) {
+        if (steps == kMaxDescriptorSteps) return Fail("too many descriptor steps (looping repeats)");
+        std::unique_ptr<CArcMcsField> host = CArcMcsField::ConstructFromBuffer(b, walk);
+        if (!host) {
+            if (walk.unknownKind) logPrintf("%s Line %d Something asserted\n", "TFDFormat", 407);
+            return Fail(walk.fault ? walk.fault : "unreadable descriptor");
+        }
+        if (FieldPtr field = CArcTFDDrawableField::CreateField(host.get(), this)) {
+            field->SetHtmlType(HtmlTypeFor(m_nFccModsLevel, field->GetHtmlType()));
+            m_Fields.push_back(std::move(field));
+        }
+    }
+
+    if (b.GetLength() >= CArcTFDHelp::kHeadSize) {
+        char marker = 0;
+        b >> marker;
+        if (marker == 'J') ReadHelpDataFromBuffer(b);
+    }
+    for (const FieldPtr &f : m_Fields)
+        if (!f->GetId().IsUndefined() && f->GetColor() == f->GetDefaultColor()) f->SetColor(CArcTFDColor());
+    SetCursorEndPos(m_pHeader->GetCursorEndRow(), m_pHeader->GetCursorEndColumn());
+    return Result::Success;
+}
+
+void CArcTFDFormat::ReadHelpDataFromBuffer(CBuffer &b) {
+    // Called after the 'J'; the 39 further bytes of the head are there.
+    m_Help.SetHelpPresent(1);
+    uint8_t skip = 0, system = 0, screen = 0, field = 0;
+    b >> skip >> system >> screen >> field >> skip >> skip >> skip;
+    m_Help.SetSystemHelpFKey(system);
+    m_Help.SetScreenHelpFKey(screen);
+    m_Help.SetFieldHelpFKey(field);
+    m_Help.SetSystemHelpId(ReadHelpId(b));
+    m_Help.SetScreenHelpId(ReadHelpId(b));
+    uint8_t top = 0, left = 0, bottom = 0, right = 0, frame = 0, text = 0;
+    b >> top >> left >> bottom >> right >> skip >> frame >> text;
+    m_Help.SetHelpRect(CRect{left - 1, top - 1, right - 1, bottom - 1});
+    m_Help.SetHelpFrameAttr(frame);
+    m_Help.SetHelpTextAttr(text);
+    uint16_t unused = 0, count = 0;
+    for (int k = 0; k < 5; ++k) b >> skip;
+    b >> unused >> count;
+
+    // Entries as far as the data holds whole ones; each id goes to the
+    // field that covers the entry's place. Places are looked up in screen
+    // order, so that many entries cost no more than one pass.
+    struct Entry {
+        int row, column;
+        SafeString id;
+    };
+    std::vector<Entry> entries;
+    for (int k = 0; k < count && b.GetLength() >= CArcTFDHelp::kEntrySize; ++k) {
+        uint8_t row = 0, column = 0, length = 0;
+        b >> row >> column >> length;
+        entries.push_back(Entry{row - 1, column - 1, ReadHelpId(b)});
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry &x, const Entry &y) {
+        return x.row < y.row || (x.row == y.row && x.column < y.column);
+    });
+    CArcTFDFieldSweep sweep(m_Fields);
+    for (const Entry &e : entries)
+        if (CArcTFDDrawableField *f = sweep.Cover(e.row, e.column)) f->SetHelpId(e.id);
+}
+
+std::unique_ptr<CArcTFDDrawableField> CArcTFDDrawableField::CreateField(const CArcMcsField *host,
+                                                                        CArcTFDFormat *format) {
+    if (!host || !format) return nullptr;
+    CArcTFDFormat::SFSReadState &state = format->GetSFSReadState();
+    if (state.skipNextField) {
+        // The host field after the SFS error indicator: its error line.
+        state.skipNextField = false;
+        return nullptr;
+    }
+    if (state.shouldClearMcsSFSFlag) {
+        state.wasMcsSFSIndField = false;
+        state.staticSFSIndData.clear();
+    } else {
+        state.shouldClearMcsSFSFlag = true;
+    }
+
+    using K = CArcMcsField;
+    using D = CArcTFDDataErrorField;
+    std::unique_ptr<CArcTFDDrawableField> field;
+    const int kind = host->GetKind();
+    switch (kind) {
+    case K::DefineColours:
+        if (CArcTFDColorTable *table = format->GetColorTable())
+            table->Setup(static_cast<const CArcMcsDefineColoursField *>(host));
+        return nullptr;
+    case K::RpgSfsIndicator: {
+        const auto &indicator = static_cast<const CArcMcsRpgSfsIndicatorField &>(*host);
+        CArcTFDFormat::SFSErrIndData_t error = format->GetSFSErrIndData();
+        if (error.IsDefined() && indicator.GetIndicatorNumber() == error.indicator) {
+            if (error.errorRow < 0) {
+                error.errorRow = host->GetRow() + 1;
+                error.repeat = 0;
+            } else {
+                error.repeat = 1;
+            }
+            format->SetSFSErrIndData(error);
+            state.skipNextField = true;
+        } else {
+            state.staticSFSIndData.emplace_back(indicator);
+            state.wasMcsSFSIndField = true;
+            state.shouldClearMcsSFSFlag = false;
+        }
+        return nullptr;
+    }
+    case K::OutputIndicator:
+    case K::InputIndicator:
+        return nullptr;
+    case K::ErrorIndicator: {
+        const SafeString &text = static_cast<const CArcMcsDefinitionField *>(host)->GetData();
+        CArcTFDFormat::SFSErrIndData_t error = format->GetSFSErrIndData();
+        if (!text.empty() && !error.IsDefined()) {
+            error.indicator = static_cast<uint8_t>(text[0]);
+            error.errorRow = -1;
+            format->SetSFSErrIndData(error);
+        }
+        return nullptr;
+    }
+    case K::BidirectionalNonDisplay:
+    case K::InputOnlyNonDisplay: {
+        const SafeString &text = static_cast<const CArcMcsDefinitionField *>(host)->GetData();
+        if (!text.empty()) {
+            CArcTFDFormat::SFSNonDispIndData_t nonDisplay;
+            nonDisplay.indicators = text;
+            nonDisplay.bidirectional = kind == K::BidirectionalNonDisplay ? 1 : 0;
+            format->SetSFSNonDispIndData(nonDisplay);
+        }
+        return nullptr;
+    }
+    case K::MonthDayYear:
+    case K::DayMonthYear:
+    case K::YearMonthDay:
+    case K::HourMinute:
+    case K::UserId:
+    case K::TerminalId:
+    case K::FormatName:
+    case K::TransactionId: {
+        using S = CArcTFDSpecialField;
+        static const S::SpecialType_t kTypes[] = {S::YearMonthDay, S::MonthDayYear, S::HourMinute, S::UserId,
+                                                  S::TerminalId,   S::FormatName,   S::TransactionId, S::DayMonthYear};
+        field.reset(new S(static_cast<const CArcMcsHeadingTextField *>(host), format, kTypes[kind - K::YearMonthDay]));
+        break;
+    }
+    case K::HeadingText:
+    case K::RepeatCharacter:
+    case K::HeadingSpaces:
+        field.reset(new CArcTFDHeadingTextField(static_cast<const CArcMcsHeadingTextField *>(host), format));
+        break;
+    case K::AlphaOnly:
+    case K::UpperLowerAlpha:
+    case K::UpperCaseAlpha: {
+        const D::Type_t type = kind == K::AlphaOnly ? D::AlphaOnly : kind == K::UpperLowerAlpha ? D::UpperLowerAlpha
+                                                                                                  : D::UpperCaseAlpha;
+        field.reset(new CArcTFDDataField(host, format, type, D::kNoColor,
+                                         static_cast<const CArcMcsDataField *>(host)->GetDefaultData()));
+        break;
+    }
+    case K::NumericZeroSuppressed:
+        field.reset(new CArcTFDNumericField(host, format, SafeString(static_cast<unsigned>(host->GetLength()), 'Z')));
+        break;
+    case K::NumericEdited:
+        field.reset(new CArcTFDNumericField(host, format, static_cast<const CArcMcsNumericEditedField *>(host)->GetMask()));
+        break;
+    case K::Numeric:
+        field.reset(new CArcTFDNumericField(host, format, SafeString(static_cast<unsigned>(host->GetLength()), '9')));
+        break;
+    case K::ErrorField:
+        field.reset(new CArcTFDErrorField(host, format, D::kNoColor));
+        break;
+    case K::LogicalFieldBegin:
+        field.reset(new CArcTFDSecurityField(host, format));
+        break;
+    default:   // continued, new line, section duplicate, repeat spaces
+        return nullptr;
+    }
+    if (state.wasMcsSFSIndField) {
+        field->SetSFSIndData(state.staticSFSIndData);
+        state.shouldClearMcsSFSFlag = true;
+    }
+    return field;
+}
