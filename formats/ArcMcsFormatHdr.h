@@ -16,6 +16,7 @@
 #define QOR_ARCMCSFORMATHDR_H
 
 #include <cstdint>
+#include <memory>
 
 #include "SafeString.h"
 
@@ -77,6 +78,8 @@ public:
     explicit CArcTFDFormatHdrPeeker(CArcTFDFormat *owner);
     CArcTFDFormatHdrPeeker(CBuffer &buffer, int unused, CArcTFDFormat *owner);
 
+    // A copy owned by the caller (same owner).
+    std::unique_ptr<CArcTFDFormatHdrPeeker> Clone() const { return std::make_unique<CArcTFDFormatHdrPeeker>(*this); }
     CArcTFDFormat *GetFormat() const { return m_pFormat; }
     void SetFormat(CArcTFDFormat *owner) { m_pFormat = owner; }
 

@@ -72,6 +72,8 @@ public:
     };
 
     CArcTFDFormat();
+    // Reads the buffer at once; a failed read leaves the format as
+    // ReadFromBuffer does (use ReadFromBuffer to learn the result).
     explicit CArcTFDFormat(CBuffer &buffer);
     ~CArcTFDFormat();
     CArcTFDFormat(const CArcTFDFormat &) = delete;

@@ -1,0 +1,56 @@
+// fuzz-libs: qor_formats qor_foundation qor_arc
+// Screen-format reader over arbitrary bytes: a read ends (the step cap
+// bounds repeats), keeps nothing from the read before, and what it yields
+// can be walked the way the writers walk it.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "ArcTFDDataField.h"
+#include "ArcTFDFormat.h"
+#include "ZelBuffer.h"
+#include "logprint.h"
+
+namespace {
+
+CArcTFDFormat *s_format;
+
+void Walk(const CArcTFDFormat &f) {
+    const std::string &name = f.GetFormatName();
+    if (name.empty() || name[0] == '.' || name.find_first_of("/\\ ") != std::string::npos) std::abort();
+    if (f.GetFieldCount() > CArcTFDFormat::kMaxDescriptorSteps) std::abort();
+    CBuffer out;
+    for (int i = 0; i < f.GetFieldCount(); ++i) {
+        const CArcTFDDrawableField *field = f.GetFieldByIdx(i);
+        (void)CArcTFDDrawableFieldMeta::GetFieldPicAX9(field);
+        (void)CArcTFDDrawableFieldMeta::GetFieldNameCStyle(field, i + 1);
+        (void)field->GetText();
+        if (const auto *d = dynamic_cast<const CArcTFDDataErrorField *>(field))
+            if (d->GetDataOffset() < 0 || d->GetDataLength() < 0) std::abort();
+        if (i < 64) {
+            field->SaveIntoBuffer(out);
+            if (field->Clone()->GetId() != field->GetId()) std::abort();
+        }
+    }
+    (void)f.GetNextUnprotectedFieldFromPos(0, 0);
+    (void)f.GetFirstUnprotectedPos();
+    (void)f.GetTotalLengthOfDataFields();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    logOptions("qt");
+    logOpen("/dev/null", 0);
+    s_format = new CArcTFDFormat;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size > (1 << 16)) return 0;
+    // One format object for every input, as the gateway keeps one.
+    CBuffer bytes(reinterpret_cast<const char *>(data), static_cast<int>(size));
+    if (s_format->ReadFromBuffer(bytes) == Result::Success) Walk(*s_format);
+    else if (s_format->GetFieldCount() > CArcTFDFormat::kMaxDescriptorSteps) std::abort();
+    return 0;
+}
