@@ -21,7 +21,7 @@ std::string CArcCountId::Id_t::ToText() const {
 }
 
 bool CArcCountId::Id_t::SetFromText(const std::string &text) {
-    if (text.empty() || text.size() > 11) return false;
+    if (text.empty() || text.size() > 11 || !(text[0] == '-' || (text[0] >= '0' && text[0] <= '9'))) return false;
     char *end = nullptr;
     errno = 0;
     const long long v = std::strtoll(text.c_str(), &end, 10);

@@ -1,7 +1,6 @@
 // Reading a screen format: header checks, the descriptor walk, the form
 // field each host field becomes, the help block, colours and cursor end.
 #include <algorithm>
-#include <numeric>
 
 #include "ArcMcsField.h"
 #include "ArcTFDDataField.h"
@@ -133,24 +132,29 @@ void CArcTFDFormat::ReadHelpDataFromBuffer(CBuffer &b) {
     b >> unused >> count;
 
     // Entries as far as the data holds whole ones; each id goes to the
-    // field that covers the entry's place. Places are looked up in screen
-    // order, so that many entries cost no more than one pass.
+    // field that covers the entry's place, in the order of the entries.
+    // The places are looked up in screen order, so that many entries cost
+    // no more than one pass over the fields.
     struct Entry {
         int row, column;
         SafeString id;
+        CArcTFDDrawableField *field;
     };
     std::vector<Entry> entries;
     for (int k = 0; k < count && b.GetLength() >= CArcTFDHelp::kEntrySize; ++k) {
         uint8_t row = 0, column = 0, length = 0;
         b >> row >> column >> length;
-        entries.push_back(Entry{row - 1, column - 1, ReadHelpId(b)});
+        entries.push_back(Entry{row - 1, column - 1, ReadHelpId(b), nullptr});
     }
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry &x, const Entry &y) {
-        return x.row < y.row || (x.row == y.row && x.column < y.column);
+    std::vector<Entry *> byPlace;
+    for (Entry &e : entries) byPlace.push_back(&e);
+    std::stable_sort(byPlace.begin(), byPlace.end(), [](const Entry *x, const Entry *y) {
+        return x->row < y->row || (x->row == y->row && x->column < y->column);
     });
     CArcTFDFieldSweep sweep(m_Fields);
+    for (Entry *e : byPlace) e->field = sweep.Cover(e->row, e->column);
     for (const Entry &e : entries)
-        if (CArcTFDDrawableField *f = sweep.Cover(e.row, e.column)) f->SetHelpId(e.id);
+        if (e.field) e.field->SetHelpId(e.id);
 }
 
 std::unique_ptr<CArcTFDDrawableField> CArcTFDDrawableField::CreateField(const CArcMcsField *host,
