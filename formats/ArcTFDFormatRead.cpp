@@ -51,9 +51,11 @@ int HtmlTypeFor(FccModsLevel level, int current) {
 }  // namespace
 
 Result CArcTFDFormat::Fail(const char *why) const {
-    if (logCtrlFlgs & LOG_ERRORS)
-        logPrintf("#Screen format %s not read: %s\n", m_strFormatName.empty() ? "(no name)" : m_strFormatName.c_str(),
-                  why);
+    // The name as far as it is printable: it may be what is wrong.
+    std::string name = m_strFormatName.empty() ? "(no name)" : m_strFormatName;
+    for (char &c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    logPrintf("#Screen format %s not read: %s\n", name.c_str(), why);
     return Result::FormatConversionError;
 }
 

@@ -63,7 +63,7 @@ TEST(FormatHeader, BadFormatsFailTheRead) {
         {"area past the end", Format(kField, past), "runs past the end"},
     };
     for (const Case &c : cases) {
-        LogCapture log("header.log", "w");
+        LogCapture log("header.log");
         CArcTFDFormat f;
         ASSERT_EQ(Read(f, Format(kField + kField)), Result::Success);
         EXPECT_EQ(Read(f, c.bytes), Result::FormatConversionError) << c.what;

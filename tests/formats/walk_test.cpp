@@ -105,7 +105,7 @@ TEST(FormatWalk, BadWalksFailTheRead) {
         {"unknown type code", B({4, 0x05, 0}), "unknown field kind"},
     };
     for (const Case &c : cases) {
-        LogCapture log("walk.log", "w");
+        LogCapture log("walk.log");
         CArcTFDFormat f;
         EXPECT_EQ(Read(f, Format(c.area, Hdr(), std::string(64, 'J'))), Result::FormatConversionError) << c.what;
         EXPECT_TRUE(log.contains(c.logged)) << c.what << "\n" << log.text();
