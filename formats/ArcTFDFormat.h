@@ -8,7 +8,8 @@
 //   if (format.ReadFromBuffer(bytes) != Result::Success) ...;   // logged
 //   for (int i = 0; i < format.GetFieldCount(); ++i) {
 //       const CArcTFDDrawableField *f = format.GetFieldByIdx(i);
-//       ... f->GetRow(), f->GetColumn(), f->GetLength(), meta->GetFieldPicAX9(f)
+//       ... f->GetRow(), f->GetColumn(), f->GetLength(),
+//           CArcTFDDrawableFieldMeta::GetFieldPicAX9(f), data offsets ...
 //   }
 //
 // A read keeps nothing of the read before it: fields, header, SFS
