@@ -77,7 +77,9 @@ TEST(MemCheck, ReportsWhatTheHeapCheckFound) {
         EXPECT_NE(text.find(c.line + 1), std::string::npos) << text;
         EXPECT_NE(text.find("Stack back trace follows"), std::string::npos) << text;
         // Source lines of the callers, without their folders.
-        EXPECT_NE(text.find(" 1)  cgi_values_test.cpp:"), std::string::npos) << text;
+        EXPECT_NE(text.find(" 1)  "), std::string::npos) << text;
+        EXPECT_NE(text.find(")  cgi_values_test.cpp:"), std::string::npos) << text;
+        EXPECT_EQ(text.find(")  /"), std::string::npos) << text;
         EXPECT_NE(text.find("**************************************\n"), std::string::npos) << text;
     }
     saveBinaryName(nullptr);

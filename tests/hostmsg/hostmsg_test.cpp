@@ -48,11 +48,11 @@ bool sameString(const qormsg &m, int i, const std::string &want)
 int16_t rawType(const qormsg &m, int i) { return getPrm(&m, i)->type; }
 
 // The first request parameter that is not what the test sent, or 0.
-int checkRequest(const qormsg &m)
+int checkRequest(const qormsg &m, int count)
 {
     char text[16];
     const int checks[] = {
-        getNumPrms(&m) == 8,
+        getNumPrms(&m) == count,
         getPrmChar(&m, 1) == 'Q',
         getPrmShort(&m, 2) == -12345,
         getPrmInt(&m, 3) == INT32_MIN,
@@ -88,7 +88,11 @@ int serve(VmuBoot boot, int qid)
         if (m.func != kMsgo || m.mid != 77)
             return 42;
         const QorProc client{m.pid, m.qid};
-        const int verdict = checkRequest(m);
+        uint32_t cdaSize = 0;
+        const char *cda = getCdaLocal(&m, 9, &cdaSize);
+        int verdict = checkRequest(m, 10);
+        if (verdict == 0 && !(cda && cdaSize >= 3000 && std::strcmp(cda, "passed along") == 0))
+            verdict = 10;
         initMsg(&m);
         const bool put = putPrmInt(&m, verdict) && putPrmStr(&m, "ok", -1) &&
                          putPrmStr(&m, localString(kServerText), sizeof kServerText) &&
@@ -137,7 +141,13 @@ TEST(HostMessages, TwoProcessesExchangeEveryParameterType)
     for (int i = 1; i <= 8; ++i)
         EXPECT_EQ(rawType(m, i), types[i - 1]) << "parameter " << i;
     EXPECT_EQ(m.index, 70100);  // both strings, padded, in the I/O buffer
-    EXPECT_EQ(checkRequest(m), 0);  // what the server should find
+    EXPECT_EQ(checkRequest(m, 8), 0);  // what the server should find
+    // The CDA buffer goes to the server with the request.
+    char *cda = setCdaBufferSize(3000);
+    ASSERT_NE(cda, nullptr);
+    std::strcpy(cda, "passed along");
+    ASSERT_TRUE(passCdaForward(&m));
+    EXPECT_EQ(getCdaBuffer(), nullptr);
 
     setLogMsgsOn(true);
     ASSERT_TRUE(qorSendChk(&m, kMsgo, 77, {server, q.id})) << log.text();
@@ -158,8 +168,9 @@ TEST(HostMessages, TwoProcessesExchangeEveryParameterType)
     EXPECT_EQ(text.find("insist"), std::string::npos) << text;
     EXPECT_NE(text.find("Send dFmsgo     to P" + std::to_string(server) + " on Q" + std::to_string(q.id)),
               std::string::npos) << text;
-    // Two buffer requests and their answers, then the request and its answer.
+    // The buffer requests and their answers, then the request and its answer.
     EXPECT_NE(text.find("sent dFgrowbuf  to P"), std::string::npos) << text;
+    EXPECT_NE(text.find("sent dFgrowcda  to P"), std::string::npos) << text;
     EXPECT_NE(text.find("got  DFMSGO     from P" + std::to_string(server)), std::string::npos) << text;
     unmapIoBuffer();
     setBaseLvmu(nullptr, 0);

@@ -1,12 +1,14 @@
 // The host pools: the allocator over a real segment shared by two
 // processes, damaged maps, the page-map listing, descriptors, mapped files.
 #include "hostmsg/ipc_util.h"
+#include "qorfiles.h"
 #include "vmu.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <functional>
 
 using namespace hostmsg;
@@ -171,6 +173,9 @@ TEST(Pool, PoolInAMappedFile)
     boot.pool[0] = {'M', 0x1000, 128 << 10};
     ASSERT_EQ(setupVmu(true, &boot), 1) << log.text();
     EXPECT_STREQ(getenv("QORVMEM"), "M1000/20000");
+    char fdText[16];
+    snprintf(fdText, sizeof fdText, "%x", fd);
+    EXPECT_STREQ(getenv("QORMMAPFD"), fdText);
     ASSERT_EQ(pmInit(0, 128 << 10), 32);
     const uint32_t a = pmAlloc(0, 5000, 3);
     std::strcpy(pmGetMap(0) + a, "kept in the file");
@@ -193,4 +198,30 @@ TEST(Pool, PoolInAMappedFile)
     close(file);
     unsetenv("QORMMAPFD");
     unsetenv("QORVMEM");
+}
+
+TEST(Pool, Reports)
+{
+    Pools pools(kPool);
+    const std::string inPool = badAddrOf("x.c", 12, pmGetMap(0) + 0x2010, 0x10);
+    EXPECT_NE(inPool.find("x.c:12: bad address 0x"), std::string::npos) << inPool;
+    EXPECT_NE(inPool.find(" (offset 0x10) in pool 0"), std::string::npos) << inPool;
+    int local = 0;
+    EXPECT_NE(badAddrOf("x.c", 12, &local, 0).find("outside every pool"), std::string::npos);
+
+    char root[] = "/tmp/qorhist.XXXXXX";
+    ASSERT_NE(mkdtemp(root), nullptr);
+    const std::string dir = std::string(root) + "/";
+    ASSERT_EQ(mkdir((dir + "log").c_str(), 0700), 0);
+    setenv("QORROOT", root, 1);
+    qorfiles(nullptr, true);
+    EXPECT_EQ(writeHistory("pool %d ready", 0), 0);
+    EXPECT_EQ(writeHistory("second\n"), 0);
+    const std::string history = readFile(dir + "log/HISTORY");
+    EXPECT_NE(history.find(" P" + std::to_string(getpid()) + " pool 0 ready\n"), std::string::npos) << history;
+    EXPECT_NE(history.find(" second\n"), std::string::npos) << history;
+    unsetenv("QORROOT");
+    qorfiles(nullptr, true);
+    if (std::system(("rm -rf '" + dir + "'").c_str()) != 0) {
+    }
 }

@@ -32,11 +32,17 @@ struct Mapping {
     char *given;
 };
 
+// The library's putenv keeps the caller's pointer: each variable has two
+// strings, the one in the environment and the one that replaces it next.
+struct EnvSlots {
+    std::string text[2];
+    int current = 0;
+};
+
 struct State {
     Pool pools[kVmuPools];
     std::vector<Mapping> maps;
-    std::string envText[2];  // QORVMEM and QORMMAPFD strings stay alive while in use
-    int envSlot = 0;
+    EnvSlots vmem, mmapFd;  // QORVMEM, QORMMAPFD
 };
 
 State &state()
@@ -47,14 +53,11 @@ State &state()
 
 bool validPool(int pool) { return pool >= 0 && pool < kVmuPools; }
 
-// The library's putenv keeps the pointer: the string stays alive until the
-// second next call replaces it.
-void exportEnv(const std::string &text)
+void exportEnv(EnvSlots &slots, const std::string &text)
 {
-    State &s = state();
-    s.envSlot = 1 - s.envSlot;
-    s.envText[s.envSlot] = text;
-    putenv(&s.envText[s.envSlot][0]);
+    slots.current = 1 - slots.current;
+    slots.text[slots.current] = text;
+    putenv(&slots.text[slots.current][0]);
 }
 
 // The QORMMAPFD descriptor, or -1.
@@ -167,7 +170,7 @@ int openMmap(const char *path)
     fcntl(fd, F_SETFD, 0);
     char text[32];
     snprintf(text, sizeof text, "%s=%x", "QORMMAPFD", static_cast<unsigned>(fd));
-    exportEnv(text);
+    exportEnv(state().mmapFd, text);
     return fd;
 }
 
@@ -286,10 +289,12 @@ int setupVmu(bool writable, VmuBoot *boot)
             pmInit(i, d.size);
         ++attached;
     }
-    vmu now[kVmuPools];
-    for (int i = 0; i < kVmuPools; ++i)
-        now[i] = s.pools[i].desc;
-    exportEnv("QORVMEM=" + vmuText(now));
+    if (attached > 0) {
+        vmu now[kVmuPools];
+        for (int i = 0; i < kVmuPools; ++i)
+            now[i] = s.pools[i].desc;
+        exportEnv(s.vmem, "QORVMEM=" + vmuText(now));
+    }
     return attached;
 }
 
