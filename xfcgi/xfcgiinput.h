@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 struct tcpHTML;
@@ -58,6 +59,22 @@ double xFcgiGetDbl(const char* name, int n);  // from the first digit or sign
 int32_t xFcgiGetIntX(const char* name, int count, const int* subscripts);
 uint32_t xFcgiGetHexX(const char* name, int count, const int* subscripts);
 double xFcgiGetDblX(const char* name, int count, const int* subscripts);
+
+// One destination of xFcgiGetValues: size is the bytes at dest.
+struct XFcgiValue {
+    const char* name;
+    void* dest;
+    size_t size;
+};
+// Empties errorText, then reads element n of each named value into its
+// destination, up to a null name or destination. The name's first letter,
+// in either case, chooses: 'H' xFcgiGetHex and 'I' xFcgiGetInt into an
+// int32_t, 'D' xFcgiGetDbl into a double, any other the text of
+// xFcgiGetStr (the not-found text included), cut to fit with its NUL. A
+// destination too small for its value is left alone and named in
+// errorText ("name: too small; "), itself cut to errorSize. Returns 1.
+int xFcgiGetValues(char* errorText, size_t errorSize, int n,
+                   std::initializer_list<XFcgiValue> values);
 
 // The i-th field of the template's fromweb table (else its main table):
 // its name, or null when there is no table or i is out of range. lengthOut

@@ -221,28 +221,11 @@ void logStackTrace(void **frames, int nFrames, uintptr_t fault)
             first = i + 1;
             break;
         }
-    std::string cmd = "addr2line -e " + qorShellQuote(core().binaryName) + " ";
-    char addr[32];
-    for (int i = first; i < nFrames; ++i) {
-        const uintptr_t a = (first == 0 && i == 0) ? fault : reinterpret_cast<uintptr_t>(frames[i]);
-        snprintf(addr, sizeof addr, "0x%lx ", static_cast<unsigned long>(linkAddress(a)));
-        cmd += addr;
-    }
-    if (FILE *a2l = popen(cmd.c_str(), "r")) {
-        logPrintf("#Stack back trace follows\n");
-        std::string line;
-        int n = 0;
-        while (readLine(a2l, line)) {
-            trimRight(line);
-            if (line.empty() || line.find("_start") != std::string::npos ||
-                line.find("??") != std::string::npos)
-                continue;
-            logPrintf("%2d)  %s\n", ++n, line.c_str());
-        }
-        pclose(a2l);
-    } else {
-        logPrintf("#%s :: %s\n", std::strerror(errno), cmd.c_str());
-    }
+    uintptr_t addrs[kMaxFrames];
+    int n = 0;
+    for (int i = first; i < nFrames; ++i)
+        addrs[n++] = (first == 0 && i == 0) ? fault : reinterpret_cast<uintptr_t>(frames[i]);
+    gosLogSourceLines(core().binaryName, addrs, n, false);
     for (int i = 0; i < 3; ++i)
         logPrintf("%s", kStars);
 }
@@ -349,6 +332,35 @@ void ensureAltStack()
 }
 
 } // namespace
+
+void gosLogSourceLines(const std::string &binary, const uintptr_t *addrs, int n, bool baseNames)
+{
+    CoreState &s = core();
+    if (s.programText.empty())
+        dl_iterate_phdr(recordProgram, &s);
+    std::string cmd = "addr2line -e " + qorShellQuote(binary) + " ";
+    char addr[32];
+    for (int i = 0; i < n; ++i) {
+        snprintf(addr, sizeof addr, "0x%lx ", static_cast<unsigned long>(linkAddress(addrs[i])));
+        cmd += addr;
+    }
+    FILE *a2l = popen(cmd.c_str(), "r");
+    if (!a2l) {
+        logPrintf("#%s :: %s\n", std::strerror(errno), cmd.c_str());
+        return;
+    }
+    logPrintf("#Stack back trace follows\n");
+    std::string line;
+    int shown = 0;
+    while (readLine(a2l, line)) {
+        trimRight(line);
+        if (line.empty() || line.find("_start") != std::string::npos || line.find("??") != std::string::npos)
+            continue;
+        const size_t slash = baseNames ? line.rfind('/') : std::string::npos;
+        logPrintf("%2d)  %s\n", ++shown, slash == std::string::npos ? line.c_str() : line.c_str() + slash + 1);
+    }
+    pclose(a2l);
+}
 
 void gosCoreHandler(const char *programPath, QorCoreUserFunc userHandler)
 {

@@ -6,6 +6,7 @@
 #ifndef QOR_GOSCORE_H
 #define QOR_GOSCORE_H
 
+#include <cstdint>
 #include <string>
 
 using QorCoreUserFunc = void (*)(int);
@@ -26,6 +27,13 @@ std::string gosCoreCopyCommand(const std::string &logName);
 
 // The program path the report uses ("Binary: U n k n o w n" when unset).
 const char *gosCoreBinary();
+
+// Logs "#Stack back trace follows" and the source lines addr2line gives
+// for n run-time addresses of binary, as "%2d)  %s" numbered from 1,
+// leaving out lines with "_start" or "??"; with baseNames a line shows only
+// what follows its last '/'. When addr2line cannot be started:
+// "#<error> :: <command>".
+void gosLogSourceLines(const std::string &binary, const uintptr_t *addrs, int n, bool baseNames);
 
 // The text of the last report (signal, program and faulting function), for
 // a user handler.
