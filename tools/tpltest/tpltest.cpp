@@ -144,8 +144,10 @@ int main(int argc, char** argv) {
     if (given(copyDir) || given(htxDir)) {
         // A file that could not be written has been reported; nothing is
         // claimed written then.
-        if (xFcgiRewriteTemplate(input.c_str(), copyDir, htxDir) != XFCGI_REWRITE_DONE)
+        if (xFcgiRewriteTemplate(input.c_str(), copyDir, htxDir) != XFCGI_REWRITE_DONE) {
+            logClose();
             return 255;
+        }
         if (given(copyDir))
             std::printf("DezUR COPY books written to %s\n",
                         copyDir == "." ? currentDir.c_str() : copyDir.c_str());
