@@ -98,10 +98,12 @@ bool XmlToCobol(XmlRef ref, XmlBook* map, char* record, size_t length);
 // Builds the document of a record in *ref (created when ref->root is
 // null) and writes it as XML (XmlFromCobol) or JSON (JsonFromCobol) to fd
 // and/or buf when they are given. fcc and crs, when not empty, hold field
-// control (2 bytes) and cursor data (1 byte) per field occurrence in the
-// order of the record; they are written as the attributes fcc and crs (in
-// JSON a member "<name>_attr" {"fcc", "crs"}). Returns 0, or -1 when the
-// record is shorter than the map or the document could not be written.
+// control (2 bytes) and cursor data (1 byte) for each field occurrence
+// written, in document order (an attribute field takes its entry too);
+// they are written as the attributes fcc and crs (in JSON a member
+// "<name>_attr" {"fcc", "crs"} after the value). Occurrences beyond the
+// count field's value are not written. Returns 0, or -1 when the record is
+// shorter than the map or the document could not be written.
 int XmlFromCobol(XmlBook* map, XmlRef* ref, const char* record, size_t length,
                  std::string_view fcc, std::string_view crs, char* buf, size_t buflen, FILE* fd);
 int JsonFromCobol(XmlBook* map, XmlRef* ref, const char* record, size_t length,

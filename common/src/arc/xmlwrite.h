@@ -2,9 +2,10 @@
 // as JSON, a JSON reader that builds the same kind of tree, and the name
 // helper of the record mapping (xmlbook.h).
 //
-// Documents go to a stream, into a caller's buffer, or both. With a buffer
-// and no stream the document is ended by a NUL; a document that does not
-// fit the buffer is an error (the buffer then holds a cut, NUL-ended text).
+// Documents go to a stream, into a caller's buffer, or both (the buffer
+// then takes what fits). With a buffer and no stream the document is ended
+// by a NUL, and a document that does not fit is an error (the buffer then
+// holds a cut, NUL-ended text).
 //
 // Trees and JSON: each member is a node tagged with its name; an object is
 // a node with children, an array a run of sibling nodes of the same tag
