@@ -1,59 +1,6 @@
 // tpltest run as a program: usage, load failures, the sample file and the
 // form test written to its log.
-#include <gtest/gtest.h>
-
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <unistd.h>
-
-namespace {
-
-constexpr const char* kLog = "/tmp/xfcgi.log";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-class Tpltest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* bin = std::getenv("QOR_BINARY_DIR");
-        program_ = std::string(bin ? bin : "..") + "/tools/tpltest/tpltest";
-        char pattern[] = "./cliXXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        std::remove(kLog);
-    }
-    void TearDown() override {
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-        std::remove(kLog);
-    }
-    void write(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
-    }
-    // Runs tpltest in the scratch folder; its standard output in out.
-    int run(const std::string& args, std::string& out) {
-        std::string cmd = "cd '" + dir_ + "' && DOCUMENT_ROOT=/nonexistent '" + program_ + "' " +
-                          args + " 2>/dev/null";
-        FILE* p = popen(cmd.c_str(), "r");
-        if (!p) return -1;
-        out.clear();
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        int status = pclose(p);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::string program_, dir_;
-};
+#include "tpltest/tpltest_run.h"
 
 TEST_F(Tpltest, UsageWithoutTemplate) {
     std::string out;
@@ -85,11 +32,20 @@ TEST_F(Tpltest, LoadOnly) {
     EXPECT_EQ(out, "Bad option z \nCould not find T3I file: ./page.t3i\n");
 }
 
-TEST_F(Tpltest, RewritingIsNotAvailableYet) {
-    write("page.htx", "x");
+TEST_F(Tpltest, RewritingIntoTheCurrentDirectory) {
+    write("page.htx", "<p>\\{a}</p>");
     std::string out;
-    EXPECT_EQ(run("-c . -i page.htx", out), 255);
-    EXPECT_EQ(run("-h out -i page.htx", out), 255);
+    EXPECT_EQ(run("-c ./ -h . -i page.htx", out), 0);
+    char* cwd = getcwd(nullptr, 0);
+    const std::string here = std::string(cwd) + "/" + dir_.substr(2);
+    std::free(cwd);
+    EXPECT_EQ(out, "Could not find T3I file: ./page.t3i\n"
+                   "DezUR COPY books written to " + here + "\n"
+                   "QOR/ic htx/t3i files written to " + here + "\n"
+                   "Processing of page.htx is complete\n");
+    EXPECT_EQ(readFile(dir_ + "/page.t3i"),
+              "<record type=\"main\">\n    <field name=\"a\" mask=\"X(0)\" type=\"output\"/>\n</record>\n");
+    EXPECT_NE(readFile(dir_ + "/HTML-PAGE-INPUT").find("       01  HTML-PAGE-INPUT.\n"), std::string::npos);
 }
 
 TEST_F(Tpltest, SampleFileProblems) {
@@ -149,5 +105,3 @@ TEST_F(Tpltest, SampleWithoutTagsAndWithoutLog) {
     EXPECT_NE(log.find("\r\n\r\n[XYZ]"), std::string::npos) << log;
     EXPECT_EQ(log.find("Result of Simulated Form Read"), std::string::npos);
 }
-
-}  // namespace

@@ -1,9 +1,11 @@
-// tpltest: loads an HTML template into the template toolkit and, given a
-// sample file of host screen data (-m), fills it as the gateway would and
-// writes the page into its log (-t), then reads the sample form input back
-// into screen data.
+// tpltest: loads an HTML template into the template toolkit, rewrites it on
+// request into DezUR copybook procedures (-c) and an .htx template with its
+// .t3i field file (-h), and, given a sample file of host screen data (-m),
+// fills it as the gateway would and writes the page into its log (-t),
+// then reads the sample form input back into screen data.
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include "tpltest.h"
 #include "xfcgihtml.h"
 #include "xfcgiout.h"
+#include "xfcgirewrite.h"
 
 namespace {
 
@@ -92,6 +95,11 @@ bool endsWith(const std::string& s, const char* tail) {
 int main(int argc, char** argv) {
     qorIgnoreSigPipe();
     for (const auto& r : kReplacements) xFcgiReplaceName(r[0], r[1]);
+    std::string currentDir = ".";
+    if (char* cwd = getcwd(nullptr, 0)) {
+        currentDir = cwd;
+        std::free(cwd);
+    }
 
     std::string input, copyDir, htxDir, sample;
     opterr = 0;
@@ -126,13 +134,6 @@ int main(int argc, char** argv) {
         usage(argv[0]);
         return 255;
     }
-    if (given(copyDir) || given(htxDir)) {
-        std::fprintf(stderr,
-                     "%s: -c and -h (DezUR copybooks, .htx and .t3i files) are not available "
-                     "in this version\n",
-                     argv[0]);
-        return 255;
-    }
 
     xFcgiLoadTemplate(input.c_str(), tpltestLog ? tpltestLog : stderr, tpltestLog, true);
     tcpHTML* tmpl = xFcgiGetFT(input.c_str());
@@ -140,8 +141,23 @@ int main(int argc, char** argv) {
         std::printf("ERROR %s was not loaded\n", input.c_str());
         return 255;
     }
-    if (endsWith(tmpl->path, ".htx"))
+    if (given(copyDir) || given(htxDir)) {
+        // A file that could not be written has been reported; nothing is
+        // claimed written then.
+        if (xFcgiRewriteTemplate(input.c_str(), copyDir, htxDir) != XFCGI_REWRITE_DONE) {
+            logClose();
+            return 255;
+        }
+        if (given(copyDir))
+            std::printf("DezUR COPY books written to %s\n",
+                        copyDir == "." ? currentDir.c_str() : copyDir.c_str());
+        if (given(htxDir))
+            std::printf("QOR/ic htx/t3i files written to %s\n",
+                        htxDir == "." ? currentDir.c_str() : htxDir.c_str());
+        std::printf("Processing of %s is complete\n", input.c_str());
+    } else if (endsWith(tmpl->path, ".htx")) {
         tmpl->t3iPath = tmpl->path.substr(0, tmpl->path.size() - 4) + ".t3i";
+    }
 
     int status = 0;
     if (given(sample)) status = tpltestFormTest(tmpl, sample);

@@ -261,7 +261,8 @@ void Reader::textRun() {
                 continue;
             }
         }
-        if (c == '<') {
+        // A '<' written as "&lt;" is text, so what the writer escapes reads back.
+        if (c == '<' && !r_->wasSpcl) {
             unget(c);
             break;
         }
@@ -335,7 +336,7 @@ int Reader::parseXml() {
             }
             continue;
         }
-        if (c == '<') {
+        if (c == '<' && !r_->wasSpcl) {
             c = skipBlanks();
             if (c == '!') {
                 int d = skipBlanks();

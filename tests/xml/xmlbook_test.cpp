@@ -1,0 +1,256 @@
+// COBOL record mapping: a map file, a record laid out by it written as XML
+// and JSON and read back into the same bytes, and the refusals.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "xml/log_capture.h"
+#include "xmlbook.h"
+#include "xmlwrite.h"
+
+namespace {
+
+const char* const kMap =
+    "# order record\n"
+    "* written by hand\n"
+    "0,60,12,2048,XB-1.0,28\n"
+    "1,order,,G,0,0,0,60,1,,0,0,0,,\n"
+    "5,status,,X,1,0,0,1,1,,1,0,0,,\n"
+    "5,ordno,,X,8,0,1,8,1,,0,0,0,,\n"
+    "5,qty,-,D,5,2,9,5,1,,0,0,0,,\n"
+    "5,total,-,P,7,2,14,4,1,,0,0,0,,\n"
+    "5,credit,~,D,4,0,18,5,1,,0,0,0,,\n"
+    "5,debit,!,D,4,0,23,5,1,,0,0,0,,\n"
+    "5,nlines,,B,4,0,28,2,1,,0,0,0,,\n"
+    "5,lines,,G,0,0,30,12,2,,0,0,0,nlines,\n"
+    "10,item,,X,8,0,30,8,1,\"X(8)\",0,0,Y,,\n"
+    "10,price,-,B,9,2,38,4,1,,0,0,0,,\n"
+    "5,flags,,X,6,0,54,6,1,,0,0,0,,\n";
+
+// The record the map describes: ORD-0042, qty -123.45 (zoned, overpunch),
+// total 1234.56 (packed), credit -42 (leading sign), debit 7 (trailing
+// sign), two lines, high values.
+std::string record(unsigned char lines = 2) {
+    std::string r = "AORD-0042";
+    r += "1234u";
+    r += std::string("\x01\x23\x45\x6c", 4);
+    r += "-0042";
+    r += "0007+";
+    r += std::string("\x00", 1) + static_cast<char>(lines);
+    r += "BOLT    " + std::string("\x00\x00\x00\xfa", 4);
+    r += "N&W     " + std::string("\xff\xff\xff\xb5", 4);
+    r += std::string(6, '\xff');
+    return r;
+}
+
+struct Map {
+    XmlBook* m;
+    explicit Map(const std::string& text) {
+        FILE* f = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+        m = XmlBookRead(f, "order");
+        std::fclose(f);
+    }
+    ~Map() { XmlBookFree(m); }
+};
+
+struct Tree {
+    XmlRef ref{};
+    ~Tree() { XmlDestroyIt(&ref); }
+};
+
+std::string asText(int (*conv)(XmlBook*, XmlRef*, const char*, size_t, std::string_view,
+                               std::string_view, char*, size_t, FILE*),
+                   XmlBook* m, const std::string& rec, std::string_view fcc = {},
+                   std::string_view crs = {}) {
+    Tree t;
+    std::vector<char> buf(4096);
+    EXPECT_EQ(conv(m, &t.ref, rec.data(), rec.size(), fcc, crs, buf.data(), buf.size(), nullptr), 0);
+    return buf.data();
+}
+
+}  // namespace
+
+TEST(XmlBook, LoadedFromTheMapFolder) {
+    static std::string env;
+    char* cwd = getcwd(nullptr, 0);
+    env = std::string("QORROOT=") + cwd + "/book";
+    std::free(cwd);
+    mkdir("book", 0755);
+    mkdir("book/qorsoa", 0755);
+    std::ofstream("book/qorsoa/order.mapxml") << kMap;
+    putenv(env.data());
+    XmlBook* m = XmlBookLoad("order");
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->recsize, 60);
+    EXPECT_EQ(m->xmlsize, 2048);
+    ASSERT_EQ(m->fields.size(), 12u);
+    EXPECT_EQ(m->fields[9].ownerPos, 8);   // item in lines
+    EXPECT_EQ(m->fields[11].ownerPos, 0);  // flags back in order
+    EXPECT_EQ(m->fields[8].countInPos, 7);
+    EXPECT_EQ(m->fields[9].emask, "X(8)");
+    EXPECT_TRUE(m->fields[9].toUpper && m->fields[1].isAttr && m->fields[5].signLdg);
+    EXPECT_TRUE(XmlBookPrep(m));
+    EXPECT_EQ(m->reclen, 60u);
+    XmlBookFree(m);
+
+    LogCapture log;
+    EXPECT_EQ(XmlBookLoad("missing"), nullptr);
+    EXPECT_EQ(XmlBookLoad("../order"), nullptr);
+    EXPECT_TRUE(log.contains("/book/qorsoa/missing.mapxml because 'No such file or directory'"));
+    EXPECT_TRUE(log.contains("Map name '../order' refused"));
+}
+
+TEST(XmlBook, RecordToXmlAndBackToTheSameBytes) {
+    Map map(kMap);
+    ASSERT_NE(map.m, nullptr);
+    const std::string rec = record();
+    const std::string xml = asText(XmlFromCobol, map.m, rec, "F1F2F3", "xy");
+    EXPECT_EQ(xml,
+              "<order status=\"A\">\r\n"
+              " <ordno fcc=\"F2\" crs=\"y\">ORD-0042</ordno>\r\n"
+              " <qty fcc=\"F3\">-123.45</qty>\r\n"
+              " <total>1234.56</total>\r\n"
+              " <credit>-42</credit>\r\n"
+              " <debit>7</debit>\r\n"
+              " <nlines>2</nlines>\r\n"
+              " <lines_List>\r\n"
+              "  <lines>\r\n"
+              "   <item>BOLT</item>\r\n"
+              "   <price>2.50</price>\r\n"
+              "  </lines>\r\n"
+              "  <lines>\r\n"
+              "   <item>N&amp;W</item>\r\n"
+              "   <price>-0.75</price>\r\n"
+              "  </lines>\r\n"
+              " </lines_List>\r\n"
+              " <flags>&lt;High-Values&gt;</flags>\r\n"
+              "</order>\r\n");
+
+    Tree parsed;
+    parsed.ref = XmlCreate();
+    ASSERT_EQ(XmlParse(parsed.ref, nullptr, xml.data(), xml.size(), false), 0);
+    std::string back(rec.size(), ' ');
+    EXPECT_TRUE(XmlToCobol(parsed.ref, map.m, back.data(), back.size()));
+    EXPECT_EQ(back, rec);
+
+    // The count field limits what is written.
+    const std::string one = asText(XmlFromCobol, map.m, record(1));
+    EXPECT_NE(one.find("<item>BOLT</item>"), std::string::npos);
+    EXPECT_EQ(one.find("N&amp;W"), std::string::npos);
+}
+
+TEST(XmlBook, RecordToJsonAndBack) {
+    Map map(kMap);
+    const std::string rec = record();
+    const std::string json = asText(JsonFromCobol, map.m, rec, "F1F2", "");
+    EXPECT_NE(json.find(" \"order\": {\r\n  \"status\": \"A\",\r\n"
+                        "  \"status_attr\": {\r\n   \"fcc\": \"F1\"\r\n  },\r\n"
+                        "  \"ordno\": \"ORD-0042\",\r\n"
+                        "  \"ordno_attr\": {\r\n   \"fcc\": \"F2\"\r\n  },\r\n"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("  \"lines\": [\r\n   {\r\n    \"item\": \"BOLT\",\r\n"), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"flags\": \"<High-Values>\""), std::string::npos);
+    Tree parsed;
+    parsed.ref = XmlCreate();
+    ASSERT_EQ(JsonParse(parsed.ref, nullptr, json.data(), json.size()), 0);
+    std::string back(rec.size(), ' ');
+    EXPECT_TRUE(XmlToCobol(parsed.ref, map.m, back.data(), back.size()));
+    EXPECT_EQ(back, rec);
+
+    // No lines: an empty array, and a count of 0 read back.
+    const std::string none = asText(JsonFromCobol, map.m, record(0));
+    EXPECT_NE(none.find("\"lines\": [],"), std::string::npos) << none;
+    Tree empty;
+    empty.ref = XmlCreate();
+    ASSERT_EQ(JsonParse(empty.ref, nullptr, none.data(), none.size()), 0);
+    back = rec;
+    EXPECT_TRUE(XmlToCobol(empty.ref, map.m, back.data(), back.size()));
+    EXPECT_EQ(back.substr(28, 2), std::string("\0\0", 2));
+}
+
+TEST(XmlBook, ValuesThatDoNotFit) {
+    Map map(kMap);
+    struct Case {
+        const char* doc;
+        const char* message;
+    } cases[] = {
+        {"<order><qty>abc</qty></order>", "Node qty value 'abc' does not fit D(5)"},
+        {"<order><qty>1234.5</qty></order>", "Node qty value '1234.5' does not fit D(5)"},
+        {"<order><credit>12345</credit></order>", "does not fit D(5)"},
+        {"<order><nlines>-1</nlines></order>", "Node nlines value '-1' does not fit B(2)"},
+        {"<order><nlines>65536</nlines></order>", "does not fit B(2)"},
+        {"<order><ordno>TOO-LONG-1</ordno></order>", "Node ordno value cut to 8 bytes"},
+        {"<order><qty>1.234</qty></order>", "has more than 2 decimal places"},
+        {"<order><lines/><lines/><lines/></order>", "Node lines occurs more than 2 times"},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        Tree t;
+        t.ref = XmlCreate();
+        ASSERT_EQ(XmlParse(t.ref, nullptr, c.doc, std::strlen(c.doc), false), 0);
+        std::string rec = record();
+        EXPECT_FALSE(XmlToCobol(t.ref, map.m, rec.data(), rec.size())) << c.doc;
+        EXPECT_TRUE(log.contains(c.message)) << c.doc << "\n" << log.text();
+    }
+    // A record shorter than the map is refused both ways.
+    LogCapture log;
+    Tree t;
+    std::string shortRec = record().substr(0, 59);
+    EXPECT_EQ(XmlFromCobol(map.m, &t.ref, shortRec.data(), shortRec.size(), {}, {}, nullptr, 0, nullptr), -1);
+    EXPECT_TRUE(log.contains("Record of 59 bytes is shorter than the 60 bytes map order needs"));
+}
+
+TEST(XmlBook, MapsThatAreRefused) {
+    std::string deep = "0,100,22,0,XB-1.0\n";
+    for (int i = 1; i <= 21; ++i) deep += std::to_string(i) + ",g" + std::to_string(i) + ",,G,0,0,0,1,1\n";
+    deep += "22,x,,X,1,0,0,1,1\n";
+    struct Case {
+        std::string text;
+        bool loads;  // and is refused by XmlBookPrep
+        const char* message;
+    } cases[] = {
+        {"0,10,1,0,XB-2.0\n1,a,,X,1,0,0,1,1\n", false,
+         "Cobol Copy Book version XB-2.0 but want version XB-1.0"},
+        {deep, false, "Map order nests groups deeper than 20 levels at g21"},
+        {"0,10,2,0,XB-1.0\n1,a,,X,1,0,0,1,1\n", false, "Map order has 1 fields, its header says 2"},
+        {"0,10,1,0,XB-1.0\n1,a,,X,1,0,0,1,2,,0,0,0,n\n", false, "Map order has no count field n for a"},
+        {"0,10,1,0,XB-1.0\n1,a,,X,x,0,0,1,1\n", false, "Map order line 2: bad nlen 'x'"},
+        {"0,10,1,0,XB-1.0\n1,a,,X,4,0,8,4,1\n", true, "field a (X, 4 bytes at 8): lies beyond the record"},
+        {"0,10,2,0,XB-1.0\n1,g,,G,0,0,0,4,2\n5,a,,X,4,0,2,4,1\n", true, "field a (X, 4 bytes at 2): lies outside its group"},
+        {"0,10,1,0,XB-1.0\n1,a,-,B,9,0,0,9,1\n", true, "binary fields hold at most 8 bytes"},
+        {"0,10,1,0,XB-1.0\n1,a,~,D,1,2,0,2,1\n", true, "has more decimal places than digits"},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        Map map(c.text);
+        EXPECT_EQ(map.m != nullptr, c.loads) << c.text;
+        if (map.m) {
+            EXPECT_FALSE(XmlBookPrep(map.m)) << c.text;
+        }
+        EXPECT_TRUE(log.contains(c.message)) << c.text << "\n" << log.text();
+    }
+}
+
+TEST(XmlBook, TypesWithoutAConversion) {
+    Map map("0,4,2,0,XB-1.0\n1,r,,G,0,0,0,4,1\n5,z,,Z,4,0,0,4,1\n");
+    ASSERT_NE(map.m, nullptr);
+    LogCapture log;
+    const std::string xml = asText(XmlFromCobol, map.m, "abcd");
+    EXPECT_EQ(xml, "<r></r>\r\n");
+    EXPECT_TRUE(log.contains("Not yet coded z for type Z"));
+    Tree t;
+    t.ref = XmlCreate();
+    const char doc[] = "<r><z>1</z></r>";
+    ASSERT_EQ(XmlParse(t.ref, nullptr, doc, sizeof doc - 1, false), 0);
+    std::string rec = "abcd";
+    EXPECT_FALSE(XmlToCobol(t.ref, map.m, rec.data(), rec.size()));
+    EXPECT_TRUE(log.contains("Node z has unknown type 'Z'"));
+}
