@@ -10,20 +10,30 @@
 
 int CZelApp::Run() {
     for (;;) {
-        if (m_nMaxRunUsage > 0 && m_nRequests >= m_nMaxRunUsage) {
+        if (!xFcgiRetiring() && m_nMaxRunUsage > 0 && m_nRequests >= m_nMaxRunUsage) {
             if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Hit MaxUsage of %ld\n", m_nMaxRunUsage);
-            xFcgiFinish();
-            return 0;
+            xFcgiRetire();
         }
-        const int n = xFcgiPoll(kPollTimeoutMs);
-        if (n < 0) {
+        if (xFcgiRetiring()) {
+            // The web server may already have handed this worker more
+            // connections: each is answered before the worker ends, else
+            // the web server would answer them with its own error.
             xFcgiFinish();
-            return 0;
-        }
-        if (n != 0 && n != 1) {
-            // A host socket has input between requests.
-            OnSocketInput();
-            continue;
+            if (!xFcgiQueued()) {
+                if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Retiring after %ld requests\n", m_nRequests);
+                return 0;
+            }
+        } else {
+            const int n = xFcgiPoll(kPollTimeoutMs);
+            if (n < 0) {
+                xFcgiFinish();
+                return 0;
+            }
+            if (n != 0 && n != 1) {
+                // A host socket has input between requests.
+                OnSocketInput();
+                continue;
+            }
         }
         if (!xFcgiAccept()) {
             logPrintf("#ZelApp: Error on Accept\n");
@@ -38,10 +48,7 @@ int CZelApp::Run() {
         }
         if (RouteRequest() == Route::InitialPage) continue;
         OnEndRequest();
-        if (!CheckForUpdates()) {
-            xFcgiFinish();
-            return 0;
-        }
+        if (!xFcgiRetiring() && !CheckForUpdates()) xFcgiRetire();
     }
 }
 

@@ -1,9 +1,11 @@
 // CZelApp: the gateway program's application object. It is the server
 // context with the FastCGI request loop: poll the FastCGI socket and the
 // host sockets, accept and serve one request at a time, take host
-// messages between requests, and leave the loop on the use limit, a poll
-// or accept error, a failed reload, a replaced executable or a changed
-// configuration file (the web server then starts a fresh worker).
+// messages between requests, and leave the loop on a poll or accept error
+// or a failed reload. The use limit, a replaced executable, a changed
+// configuration file and a lost host connection retire the worker: it
+// answers the connections already queued on its socket, then leaves (the
+// web server then starts a fresh worker).
 #ifndef QOR_ZELAPP_H
 #define QOR_ZELAPP_H
 
@@ -29,8 +31,8 @@ public:
     long GetRequestCount() const { return m_nRequests; }
 
 private:
-    // After a served request: 0 to leave the loop (replaced executable or
-    // changed configuration file), else 1.
+    // After a served request: 0 to retire (replaced executable or changed
+    // configuration file), else 1.
     int CheckForUpdates();
 
     int32_t m_nExecTime = 0;   // modification time of the executable

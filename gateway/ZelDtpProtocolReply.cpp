@@ -70,6 +70,7 @@ Result CZelDtpProtocol::ProcessInterface(TBasePktInterface *packet, CZelSocketTr
         logPrintf("#DTP: ProcessInterface %s reply=%s for R%X\n", tcpMesgType(request->GetBuffer()->GetByte(0)),
                   takePending ? "TRUE" : "FALSE", id);
     Result r;
+    conn->SetDeadline(m_Deadline);
     if (takePending) {
         // The answer to this packet comes after the message that waits.
         r = conn->SendMessage(*request->GetBuffer(), *m_pReply, false);

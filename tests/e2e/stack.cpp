@@ -104,6 +104,10 @@ void Stack::tearDown()
         Segment seg(run_, false);
         if (seg.id >= 0) shmctl(seg.id, IPC_RMID, nullptr);
     }
+    if (!run_.empty()) {
+        key_t key = ftok(run_.c_str(), sesstbl::kFtokProjectId);
+        if (key != -1) unlink(sesstbl::LockFilePath(static_cast<int32_t>(key)).c_str());
+    }
     if (host_) host_->stop();
     checkReports();
     std::error_code ec;
