@@ -218,7 +218,7 @@ private:
                             CZelSessionTable::Record *record);
     Result OnReceived(unsigned id, PacketView &view, CZelSessionTable::Record *record);
     Result OnPren(unsigned id, CZelDtpPacket::TPren &pren, CZelSessionTable::Record *record);
-    Result OnClose(unsigned id, CZelDtpPacket::TClose &close);
+    Result OnClose(unsigned id, CZelDtpPacket::TClose &close, CZelSessionTable::Record *record);
     Result ProcessMcsInterface(TMcsInterface *mcs, CZelSessionTable::Record *record, bool current);
     Result DecodeProgramMessage(const TQorMsgo &msg, CZelSessionTable::Record &record,
                                 ScreenState &screen);

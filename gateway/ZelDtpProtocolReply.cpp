@@ -256,7 +256,7 @@ Result CZelDtpProtocol::OnReceived(unsigned id, PacketView &view, CZelSessionTab
         break;
     }
     case Packet::kClose:
-        r = OnClose(id, *static_cast<Packet::TClose *>(view.get()));
+        r = OnClose(id, *static_cast<Packet::TClose *>(view.get()), record);
         break;
     case Packet::kProk:
         if (record) record->SetProgramStartedState(true);
@@ -318,9 +318,13 @@ Result CZelDtpProtocol::OnPren(unsigned id, Packet::TPren &pren, CZelSessionTabl
     return Result::Success;
 }
 
-Result CZelDtpProtocol::OnClose(unsigned id, Packet::TClose &close) {
+Result CZelDtpProtocol::OnClose(unsigned id, Packet::TClose &close, CZelSessionTable::Record *record) {
     const unsigned receiver = close.GetReceiverId();
-    if (receiver == id) {
+    // A host that no longer knows the session (it was started again) can
+    // name only its own session id; no gateway session has the id 0.
+    const bool byHostId = receiver == 0 && record && close.GetSenderId() != 0 &&
+                          close.GetSenderId() == record->GetDtpSessionId();
+    if (receiver == id || byHostId) {
         CloseSession(id, true, true);
         return Result::CommTransTerminated;
     }
