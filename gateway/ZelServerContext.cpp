@@ -87,15 +87,6 @@ int64_t FileTime(const std::string &path) {
 // The shared stamp and the process's own time are 32-bit seconds.
 int32_t Time32(int64_t t) { return static_cast<int32_t>(t); }
 
-// Workers that share the load evenly would all reach the use limit in the
-// same second, and the web server would have none left to hand requests
-// to: each worker lowers its limit by up to a sixteenth, by its pid.
-long SpreadUsageLimit(long limit, long pid) {
-    const long spread = limit / 16;
-    if (spread <= 0 || pid <= 0) return limit;
-    return limit - pid % (spread + 1);
-}
-
 }  // namespace
 
 int CZelServerContext::ReadConfiguration(const std::string &path) {
@@ -143,7 +134,7 @@ int CZelServerContext::InitLogAndDtp(bool reconfigure, int64_t fileTime) {
     if (const char *name = logGetFname())
         gosCoreExtra(gosCoreCopyCommand(name).c_str(), true);
 
-    m_nMaxRunUsage = SpreadUsageLimit(GetMaxUsage(), static_cast<long>(::getpid()));
+    m_nMaxRunUsage = GetMaxUsage();
 
     if (GetTransactionTable().IsEmpty()) {
         logPrintf("#No Transactions defined in qoric.conf\n");

@@ -222,20 +222,25 @@ void QoricRig::writeTemplates() {
           "<field name=\"text\" mask=\"X(40)\"/></record></records>\n");
 }
 
-pid_t QoricRig::startWorker(const std::vector<std::string> &env) {
+std::string QoricRig::listen() {
+    const std::string path = file("qoric.sock");
     if (listenFd_ < 0) {
         listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
-        const std::string path = file("qoric.sock");
         if (path.size() >= sizeof addr.sun_path) throw std::runtime_error("socket path too long");
         std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
         if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-            listen(listenFd_, 16) != 0)
+            ::listen(listenFd_, 16) != 0)
             throw std::runtime_error("cannot listen on " + path);
     }
+    return path;
+}
+
+pid_t QoricRig::startWorker(const std::vector<std::string> &env, const std::string &program) {
+    listen();
     std::vector<std::string> envs = childEnv(base_, env);
-    std::vector<std::string> args = {qoricBinary()};
+    std::vector<std::string> args = {program.empty() ? qoricBinary() : program};
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
