@@ -98,9 +98,8 @@ int InChild(const std::function<int()> &body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// In a child: the transport has been asked to retire the process, so the
-// request loop's next wait ends it with status 0; anything else is 99.
-// The worker was asked to retire: it answers what is queued, then ends.
+// In a child: the transport has asked the worker to retire (0); anything
+// else is 99.
 int AskedToRetire() { return xFcgiRetiring() ? 0 : 99; }
 
 bool InPollSet(int fd) {
@@ -522,4 +521,27 @@ TEST(Framing, PollSeesAHangUpAsInput) {
     // The end of the connection is readable: the read that follows finds it.
     EXPECT_EQ(t.Poll(100), Result::CommPollDataReady);
     t.Close();
+}
+
+TEST(Framing, AHostThatStopsHalfWayIsGivenUpAtTheDeadline) {
+    const int rc = InChild([] {
+        using Clock = CZelSocketTransport::Clock;
+        Pair pair;
+        CZelSocketTransport t("PAIR");
+        t.Adopt(pair.mine);
+        pair.Write(Be32(10) + "abc");   // the rest of the frame never comes
+        t.SetDeadline(Clock::now() + std::chrono::milliseconds(300));
+        const auto t0 = Clock::now();
+        CZelDtpPacket reply;
+        if (t.Read(reply) != Result::CommPollFailed) return 10;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+        if (ms < 250 || ms > 2000) return 11;
+        // A termination asked for ends the wait at once, whatever the deadline.
+        t.SetDeadline(Clock::time_point::max());
+        bSigTerm = 1;
+        if (t.Read(reply) != Result::CommPollFailed) return 12;
+        if (!t.IsOpen() || xFcgiRetiring()) return 13;   // given up, not lost
+        return 0;
+    });
+    EXPECT_EQ(rc, 0);
 }
