@@ -56,8 +56,8 @@ int xFcgiFinish();
 void xFcgiTerminate();
 
 // Asks the worker to retire (a lost host connection): the request loop
-// answers every connection already queued on the FastCGI socket, then
-// ends, so that no request the web server has handed over is dropped.
+// leaves after the current request, without dropping the connections the
+// web server has already queued on the FastCGI socket.
 void xFcgiRetire();
 // Retirement was asked for.
 bool xFcgiRetiring();
