@@ -522,26 +522,3 @@ TEST(Framing, PollSeesAHangUpAsInput) {
     EXPECT_EQ(t.Poll(100), Result::CommPollDataReady);
     t.Close();
 }
-
-TEST(Framing, AHostThatStopsHalfWayIsGivenUpAtTheDeadline) {
-    const int rc = InChild([] {
-        using Clock = CZelSocketTransport::Clock;
-        Pair pair;
-        CZelSocketTransport t("PAIR");
-        t.Adopt(pair.mine);
-        pair.Write(Be32(10) + "abc");   // the rest of the frame never comes
-        t.SetDeadline(Clock::now() + std::chrono::milliseconds(300));
-        const auto t0 = Clock::now();
-        CZelDtpPacket reply;
-        if (t.Read(reply) != Result::CommPollFailed) return 10;
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-        if (ms < 250 || ms > 2000) return 11;
-        // A termination asked for ends the wait at once, whatever the deadline.
-        t.SetDeadline(Clock::time_point::max());
-        bSigTerm = 1;
-        if (t.Read(reply) != Result::CommPollFailed) return 12;
-        if (!t.IsOpen() || xFcgiRetiring()) return 13;   // given up, not lost
-        return 0;
-    });
-    EXPECT_EQ(rc, 0);
-}
