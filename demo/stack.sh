@@ -43,13 +43,17 @@ stack_free_port() {
 
 stack_port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
-# True when no shared-memory segment has the key that the session table of
-# folder $1 would get (ftok of the folder and 'j').
-stack_key_free() {
-  local dev ino key
+# The key that the session table of folder $1 gets (ftok of the folder
+# and 'j').
+stack_key() {
+  local dev ino
   read -r dev ino < <(stat -c '%d %i' "$1")
-  key=$(printf '0x%08x' $(( (0x6a << 24) | ((dev & 0xff) << 16) | (ino & 0xffff) )))
-  ! ipcs -m 2>/dev/null | awk '{ print $1 }' | grep -qix "$key"
+  printf '0x%08x' $(( (0x6a << 24) | ((dev & 0xff) << 16) | (ino & 0xffff) ))
+}
+
+# True when no shared-memory segment has that key.
+stack_key_free() {
+  ! ipcs -m 2>/dev/null | awk '{ print $1 }' | grep -qix "$(stack_key "$1")"
 }
 
 stack_init() {
@@ -160,6 +164,9 @@ stack_stop() {
     if [ -s "$ROOT/logs/.shmid" ]; then
       ipcrm -m "$(cat "$ROOT/logs/.shmid")" 2>/dev/null || true
     fi
+    # And the table's own lock file, named after its key.
+    local key
+    key=$(stack_key "$RUN" 2>/dev/null) && rm -f "/tmp/sesstbl_lock.${key#0x}"
   fi
   if [ -n "$HOST_PID" ]; then
     kill -TERM "$HOST_PID" 2>/dev/null || true

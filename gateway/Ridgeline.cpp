@@ -1,11 +1,13 @@
 // qoric, the gateway: a FastCGI responder that the web server starts. With
 // "-reconf" (any case) among its arguments it only stamps the shared
 // reconfiguration time, starts a cleaner when none runs, and exits.
+#include <signal.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "ZelApp.h"
 #include "goscore.h"
@@ -36,6 +38,19 @@ std::string ProgramPath(const char *argv0) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // As started, before anything changes the environment: a retiring
+    // worker starts the program afresh with these.
+    const std::vector<std::string> args(argv, argv + argc);
+    std::vector<std::string> environment;
+    for (char **e = environ; e && *e; ++e) environment.emplace_back(*e);
+    // A run started afresh by a retiring worker begins with the termination
+    // signals blocked, so that one sent meanwhile is not lost: it ends the
+    // process here.
+    sigset_t ends;
+    sigemptyset(&ends);
+    sigaddset(&ends, SIGTERM);
+    sigaddset(&ends, SIGHUP);
+    sigprocmask(SIG_UNBLOCK, &ends, nullptr);
     qorIgnoreSigPipe();
     bool reconfigure = false;
     for (int i = 1; i < argc; ++i)
@@ -46,6 +61,7 @@ int main(int argc, char **argv) {
     gosCoreHandler(path.c_str(), nullptr);
 
     CZelApp &app = theApp();
+    app.SetStartCommand(path, args, environment);
     int result = app.Init(reconfigure);
     if (!reconfigure && result == 0) result = app.Run();
     app.Exit();

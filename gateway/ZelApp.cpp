@@ -2,7 +2,11 @@
 #include "ZelApp.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 #include "logprint.h"
@@ -10,22 +14,36 @@
 
 int CZelApp::Run() {
     for (;;) {
-        if (m_nMaxRunUsage > 0 && m_nRequests >= m_nMaxRunUsage) {
+        if (!xFcgiRetiring() && m_nMaxRunUsage > 0 && m_nRequests >= m_nMaxRunUsage) {
             if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Hit MaxUsage of %ld\n", m_nMaxRunUsage);
-            xFcgiFinish();
-            return 0;
+            xFcgiRetire();
         }
-        const int n = xFcgiPoll(kPollTimeoutMs);
-        if (n < 0) {
+        if (xFcgiRetiring()) {
+            // The web server may already have handed this worker more
+            // connections, which it would answer with its own error if the
+            // worker just ended. A fresh run of the program takes over the
+            // socket in this process instead, with every connection queued
+            // on it. Should that fail, the queued ones are answered here.
             xFcgiFinish();
-            return 0;
-        }
-        if (n != 0 && n != 1) {
-            // A host socket has input between requests.
-            OnSocketInput();
-            continue;
+            if (m_nDrainLeft < 0) {
+                StartAfresh();
+                m_nDrainLeft = kMaxDrained;
+            }
+            if (m_nDrainLeft-- == 0 || !xFcgiQueued()) return Retired();
+        } else {
+            const int n = xFcgiPoll(kPollTimeoutMs);
+            if (n < 0) {
+                xFcgiFinish();
+                return 0;
+            }
+            if (n != 0 && n != 1) {
+                // A host socket has input between requests.
+                OnSocketInput();
+                continue;
+            }
         }
         if (!xFcgiAccept()) {
+            if (xFcgiRetiring()) return Retired();
             logPrintf("#ZelApp: Error on Accept\n");
             xFcgiFinish();
             return 0;
@@ -38,11 +56,60 @@ int CZelApp::Run() {
         }
         if (RouteRequest() == Route::InitialPage) continue;
         OnEndRequest();
-        if (!CheckForUpdates()) {
-            xFcgiFinish();
-            return 0;
-        }
+        if (!xFcgiRetiring() && !CheckForUpdates()) xFcgiRetire();
     }
+}
+
+void CZelApp::SetStartCommand(const std::string &program, const std::vector<std::string> &args,
+                              const std::vector<std::string> &environment) {
+    m_strProgram = program;
+    m_Args = args;
+    m_Environment = environment;
+}
+
+void CZelApp::StartAfresh() {
+    // Termination asked for by a signal is an end, not a retirement.
+    if (bSigTerm) return;
+    if (m_strProgram.empty() || m_Args.empty() || ::access(m_strProgram.c_str(), X_OK) != 0) {
+        if (logCtrlFlgs & LOG_EVENTS)
+            logPrintf("#App: %s cannot be started afresh; P%d ends once what is queued is answered\n",
+                      m_strProgram.c_str(), static_cast<int>(::getpid()));
+        return;
+    }
+    // A termination signal that comes from here on stays pending and ends
+    // the fresh run at once (it unblocks them first thing).
+    sigset_t ends;
+    sigemptyset(&ends);
+    sigaddset(&ends, SIGTERM);
+    sigaddset(&ends, SIGHUP);
+    sigprocmask(SIG_BLOCK, &ends, nullptr);
+    if (bSigTerm) {
+        sigprocmask(SIG_UNBLOCK, &ends, nullptr);
+        return;
+    }
+    if (logCtrlFlgs & LOG_EVENTS)
+        logPrintf("#App: P%d retires after %ld requests and starts afresh\n", static_cast<int>(::getpid()),
+                  m_nRequests);
+    Exit();
+    std::fflush(nullptr);
+    // Nothing of this run outlives it but the web server's socket
+    // (descriptor 0) and the standard output and error.
+    ::close_range(3, ~0U, 0);
+    std::vector<char *> argv, envp;
+    for (std::string &a : m_Args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    for (std::string &e : m_Environment) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    ::execve(m_strProgram.c_str(), argv.data(), envp.data());
+    // The log is closed already: the reason goes to standard error.
+    std::fprintf(stderr, "#App: %s could not be started afresh, error %d\n", m_strProgram.c_str(), errno);
+    ::_exit(0);
+}
+
+int CZelApp::Retired() {
+    xFcgiFinish();
+    if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Retiring after %ld requests\n", m_nRequests);
+    return 0;
 }
 
 int CZelApp::CheckForUpdates() {

@@ -18,6 +18,7 @@
 #include "ZelSocketTransport.h"
 #include "gossig.h"
 #include "logprint.h"
+#include "xfcgin.h"
 
 namespace {
 
@@ -59,6 +60,9 @@ int CZelDtpProtocol::RunCleanerLoop(int recordTimeout, int systemTimeout, const 
     // the web server's socket on descriptor 0 (else the web server would
     // see a retired worker's socket still in use and never replace it).
     DropInheritedConnections();
+    // A termination asked of the worker is not the cleaner's: its host
+    // waits end at their deadlines only.
+    bSigTerm = 0;
     const int devNull = ::open("/dev/null", O_RDWR);
     if (devNull > 0) {
         ::dup2(devNull, 0);
@@ -174,7 +178,9 @@ void CZelDtpProtocol::CloseOnHost(unsigned id, const std::string &locap, const s
     // This process's own connection; a new one is greeted, no OPEN is sent
     // (the session exists on the host).
     if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: Open session R%X to locap %s\n", id, locap.c_str());
-    CZelSocketTransport *conn = FindConnection(locap);
+    BeginExchange();
+    CZelSocketTransport *conn =
+        CheckConnection(locap, address, port) == Result::Success ? FindConnection(locap) : nullptr;
     Result r = Result::Success;
     if (!conn) {
         m_strTargetLocap = locap;

@@ -96,6 +96,12 @@ void CZelConversation::SetFiller(const std::string &text) { m_cFiller = text.emp
 void CZelConversation::SetLocalSubscreen(const std::string &text) { m_strLocalSubscreen = text; }
 void CZelConversation::SetNotifyMode(const std::string &) { m_bNotify = true; }
 
+void CZelConversation::SetInstanceTimeout(int seconds) {
+    m_nInstanceTimeout = seconds;
+    const long long ms = seconds > 0 ? static_cast<long long>(seconds) * 2000 / 3 : 0;
+    m_Protocol.SetReplyTimeLimit(static_cast<int>(std::min<long long>(ms, 0x7FFFFFFF)));
+}
+
 Result CZelConversation::InitDtp(const std::string &cacheStore, const std::string &additionalHtml,
                                  const std::string &styleSheet, int poolLow, int poolHigh,
                                  int maxSessions, int fccLevel) {
@@ -198,7 +204,8 @@ Result CZelConversation::ProcessRequestSteps(const std::string &uri,
             return r;
         }
         m_nLocalId = id;
-        r = m_Protocol.StartProgram(id, m_strProgramId, m_pCdaText ? *m_pCdaText : std::string());
+        const std::string cda = m_pCdaText ? *m_pCdaText : std::string();
+        r = WithReconnect(id, [&] { return m_Protocol.StartProgram(id, m_strProgramId, cda); });
         if (r == Result::Success && dezUrEnabled && m_Protocol.IsReadPending()) {
             dezUr = true;
             if (Detail()) logPrintf("# Handle DezUR transaction\n");
@@ -207,7 +214,8 @@ Result CZelConversation::ProcessRequestSteps(const std::string &uri,
             m_strFormatName = form;
         }
     } else {
-        if (m_Protocol.IsSessionConnected(m_Values.strLocap) == Result::CommDisconnected) {
+        if (m_Protocol.CheckConnection(m_Values.strLocap, m_strHostAddress, static_cast<int>(m_nPort)) ==
+            Result::CommDisconnected) {
             r = OpenWithRetry(id, false, 0, false);
             if (r != Result::Success) return r;
         }
@@ -259,17 +267,19 @@ Result CZelConversation::SubmitScreen(unsigned id) {
     // The reply replaces the current screen: send a copy, which a retry
     // after a lost connection can send again.
     const CBuffer screen(buffer);
-    r = m_Protocol.SendMcso(id, screen);
-    if (r == Result::CommClosed &&
-        m_Protocol.IsSessionConnected(m_Values.strLocap) != Result::Success) {
-        if (logCtrlFlgs & LOG_ERRORS)
-            logPrintf("#Conversation: Session R%X was disconnected from the host, retry\n", id);
-        r = m_Protocol.OpenSession(m_Values.strLocap, m_strHostAddress, static_cast<int>(m_nPort), id,
-                                   false, 0);
-        if (r != Result::Success) return r;
-        r = m_Protocol.SendMcso(id, screen);
-    }
-    return r;
+    return WithReconnect(id, [&] { return m_Protocol.SendMcso(id, screen); });
+}
+
+template <class Operation>
+Result CZelConversation::WithReconnect(unsigned id, Operation operation) {
+    Result r = operation();
+    if (r != Result::CommClosed || m_Protocol.IsSessionConnected(m_Values.strLocap) == Result::Success)
+        return r;
+    if (logCtrlFlgs & LOG_ERRORS)
+        logPrintf("#Conversation: Session R%X was disconnected from the host, retry\n", id);
+    r = m_Protocol.OpenSession(m_Values.strLocap, m_strHostAddress, static_cast<int>(m_nPort), id, false, 0);
+    if (r != Result::Success) return r;
+    return operation();
 }
 
 Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUrReply) {

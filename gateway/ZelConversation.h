@@ -49,7 +49,10 @@ public:
     void SetLocalSubscreen(const std::string &text);
     void SetNotifyMode(const std::string &text);
     void SetThisLocap(const std::string &name) { m_Protocol.SetLocap(name); }
-    void SetInstanceTimeout(int seconds) { m_nInstanceTimeout = seconds; }
+    // The session time-out; the host's answers are awaited two thirds of it
+    // at most, so that a request gives up before the cleaner would take
+    // its session for abandoned.
+    void SetInstanceTimeout(int seconds);
     void SetSystemTimeout(int seconds) { m_nSystemTimeout = seconds; }
     void SetDefaultStyle(const std::string &styleSheet, const std::string &additionalHtml) {
         m_Protocol.SetDefaultStyle(styleSheet, additionalHtml);
@@ -115,6 +118,10 @@ private:
     // Screen input of an existing session: header, stored data, the form
     // merged in, sent (or a local subscreen chosen).
     Result SubmitScreen(unsigned id);
+    // Runs a session operation; when it failed because the connection to
+    // the host was lost (the session itself stays), connects again and
+    // runs it once more.
+    template <class Operation> Result WithReconnect(unsigned id, Operation operation);
     // Fills and sends the page of the reply screen.
     Result ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUrReply);
     // Opens a page through the integrator, refusing unsafe names.

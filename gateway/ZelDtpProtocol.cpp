@@ -153,6 +153,18 @@ Result CZelDtpProtocol::IsSessionConnected(const std::string &locap) {
     return FindConnection(locap) ? Result::Success : Result::CommDisconnected;
 }
 
+Result CZelDtpProtocol::CheckConnection(const std::string &locap, const std::string &address, int port) {
+    CZelSocketTransport *conn = FindConnection(locap);
+    if (!conn) return Result::CommDisconnected;
+    if (conn->GetHost() == address && conn->GetPort() == port) return Result::Success;
+    // The locap was moved: its sessions go on at the new address.
+    if (logCtrlFlgs & LOG_EVENTS)
+        logPrintf("#DTP: locap %s moved from %s:%d to %s:%d; its connection is closed\n", locap.c_str(),
+                  conn->GetHost().c_str(), conn->GetPort(), address.c_str(), port);
+    DropConnection(locap);
+    return Result::CommDisconnected;
+}
+
 void CZelDtpProtocol::SetReconfigureTimestamp(time_t t) {
     if (!m_SessionTable.IsAttached()) return;
     try {
@@ -243,6 +255,11 @@ Result CZelDtpProtocol::LoadLastMcsData(unsigned id, CBuffer &buffer, int count)
 
 // --- connections ----------------------------------------------------------------
 
+CZelSocketTransport::Clock::time_point CZelDtpProtocol::NewDeadline() const {
+    if (m_nReplyLimitMs <= 0) return CZelSocketTransport::Clock::time_point::max();
+    return CZelSocketTransport::Clock::now() + std::chrono::milliseconds(m_nReplyLimitMs);
+}
+
 CZelName CZelDtpProtocol::LocapKey(const std::string &locap) {
     CZelName key(locap, kLocapWidth);
     key.Pad();
@@ -311,6 +328,7 @@ Result CZelDtpProtocol::NextMessage(CZelSocketTransport *conn) {
         m_pPendingSock = nullptr;
         return Result::Success;
     }
+    conn->SetDeadline(m_Deadline);
     return conn->Read(*m_pReply);
 }
 
@@ -328,10 +346,15 @@ int CZelDtpProtocol::IsMsgAvail() {
     if (m_bReplyPending) return m_pPendingSock == conn ? 1 : 0;
     if (conn->Poll(kMsgAvailPollMs) != Result::CommPollDataReady) return 0;
 
+    conn->SetDeadline(NewDeadline());
     Result r = conn->Read(*m_pPending);
     if (r != Result::Success) {
-        // Nothing usable arrived; a connection that ended is dropped.
-        if (!conn->IsOpen()) FindConnection(locap);
+        // Nothing usable arrived; a connection that ended is dropped, and
+        // so is one that stopped in the middle of a message.
+        if (!conn->IsOpen())
+            FindConnection(locap);
+        else if (r == Result::CommPollFailed)
+            DropConnection(locap);
         return 0;
     }
     try {

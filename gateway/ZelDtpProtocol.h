@@ -12,6 +12,16 @@
 // Session ids: the gateway's own ("local") id prints as R%X, the host's as
 // L%X. Browsers carry the record's GUID as 32 lower-case hex digits.
 //
+// Every operation waits for the host at most the reply time limit (set from
+// the session time-out, so that it ends before the cleaner would take the
+// session for abandoned); an operation whose answer does not come in time
+// closes the session on the host and drops the connection (-1011).
+// Sessions belong to the host, not to a connection: when only the
+// connection is lost, the session stays and goes on over a new connection
+// (-1009 tells the caller to connect again); a connection made to an
+// address or port that the configuration no longer gives is closed and
+// made again.
+//
 // A host message that arrives between requests (IsMsgAvail) is kept with
 // the connection it came from and is taken by the next read on that
 // connection instead of a socket read; a program end (PREN) arriving then
@@ -37,9 +47,9 @@
 #include "ZelMCSConverter.h"
 #include "ZelName.h"
 #include "ZelSessionTable.h"
+#include "ZelSocketTransport.h"
 
 class CZelLocapTable;
-class CZelSocketTransport;
 class TMcsInterface;
 class TQorMsgo;
 
@@ -51,8 +61,6 @@ public:
     static constexpr int kMcsHeaderLength = 20;
     // Poll time of the look for host messages between requests.
     static constexpr int kMsgAvailPollMs = 10;
-    // Longest wait for a host's greeting on a new connection.
-    static constexpr int kGreetingTimeoutMs = 30000;
 
     CZelDtpProtocol();
     CZelDtpProtocol(const CZelDtpProtocol &) = delete;
@@ -73,6 +81,10 @@ public:
     void SetUnixUserId(const std::string &name) { m_strUnixUser = name; }
     void SetUserId(const std::string &name) { m_strUser = name; }
     void SetDefaultStyle(const std::string &styleSheet, const std::string &additionalHtml);
+    // Longest wait for the host in one operation, in milliseconds (0: no
+    // limit).
+    void SetReplyTimeLimit(int ms) { m_nReplyLimitMs = ms > 0 ? ms : 0; }
+    int GetReplyTimeLimit() const { return m_nReplyLimitMs; }
 
     // --- the current screen -------------------------------------------------
     CBuffer &GetLastMcsData() { return m_LastMcsData; }
@@ -88,6 +100,10 @@ public:
     // --- session table --------------------------------------------------------
     // 0 when an open connection to the locap exists, else -1001.
     Result IsSessionConnected(const std::string &locap);
+    // Closes the locap's connection when it was made to another address or
+    // port than these (the configuration changed); then as
+    // IsSessionConnected.
+    Result CheckConnection(const std::string &locap, const std::string &address, int port);
     void SetReconfigureTimestamp(time_t t);
     // True when the shared reconfiguration stamp is not later than t (this
     // process is current).
@@ -173,6 +189,9 @@ private:
     // The next message of conn into the reply packet: the one kept from
     // between requests when it came from conn, else one read.
     Result NextMessage(CZelSocketTransport *conn);
+    // The deadline of an operation that starts now, and the one set last.
+    CZelSocketTransport::Clock::time_point NewDeadline() const;
+    void BeginExchange() { m_Deadline = NewDeadline(); }
     static CZelName LocapKey(const std::string &locap);
     static std::string TrimmedLocap(const CZelName &name);
 
@@ -186,7 +205,9 @@ private:
     // On failure the record is released.
     Result SessionRecord(unsigned id, bool needOpen, RecordPtr &rec, CZelSocketTransport *&conn);
     // A failed session operation: releases the record, clears the target
-    // locap, closes the session (broken for -1009) and returns r.
+    // locap, closes the session (broken for -1009) and returns r. A lost
+    // connection (-1009) leaves a session that is open on the host as it
+    // is; an abandoned exchange (-1011) also drops the connection.
     Result FailSession(unsigned id, RecordPtr &rec, Result r);
     // Removes a session the host closed, without a CLOSE back.
     void RemoveSession(unsigned id);
@@ -197,7 +218,7 @@ private:
                             CZelSessionTable::Record *record);
     Result OnReceived(unsigned id, PacketView &view, CZelSessionTable::Record *record);
     Result OnPren(unsigned id, CZelDtpPacket::TPren &pren, CZelSessionTable::Record *record);
-    Result OnClose(unsigned id, CZelDtpPacket::TClose &close);
+    Result OnClose(unsigned id, CZelDtpPacket::TClose &close, CZelSessionTable::Record *record);
     Result ProcessMcsInterface(TMcsInterface *mcs, CZelSessionTable::Record *record, bool current);
     Result DecodeProgramMessage(const TQorMsgo &msg, CZelSessionTable::Record &record,
                                 ScreenState &screen);
@@ -231,6 +252,8 @@ private:
     std::string m_strLastErrorText;
     CBuffer m_LastCda;                   // CDA of the last program end
     bool m_bRegistered = false;
+    int m_nReplyLimitMs = 0;             // longest wait for the host, 0: none
+    CZelSocketTransport::Clock::time_point m_Deadline = CZelSocketTransport::Clock::time_point::max();
     TPktInterfacePtr<CZelDtpPacket::TDezUrRead> m_pPendingRead;
     TPktInterfacePtr<CZelDtpPacket::TDezUrSend> m_pPendingSend;
     bool m_bReplyPending = false;        // *m_pPending holds a message from m_pPendingSock

@@ -70,6 +70,7 @@ Result CZelDtpProtocol::ProcessInterface(TBasePktInterface *packet, CZelSocketTr
         logPrintf("#DTP: ProcessInterface %s reply=%s for R%X\n", tcpMesgType(request->GetBuffer()->GetByte(0)),
                   takePending ? "TRUE" : "FALSE", id);
     Result r;
+    conn->SetDeadline(m_Deadline);
     if (takePending) {
         // The answer to this packet comes after the message that waits.
         r = conn->SendMessage(*request->GetBuffer(), *m_pReply, false);
@@ -255,7 +256,7 @@ Result CZelDtpProtocol::OnReceived(unsigned id, PacketView &view, CZelSessionTab
         break;
     }
     case Packet::kClose:
-        r = OnClose(id, *static_cast<Packet::TClose *>(view.get()));
+        r = OnClose(id, *static_cast<Packet::TClose *>(view.get()), record);
         break;
     case Packet::kProk:
         if (record) record->SetProgramStartedState(true);
@@ -317,9 +318,13 @@ Result CZelDtpProtocol::OnPren(unsigned id, Packet::TPren &pren, CZelSessionTabl
     return Result::Success;
 }
 
-Result CZelDtpProtocol::OnClose(unsigned id, Packet::TClose &close) {
+Result CZelDtpProtocol::OnClose(unsigned id, Packet::TClose &close, CZelSessionTable::Record *record) {
     const unsigned receiver = close.GetReceiverId();
-    if (receiver == id) {
+    // A host that no longer knows the session (it was started again) can
+    // name only its own session id; no gateway session has the id 0.
+    const bool byHostId = receiver == 0 && record && close.GetSenderId() != 0 &&
+                          close.GetSenderId() == record->GetDtpSessionId();
+    if (receiver == id || byHostId) {
         CloseSession(id, true, true);
         return Result::CommTransTerminated;
     }

@@ -44,16 +44,14 @@ Result CZelDtpProtocol::Connect(const std::string &locap, const std::string &add
         }
         return code;
     };
+    // Connecting and the greeting count against the operation's deadline.
+    transport->SetDeadline(m_Deadline);
     Result r = transport->Create(address, port);
     if (r != Result::Success) return fail(r == Result::CommDisconnected ? Result::CommClosed : r);
-    // The host speaks first: its HelloDTP names the locap it serves. A host
-    // that accepts but stays silent does not hold this process for ever.
-    if (transport->Poll(kGreetingTimeoutMs) == Result::CommPollFailed) {
-        logPrintf("#DTP: no greeting from locap %s within %d seconds\n", locap.c_str(), kGreetingTimeoutMs / 1000);
-        return fail(Result::CommClosed);
-    }
+    // The host speaks first: its HelloDTP names the locap it serves.
     try {
         r = NextMessage(transport);
+        if (r == Result::CommPollFailed) logPrintf("#DTP: no greeting from locap %s in time\n", locap.c_str());
         if (r == Result::Success) {
             PacketView view;
             r = OnReceived(id, view, record);
@@ -88,6 +86,7 @@ Result CZelDtpProtocol::OpenSession(const std::string &locap, const std::string 
         else
             logPrintf("#DTP: Open session R%X to locap %s\n", id, locap.c_str());
     }
+    BeginExchange();
     RecordPtr rec;
     try {
         Result r = m_SessionTable.Get(id, rec, true, true);
@@ -107,7 +106,8 @@ Result CZelDtpProtocol::OpenSession(const std::string &locap, const std::string 
         // A message that waits on the connection read last is taken first
         // (a program end closes its session there); it may also find that
         // the host has ended the connection.
-        CZelSocketTransport *conn = FindConnection(locap);
+        CZelSocketTransport *conn = CheckConnection(locap, address, port) == Result::Success ? FindConnection(locap)
+                                                                                            : nullptr;
         if (conn) {
             IsMsgAvail();
             conn = FindConnection(locap);
@@ -122,6 +122,15 @@ Result CZelDtpProtocol::OpenSession(const std::string &locap, const std::string 
             if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: found socket for locap %s\n", locap.c_str());
         } else {
             r = Connect(locap, address, port, id, rec.get(), conn);
+            if (r != Result::Success && !isNew) {
+                // The host has not said that the session is gone: it stays,
+                // and the next request tries the host again.
+                if (logCtrlFlgs & LOG_EVENTS)
+                    logPrintf("#DTP: locap %s not reached (%d); session R%X kept\n", locap.c_str(), ResultCode(r), id);
+                rec.reset();
+                m_strTargetLocap.clear();
+                return r;
+            }
             if (r != Result::Success) return FailSession(id, rec, r);
             if (!isNew) {
                 rec.reset();
@@ -184,14 +193,34 @@ Result CZelDtpProtocol::SessionRecord(unsigned id, bool needOpen, RecordPtr &rec
 }
 
 Result CZelDtpProtocol::FailSession(unsigned id, RecordPtr &rec, Result r) {
+    std::string locap;
+    bool openOnHost = false;
+    if (rec) {
+        CZelName name(kLocapWidth);
+        rec->GetLocap(name);
+        locap = TrimmedLocap(name);
+        openOnHost = rec->IsOpen() && rec->GetDtpSessionId() != 0;
+    }
     rec.reset();
     m_strTargetLocap.clear();
+    if (r == Result::CommClosed && openOnHost && !locap.empty()) {
+        // Only the connection went: the session is the host's and goes on
+        // over a new connection.
+        if (logCtrlFlgs & LOG_EVENTS)
+            logPrintf("#DTP: connection to locap %s lost; session R%X kept\n", locap.c_str(), id);
+        DropConnection(locap);
+        return r;
+    }
     CloseSession(id, r == Result::CommClosed, true);
+    // No answer in time: a late answer, or the rest of a message, may still
+    // come on the connection, which is therefore not used again.
+    if (r == Result::CommPollFailed && !locap.empty()) DropConnection(locap);
     return r;
 }
 
 Result CZelDtpProtocol::StartProgram(unsigned id, const std::string &programId, const std::string &cda) {
     RecordPtr rec;
+    BeginExchange();
     try {
         CZelSocketTransport *conn;
         Result r = SessionRecord(id, true, rec, conn);
@@ -222,6 +251,7 @@ Result CZelDtpProtocol::StartProgram(unsigned id, const std::string &programId, 
 
 Result CZelDtpProtocol::SendMcso(unsigned id, const CBuffer &screen) {
     RecordPtr rec;
+    BeginExchange();
     try {
         CZelSocketTransport *conn;
         Result r = SessionRecord(id, true, rec, conn);
@@ -253,6 +283,7 @@ Result CZelDtpProtocol::SendMcso(unsigned id, const CBuffer &screen) {
 
 Result CZelDtpProtocol::GetScreenFormat(unsigned id, const std::string &formatName) {
     RecordPtr rec;
+    BeginExchange();
     try {
         CZelSocketTransport *conn;
         Result r = SessionRecord(id, false, rec, conn);
@@ -284,6 +315,7 @@ Result CZelDtpProtocol::SendDezUr(unsigned id, const std::string &uri, const std
                                   const std::string &extra, const std::string &input, std::string &formName,
                                   CBuffer &reply) {
     RecordPtr rec;
+    BeginExchange();
     try {
         CZelSocketTransport *conn;
         Result r = SessionRecord(id, true, rec, conn);
@@ -367,7 +399,12 @@ Result CZelDtpProtocol::CloseSessionImpl(unsigned id, bool broken, bool remove, 
                 sent = Result::NoMemory;
             } else {
                 if (logCtrlFlgs & LOG_EVENTS) logPrintf("#DTP: Sending CLOSE packet for session R%X\n", id);
+                // A CLOSE after an operation that ran out of time still
+                // gets its own time to go out.
+                const auto deadline = conn->GetDeadline();
+                conn->SetDeadline(NewDeadline());
                 sent = conn->SendMessage(*close->GetBuffer(), *m_pReply, false);
+                conn->SetDeadline(deadline);
             }
             if (sent != Result::Success && !remove) broken = true;
         }

@@ -2,6 +2,7 @@
 #include "ZelSocketTransport.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -21,10 +22,14 @@ namespace {
 
 bool LogOn(int bit) { return (logCtrlFlgs & bit) != 0; }
 
-// Waits until fd is ready for events (a blocking socket reported EAGAIN).
-void WaitFor(int fd, short events) {
-    pollfd p{fd, events, 0};
-    ::poll(&p, 1, 100);
+// Longest single wait, so that a termination signal that comes just before
+// a wait starts is seen soon all the same.
+constexpr int kWaitSliceMs = 250;
+
+bool SetBlocking(int fd, bool blocking) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0) return false;
+    return ::fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
 }
 
 // The first IPv4 address of host: dotted, else looked up by name.
@@ -89,32 +94,34 @@ Result CZelSocketTransport::Create(const std::string &host, int port) {
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<uint16_t>(port));
     peer.sin_addr = address;
-    bool connected = false;
-    int err = 0;
-    for (int attempt = 0; attempt < kConnectAttempts && !connected; ++attempt) {
-        if (LogOn(LOG_DETAIL)) logPrintf("#Socket: connect - try sock[%d] port[%d]\n", fd, port);
-        errno = 0;
-        const int rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer);
-        err = rc == 0 ? 0 : errno;
-        if (LogOn(LOG_DETAIL))
-            logPrintf("#Socket: connect - sock[%d] port[%d] ret[%d] error[%d]\n", fd, port, rc, err);
-        // A connect interrupted earlier may have completed meanwhile.
-        if (rc == 0 || err == EISCONN) {
-            connected = true;
-            if (LogOn(LOG_DETAIL)) logPrintf("#Socket: connect - connected OK....\n");
-        } else if (err == EINTR || err == EAGAIN || err == EALREADY || err == EINPROGRESS) {
-            if (LogOn(LOG_ERRORS)) logPrintf("#Socket: connect - ignore return code and retry connect\n");
-            WaitFor(fd, POLLOUT);
-        } else {
-            if (LogOn(LOG_ERRORS)) logPrintf("#Socket: connect - connect failed");
-            break;
+    // Connected without blocking, so that an address that never answers
+    // costs no more than the deadline.
+    SetBlocking(fd, false);
+    if (LogOn(LOG_DETAIL)) logPrintf("#Socket: connect - try sock[%d] port[%d]\n", fd, port);
+    errno = 0;
+    const int rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer);
+    int err = rc == 0 ? 0 : errno;
+    if (LogOn(LOG_DETAIL)) logPrintf("#Socket: connect - sock[%d] port[%d] ret[%d] error[%d]\n", fd, port, rc, err);
+    Result waited = Result::Success;
+    if (err == EINPROGRESS || err == EINTR || err == EAGAIN) {
+        if (LogOn(LOG_ERRORS) && err != EINPROGRESS)
+            logPrintf("#Socket: connect - ignore return code and retry connect\n");
+        waited = WaitReady(fd, POLLOUT);
+        socklen_t errLen = sizeof err;
+        if (waited != Result::Success)
+            err = ETIMEDOUT;
+        else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &errLen) != 0)
+            err = errno;
+    }
+    if (err != 0 || !SetBlocking(fd, true)) {
+        if (LogOn(LOG_ERRORS)) {
+            logPrintf("#Socket: connect - connect failed");
+            logPrintf("#Socket: **** Unable to connect! error=%d\n", err);
         }
-    }
-    if (!connected) {
-        if (LogOn(LOG_ERRORS)) logPrintf("#Socket: **** Unable to connect! error=%d\n", err);
         CloseSocket(fd);
-        return Result::CommDisconnected;
+        return waited == Result::Success ? Result::CommDisconnected : waited;
     }
+    if (LogOn(LOG_DETAIL)) logPrintf("#Socket: connect - connected OK....\n");
 
     int size = 0;
     socklen_t len = sizeof size;
@@ -128,12 +135,17 @@ Result CZelSocketTransport::Create(const std::string &host, int port) {
         CloseSocket(fd);
         return Result::CommKeepAlive;
     }
-    return Adopt(fd);
+    const Result r = Adopt(fd);
+    m_strHost = host;
+    m_nPort = port;
+    return r;
 }
 
 Result CZelSocketTransport::Adopt(int fd) {
     if (fd < 0) return Result::CommDisconnected;
     if ((m_nSocket >= 0 || m_bOpen) && fd != m_nSocket) Close();
+    m_strHost.clear();
+    m_nPort = 0;
     m_nSocket = fd;
     m_bOpen = 1;
     xFcgiAddPoll(fd);
@@ -153,7 +165,33 @@ Result CZelSocketTransport::Close() {
 
 void CZelSocketTransport::CloseAndRetire() {
     Close();
-    xFcgiTerminate();
+    xFcgiRetire();
+}
+
+Result CZelSocketTransport::WaitReady(int fd, short events) {
+    for (;;) {
+        if (bSigTerm) {
+            if (LogOn(LOG_ERRORS)) logPrintf("#Socket: wait for host %s given up: termination requested\n", m_strName.c_str());
+            return Result::CommPollFailed;
+        }
+        int wait = kWaitSliceMs;
+        if (m_Deadline != Clock::time_point::max()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_Deadline - Clock::now()).count();
+            if (left <= 0) {
+                if (LogOn(LOG_ERRORS)) logPrintf("#Socket: no answer from host %s in time\n", m_strName.c_str());
+                return Result::CommPollFailed;
+            }
+            if (left < wait) wait = static_cast<int>(left);
+        }
+        pollfd p{fd, events, 0};
+        const int rc = ::poll(&p, 1, wait);
+        // Ready, or a hang-up or error that the call which follows reports.
+        if (rc > 0) return Result::Success;
+        if (rc < 0 && errno != EINTR) {
+            if (LogOn(LOG_ERRORS)) logPrintf("#Socket: poll failed with error %d\n", errno);
+            return Result::CommGeneric;
+        }
+    }
 }
 
 Result CZelSocketTransport::WriteAll(const char *p, size_t n) {
@@ -167,7 +205,10 @@ Result CZelSocketTransport::WriteAll(const char *p, size_t n) {
         }
         const int err = errno;
         if (rc < 0 && !IsError(err)) {
-            if (err == EAGAIN) WaitFor(m_nSocket, POLLOUT);
+            if (err == EAGAIN) {
+                const Result w = WaitReady(m_nSocket, POLLOUT);
+                if (w != Result::Success) return w;
+            }
             continue;
         }
         if (IsClosed(err)) return Result::CommClosed;
@@ -273,17 +314,12 @@ int CZelSocketTransport::ReadBlock(char *area, int length) {
     }
     int got = 0;
     while (got < length) {
-        ssize_t rc = 0;
-        int err = 0;
-        int tries = 0;
-        for (; tries < kReadAttempts; ++tries) {
-            // errno is cleared so that a stale value never hides the end.
-            errno = 0;
-            rc = Read(m_nSocket, area + got, static_cast<size_t>(length - got));
-            err = errno;
-            if (rc >= 0 || IsError(err)) break;
-            if (err == EAGAIN) WaitFor(m_nSocket, POLLIN);
-        }
+        const Result ready = WaitReady(m_nSocket, POLLIN);
+        if (ready != Result::Success) return ResultCode(ready);
+        // errno is cleared so that a stale value never hides the end.
+        errno = 0;
+        const ssize_t rc = Read(m_nSocket, area + got, static_cast<size_t>(length - got));
+        const int err = errno;
         if (rc > 0) {
             got += static_cast<int>(rc);
             continue;
@@ -293,10 +329,7 @@ int CZelSocketTransport::ReadBlock(char *area, int length) {
             CloseAndRetire();
             return ResultCode(Result::CommClosed);
         }
-        if (tries == kReadAttempts) {
-            if (LogOn(LOG_DETAIL)) logPrintf("#Socket sts %d Error %d reading\n", static_cast<int>(rc), err);
-            return ResultCode(Result::CommGeneric);
-        }
+        if (!IsError(err)) continue;
         if (IsClosed(err)) {
             if (LogOn(LOG_DETAIL)) logPrintf("#Socket Eof detected while reading\n");
             return ResultCode(Result::CommClosed);

@@ -8,14 +8,20 @@
 // the transport and asks the worker process to retire after its current
 // request; so does a frame length above 1 MiB, which is refused.
 //
+// Every wait on the host (connect, read, a full send buffer) ends at the
+// deadline the caller set: a host that stops answering never holds the
+// worker for ever. A termination signal (SIGTERM) also ends such a wait.
+//
 // Results are Result codes: -1001 not connected or not open, -1002
 // keep-alive could not be set, -1003 bad length word, -1005 unknown host,
-// -5 no socket, -1009 connection closed, -1000 other read or write error.
+// -5 no socket, -1009 connection closed, -1011 no answer before the
+// deadline (or a termination signal came), -1000 other read or write error.
 #ifndef QOR_ZELSOCKETTRANSPORT_H
 #define QOR_ZELSOCKETTRANSPORT_H
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -25,12 +31,12 @@ class CBuffer;
 
 class CZelSocketTransport {
 public:
+    using Clock = std::chrono::steady_clock;
+
     // Smallest receive buffer of the socket and of a read buffer.
     static constexpr int kMinReceiveBuffer = 2560;
     // Largest frame body accepted.
     static constexpr uint32_t kMaxFrameLength = 1u << 20;
-    static constexpr int kConnectAttempts = 8;
-    static constexpr int kReadAttempts = 500;
 
     explicit CZelSocketTransport(const std::string &name);
     CZelSocketTransport(const CZelSocketTransport &) = delete;
@@ -67,6 +73,13 @@ public:
     // Reads exactly length bytes: length, or a negative Result code.
     int ReadBlock(char *area, int length);
 
+    // Waits for the host end at this time (Clock::time_point::max(): never).
+    void SetDeadline(Clock::time_point deadline) { m_Deadline = deadline; }
+    Clock::time_point GetDeadline() const { return m_Deadline; }
+    // The host address and port connected to (empty and 0 for Adopt).
+    const std::string &GetHost() const { return m_strHost; }
+    int GetPort() const { return m_nPort; }
+
     bool IsOpen() const { return m_bOpen != 0; }
     int GetSocket() const { return m_nSocket; }
     const std::string &GetName() const { return m_strName; }
@@ -83,10 +96,17 @@ private:
     Result WriteAll(const char *p, size_t n);
     // The end of the connection, or a refused frame: close and retire.
     void CloseAndRetire();
+    // Waits until fd is ready for events, at most until the deadline:
+    // Success, CommPollFailed (deadline passed or termination asked for),
+    // or CommGeneric (poll failed).
+    Result WaitReady(int fd, short events);
 
     std::string m_strName;
     int32_t m_nSocket = -1;
     uint8_t m_bOpen = 0;
+    Clock::time_point m_Deadline = Clock::time_point::max();
+    std::string m_strHost;
+    int m_nPort = 0;
 };
 
 #endif

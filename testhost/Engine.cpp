@@ -28,6 +28,10 @@ size_t Engine::openSessions() const
 std::vector<Output> Engine::greet(Peer& peer)
 {
     std::lock_guard<std::mutex> lock(mu_);
+    if (Fault* f = firing(Fault::Silent, "connect")) {
+        log_.event(peer.id, "fault " + f->given + ": no greeting");
+        return {};
+    }
     Fault* wrongFrame = firing(Fault::FirstFrame, "connect");
     Fault* wrongLocap = firing(Fault::HelloLocap, "connect");
     if (Fault* f = wrongFrame) {

@@ -54,15 +54,21 @@ Fault* Engine::firing(Fault::Kind kind, const std::string& event)
 void Engine::inject(const Peer& peer, const std::string& event, Session* self, uint32_t selfR,
                     Plan& plan)
 {
+    bool silent = false;
     for (Fault& f : faults_) {
         switch (f.kind) {
         case Fault::Close: case Fault::Mcso: case Fault::Pren:
-        case Fault::Msgo: case Fault::Free: case Fault::Garbage:
+        case Fault::Msgo: case Fault::Free: case Fault::Garbage: case Fault::Silent:
             break;
         default:
             continue;
         }
         if (!f.fire(event)) continue;
+        if (f.kind == Fault::Silent) {
+            log_.event(peer.id, "fault " + f.given + ": no answer to " + event);
+            silent = true;
+            continue;
+        }
         std::vector<Output> outs = faultFrames(peer, f, self, selfR);
         if (f.pos == Fault::Before) {
             std::move(outs.begin(), outs.end(), std::back_inserter(plan.before));
@@ -75,6 +81,7 @@ void Engine::inject(const Peer& peer, const std::string& event, Session* self, u
             }
         }
     }
+    if (silent) plan = Plan{};
 }
 
 std::vector<Output> Engine::faultFrames(const Peer& peer, const Fault& f, Session* self,

@@ -79,6 +79,7 @@ const std::map<std::string, KindInfo>& kinds()
         {"drop", {Fault::Drop, "", Fault::Instead}},
         {"garbage", {Fault::Garbage, "input", Fault::Instead}},
         {"dezur", {Fault::DezUr, "prst", Fault::Instead}},
+        {"silent", {Fault::Silent, "input", Fault::Instead}},
     };
     return k;
 }
@@ -160,7 +161,7 @@ bool parseFault(const std::string& given, Fault& out, std::string& error)
         };
         if (key == "on") {
             static const char* ok[] = {"open", "prst", "input", "enter", "key", "format", "dezur", "any"};
-            bool found = false;
+            bool found = out.kind == Fault::Silent && v == "connect";   // no greeting
             for (const char* o : ok) found = found || v == o;
             if (!found || out.on == "connect" || out.kind == Fault::Drop) {
                 error = "fault " + name + " cannot take on=" + v;

@@ -26,6 +26,7 @@ struct Fault {
         Drop,         // close the connection after a chosen frame
         Garbage,      // a frame the gateway must refuse
         DezUr,        // a DezUR exchange in place of the first screen
+        Silent,       // no answer at all (a stalled host)
     };
     enum Pos { Before, Instead, After };
 

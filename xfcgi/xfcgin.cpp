@@ -38,6 +38,7 @@ std::array<pollfd, maxFds> pollFds = [] {
 }();
 int numFds = 1;
 int noInputLoop = 0;  // trouble counter since the last accept
+bool bRetire = false; // retirement asked for (xFcgiRetire)
 
 // Set only around the blocking wait and accept: the handler may end the
 // process at once only there.
@@ -329,6 +330,28 @@ void xFcgiTerminate()
     if (detailOn())
         logPrintf("#Process termination requested while %s\n", stateText(bActive != 0));
     bSigTerm = 1;
+}
+
+void xFcgiRetire()
+{
+    if (!bRetire && detailOn())
+        logPrintf("#Retirement requested while %s\n", stateText(bActive != 0));
+    bRetire = true;
+}
+
+bool xFcgiRetiring()
+{
+    return bRetire;
+}
+
+bool xFcgiQueued()
+{
+    pollfd p{0, POLLIN, 0};
+    int rc;
+    do {
+        rc = poll(&p, 1, 0);
+    } while (rc < 0 && errno == EINTR && !bSigTerm);
+    return rc > 0 && (p.revents & POLLIN) != 0;
 }
 
 void xfcgiSignal(int sig)

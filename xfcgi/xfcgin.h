@@ -51,9 +51,18 @@ int xFcgiAccept();
 // Finishes the current request (its output is complete); the kit's result.
 int xFcgiFinish();
 
-// Asks for the end of the process from inside the program (a lost host
-// connection): it ends at its next xFcgiPoll or xFcgiAccept.
+// Asks for the end of the process from inside the program: it ends at
+// its next xFcgiPoll or xFcgiAccept.
 void xFcgiTerminate();
+
+// Asks the worker to retire (a lost host connection): the request loop
+// leaves after the current request, without dropping the connections the
+// web server has already queued on the FastCGI socket.
+void xFcgiRetire();
+// Retirement was asked for.
+bool xFcgiRetiring();
+// A connection waits on the FastCGI socket (checked without waiting).
+bool xFcgiQueued();
 
 // The TERM/HUP handler. While idle (blocked in the wait or in accept) it
 // writes "#Got SIGTERM while idle" (or SIGHUP) straight onto the log's

@@ -17,7 +17,6 @@
 using namespace sesstbl;
 
 const char *const CZelSessionTable::m_DefLatestMcsDataDirectory = "./latestmcsdata/";
-const char *const CZelSessionTable::m_LockFilePath = "/tmp/sesstbl_lock";
 const char *const CZelSessionTable::m_ShmIdFilePath = "../logs/.shmid";
 
 namespace {
@@ -69,6 +68,38 @@ int CZelSessionTable::OpenLockFile(const char *path, bool create) {
     return fd;
 }
 
+bool CZelSessionTable::IsLockFileReplaced() const {
+    if (m_nLockFd < 0 || m_strLockFile.empty()) return false;
+    struct stat onDisk {}, open {};
+    if (fstat(m_nLockFd, &open) != 0 || lstat(m_strLockFile.c_str(), &onDisk) != 0) return true;
+    return onDisk.st_dev != open.st_dev || onDisk.st_ino != open.st_ino;
+}
+
+Result CZelSessionTable::UseLockFile(const std::string &path, bool create) {
+    if (m_nLockFd >= 0 && path == m_strLockFile && !IsLockFileReplaced()) return Result::Success;
+    if (m_nLockFd >= 0 && HoldsAnyRange()) {
+        logPrintf("#Session table lock file %s changed while locks are held; kept\n", m_strLockFile.c_str());
+        return Result::Success;
+    }
+    const int fd = OpenLockFile(path.c_str(), create);
+    if (fd < 0) {
+        // Attach mode never creates a file: the one open here stays in use.
+        if (m_nLockFd >= 0 && path == m_strLockFile) return Result::Success;
+        return Result::SessTblLockFileError;
+    }
+    struct stat st {};
+    fstat(fd, &st);
+    if (m_nLockFd >= 0) {
+        if (logCtrlFlgs & LOG_EVENTS) logPrintf("#Session table lock file %s was replaced; the new one is used\n", path.c_str());
+        close(m_nLockFd);
+    }
+    m_nLockFd = fd;
+    m_strLockFile = path;
+    m_nLockDev = static_cast<uint64_t>(st.st_dev);
+    m_nLockIno = static_cast<uint64_t>(st.st_ino);
+    return Result::Success;
+}
+
 // ---------------------------------------------------------------------------
 // Creation and attachment
 
@@ -95,16 +126,12 @@ Result CZelSessionTable::Init(int entries, int low, int high) {
         return Result::SessTblIPCError;
     }
 
-    if (m_nLockFd < 0) {
-        // Attach mode never creates the lock file: without it there is no table.
-        m_nLockFd = OpenLockFile(m_LockFilePath, create);
-        if (m_nLockFd < 0) {
-            int err = errno;
-            logPrintf("#Problem opening sesstbl_lock in cwd[%s] shmsize %d\n",
-                      WorkingDirectory().c_str(), logSize);
-            LogErrno(err);
-            return Result::SessTblLockFileError;
-        }
+    // Attach mode never creates the lock file: without it there is no table.
+    if (UseLockFile(LockFilePath(static_cast<int32_t>(key)), create) != Result::Success) {
+        int err = errno;
+        logPrintf("#Problem opening sesstbl_lock in cwd[%s] shmsize %d\n", WorkingDirectory().c_str(), logSize);
+        LogErrno(err);
+        return Result::SessTblLockFileError;
     }
 
     if (logCtrlFlgs & LOG_DETAIL) {

@@ -3,10 +3,13 @@
 // session; layout in ZelSessionTableLayout.h).
 //
 // Processes, not threads, share it, so it is guarded by POSIX record locks
-// on the lock file "/tmp/sesstbl_lock": byte 0 the cleaner, byte 1 the
-// control block, byte 2 + i record i.  A process may take the control-block
-// lock while it holds a record lock, never the reverse.  Locks die with
-// their process, so a crashed worker never leaves a record locked.
+// on the table's own lock file, "/tmp/sesstbl_lock." and the eight hex
+// digits of the table's key: byte 0 the cleaner, byte 1 the control block,
+// byte 2 + i record i.  A process may take the control-block lock while it
+// holds a record lock, never the reverse.  Locks die with their process,
+// so a crashed worker never leaves a record locked.  A lock file deleted
+// or replaced while processes run is noticed at Init and at the start of
+// each cleaner pass, and the new file is taken.
 //
 // Nested classes:
 //  - Guid_t: the 16-byte session GUID and its 32-hex-digit text form;
@@ -35,7 +38,6 @@ class CZelSessionTable {
 public:
     static constexpr int gnMaxNumberOfPids = sesstbl::kRegistrySlots;
     static const char *const m_DefLatestMcsDataDirectory;   // "./latestmcsdata/"
-    static const char *const m_LockFilePath;                // "/tmp/sesstbl_lock"
     static const char *const m_ShmIdFilePath;               // "../logs/.shmid"
 
     // ------------------------------------------------------------------
@@ -103,6 +105,8 @@ public:
         int GetLockProcessId() const;
         // Releases the range before the destructor would.
         void Unlock();
+        // Asks for the range again (after Unlock); whether it is held.
+        bool Relock(bool wait);
 
     private:
         void DoLock(bool wait);
@@ -186,8 +190,9 @@ public:
         // One pass: lists the local ids of records idle for at least the
         // record time-out (a registered process holding such a record is
         // killed); removes an idle empty table.  Success, or
-        // SessTblStopCleanerProcess when this process is not the cleaner or
-        // the table has just been removed.
+        // SessTblStopCleanerProcess when this process is not the cleaner,
+        // the table has just been removed, or the lock file was replaced
+        // and another cleaner holds the new one.
         Result Run(std::vector<int> &expired);
 
     private:
@@ -217,6 +222,11 @@ public:
     int GetSharedMemoryId() const { return m_nShmId; }
     unsigned GetNumberOfEntries() const { return m_nRecords; }
     int GetLockingFileDescriptor() const { return m_nLockFd; }
+    // The lock file in use ("" before the first Init).
+    const std::string &GetLockFilePath() const { return m_strLockFile; }
+    // The lock file on disk is no longer the one open here (deleted or
+    // replaced by another file).
+    bool IsLockFileReplaced() const;
 
     unsigned GetNumberOfNotEmptyEntries() const;
     void RemoveByPos(unsigned i);
@@ -261,12 +271,17 @@ private:
     friend class Cleaner;
 
     // Process-wide bookkeeping of held lock ranges: fcntl locks belong to
-    // the process and do not nest, so a range that the process asks for
-    // again (through any table object) is only counted, and the byte is
-    // unlocked by the last release.
+    // the process and do not nest, so a range of a lock file that the
+    // process asks for again (through any table object) is only counted,
+    // and the byte is unlocked by the last release.
     bool AcquireRange(int first, int length, bool wait);
     void ReleaseRange(int first, int length);
     bool HoldsRange(int first, int length);
+    bool HoldsAnyRange();
+    // Opens the lock file at path, or opens it again when the file on disk
+    // was replaced; closing the old descriptor would drop every lock of the
+    // process on it, so that happens only while none is held.
+    Result UseLockFile(const std::string &path, bool create);
 
     Result InitLocked(bool create, uint32_t requested, int key, int low, int high,
                       bool &retryLater);
@@ -282,6 +297,9 @@ private:
     void RemoveSegment();
 
     int m_nLockFd = -1;
+    std::string m_strLockFile;
+    uint64_t m_nLockDev = 0;                // identity of the open lock file
+    uint64_t m_nLockIno = 0;
     int m_nShmId = -1;
     void *m_pShm = nullptr;                 // null while not attached
     uint32_t m_nRecords = 0;

@@ -1,6 +1,7 @@
 // Cleaner pass over the session table: lists the sessions that have been
 // idle for the record time-out, and removes the whole table once it has
-// stayed empty for the table time-out.
+// stayed empty for the table time-out.  Each pass first makes sure that
+// its lock file is still the one on disk.
 #include "ZelSessionTable.h"
 
 #include <csignal>
@@ -18,6 +19,19 @@ Result CZelSessionTable::Cleaner::Run(std::vector<int> &expired) {
     CZelSessionTable *table = GetSessionTable();
     if (!m_Lock.IsLockSuccessful() || !table || !table->IsAttached())
         return Result::SessTblStopCleanerProcess;
+
+    // A lock file deleted or replaced under the running processes: the
+    // cleaner moves to the new file (no other lock of this process is held
+    // now, so closing the old one loses nothing), unless another cleaner
+    // already holds it there.
+    if (table->IsLockFileReplaced()) {
+        logPrintf("#Cleaner: lock file %s was replaced\n", table->m_strLockFile.c_str());
+        m_Lock.Unlock();
+        if (table->UseLockFile(table->m_strLockFile, true) != Result::Success || !m_Lock.Relock(false)) {
+            logPrintf("#Cleaner: another cleaner holds the new lock file; ending\n");
+            return Result::SessTblStopCleanerProcess;
+        }
+    }
 
     const int64_t now = static_cast<int64_t>(time(nullptr));
     if (table->GetNumberOfNotEmptyEntries() > 0) {

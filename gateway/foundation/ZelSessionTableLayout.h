@@ -10,7 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace sesstbl {
 
@@ -22,6 +24,14 @@ constexpr int kPibSize = 156;
 constexpr int kLocapSize = 8;
 constexpr int kGuidWords = 4;
 constexpr int kFtokProjectId = 'j';            // key = ftok(working dir, 'j')
+
+// The lock file of the table with a key: each table has its own, so that
+// installations on one machine never share lock bytes or a cleaner.
+inline std::string LockFilePath(int32_t key) {
+    char path[40];
+    std::snprintf(path, sizeof path, "/tmp/sesstbl_lock.%08x", static_cast<unsigned>(static_cast<uint32_t>(key)));
+    return path;
+}
 
 // The largest record count whose segment size still fits a signed 32-bit
 // size (qorshm and the control block keep sizes and counts in 32 bits).

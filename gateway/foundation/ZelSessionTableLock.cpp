@@ -5,17 +5,19 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <map>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
 
-// Ranges of the lock file that this process holds, with their use counts,
-// and the process they belong to (a forked child inherits the map but none
-// of the locks).
-std::map<std::pair<int, int>, int> s_HeldRanges;
+// Ranges of lock files that this process holds (file, first byte, length),
+// with their use counts, and the process they belong to (a forked child
+// inherits the map but none of the locks).
+using RangeKey = std::tuple<uint64_t, uint64_t, int, int>;
+std::map<RangeKey, int> s_HeldRanges;
 int s_nLockOwnerPid = 0;
 
-std::map<std::pair<int, int>, int> &HeldRanges() {
+std::map<RangeKey, int> &HeldRanges() {
     int me = static_cast<int>(getpid());
     if (me != s_nLockOwnerPid) {
         s_HeldRanges.clear();
@@ -59,6 +61,11 @@ void CZelSessionTable::Lock::DoLock(bool wait) {
     m_bLocked = m_pTable->AcquireRange(m_nFirst, m_nLength, wait);
 }
 
+bool CZelSessionTable::Lock::Relock(bool wait) {
+    if (!m_bLocked) DoLock(wait);
+    return m_bLocked;
+}
+
 void CZelSessionTable::Lock::Unlock() {
     if (!m_bLocked) return;
     m_bLocked = false;
@@ -82,7 +89,7 @@ int CZelSessionTable::Lock::GetLockProcessId() const {
 bool CZelSessionTable::AcquireRange(int first, int length, bool wait) {
     if (m_nLockFd < 0) return false;
     auto &held = HeldRanges();
-    auto key = std::make_pair(first, length);
+    const RangeKey key(m_nLockDev, m_nLockIno, first, length);
     auto it = held.find(key);
     if (it != held.end()) {
         ++it->second;
@@ -107,7 +114,7 @@ bool CZelSessionTable::AcquireRange(int first, int length, bool wait) {
 void CZelSessionTable::ReleaseRange(int first, int length) {
     if (m_nLockFd < 0) return;
     auto &held = HeldRanges();
-    auto it = held.find(std::make_pair(first, length));
+    auto it = held.find(RangeKey(m_nLockDev, m_nLockIno, first, length));
     if (it == held.end()) return;
     if (--it->second > 0) return;
     held.erase(it);
@@ -121,5 +128,7 @@ void CZelSessionTable::ReleaseRange(int first, int length) {
 }
 
 bool CZelSessionTable::HoldsRange(int first, int length) {
-    return HeldRanges().count(std::make_pair(first, length)) != 0;
+    return HeldRanges().count(RangeKey(m_nLockDev, m_nLockIno, first, length)) != 0;
 }
+
+bool CZelSessionTable::HoldsAnyRange() { return !HeldRanges().empty(); }

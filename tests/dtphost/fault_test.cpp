@@ -222,6 +222,23 @@ TEST_F(Faults, DropAfterAChosenFrame)
     EXPECT_TRUE(b.closedByPeer());
 }
 
+TEST_F(Faults, SilentHostAnswersNothing)
+{
+    start({"silent:on=enter,times=1", "silent:on=connect,skip=1,times=1"});
+    Client c(host->port());
+    McsMsg m;
+    uint32_t L = c.startSession(21, "ANY", m);
+    c.send(inputPkt(L, m.ids, m.params[0], "MENU", ' ', "x"));
+    EXPECT_TRUE(c.silent(300)) << "no answer to the input";
+    // The session lives on: the next input is answered.
+    c.send(inputPkt(L, m.ids, m.params[0], "MENU", ' ', "y"));
+    EXPECT_EQ(parseMcso(c.read()).receiver, 21u);
+    Client quiet(host->port());
+    EXPECT_TRUE(quiet.silent(300)) << "no greeting";
+    Client next(host->port());
+    EXPECT_EQ(next.read()[0], 't');
+}
+
 TEST_F(Faults, GarbageFramesOfEveryKind)
 {
     start({"garbage:on=prst,kind=class,times=1", "garbage:on=prst,kind=short,skip=1,times=1",

@@ -181,13 +181,20 @@ TEST_F(ProtoTest, ConnectionLostWhileServingAnExistingSession) {
         bool gone = !HasRecord(id);
         unsigned again = id;
         Result r2 = Open(again);   // what the conversation tries next
-        return Codes({r1, r2}) + (gone ? " gone " : " kept ") + std::to_string(id);
+        Result r3 = Input(id, "MENU", ' ', "a");
+        return Codes({r1, r2, r3}) + (gone ? " gone " : " kept ") + std::to_string(id);
     });
+    // The session is the host's: only the connection is made anew, and the
+    // input goes on in the same session.
     unsigned id = 0;
-    ASSERT_EQ(std::sscanf(out.c_str(), "-1009 -4005 gone %u", &id), 1) << out;
+    ASSERT_EQ(std::sscanf(out.c_str(), "-1009 0 0 kept %u", &id), 1) << out;
     char line[64];
-    std::snprintf(line, sizeof line, "DTP: broken socket, close with session R%X\n", id);
-    EXPECT_NE(GatewayLog().find(line), std::string::npos);
+    std::snprintf(line, sizeof line, "DTP: close session R%X\n", id);
+    EXPECT_EQ(GatewayLog().find(line), std::string::npos);
+    size_t opens = 0;
+    for (const Frame &f : Received(Frames()))
+        if (!f.body.empty() && f.body[0] == 1) ++opens;
+    EXPECT_EQ(opens, 1u) << "no second OPEN";
 }
 
 TEST_F(ProtoTest, ConnectionEndedBetweenRequestsIsNotReused) {

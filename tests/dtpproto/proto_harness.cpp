@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "ZelBuffer.h"
+#include "ZelSessionTableLayout.h"
 
 namespace prototest {
 
@@ -156,6 +157,7 @@ ProtoDir::~ProtoDir() {
         int id = shmget(key, 0, 0);
         if (id < 0 || shmctl(id, IPC_RMID, nullptr) != 0) break;
     }
+    if (key != -1) unlink(sesstbl::LockFilePath(static_cast<int32_t>(key)).c_str());
     if (!m_oldCwd.empty() && chdir(m_oldCwd.c_str()) != 0) {
     }
     std::error_code ec;
@@ -235,7 +237,9 @@ bool WaitFor(const std::function<bool()> &pred, int timeoutMs) {
 }
 
 bool CleanerLockFree() {
-    int fd = open("/tmp/sesstbl_lock", O_RDONLY | O_CLOEXEC);
+    const key_t key = ftok(".", sesstbl::kFtokProjectId);
+    if (key == -1) return true;
+    int fd = open(sesstbl::LockFilePath(static_cast<int32_t>(key)).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return true;
     struct flock fl {};
     fl.l_type = F_WRLCK;

@@ -73,7 +73,8 @@ std::string ReadFile(const std::string &path);
 std::string HostScript();
 // Waits until pred is true (polling every 20 ms); false on time-out.
 bool WaitFor(const std::function<bool()> &pred, int timeoutMs);
-// Whether no process holds the cleaner byte of the machine-wide lock file.
+// Whether no process holds the cleaner byte of the lock file of the table
+// of the current working directory.
 bool CleanerLockFree();
 // Waits until process pid has ended (or is a zombie).
 bool WaitGone(pid_t pid, int timeoutMs);

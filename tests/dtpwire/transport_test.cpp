@@ -98,12 +98,9 @@ int InChild(const std::function<int()> &body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// In a child: the transport has been asked to retire the process, so the
-// request loop's next wait ends it with status 0; anything else is 99.
-int RetiresAtTheNextPoll() {
-    xFcgiPoll(10);
-    return 99;
-}
+// In a child: the transport has asked the worker to retire (0); anything
+// else is 99.
+int AskedToRetire() { return xFcgiRetiring() ? 0 : 99; }
 
 bool InPollSet(int fd) {
     for (int slot = 1; slot < maxFds; ++slot)
@@ -327,7 +324,7 @@ TEST(Transport, EndOfConnectionRetiresTheProcess) {
         errno = EINTR;   // a stale value must not hide the end
         if (t.Read(reply) != Result::CommClosed) return 12;
         if (t.IsOpen() || InPollSet(fd) || reply.GetLength() != 0) return 13;
-        return RetiresAtTheNextPoll();
+        return AskedToRetire();
     });
     EXPECT_EQ(rc, 0);
 }
@@ -344,7 +341,7 @@ TEST(Transport, HugeLengthFromTheHostIsRefused) {
         if (Send(t, open, &reply.packet) != Result::CommReadLen) return 12;
         if (t.IsOpen()) return 13;
         if (!log.Contains("Socket: frame length 2147483632 above the limit of 1048576 bytes\n")) return 14;
-        return RetiresAtTheNextPoll();
+        return AskedToRetire();
     });
     EXPECT_EQ(rc, 0);
 }
@@ -468,7 +465,7 @@ TEST(Framing, LongerFramesCloseAndRetire) {
             CZelDtpPacket reply;
             if (t.Read(reply) != Result::CommReadLen) return 10;
             if (t.IsOpen() || reply.GetLength() != 0) return 11;
-            return RetiresAtTheNextPoll();
+            return AskedToRetire();
         });
         EXPECT_EQ(rc, 0) << n;
     }
@@ -483,7 +480,7 @@ TEST(Framing, ShortLengthWordAndShortBody) {
                   pair.ClosePeer();
                   CZelDtpPacket reply;
                   if (t.Read(reply) != Result::CommClosed) return 10;
-                  return RetiresAtTheNextPoll();
+                  return AskedToRetire();
               }),
               0);
     EXPECT_EQ(InChild([] {
@@ -495,7 +492,7 @@ TEST(Framing, ShortLengthWordAndShortBody) {
                   CZelDtpPacket reply;
                   if (t.Read(reply) != Result::CommClosed) return 10;
                   if (t.IsOpen() || reply.GetLength() != 0) return 11;
-                  return RetiresAtTheNextPoll();
+                  return AskedToRetire();
               }),
               0);
 }

@@ -82,7 +82,9 @@ Stack::Stack(StackOptions options) : opt_(std::move(options))
                                          "--formats", sourceDir() + "/testhost/samples/formats",
                                          "--lifetime", "600"};
         args.insert(args.end(), opt_.hostArgs.begin(), opt_.hostArgs.end());
+        hostArgs_ = args;
         host_ = std::make_unique<hosttest::HostProcess>(root_ + "/host", args);
+        hostPort_ = host_->port();
         writeConfig(opt_.configExtra);
         startWebServer();
     } catch (...) {
@@ -103,6 +105,10 @@ void Stack::tearDown()
     {
         Segment seg(run_, false);
         if (seg.id >= 0) shmctl(seg.id, IPC_RMID, nullptr);
+    }
+    if (!run_.empty()) {
+        key_t key = ftok(run_.c_str(), sesstbl::kFtokProjectId);
+        if (key != -1) unlink(sesstbl::LockFilePath(static_cast<int32_t>(key)).c_str());
     }
     if (host_) host_->stop();
     checkReports();
@@ -158,7 +164,7 @@ std::string Stack::fill(const std::string& templ) const
     s = replaceAll(s, "@CONF@", configPath());
     s = replaceAll(s, "@MAXPROCS@", std::to_string(opt_.workers));
     s = replaceAll(s, "@PORT@", std::to_string(port_));
-    s = replaceAll(s, "@HOSTPORT@", std::to_string(host_ ? host_->port() : 0));
+    s = replaceAll(s, "@HOSTPORT@", std::to_string(hostPort_));
     return s;
 }
 
@@ -373,6 +379,28 @@ void Stack::resumeHost()
     for (const ProcInfo& p : allProcesses())
         if (p.ppid == getpid() && linkOf(p.pid, "exe") == exe) kill(p.pid, SIGCONT);
     paused_ = false;
+}
+
+void Stack::stopHost()
+{
+    if (paused_) resumeHost();
+    if (host_) host_->stop();
+}
+
+void Stack::startHost()
+{
+    std::vector<std::string> args = hostArgs_;
+    args.insert(args.end(), {"--port", std::to_string(hostPort_)});
+    // The old host's port may take a moment to be free again.
+    for (int attempt = 0;; ++attempt) {
+        try {
+            host_ = std::make_unique<hosttest::HostProcess>(root_ + "/host", args);
+            return;
+        } catch (const std::exception&) {
+            if (attempt >= 20) throw;
+            sleepMs(100);
+        }
+    }
 }
 
 int Stack::runGateway(const std::vector<std::string>& args) const

@@ -62,7 +62,7 @@ public:
     Stack& operator=(const Stack&) = delete;
 
     uint16_t port() const { return port_; }
-    uint16_t hostPort() const { return host_->port(); }
+    uint16_t hostPort() const { return hostPort_; }
     const std::string& root() const { return root_; }      // logs/, conf/, htx/, cache/, run/
     const std::string& runDir() const { return run_; }     // workers' working folder
     std::string configPath() const { return root_ + "/conf/qoric.conf"; }
@@ -101,6 +101,10 @@ public:
     // for its reply as long as the test wants.
     void pauseHost();
     void resumeHost();
+    // Ends the host (its connections close), and starts it again on the
+    // same port with the same arguments (it knows no session then).
+    void stopHost();
+    void startHost();
 
     // Runs the gateway binary of this stack with `args` in its working
     // folder and configuration; returns the exit status.
@@ -118,6 +122,8 @@ private:
     StackOptions opt_;
     std::string root_, run_, sockDir_, appName_;
     std::unique_ptr<hosttest::HostProcess> host_;
+    std::vector<std::string> hostArgs_;
+    uint16_t hostPort_ = 0;
     pid_t web_ = -1;
     uint16_t port_ = 0;
     bool paused_ = false;

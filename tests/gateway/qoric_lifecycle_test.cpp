@@ -4,12 +4,18 @@
 // during a request, and SIGTERM.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -48,6 +54,68 @@ bool WaitFor(const std::function<bool()> &done, int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return done();
+}
+
+// --- the web server's side of a FastCGI connection, byte by byte ---------
+
+std::string FcgiRecord(unsigned char type, const std::string &content) {
+    std::string r(8, '\0');
+    r[0] = 1;                                   // version
+    r[1] = static_cast<char>(type);
+    r[3] = 1;                                   // request id 1
+    r[4] = static_cast<char>(content.size() >> 8);
+    r[5] = static_cast<char>(content.size() & 0xFF);
+    return r + content;
+}
+
+// A connection to the workers' socket that carries one whole GET request.
+int QueueRequest(const std::string &socketPath, const std::string &uri) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return -1;
+    std::string params;
+    for (const auto &nv : {std::pair<std::string, std::string>{"REQUEST_METHOD", "GET"}, {"REQUEST_URI", uri},
+                           {"QUERY_STRING", ""}, {"CONTENT_LENGTH", "0"}, {"SCRIPT_NAME", "/qoric"},
+                           {"REMOTE_ADDR", "127.0.0.1"}}) {
+        params += static_cast<char>(nv.first.size());
+        params += static_cast<char>(nv.second.size());
+        params += nv.first + nv.second;
+    }
+    std::string begin(8, '\0');
+    begin[1] = 1;                               // the responder role
+    const std::string all = FcgiRecord(1, begin) + FcgiRecord(4, params) + FcgiRecord(4, "") + FcgiRecord(5, "");
+    if (write(fd, all.data(), all.size()) != static_cast<ssize_t>(all.size())) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The standard output of the answer up to its end record; what came before
+// the connection ended (or the time ran out) otherwise, marked unfinished.
+std::string ReadAnswer(int fd, int timeoutMs) {
+    std::string in, out;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        while (in.size() >= 8) {
+            const size_t length = (static_cast<unsigned char>(in[4]) << 8 | static_cast<unsigned char>(in[5])) +
+                                  static_cast<unsigned char>(in[6]);
+            if (in.size() < 8 + length) break;
+            const unsigned char type = static_cast<unsigned char>(in[1]);
+            if (type == 6) out += in.substr(8, length - static_cast<unsigned char>(in[6]));
+            if (type == 3) return out;
+            in.erase(0, 8 + length);
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        char buf[4096];
+        ssize_t n = 0;
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1 || (n = read(fd, buf, sizeof buf)) <= 0)
+            return out + "(unfinished)";
+        in.append(buf, static_cast<size_t>(n));
+    }
 }
 
 }  // namespace
@@ -98,20 +166,75 @@ TEST(QoricStartup, ConfigurationErrorsEndTheProcess) {
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
 
-TEST(QoricLoop, UseLimitEndsTheWorkerAfterItsRequests) {
+// The log line of a worker that retires and starts its program afresh.
+std::string Afresh(pid_t worker) { return "App: P" + std::to_string(worker) + " retires after"; }
+
+TEST(QoricLoop, UseLimitStartsTheWorkerAfreshAfterItsRequests) {
     QoricRig rig;
     rig.configure(" <MaxUsage VALUE=\"2\"/>\n");
     rig.writeTemplates();
     pid_t worker = rig.startWorker();
     EXPECT_TRUE(rig.get("/app/echo").ok);
-    EXPECT_EQ(rig.waitWorker(worker, 300), -2);
+    EXPECT_FALSE(rig.waitLog(Afresh(worker), 300));
     EXPECT_TRUE(rig.get("/ECHO").ok);
-    EXPECT_EQ(rig.waitWorker(worker, 10000), 0);
     EXPECT_TRUE(rig.waitLog("Hit MaxUsage of 2", 5000)) << rig.log();
+    EXPECT_TRUE(rig.waitLog(Afresh(worker) + " 2 requests and starts afresh", 5000)) << rig.log();
+    // The same process serves on, its count started anew.
+    EXPECT_TRUE(rig.get("/app/echo").ok);
+    EXPECT_TRUE(rig.waitLog("Init for P" + std::to_string(worker), 5000, 2)) << rig.log();
+    EXPECT_EQ(rig.waitWorker(worker, 300), -2);
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
 
-TEST(QoricLoop, TouchedConfigurationEndsTheWorkerAndHandsTheCleanerOver) {
+TEST(QoricLoop, AWorkerAtItsLimitAnswersEveryQueuedConnection) {
+    QoricRig rig;
+    rig.configure(" <MaxUsage VALUE=\"1\"/>\n");
+    rig.writeTemplates();
+    // The web server has handed over four connections before the worker
+    // takes the first: each reaches the limit, and each fresh run of the
+    // program in the same process takes the next one from the socket.
+    const std::string socketPath = rig.listen();
+    std::vector<int> queued;
+    for (int i = 0; i < 4; ++i) queued.push_back(QueueRequest(socketPath, "/app/echo"));
+    pid_t worker = rig.startWorker();
+    for (int fd : queued) {
+        ASSERT_GE(fd, 0);
+        const std::string answer = ReadAnswer(fd, 15000);
+        EXPECT_NE(answer.find("NAME=[ECHO]"), std::string::npos) << answer;
+        close(fd);
+    }
+    EXPECT_TRUE(rig.waitLog(Afresh(worker), 5000, 4)) << rig.log();
+    EXPECT_EQ(rig.waitWorker(worker, 300), -2);
+    EXPECT_EQ(rig.sanitizerReports(), "");
+}
+
+TEST(QoricLoop, AWorkerThatCannotStartAfreshAnswersWhatIsQueuedFirst) {
+    QoricRig rig;
+    rig.configure(" <MaxUsage VALUE=\"1\"/>\n");
+    rig.writeTemplates();
+    // The program file goes away while the worker runs (an upgrade in
+    // progress): retiring, it answers the connections queued, then ends.
+    const std::string program = rig.file("qoric-copy");
+    std::filesystem::copy_file(gwtest::qoricBinary(), program);
+    const std::string socketPath = rig.listen();
+    pid_t worker = rig.startWorker({}, program);
+    ASSERT_TRUE(rig.waitLog("Init for P" + std::to_string(worker), 10000)) << rig.log();
+    ASSERT_EQ(unlink(program.c_str()), 0);
+    std::vector<int> queued;
+    for (int i = 0; i < 3; ++i) queued.push_back(QueueRequest(socketPath, "/app/echo"));
+    for (int fd : queued) {
+        ASSERT_GE(fd, 0);
+        const std::string answer = ReadAnswer(fd, 15000);
+        EXPECT_NE(answer.find("NAME=[ECHO]"), std::string::npos) << answer;
+        close(fd);
+    }
+    EXPECT_EQ(rig.waitWorker(worker, 10000), 0);
+    EXPECT_TRUE(rig.waitLog("cannot be started afresh", 5000)) << rig.log();
+    EXPECT_TRUE(rig.waitLog("Retiring after 3 requests", 5000)) << rig.log();
+    EXPECT_EQ(rig.sanitizerReports(), "");
+}
+
+TEST(QoricLoop, TouchedConfigurationRetiresTheWorkerAndHandsTheCleanerOver) {
     QoricRig rig;
     rig.configure();
     rig.writeTemplates();
@@ -121,11 +244,13 @@ TEST(QoricLoop, TouchedConfigurationEndsTheWorkerAndHandsTheCleanerOver) {
     ASSERT_TRUE(WaitFor([&] { return (cleaner = rig.cleanerPid()) > 0; }, 5000));
 
     Touch(rig.confPath(), 5);
-    // The request is served with the configuration it has, then it ends.
+    // The request is served with the configuration it has, then the
+    // worker retires and starts afresh.
     Response r = rig.get("/app/echo");
     EXPECT_TRUE(r.ok) << r.raw;
-    EXPECT_EQ(rig.waitWorker(worker, 10000), 0);
     EXPECT_TRUE(rig.waitLog("was updated; Exiting", 5000)) << rig.log();
+    EXPECT_TRUE(rig.waitLog(Afresh(worker), 5000)) << rig.log();
+    EXPECT_EQ(rig.waitWorker(worker, 300), -2);
     // The cleaner reloads and hands over to a new one.
     EXPECT_TRUE(WaitFor([&] { return rig.cleanerPid() > 0 && rig.cleanerPid() != cleaner; }, 8000));
     EXPECT_TRUE(rig.alive(rig.cleanerPid()));
@@ -133,7 +258,7 @@ TEST(QoricLoop, TouchedConfigurationEndsTheWorkerAndHandsTheCleanerOver) {
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
 
-TEST(QoricLoop, ReplacedExecutableEndsTheWorker) {
+TEST(QoricLoop, ReplacedExecutableRetiresTheWorker) {
     QoricRig rig;
     rig.configure();
     rig.writeTemplates();
@@ -148,14 +273,14 @@ TEST(QoricLoop, ReplacedExecutableEndsTheWorker) {
     EXPECT_EQ(rig.waitWorker(worker, 300), -2);
     Touch(rig.file("binary"), -50);
     EXPECT_TRUE(rig.request(s).ok);
-    EXPECT_EQ(rig.waitWorker(worker, 10000), 0);
     EXPECT_TRUE(rig.waitLog("App: binaries updated, terminating old instance", 5000)) << rig.log();
+    EXPECT_TRUE(rig.waitLog(Afresh(worker), 5000)) << rig.log();
 
-    // An executable that cannot be examined never ends a worker.
-    worker = rig.startWorker();
+    // An executable that cannot be examined never retires a worker.
     s.env = {"SCRIPT_FILENAME=" + rig.file("no-such-binary")};
     EXPECT_TRUE(rig.request(s).ok);
     EXPECT_TRUE(rig.request(s).ok);
+    EXPECT_FALSE(rig.waitLog(Afresh(worker), 300, 2)) << rig.log();
     EXPECT_EQ(rig.waitWorker(worker, 300), -2);
     EXPECT_EQ(rig.sanitizerReports(), "");
 }

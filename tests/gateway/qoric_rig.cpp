@@ -91,22 +91,6 @@ int tableId(const std::string &workDir) {
     return shmget(key, 0, 0);
 }
 
-// The machine-wide cleaner lock (byte 0 of the session tables' lock file)
-// is held by a process, which is returned, else 0.
-pid_t cleanerLockHolder() {
-    int fd = open("/tmp/sesstbl_lock", O_RDWR | O_CLOEXEC);
-    if (fd < 0) return 0;
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = 0;
-    fl.l_len = 1;
-    pid_t holder = 0;
-    if (fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK) holder = fl.l_pid;
-    close(fd);
-    return holder;
-}
-
 }  // namespace
 
 std::string readText(const std::string &path) { return slurp(path); }
@@ -132,10 +116,6 @@ QoricRig::QoricRig(const std::vector<std::string> &hostArgs) {
     base_ = abs;
     std::free(abs);
     for (const char *sub : {"work", "logs", "conf", "htx", "cache"}) mkdir(file(sub).c_str(), 0755);
-    // The lock file is shared by every installation on the machine: a
-    // cleaner of another one (a test of another area still running) would
-    // keep this installation from starting its own. Give it time to end.
-    for (int i = 0; i < 600 && cleanerLockHolder() != 0; ++i) sleepMs(100);
     if (hostArgs.size() == 1 && hostArgs[0] == "none") return;
     std::vector<std::string> args = hostArgs;
     if (args.empty()) {
@@ -186,6 +166,8 @@ void QoricRig::stopAll() {
     for (pid_t pid : processesIn(workDir())) killAndWait(pid);
     int id = tableId(workDir());
     if (id >= 0) shmctl(id, IPC_RMID, nullptr);
+    const key_t key = ftok(workDir().c_str(), sesstbl::kFtokProjectId);
+    if (key != -1) unlink(sesstbl::LockFilePath(static_cast<int32_t>(key)).c_str());
     std::string logServer = slurp(file("logs/.pid.qoric.log"));
     if (!logServer.empty()) killAndWait(static_cast<pid_t>(std::atoi(logServer.c_str())));
     host_.reset();
@@ -240,20 +222,25 @@ void QoricRig::writeTemplates() {
           "<field name=\"text\" mask=\"X(40)\"/></record></records>\n");
 }
 
-pid_t QoricRig::startWorker(const std::vector<std::string> &env) {
+std::string QoricRig::listen() {
+    const std::string path = file("qoric.sock");
     if (listenFd_ < 0) {
         listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
-        const std::string path = file("qoric.sock");
         if (path.size() >= sizeof addr.sun_path) throw std::runtime_error("socket path too long");
         std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
         if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-            listen(listenFd_, 16) != 0)
+            ::listen(listenFd_, 16) != 0)
             throw std::runtime_error("cannot listen on " + path);
     }
+    return path;
+}
+
+pid_t QoricRig::startWorker(const std::vector<std::string> &env, const std::string &program) {
+    listen();
     std::vector<std::string> envs = childEnv(base_, env);
-    std::vector<std::string> args = {qoricBinary()};
+    std::vector<std::string> args = {program.empty() ? qoricBinary() : program};
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);

@@ -59,9 +59,12 @@ public:
     // The demo's templates for the ECHO, LOGON, MENU and DETAIL screens.
     void writeTemplates();
 
+    // The workers' FastCGI socket, listening (made by the first call, or
+    // by the first worker); its path.
+    std::string listen();
     // A worker on the shared socket; env entries are added to its
-    // environment. Its pid.
-    pid_t startWorker(const std::vector<std::string> &env = {});
+    // environment; program, when given, is run in place of qoric. Its pid.
+    pid_t startWorker(const std::vector<std::string> &env = {}, const std::string &program = "");
     // Runs qoric with arguments to its end; its exit status (-1: killed).
     int runQoric(const std::vector<std::string> &args, int timeoutMs = 20000);
 

@@ -205,6 +205,7 @@ TEST(QorconfigFastCgi, SaveStampsTheGatewayTableOnlyWhenOneExists) {
 
     shmdt(mem);
     shmctl(shmid, IPC_RMID, nullptr);
+    unlink(sesstbl::LockFilePath(static_cast<int32_t>(key)).c_str());
 }
 
 }  // namespace

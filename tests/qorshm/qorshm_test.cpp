@@ -339,6 +339,8 @@ TEST_F(QorshmCli, SessionReportOfARealTable) {
                                   std::regex("^\\d\\d:\\d\\d:\\d\\d,      00:0\\d\n")))
         << o;
     EXPECT_TRUE(Contains(o, "***   1 expired of possible 4 sessions   ***\n")) << o;
+    // The table's own lock file, on a line of its own.
+    EXPECT_TRUE(Contains(o, "\n Lock file: " + table.GetLockFilePath() + "\n")) << o;
 }
 
 // ---------------------------------------------------------------------------

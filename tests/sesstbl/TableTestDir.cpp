@@ -1,5 +1,7 @@
 #include "TableTestDir.h"
 
+#include "ZelSessionTableLayout.h"
+
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -8,42 +10,12 @@
 #include <filesystem>
 #include <poll.h>
 #include <stdexcept>
-#include <sched.h>
 #include <sys/ipc.h>
 #include <cstring>
-#include <sys/mount.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-namespace {
-
-// The session table's lock file is one fixed path in /tmp for the whole
-// machine, so a gateway or a cleaner left running by anything else there
-// would hold its bytes and change what these tests see.  Where it can
-// (root, mount namespaces allowed), the test program gives itself and the
-// processes it forks a /tmp of their own; otherwise it shares the
-// machine's.  A build or source tree that itself lies under /tmp would be
-// hidden by the private /tmp, so the machine's is kept then too.
-bool UnderTmp(const char *path) {
-    return path && (std::strncmp(path, "/tmp/", 5) == 0 || std::strcmp(path, "/tmp") == 0);
-}
-
-struct PrivateTmp {
-    PrivateTmp() {
-        char cwd[PATH_MAX];
-        if (UnderTmp(getenv("QOR_BINARY_DIR")) || UnderTmp(getenv("QOR_SOURCE_DIR")) ||
-            (getcwd(cwd, sizeof cwd) && UnderTmp(cwd)))
-            return;
-        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) return;
-        // Nothing mounted here may reach the machine's namespace.
-        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
-        mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777,size=256m");
-    }
-} s_privateTmp;
-
-}  // namespace
 
 TableTestDir::TableTestDir() {
     char cwd[PATH_MAX];
@@ -59,7 +31,10 @@ TableTestDir::TableTestDir() {
 }
 
 TableTestDir::~TableTestDir() {
+    const key_t key = Key();
     RemoveSegments();
+    // The table's own lock file goes with it.
+    if (key != -1) unlink(sesstbl::LockFilePath(static_cast<int32_t>(key)).c_str());
     if (!m_oldCwd.empty() && chdir(m_oldCwd.c_str()) != 0) {
     }
     std::error_code ec;

@@ -11,7 +11,8 @@
 #include <vector>
 
 // <tmp>/root with work/ (the working directory while the object lives) and
-// logs/ (where the table writes ".shmid").
+// logs/ (where the table writes ".shmid").  The destructor also removes the
+// table's lock file.
 class TableTestDir {
 public:
     TableTestDir();

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <set>
@@ -252,6 +253,57 @@ TEST_F(SessTblProcess, CleanerWithoutItsLockStops) {
     EXPECT_EQ(second.Run(expired), Result::SessTblStopCleanerProcess);
     cleanerChild.Release();
     EXPECT_EQ(cleanerChild.Wait(), 0);
+}
+
+// The process holding byte 0 of a lock file (seen from another process).
+pid_t CleanerByteHolder(const std::string &file) {
+    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_len = 1;
+    pid_t holder = fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK ? fl.l_pid : 0;
+    close(fd);
+    return holder;
+}
+
+TEST_F(SessTblProcess, AReplacedLockFileIsTakenAtInitAndByTheCleaner) {
+    const std::string file = table.GetLockFilePath();
+    // Deleted under a running process: its next Init takes a new file.
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    EXPECT_TRUE(table.IsLockFileReplaced());
+    ASSERT_GE(ResultCode(table.Init(10, 1, 100)), 0);
+    EXPECT_FALSE(table.IsLockFileReplaced());
+    EXPECT_TRUE(Exists(file));
+
+    // The cleaner moves to the new file at the start of its next pass.
+    Table::Cleaner cleaner(&table);
+    ASSERT_TRUE(cleaner.IsLockSuccessful());
+    cleaner.SetTableTimeout(240);
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    std::vector<int> expired;
+    EXPECT_EQ(cleaner.Run(expired), Result::Success);
+    EXPECT_FALSE(table.IsLockFileReplaced());
+    const pid_t me = getpid();
+    ForkedChild probe([&](int, int) { return CleanerByteHolder(file) == me ? 0 : 1; });
+    EXPECT_EQ(probe.Wait(), 0) << "the cleaner holds byte 0 of the file on disk";
+
+    // Replaced again, and another cleaner took the new file first: this
+    // one ends.
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    ForkedChild other([](int ready, int command) {
+        Table t;
+        if (ResultCode(t.Init(10, 1, 100)) < 0) return 2;
+        Table::Cleaner c(&t);
+        ChildReady(ready);
+        ChildAwait(command);
+        return c.IsLockSuccessful() ? 0 : 1;
+    });
+    ASSERT_TRUE(other.WaitReady());
+    EXPECT_EQ(cleaner.Run(expired), Result::SessTblStopCleanerProcess);
+    other.Release();
+    EXPECT_EQ(other.Wait(), 0);
 }
 
 TEST_F(SessTblProcess, IdleEmptyTableIsRemovedWhenAlone) {

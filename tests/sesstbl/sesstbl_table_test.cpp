@@ -61,8 +61,10 @@ TEST_F(SessTblTable, FreshSegmentIsInitialised) {
         for (int k = 0; k < kRecordSize; ++k) ASSERT_EQ(r[k], 0) << "record " << i << " byte " << k;
     }
     EXPECT_EQ(ReadFile(dir.Logs() + "/.shmid"), std::to_string(table.GetSharedMemoryId()) + "\n");
+    // The table's own lock file, named after its key.
+    EXPECT_EQ(table.GetLockFilePath(), LockFilePath(static_cast<int32_t>(dir.Key())));
     struct stat st {};
-    ASSERT_EQ(stat(CZelSessionTable::m_LockFilePath, &st), 0);
+    ASSERT_EQ(stat(table.GetLockFilePath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
@@ -136,13 +138,13 @@ TEST_F(SessTblTable, AttachModeWithoutTableTouchesNothing) {
 }
 
 TEST_F(SessTblTable, AttachModeNeverCreatesTheLockFile) {
-    // The lock file is machine-wide; this test owns it while it runs.
-    unlink(CZelSessionTable::m_LockFilePath);
+    const std::string lockFile = LockFilePath(static_cast<int32_t>(dir.Key()));
+    unlink(lockFile.c_str());
     CZelSessionTable editor;
     EXPECT_EQ(editor.Init(0, 1, 150000), Result::SessTblLockFileError);
-    EXPECT_FALSE(Exists(CZelSessionTable::m_LockFilePath));
+    EXPECT_FALSE(Exists(lockFile));
     ASSERT_GE(ResultCode(table.Init(5, 1, 100)), 0);
-    EXPECT_TRUE(Exists(CZelSessionTable::m_LockFilePath));
+    EXPECT_TRUE(Exists(lockFile));
 }
 
 TEST_F(SessTblTable, FailedInitLeavesNoRecordsBehind) {

@@ -150,9 +150,10 @@ int showSegment(Options &o) {
         return kQorshmFailure;
     }
     const auto *cb = static_cast<const sesstbl::ControlBlock *>(p);
-    if (o.decode && size >= sizeof(sesstbl::ControlBlock) && cb->marker == sesstbl::kMarker)
+    if (o.decode && size >= sizeof(sesstbl::ControlBlock) && cb->marker == sesstbl::kMarker) {
         qorshmReport(o.out, p, size, o.root);
-    else
+        fprintf(o.out, "\n Lock file: %s\n", sesstbl::LockFilePath(static_cast<int32_t>(ds.shm_perm.__key)).c_str());
+    } else
         dumpSegment(o.out, static_cast<const unsigned char *>(p), size);
     shmdt(p);
     if (o.out != stdout) {

@@ -1,0 +1,285 @@
+// When something goes wrong, through lighttpd against dtphost: two
+// installations side by side, a host that stops answering or never
+// greets, a host killed and started again in the middle of conversations,
+// a connection dropped while the host lives on, workers retiring at their
+// use limit under load, and a locap the editor moves to another port.
+#include "checks.h"
+
+#include "ZelSessionTableLayout.h"
+
+#include <fcntl.h>
+#include <sys/ipc.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Reliability : public ::testing::Test {
+protected:
+    void SetUp() override { E2E_REQUIRE_QORIC(); }
+};
+
+// Session time-out of 3 s: the cleaner wakes every second, and the host's
+// answers are awaited 2 s.
+const char* const kShortTimeout = "<InstanceCleanup VALUE=\"3\"/>";
+
+std::string lockFileOf(const Stack& s)
+{
+    return sesstbl::LockFilePath(static_cast<int32_t>(ftok(s.runDir().c_str(), sesstbl::kFtokProjectId)));
+}
+
+// The process holding byte 0 (the cleaner's) of a lock file, else 0.
+pid_t cleanerLockHolder(const std::string& lockFile)
+{
+    int fd = open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_len = 1;
+    pid_t holder = fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK ? fl.l_pid : 0;
+    close(fd);
+    return holder;
+}
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 50) {
+        if (done()) return true;
+        sleepMs(50);
+    }
+    return done();
+}
+
+long msSince(Clock::time_point t0)
+{
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+}
+
+// Answers of the web server that are its own errors, not the gateway's pages.
+class ServerErrors {
+public:
+    void note(const HttpResponse& r)
+    {
+        if (r.status < 500 && r.status != 0) return;
+        std::lock_guard<std::mutex> lock(mu_);
+        if (++count_ <= 5) list_ += "HTTP " + std::to_string(r.status) + " " + r.body.substr(0, 200) + "\n";
+    }
+    int count() const { return count_; }
+    std::string list() const { return list_; }
+
+private:
+    std::mutex mu_;
+    std::atomic<int> count_{0};
+    std::string list_;
+};
+
+TEST_F(Reliability, TwoInstallationsEachHaveTheirOwnCleaner)
+{
+    Stack a(withConfig(kShortTimeout, 1));
+    Stack b(withConfig(kShortTimeout, 1));
+    ASSERT_TRUE(isScreen(a.get("/demo/ECHO"), "ECHO"));
+    ASSERT_TRUE(isScreen(b.get("/demo/ECHO"), "ECHO"));
+    const std::string lockA = lockFileOf(a), lockB = lockFileOf(b);
+    EXPECT_NE(lockA, lockB);
+    ASSERT_TRUE(waitUntil([&] { return processAlive(a.table().cleanerPid) && processAlive(b.table().cleanerPid); },
+                          5000))
+        << "each installation has a cleaner";
+    EXPECT_NE(a.table().cleanerPid, b.table().cleanerPid);
+    EXPECT_EQ(cleanerLockHolder(lockA), a.table().cleanerPid);
+    EXPECT_EQ(cleanerLockHolder(lockB), b.table().cleanerPid);
+    // Each abandoned session expires, closed on the host by its own cleaner.
+    EXPECT_TRUE(waitUntil([&] { return a.table().records.empty() && b.table().records.empty(); }, 10000));
+    EXPECT_EQ(framesCount(a.hostLog(), "recv", "Close"), 1u);
+    EXPECT_EQ(framesCount(b.hostLog(), "recv", "Close"), 1u);
+
+    // The lock file deleted under the running installation: its cleaner
+    // takes the new one at its next pass.
+    ASSERT_EQ(unlink(lockA.c_str()), 0);
+    EXPECT_TRUE(waitUntil([&] { return processAlive(cleanerLockHolder(lockA)); }, 5000));
+    EXPECT_TRUE(isScreen(a.get("/demo/ECHO"), "ECHO"));
+    EXPECT_EQ(cleanerLockHolder(lockB), b.table().cleanerPid) << "the other installation is untouched";
+}
+
+TEST_F(Reliability, AHostThatStopsAnsweringGetsAnErrorPageInTime)
+{
+    StackOptions o = withConfig(kShortTimeout, 2);
+    o.hostArgs = {"--fault", "silent:on=enter"};
+    Stack s(o);
+    // More stalled requests than workers.
+    std::vector<Visitor> visitors(4, Visitor(s.port()));
+    for (Visitor& v : visitors) ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
+    const auto t0 = Clock::now();
+    std::vector<std::future<HttpResponse>> answers;
+    for (Visitor& v : visitors)
+        answers.push_back(std::async(std::launch::async, [&v] { return v.submit({{"field_007", "HELLO"}}); }));
+    for (auto& a : answers) EXPECT_EQ(errorCodeOf(a.get().body), -1011);
+    EXPECT_LT(msSince(t0), 8000) << "two rounds of two seconds";
+    // Each session was closed on the host; the workers live on and answer.
+    EXPECT_EQ(framesCount(s.hostLog(), "recv", "Close"), 4u);
+    EXPECT_TRUE(s.table().records.empty());
+    EXPECT_EQ(s.get("/demo/").status, 200);
+    EXPECT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+}
+
+TEST_F(Reliability, AHostThatNeverGreetsGetsAnErrorPageInTime)
+{
+    StackOptions o = withConfig(kShortTimeout, 1);
+    o.hostArgs = {"--fault", "silent:on=connect"};
+    Stack s(o);
+    const auto t0 = Clock::now();
+    EXPECT_EQ(errorCodeOf(s.get("/demo/ECHO").body), -1011);
+    EXPECT_LT(msSince(t0), 4000);
+    EXPECT_TRUE(s.table().records.empty());
+}
+
+TEST_F(Reliability, AHostKilledAndRestartedMidConversation)
+{
+    Stack s(withConfig("", 4));
+    ASSERT_TRUE(s.waitForWorkers(4));
+    constexpr int kSessions = 12;
+    std::vector<Visitor> visitors(kSessions, Visitor(s.port()));
+    for (Visitor& v : visitors) ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
+    const std::vector<Visitor> before = visitors;   // their ECHO screens
+
+    // Every session types until its answer is not a screen any more.
+    ServerErrors serverErrors;
+    std::mutex mu;
+    std::multiset<int> codes;
+    std::vector<std::thread> threads;
+    for (Visitor& v : visitors)
+        threads.emplace_back([&] {
+            for (int round = 1; round < 10000; ++round) {
+                const HttpResponse& r = v.submit({{"field_007", "R" + std::to_string(round)}});
+                serverErrors.note(r);
+                if (isScreen(r, "ECHO")) continue;
+                std::lock_guard<std::mutex> lock(mu);
+                codes.insert(errorCodeOf(r.body));
+                return;
+            }
+        });
+    sleepMs(500);
+    s.stopHost();
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(serverErrors.count(), 0) << serverErrors.list();
+    // The page names the lost host, never a lost session; the sessions stay
+    // (the host never said they were gone).
+    EXPECT_EQ(codes.count(-1009), static_cast<size_t>(kSessions)) << "codes seen: " << codes.size();
+    EXPECT_EQ(s.table().records.size(), static_cast<size_t>(kSessions));
+
+    // The host back, knowing none of them: the program has ended for the
+    // old sessions, and new ones work.
+    s.startHost();
+    Visitor old = before[0];
+    HttpResponse ended = old.submit({{"field_007", "AGAIN"}});
+    serverErrors.note(ended);
+    EXPECT_NE(ended.body.find("The program has ended"), std::string::npos) << ended.body;
+    EXPECT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+    EXPECT_EQ(serverErrors.count(), 0) << serverErrors.list();
+}
+
+TEST_F(Reliability, ADroppedConnectionWithTheHostAliveContinuesTheSession)
+{
+    // Two workers: the one that lost its connection retires once it has
+    // answered, and the web server hands the next request to the other.
+    StackOptions o = withConfig("", 2);
+    o.hostArgs = {"--fault", "drop:after=recv:mcso,times=1"};
+    Stack s(o);
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
+    const std::string hostId = v.form().get("field_003");
+    ASSERT_TRUE(isScreen(v.submit({{"field_007", "ONE"}}), "ECHO"));
+    EXPECT_EQ(v.form().get("field_003"), hostId) << "the same host session";
+    EXPECT_EQ(v.form().get("field_005"), "1") << "the input reached the host once";
+    EXPECT_EQ(v.form().get("field_009"), "ONE");
+    const std::string log = s.hostLog();
+    EXPECT_EQ(framesCount(log, "recv", "Open"), 1u) << "no new session";
+    EXPECT_EQ(framesCount(log, "recv", "Close"), 0u) << "the session was never closed";
+    EXPECT_TRUE(isScreen(v.submit({{"field_007", "TWO"}}), "ECHO"));
+    EXPECT_EQ(v.form().get("field_005"), "2");
+}
+
+TEST_F(Reliability, WorkersRetiringAtTheirUseLimitUnderLoadDropNoRequest)
+{
+    Stack s(withConfig("<MaxUsage VALUE=\"20\"/>", 4));
+    ASSERT_TRUE(s.waitForWorkers(4));
+    constexpr int kSessions = 16;
+    std::vector<Visitor> visitors(kSessions, Visitor(s.port()));
+    ServerErrors serverErrors;
+    std::atomic<int> wrong{0}, rounds{0};
+    std::string firstWrong;
+    std::mutex mu;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (Visitor& v : visitors)
+        threads.emplace_back([&] {
+            HttpResponse r = v.open("/demo/ECHO");
+            for (int round = 1; !stop; ++round) {
+                serverErrors.note(r);
+                if (!isScreen(r, "ECHO") || (round > 1 && v.form().get("field_005") != std::to_string(round - 1))) {
+                    std::lock_guard<std::mutex> lock(mu);
+                    if (wrong++ == 0) firstWrong = r.body.substr(0, 400);
+                    return;
+                }
+                ++rounds;
+                r = v.submit({{"field_007", "R" + std::to_string(round)}});
+            }
+        });
+    sleepMs(4000);
+    stop = true;
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(serverErrors.count(), 0) << serverErrors.list();
+    EXPECT_EQ(wrong.load(), 0) << firstWrong;
+    // Every worker retired many times, each time starting afresh in place.
+    const std::string log = s.gatewayLog();
+    size_t retirements = 0;
+    for (size_t at = log.find("starts afresh"); at != std::string::npos; at = log.find("starts afresh", at + 1))
+        ++retirements;
+    EXPECT_GE(retirements, static_cast<size_t>(rounds.load() / 20 - 4)) << rounds.load() << " rounds";
+    EXPECT_EQ(s.workers().size(), 4u);
+}
+
+TEST_F(Reliability, ALocapMovedByTheEditorIsReconnected)
+{
+    if (!isExecutable(qorconfigBinary())) GTEST_SKIP() << "qorconfig is not built yet";
+    StackOptions o = withConfig("", 1);
+    o.editor = true;
+    Stack s(o);
+    const std::string samples = sourceDir() + "/testhost/samples";
+    const std::string dir = s.root() + "/host2";
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    hosttest::HostProcess moved(dir, {"--locap", "QOR1", "--script", samples + "/demo.dts", "--formats",
+                                      samples + "/formats", "--first-id", "0x50001"});
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
+    ASSERT_EQ(v.form().get("field_003"), "10001");
+
+    HttpResponse shown = s.post("/qorconfig", "nextaction=read_file");
+    Form f = parseForm(shown.body);
+    ASSERT_EQ(f.get("LocapPort0"), std::to_string(s.hostPort())) << shown.body;
+    f.set("LocapPort0", std::to_string(moved.port()));
+    f.set("nextaction", "write_file");
+    sleepMs(1100);  // the file's new time must differ in whole seconds
+    ASSERT_EQ(s.post("/qorconfig", formEncode(f.fields)).status, 200);
+
+    // The worker reloads, drops its connection to the old port and opens
+    // new sessions at the new one.
+    Visitor w(s.port());
+    ASSERT_TRUE(isScreen(w.open("/demo/ECHO"), "ECHO"));
+    EXPECT_EQ(w.form().get("field_003"), "50001");
+    EXPECT_EQ(framesCount(s.hostLog(), "recv", "PRST"), 1u);
+    EXPECT_EQ(framesCount(moved.log(), "recv", "PRST"), 1u);
+}
+
+}  // namespace
+}  // namespace e2e
