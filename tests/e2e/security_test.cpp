@@ -100,9 +100,38 @@ TEST_F(Security, TheLastFormCookieNamesOnlyTemplatesOfTheStores)
     EXPECT_GT(dataBlockLength("echo.htx"), 0);
 }
 
+TEST_F(Security, TheEditorAnswersOnlyThisMachine)
+{
+    if (!isExecutable(qorconfigBinary())) GTEST_SKIP() << "qorconfig is not built yet";
+    StackOptions o;
+    o.editor = true;
+    Stack s(o);
+    const std::string before = s.configText();
+    // The same save from 127.0.0.1 and, through the loopback too, from
+    // another address of this machine's 127/8, as any other host would be.
+    auto saveFrom = [&](const char* address) {
+        const std::string cmd = "curl -s -o /dev/null -w '%{http_code}' --interface " + std::string(address) +
+                                " --data 'ServerAdmin=x%40example.org&nextaction=write_file' "
+                                "http://127.0.0.1:" + std::to_string(s.port()) + "/qorconfig";
+        std::string out;
+        if (FILE* p = popen(cmd.c_str(), "r")) {
+            char buf[16];
+            while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+            pclose(p);
+        }
+        return out;
+    };
+    EXPECT_EQ(saveFrom("127.0.0.2"), "403");
+    EXPECT_EQ(s.configText(), before);
+    EXPECT_EQ(saveFrom("127.0.0.1"), "200");   // refused by the editor: the form is incomplete
+    EXPECT_EQ(s.configText(), before);
+}
+
 TEST_F(Security, LogFilesAreForOwnerAndGroupAndAMissingLogFolderIsTakenUpAgain)
 {
     Stack s(withConfig("", 1));
+    ASSERT_TRUE(s.waitForWorkers(1));
+    const pid_t first = s.workers().front();
     ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
     const std::string logs = s.root() + "/logs/";
     EXPECT_EQ(modeOf(logs + "qoric.log"), 0640u);
@@ -115,6 +144,7 @@ TEST_F(Security, LogFilesAreForOwnerAndGroupAndAMissingLogFolderIsTakenUpAgain)
     sleepMs(1100);  // the configuration's new time must differ in whole seconds
     s.writeConfig("<LogFile VALUE=\"" + moved + "/qoric.log\" OPTIONS=\"h3MPKwd\"/>");
     s.get("/demo/ECHO");   // served by the old worker, which then retires
+    ASSERT_TRUE(waitGone(first, 5000));
     ASSERT_TRUE(s.waitForWorkers(1));
     ASSERT_TRUE(isScreen(s.get("/demo/ECHO?cda.text=WITHOUT-LOG"), "ECHO"));
     EXPECT_EQ(modeOf(moved + "/qoric.log"), 0u);
