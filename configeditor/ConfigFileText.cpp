@@ -233,7 +233,7 @@ const TextLines kTransactionComment = {
     "  -- [CDA] element: if present, defines the CDA area for this ",
     "  --     transaction, supplied when the trensaction is started.",
     "  -- Attributes:",
-    "  --     value - complete CDA text for this transaction, spaces as '+' signs.",
+    "  --     value - complete CDA text for this transaction, blanks as blanks.",
     "  -- [StyleSheet] element: if present, the name of the .css file",
     "  -- which is embedded as stylesheet file in the header of the",
     "  -- automatically generated .htx file, only the ones created ",

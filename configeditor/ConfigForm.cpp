@@ -259,8 +259,8 @@ bool ShowConfigEditForm(std::istream & /*in*/, std::ostream &out, std::ostream &
             << "</font><br><br>\n";
     if (parseStatus != 0)
         out << "<font color=\"red\"><b>Warning:</b> the file breaks off part-way (XML error "
-            << parseStatus << "); only the settings before the fault are shown, and saving"
-            << " writes only these.</font><br><br>\n";
+            << parseStatus << "); only the settings before the fault are shown, and the editor"
+            << " will not save over the file until it has been mended.</font><br><br>\n";
 
     GeneralSettings(out, model);
     ConversionSettings(out, model);

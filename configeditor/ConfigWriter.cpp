@@ -11,11 +11,12 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "AtomicFile.h"
 #include "ConfigFileText.h"
 #include "ConfigForm.h"
+#include "FileSave.h"
 #include "ReconfigStamp.h"
 #include "ZelConfigParser.h"
+#include "ZelSessionTableLayout.h"
 
 namespace {
 
@@ -121,6 +122,29 @@ public:
         Line(line + "/>");
     }
 
+    // A whole number from min to max, blanks around it dropped; false (and
+    // the refusal, naming the field) for anything else.
+    bool Number(std::string &value, int64_t min, int64_t max, const std::string &field) {
+        const std::size_t first = value.find_first_not_of(' ');
+        const std::size_t last = value.find_last_not_of(' ');
+        const std::string digits =
+            first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
+        std::size_t i = digits.size() > 1 && digits[0] == '-' ? 1 : 0;
+        bool ok = i < digits.size() && digits.size() - i <= 10;
+        for (; ok && i < digits.size(); ++i) ok = digits[i] >= '0' && digits[i] <= '9';
+        if (ok) {
+            const int64_t v = std::strtoll(digits.c_str(), nullptr, 10);
+            ok = v >= min && v <= max;
+        }
+        if (ok) {
+            value = digits;
+            return true;
+        }
+        Fail("the value of " + field + " is not a whole number from " + std::to_string(min) + " to " +
+             std::to_string(max));
+        return false;
+    }
+
     void Fail(const std::string &why) {
         if (m_why.empty()) m_why = why;
     }
@@ -153,17 +177,44 @@ private:
     std::string m_why;
 };
 
-void GeneralSettings(FileText &f, const RequestMap_t &request) {
+// The bounds the gateway's configuration reader applies to a numeric
+// setting; false for a setting that is no number.
+bool NumberBounds(std::string_view element, int64_t &min, int64_t &max) {
+    static const struct {
+        const char *element;
+        int64_t min, max;
+    } kNumbers[] = {
+        {"InstanceCleanup", 1, INT32_MAX},
+        {"SystemCleanup", INT32_MIN, INT32_MAX},
+        {"MaxSessions", 1, sesstbl::kMaxRecords},
+        {"PidPoolLow", INT32_MIN, INT32_MAX},
+        {"PidPoolHigh", INT32_MIN, INT32_MAX},
+    };
+    for (const auto &n : kNumbers)
+        if (element == n.element) {
+            min = n.min;
+            max = n.max;
+            return true;
+        }
+    return false;
+}
+
+void GeneralSettings(FileText &f, const RequestMap_t &request, const CZelConfigParser &prev) {
     for (const ScalarDirective &d : kScalarDirectives) {
-        const std::string *value = Posted(request, d.element);
-        // The form has no LogLevel, which the reader ignores: written empty.
-        if (!value && std::strcmp(d.element, "LogLevel") != 0) {
+        const std::string *posted = Posted(request, d.element);
+        // The form has no LogLevel, which the gateway ignores: the file's
+        // own value is kept.
+        const bool logLevel = std::strcmp(d.element, "LogLevel") == 0;
+        if (!posted && !logLevel) {
             f.Fail(std::string("the field ") + d.element + " is missing");
             return;
         }
+        std::string value = posted ? *posted : prev.GetLogLevel();
+        int64_t min, max;
+        if (NumberBounds(d.element, min, max) && !f.Number(value, min, max, d.element)) return;
         f.Blank();
         f.Lines(d.comment);
-        f.ValueElement(d.element, value ? *value : std::string(), d.element);
+        f.ValueElement(d.element, value, d.element);
     }
 }
 
@@ -182,9 +233,11 @@ void FurtherSettings(FileText &f, const RequestMap_t &request, const CZelConfigP
         f.Line(line + "/>");
     }
 
-    const std::string low = PostedOr(request, "PidPoolLow", std::to_string(prev.GetPidPoolLow()));
-    const std::string high =
-        PostedOr(request, "PidPoolHigh", std::to_string(prev.GetPidPoolHigh()));
+    std::string low = PostedOr(request, "PidPoolLow", std::to_string(prev.GetPidPoolLow()));
+    std::string high = PostedOr(request, "PidPoolHigh", std::to_string(prev.GetPidPoolHigh()));
+    int64_t min, max;
+    NumberBounds("PidPoolLow", min, max);
+    if (!f.Number(low, min, max, "PidPoolLow") || !f.Number(high, min, max, "PidPoolHigh")) return;
     if (prev.HasElement("PidPool") || low != std::to_string(prev.GetPidPoolLow()) ||
         high != std::to_string(prev.GetPidPoolHigh())) {
         f.Blank();
@@ -256,8 +309,9 @@ void Locaps(FileText &f, const RequestMap_t &request) {
         if (Posted(request, "LocapDelete" + n)) continue;
         const std::string name = PostedOr(request, "LocapName" + n, "");
         const std::string host = PostedOr(request, "LocapHost" + n, "");
-        const std::string port = PostedOr(request, "LocapPort" + n, "");
+        std::string port = PostedOr(request, "LocapPort" + n, "");
         if (name.empty() || host.empty() || port.empty()) continue;
+        if (!f.Number(port, 1, 65535, "LocapPort" + n)) return;
         std::string line = "<Locap";
         f.Attr(line, "name", name, "LocapName" + n);
         f.Attr(line, "address", host, "LocapHost" + n);
@@ -379,7 +433,7 @@ bool BuildConfigText(const RequestMap_t &request, const CZelConfigParser &previo
     f.Blank();
     f.Blank();
     f.Lines(kGeneralSectionHead);
-    GeneralSettings(f, request);
+    GeneralSettings(f, request, previous);
     if (!f.Failed()) FurtherSettings(f, request, previous);
     if (!f.Failed()) Locaps(f, request);
     if (!f.Failed()) Transactions(f, request, previous);
@@ -404,18 +458,25 @@ bool WriteConfigFile(const RequestMap_t &request, bool bodyComplete, std::string
     const std::string *path = Posted(request, "ConfigFile");
     if (!path || path->empty()) return refuse("no configuration file is named");
 
-    // The file being replaced supplies what the form does not carry.
+    // The file being replaced supplies what the form does not carry, so it
+    // must have been read whole.
     CZelConfigParser previous;
-    if (ReadConfigPath(*path, previous) != Result::Success) {
+    int parseStatus = 0;
+    if (ReadConfigPath(*path, previous, &parseStatus) != Result::Success) {
         struct stat st {};
         if (stat(path->c_str(), &st) == 0 || errno != ENOENT)
             return refuse("the current configuration file cannot be read");
         previous.Reset();   // a new file
+    } else if (parseStatus != 0) {
+        return refuse("the current configuration file breaks off part-way (XML error " +
+                      std::to_string(parseStatus) +
+                      "), so the settings after the fault were not read and a save would lose "
+                      "them; mend the file by hand first. Nothing was saved");
     }
 
     std::string text;
     if (!BuildConfigText(request, previous, text, reason)) return refuse(reason);
-    if (!ReplaceFileAtomically(*path, text, reason)) return refuse(reason);
+    if (!SaveFileText(*path, text, reason)) return refuse(reason);
     StampReconfiguration(std::time(nullptr));
     return true;
 }

@@ -2,18 +2,19 @@
 //
 // The file is rewritten whole: the general settings, locaps, transactions
 // and application groups from the form, between fixed comment blocks.
-// Settings the form does not carry (the traces, CacheCleanup, MaxUsage,
-// EnableDezUr, Setenv, an application group's SID and DEZUR, a
+// Settings the form does not carry (LogLevel, the traces, CacheCleanup,
+// MaxUsage, EnableDezUr, Setenv, an application group's SID and DEZUR, a
 // transaction's LOG when not posted) are taken over from the file being
 // replaced; LogFile and PidPool are written when that file had them or the
 // form changed them.
 //
-// A save is refused, and nothing is written, when the body was cut, a
-// general setting other than LogLevel is missing, or any value to be
-// written holds a double quote or a control character or is longer than
-// the reader takes whole. The new text goes to a temporary file beside the
-// old one, which then replaces it (keeping its mode); a failed save leaves
-// the old file as it was.
+// A save is refused, and nothing is written, when the body was cut, the
+// file being replaced breaks off part-way (what follows the fault would be
+// lost), a general setting other than LogLevel is missing, a number is no
+// whole number within the bounds the gateway's reader applies (a locap's
+// port from 1 to 65535), or any value to be written holds a double quote
+// or a control character or is longer than the reader takes whole. The
+// file is saved as FileSave.h says; a failed save leaves the old text.
 #ifndef QOR_CONFIGWRITER_H
 #define QOR_CONFIGWRITER_H
 

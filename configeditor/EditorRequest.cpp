@@ -71,13 +71,14 @@ bool ParseRequest(std::istream &in, std::ostream & /*out*/, std::ostream & /*err
 }
 
 void DispatchRequest(std::istream &in, std::ostream &out, std::ostream &err,
-                     const RequestMap_t &map, bool bodyComplete) {
+                     const RequestMap_t &map, const RequestContext &context) {
     const auto action = map.find("nextaction");
     if (action == map.end() || action->second == "read_file") {
         ShowConfigEditForm(in, out, err, map);
     } else if (action->second == "write_file") {
         std::string why;
-        if (WriteConfigFile(map, bodyComplete, &why)) {
+        if (IsSameOrigin(context.source, why) &&
+            WriteConfigFile(map, context.bodyComplete, &why)) {
             ShowConfigEditForm(in, out, err, map);
         } else {
             out << "<br>zelconfig: Error: Can't save config file!<br>";

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "RequestOrigin.h"
+
 // Field name -> field value, compared byte-wise.
 using RequestMap_t = std::map<std::string, std::string>;
 
@@ -29,11 +31,18 @@ void ParseRequestBody(std::string_view body, RequestMap_t &map);
 // `err` are not used.
 bool ParseRequest(std::istream &in, std::ostream &out, std::ostream &err, RequestMap_t &map);
 
+// What the web server tells of a request besides its body.
+struct RequestContext {
+    bool bodyComplete = true;   // false: the body was cut at kMaxRequestBody
+    RequestSource source;       // the page the request was posted from
+};
+
 // Runs the action the form asks for and writes the page body to `out`:
 // no "nextaction" or "read_file" shows the form, "write_file" saves the
-// file and then shows the form, anything else is an error heading.
-// bodyComplete false (the body was cut) refuses a save.
+// file and then shows the form, anything else is an error heading. A save
+// is refused when the body was cut or the form was posted from a page of
+// another site (RequestOrigin.h).
 void DispatchRequest(std::istream &in, std::ostream &out, std::ostream &err,
-                     const RequestMap_t &map, bool bodyComplete = true);
+                     const RequestMap_t &map, const RequestContext &context = RequestContext());
 
 #endif

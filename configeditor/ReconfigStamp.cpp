@@ -4,11 +4,13 @@
 #include "ZelSessionTable.h"
 
 bool StampReconfiguration(time_t now) {
-    // One table object for the process: it stays attached once it found a
-    // table, instead of attaching again at every save.
+    // One table object for the process, which keeps its lock file open;
+    // the segment itself is let go after each stamp, so that an editor
+    // that lives on never keeps an idle table from being removed.
     static CZelSessionTable table;
     const Result r = table.Init(0, 1, 150000);
     if (ResultCode(r) < 0) return false;
     table.SetLastReconfigured(now);
+    table.Detach();
     return true;
 }

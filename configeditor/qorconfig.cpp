@@ -6,7 +6,8 @@
 // environment: QORICCONFPATH, replaced by a non-empty QORICCONFPATHTEST
 // (read again at every request). A posted "ConfigFile" or "ScriptName"
 // never overrides the configured path or SCRIPT_NAME. The editor has no
-// access control of its own: the web server must restrict who reaches it.
+// access control of its own: the web server must restrict who reaches it;
+// it only refuses saves posted from pages of other sites.
 #include <fcgiapp.h>
 #include <fcgio.h>
 
@@ -24,7 +25,28 @@ std::string EnvOrEmpty(const char *name) {
     return v ? v : "";
 }
 
-void ServeRequest(const std::string &configPath, const std::string &scriptName) {
+// A parameter of the FastCGI request, or "".
+std::string Param(const FCGX_Request &request, const char *name) {
+    const char *v = FCGX_GetParam(name, request.envp);
+    return v ? v : "";
+}
+
+// The page the request was posted from and the host it came to.
+RequestSource SourceOf(const FCGX_Request &request) {
+    RequestSource source;
+    source.origin = Param(request, "HTTP_ORIGIN");
+    source.referer = Param(request, "HTTP_REFERER");
+    source.host = Param(request, "HTTP_HOST");
+    if (source.host.empty()) {
+        source.host = Param(request, "SERVER_NAME");
+        const std::string port = Param(request, "SERVER_PORT");
+        if (!source.host.empty() && !port.empty()) source.host += ":" + port;
+    }
+    return source;
+}
+
+void ServeRequest(const std::string &configPath, const std::string &scriptName,
+                  const RequestSource &source) {
     std::cout << "Content-type: text/html\r\n"
               << "Cache-Control: no-cache\r\n"
               << "\r\n"
@@ -36,11 +58,13 @@ void ServeRequest(const std::string &configPath, const std::string &scriptName) 
                   << " is not set in the web server configuration!";
     } else {
         RequestMap_t request;
-        const bool complete = ParseRequest(std::cin, std::cout, std::cerr, request);
+        RequestContext context;
+        context.bodyComplete = ParseRequest(std::cin, std::cout, std::cerr, request);
+        context.source = source;
         // The configured values win over posted fields of the same name.
         request.insert_or_assign("ConfigFile", configPath);
         request.insert_or_assign("ScriptName", scriptName);
-        DispatchRequest(std::cin, std::cout, std::cerr, request, complete);
+        DispatchRequest(std::cin, std::cout, std::cerr, request, context);
     }
     std::cout << "</body>\n"
               << "</html>\n";
@@ -78,7 +102,7 @@ int main() {
             const std::string test = EnvOrEmpty("QORICCONFPATHTEST");
             if (!test.empty()) configPath = test;
 
-            ServeRequest(configPath, scriptName);
+            ServeRequest(configPath, scriptName, SourceOf(request));
             std::cout.flush();
             std::cerr.flush();
             // The stream buffers go before the request is finished.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "IcParserIntegrator.h"
 #include "logprint.h"
 #include "xfcgihtml.h"
 #include "xfcgiinput.h"
@@ -17,15 +18,6 @@ namespace {
 
 const char *const kLastFormCookie = "LAST_QORIC_FORM";
 
-// The cookie comes from the browser: it may only name a template below the
-// server root.
-bool AcceptableTemplatePath(const std::string &path) {
-    if (path.empty() || path[0] == '/' || path.find("..") != std::string::npos) return false;
-    for (unsigned char c : path)
-        if (c < ' ' || c == 0x7F || c == '\\') return false;
-    return true;
-}
-
 }  // namespace
 
 Result CZelDtpProtocol::DataBlockForDezUr(std::string &block) {
@@ -34,11 +26,14 @@ Result CZelDtpProtocol::DataBlockForDezUr(std::string &block) {
     if (!method || std::strcmp(method, "POST") != 0) return Result::Success;
     std::string form;
     if (!xFcgiGetCookie(kLastFormCookie, form) || form.empty()) return Result::Success;
-    if (!AcceptableTemplatePath(form)) {
+    // The cookie comes from the browser: it may only name a page template.
+    std::string path;
+    if (!CIcParserIntegrator::FindFormTemplate(form, path)) {
+        for (char &c : form)
+            if (static_cast<unsigned char>(c) < ' ') c = '?';
         logPrintf("#DTP: %s template path '%.80s' refused\n", kLastFormCookie, form.c_str());
         return Result::InvalidParam;
     }
-    const std::string path = xFcgiAbsDir(form.c_str());
     tcpHTML *page = xFcgiGetFT(path.c_str());
     if (!page) {
         logPrintf("#DTP: %s template %s not found\n", kLastFormCookie, path.c_str());

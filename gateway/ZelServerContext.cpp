@@ -125,7 +125,7 @@ int CZelServerContext::Init(bool reconfigure) {
     return InitLogAndDtp(reconfigure, fileTime);
 }
 
-int CZelServerContext::InitLogAndDtp(bool reconfigure, int64_t fileTime) {
+void CZelServerContext::OpenLog() {
     std::string options = GetLogOptions() + "hP";
     if (IsTraceComEnabled()) options += 'S';
     logOptions(options.c_str());
@@ -133,6 +133,10 @@ int CZelServerContext::InitLogAndDtp(bool reconfigure, int64_t fileTime) {
     logOptions("F");
     if (const char *name = logGetFname())
         gosCoreExtra(gosCoreCopyCommand(name).c_str(), true);
+}
+
+int CZelServerContext::InitLogAndDtp(bool reconfigure, int64_t fileTime) {
+    OpenLog();
 
     m_nMaxRunUsage = GetMaxUsage();
 
@@ -236,6 +240,11 @@ int CZelServerContext::OnBeginRequest() {
     if (!m_Conversation.IsReconfigured(m_nOwnConfigTime)) {
         int r = Init(false);
         if (r < 0) return r;
+    } else if (logOpenFailed()) {
+        // A log that could not be opened (its folder missing or not
+        // writable for a while) is tried again, so the worker does not run
+        // blind until it is restarted.
+        OpenLog();
     }
     ClearRequestStrings();
     xFcgiSetEnvVars();

@@ -65,6 +65,9 @@ public:
     int ProcessRequest(std::string transaction, const std::string &uri,
                        const std::string &dezUrEnvironment, const std::string &extra,
                        const std::string &input, bool poolSwitch, unsigned pool);
+    // The page for a conversation's result: the program-end page, the
+    // configured or built-in error page, or none; 0 or the page's result.
+    int ResultPage(Result r);
     void SetPibProperties(const std::string &uriTransaction);
     void SetMcsProperties();
     void SetCdaProperties();
@@ -74,6 +77,10 @@ public:
     void SendEmptyResponseIfNone();
 
     // --- pure helpers -----------------------------------------------------------
+    // What a request method gets: GET and POST (and none) are served; HEAD
+    // the header block alone; any other method 405. Neither starts a session.
+    enum class Method { Serve, Head, NotAllowed };
+    static Method MethodOf(const char *method);
     struct UriParts {
         std::string groupKeyA;     // first path segment with its slashes
         std::string groupKeyB;     // the whole path without the query
@@ -106,6 +113,9 @@ protected:
 private:
     // Start-up steps after the configuration was read.
     int InitLogAndDtp(bool reconfigure, int64_t fileTime);
+    // Opens the log of the configuration (through the log server) and
+    // points standard error at it.
+    void OpenLog();
     // The cleaner's start (and, in a cleaner, its hand-over after a reload).
     int StartCleaner();
     // A cleaner forked while a request was being served must never answer
@@ -113,6 +123,8 @@ private:
     [[noreturn]] void EndCleanerForkedInRequest(int status);
     void ClearRequestStrings();
     void SendBuiltinErrorPage(Result code);
+    // HEAD: the header block; another method: 405 with the allowed ones.
+    void AnswerWithoutSession(Method method);
 
     CZelConversation m_Conversation;
     std::string m_strTransaction;      // the four request strings

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "IcParserIntegrator.h"
@@ -43,7 +44,46 @@ unsigned PoolFromCookie(const std::string &text, int32_t low, int32_t high) {
     return static_cast<unsigned>(v);
 }
 
+// A transaction name as the host takes one: at most eight letters, digits,
+// "$", "@", "_" and "-" (the name is upper-cased already).
+bool HostTransactionName(const std::string &name) {
+    if (name.size() > 8) return false;
+    for (char c : name)
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '$' || c == '@' ||
+              c == '_' || c == '-'))
+            return false;
+    return true;
+}
+
+// Text from a request as it may appear in a log line: control characters
+// (which could forge lines) become '?', and it is cut at 40 bytes.
+std::string Printable(const std::string &text) {
+    std::string out = text.substr(0, 40);
+    for (char &c : out)
+        if (static_cast<unsigned char>(c) < ' ' || c == 0x7F) c = '?';
+    return out;
+}
+
 }  // namespace
+
+CZelServerContext::Method CZelServerContext::MethodOf(const char *method) {
+    // Without a method (a request made by hand) it is taken as GET.
+    if (!method || !*method || std::strcmp(method, "GET") == 0 || std::strcmp(method, "POST") == 0)
+        return Method::Serve;
+    return std::strcmp(method, "HEAD") == 0 ? Method::Head : Method::NotAllowed;
+}
+
+void CZelServerContext::AnswerWithoutSession(Method method) {
+    if (method == Method::NotAllowed)
+        xFcgiSendText("Status: 405 Method Not Allowed\r\nAllow: GET, POST, HEAD\r\n");
+    xFcgiSendContentType();
+    xFcgiSendText("\r\n");
+    if (method == Method::NotAllowed)
+        xFcgiSendText("<html><body><p>Method not allowed: use GET or POST.</p></body></html>\n");
+    xFcgiFlushText();
+    xFcgiContentTypeReset();
+    m_bResponseSent = true;
+}
 
 CZelServerContext::UriParts CZelServerContext::SplitUri(const char *uri) {
     UriParts p;
@@ -89,6 +129,16 @@ void CZelServerContext::SetAlternateStore(const std::string &name) {
 }
 
 CZelServerContext::Route CZelServerContext::RouteRequest() {
+    // Only GET and POST start or continue host sessions: any other method
+    // would let anybody fill the session table at the cost of a request.
+    const char *methodEnv = std::getenv("REQUEST_METHOD");
+    const Method method = MethodOf(methodEnv);
+    if (method != Method::Serve) {
+        if (logCtrlFlgs & LOG_EVENTS)
+            logPrintf("#App: %s request answered without a session\n", Printable(methodEnv).c_str());
+        AnswerWithoutSession(method);
+        return Route::Served;
+    }
     const char *uriEnv = std::getenv("REQUEST_URI");
     const char *addrEnv = std::getenv("REMOTE_ADDR");
     const std::string uri = uriEnv ? uriEnv : "";
@@ -274,6 +324,13 @@ int CZelServerContext::ProcessRequest(std::string transaction, const std::string
     }
 
     m_strTransaction = Upper(m_strTransaction);
+    // The name goes into the host's PRST and into the page's form action:
+    // one that is not configured must be a name the host could know.
+    if (!m_strTransaction.empty() && !CZelConfigParser::GetTransactionTable().Lookup(m_strTransaction) &&
+        !HostTransactionName(m_strTransaction)) {
+        logError("#App: transaction name '%s' refused\n", Printable(m_strTransaction).c_str());
+        return ResultPage(Result::QorNotFound);
+    }
     const CZelTransactionInfo *info = CZelConfigParser::GetTransactionTable().Find(m_strTransaction);
     std::string locap = Upper(m_strLocap);
     if (locap.empty()) locap = info->m_strLocap;
@@ -296,8 +353,12 @@ int CZelServerContext::ProcessRequest(std::string transaction, const std::string
     c.SetDefaultStyle(info->m_strStyleSheet.empty() ? GetStyleSheetHtml() : info->m_strStyleSheet,
                       info->m_strAddHtx.empty() ? GetAdditionalHtx() : info->m_strAddHtx);
 
-    const Result r = c.ProcessRequest(uri, dezUrEnvironment, extra, input, poolSwitch, pool,
-                                      IsDezUrEnabled());
+    return ResultPage(c.ProcessRequest(uri, dezUrEnvironment, extra, input, poolSwitch, pool,
+                                       IsDezUrEnabled()));
+}
+
+int CZelServerContext::ResultPage(Result r) {
+    CZelConversation &c = m_Conversation;
     if (r == Result::CommTransTerminated && !GetPrenInfoHtx().empty())
         return ResultCode(c.ProcessHtx(GetPrenInfoHtx(), Result::Success, nullptr));
     if (IsError(r)) {

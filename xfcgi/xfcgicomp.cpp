@@ -92,6 +92,10 @@ private:
     int level = 0, beginDepth = 0;
     std::vector<Block> blocks;
     bool inScript = false;
+    // Inside a SCRIPT element: the quote of the JavaScript string literal
+    // being read (', " or `), '/' in a // comment, '*' in a /* comment,
+    // 0 in code.
+    char scriptState = 0;
     char delim = 0;                 // DezUR substitution delimiter
     uint16_t dezurLocation = 0;
 
@@ -136,6 +140,8 @@ private:
     bool dezurName();
     bool directive();
     bool formTag();
+    static bool isQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
+    size_t scriptChar(size_t p);
 
     // ---- directives
     struct Attr {
@@ -203,6 +209,7 @@ int Compiler::addSegment(HtmlSegment g, size_t where) {
         g.kind != SEG_BEGIN)
         g.level = level;
     if (inScript) g.flags |= HtmlSegment::kInScript;
+    if (inScript && isQuote(scriptState)) g.flags |= HtmlSegment::kInScriptString;
     T.segments.push_back(std::move(g));
     return static_cast<int>(T.segments.size() - 1);
 }
@@ -984,7 +991,10 @@ bool Compiler::formTag() {
         }
         finishTag(tagName, tagStart, tagEnd, items, phSegs);
         pos = tagEnd;
-        if (tagName == "SCRIPT") inScript = true;
+        if (tagName == "SCRIPT") {
+            inScript = true;
+            scriptState = 0;
+        }
         if (tagName == "OPTION" && selectSeg >= 0) {
             int visible = 0;
             for (size_t q = tagEnd; q < n && s[q] != '<'; ++q)
@@ -1130,6 +1140,41 @@ void Compiler::finishTag(const std::string& tag, size_t tagStart, size_t tagEnd,
 
 // ------------------------------------------------------------------ main --
 
+// Follows the JavaScript around placeholders far enough to know whether a
+// value is written inside a string literal (where it can be escaped) or
+// into code (where only an identifier is safe): strings with their
+// backslash escapes, and comments. A regular-expression literal holding a
+// quote is not recognised; a placeholder after it is taken for one inside
+// a string or the other way round, which only changes how it is escaped.
+// Returns the position after the character (or escape) at p.
+size_t Compiler::scriptChar(size_t p) {
+    const char c = s[p];
+    const char next = p + 1 < n ? s[p + 1] : '\0';
+    switch (scriptState) {
+    case 0:
+        if (isQuote(c)) {
+            scriptState = c;
+        } else if (c == '/' && (next == '/' || next == '*')) {
+            scriptState = next;
+            return p + 2;
+        }
+        return p + 1;
+    case '/':
+        if (c == '\n') scriptState = 0;
+        return p + 1;
+    case '*':
+        if (c == '*' && next == '/') {
+            scriptState = 0;
+            return p + 2;
+        }
+        return p + 1;
+    default:  // in a string
+        if (c == '\\') return next == '{' ? p + 1 : p + 2;  // "\{" is a placeholder
+        if (c == scriptState || ((c == '\n' || c == '\r') && scriptState != '`')) scriptState = 0;
+        return p + 1;
+    }
+}
+
 void Compiler::run() {
     T.segments.clear();
     T.segments.reserve(8);
@@ -1149,8 +1194,11 @@ void Compiler::run() {
         if (c == '<') {
             if (at(pos, "<!--") && directive()) continue;
             if (inScript) {
+                // The element ends here even inside a string, as browsers
+                // end it.
                 if (at(pos, "</SCRIPT")) {
                     inScript = false;
+                    scriptState = 0;
                     pos += 8;
                     continue;
                 }
@@ -1159,7 +1207,7 @@ void Compiler::run() {
             }
         }
         if (delim && c == delim && dezurName()) continue;
-        ++pos;
+        pos = inScript ? scriptChar(pos) : pos + 1;
     }
     emitText(n);
     xFcgiLinkSegments(T, err);

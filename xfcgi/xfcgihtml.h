@@ -77,6 +77,7 @@ struct HtmlSegment {
     static constexpr uint32_t kUnlimited = 1u << 12;    // MAX=*
     static constexpr uint32_t kSizedFromTable = 1u << 13;
     static constexpr uint32_t kInScript = 1u << 14;     // inside a SCRIPT element
+    static constexpr uint32_t kInScriptString = 1u << 15;  // ...and in a string literal there
 
     uint8_t kind = SEG_TEXT;
     uint8_t firstKind = SEG_TEXT;  // kind as first recorded

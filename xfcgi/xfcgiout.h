@@ -208,8 +208,13 @@ void xFcgiReplaceName(const char *from, const char *to);
 const std::deque<std::pair<std::string, std::string>> &xFcgiReplaceNames();
 
 // --------------------------------------------------------- escaping ----
-// Appends value to out as a page shows a Data value: & < > " become
-// &amp; &lt; &gt; &quot;.
+// Appends value to out as a page shows a Data value: & < > " ' become
+// &amp; &lt; &gt; &quot; &#39;.
 void xFcgiEscapeData(std::string_view value, std::string &out);
+// Appends value to out as it stands inside a quoted JavaScript string:
+// every byte outside letters, digits, blank, "_", ".", ",", ":", "-" and
+// the bytes from 0x80 on becomes \xHH, so the script sees the true value
+// and the value can never end its string or the SCRIPT element.
+void xFcgiEscapeScriptString(std::string_view value, std::string &out);
 
 #endif

@@ -184,6 +184,7 @@ void xFcgiEscapeData(std::string_view value, std::string &out)
         case '<': entity = "&lt;"; break;
         case '>': entity = "&gt;"; break;
         case '"': entity = "&quot;"; break;
+        case '\'': entity = "&#39;"; break;
         default:  continue;
         }
         out.append(value.data() + from, i - from);
@@ -191,4 +192,25 @@ void xFcgiEscapeData(std::string_view value, std::string &out)
         from = i + 1;
     }
     out.append(value.data() + from, value.size() - from);
+}
+
+void xFcgiEscapeScriptString(std::string_view value, std::string &out)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    for (char c : value) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        // Letters, digits and a few harmless marks stay; bytes from 0x80 on
+        // stay too, so that text in the page's character set reads as it
+        // does elsewhere on the page (none of them can end a string, a
+        // line or the SCRIPT element).
+        const bool safe = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+                          (u >= '0' && u <= '9') || u >= 0x80 || std::strchr(" _.,:-", c) != nullptr;
+        if (safe && u != 0) {
+            out += c;
+            continue;
+        }
+        out += "\\x";
+        out += hex[u >> 4];
+        out += hex[u & 0xF];
+    }
 }

@@ -2,9 +2,10 @@
 // compiled segments (values, conditions, repeated blocks, includes, #SET
 // and #ECHO, links) into the response (see xfcgihtml.h).
 //
-// Values from host or request data are HTML-escaped as they are written,
-// and inside SCRIPT elements keep only identifier characters, so screen
-// data, form input and cookies can never inject markup or script; raw
+// Values from host or request data are HTML-escaped as they are written;
+// inside SCRIPT elements they are escaped as JavaScript within a string
+// literal and keep only identifier characters in code, so screen data,
+// form input and cookies can never inject markup or script; raw
 // values (constants, template literals, the environment) are written as
 // they are.
 #include "xfcgihtml.h"
@@ -61,6 +62,10 @@ void traceTable(bool skipErr) {
     }
 }
 
+// Where a value lands: in HTML, in the code of a SCRIPT element, or in a
+// string literal there.
+enum class Ctx { Html, ScriptCode, ScriptString };
+
 struct Page {
     tcpHTML* outer = nullptr;
     bool dataDesc = false;                       // the page has a data description
@@ -75,7 +80,7 @@ struct Page {
 class Writer {
 public:
     explicit Writer(Page& p) : m_page(p) {}
-    void walk(const tcpHTML& t, size_t first, size_t last, bool script);
+    void walk(const tcpHTML& t, size_t first, size_t last, Ctx script);
 
 private:
     Page& m_page;
@@ -84,27 +89,29 @@ private:
     std::string m_escaped;
 
     void send(std::string_view v) { xFcgiSendText(v, m_page.dataDesc); }
-    void writeValue(std::string_view v, bool data, bool script, std::string_view name);
+    void writeValue(std::string_view v, bool data, Ctx script, std::string_view name);
     std::string imageDir() const;
-    void variable(const tcpHTML& t, const HtmlSegment& g, bool script);
+    void variable(const tcpHTML& t, const HtmlSegment& g, Ctx script);
     void boolean(const tcpHTML& t, const HtmlSegment& g);
     void missing(std::string_view name);
     void subscripts(const HtmlSegment& g);
-    void include(const tcpHTML& t, const HtmlSegment& g, bool script);
-    void setOrEcho(const tcpHTML& t, const HtmlSegment& g, bool script);
+    void include(const tcpHTML& t, const HtmlSegment& g, Ctx script);
+    void setOrEcho(const tcpHTML& t, const HtmlSegment& g, Ctx script);
     void link(const tcpHTML& t, const HtmlSegment& g);
-    size_t conditions(const tcpHTML& t, size_t at, size_t last, bool script);
-    size_t repeat(const tcpHTML& t, size_t at, size_t last, bool script);
+    size_t conditions(const tcpHTML& t, size_t at, size_t last, Ctx script);
+    size_t repeat(const tcpHTML& t, size_t at, size_t last, Ctx script);
 };
 
-void Writer::writeValue(std::string_view v, bool data, bool script, std::string_view name) {
+void Writer::writeValue(std::string_view v, bool data, Ctx script, std::string_view name) {
     if (!data) {
         send(v);
         return;
     }
     std::string& out = m_escaped;
     out.clear();
-    if (script) {
+    if (script == Ctx::ScriptString) {
+        xFcgiEscapeScriptString(v, out);
+    } else if (script == Ctx::ScriptCode) {
         size_t dropped = 0;
         for (char c : v) {
             if (identifierChar(c))
@@ -144,7 +151,7 @@ void Writer::missing(std::string_view name) {
     }
 }
 
-void Writer::variable(const tcpHTML& t, const HtmlSegment& g, bool script) {
+void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script) {
     std::string_view name = t.textOf(g.name);
     int idx = searchOutTab(name.data(), static_cast<int>(name.size()));
     if (idx < 0 && !g.altName.empty()) {
@@ -230,7 +237,7 @@ void Writer::subscripts(const HtmlSegment& g) {
     send(out);
 }
 
-void Writer::include(const tcpHTML& t, const HtmlSegment& g, bool script) {
+void Writer::include(const tcpHTML& t, const HtmlSegment& g, Ctx script) {
     const std::string file(t.textOf(g.name));
     tcpHTML* inc = nullptr;
     if (m_page.includeDepth >= kMaxIncludeDepth)
@@ -256,7 +263,7 @@ void Writer::include(const tcpHTML& t, const HtmlSegment& g, bool script) {
     }
 }
 
-void Writer::setOrEcho(const tcpHTML& t, const HtmlSegment& g, bool script) {
+void Writer::setOrEcho(const tcpHTML& t, const HtmlSegment& g, Ctx script) {
     const bool compute = (g.flags & HtmlSegment::kCompute) != 0;
     if (g.kind == SEG_ECHO && !compute && g.value.empty()) {
         variable(t, g, script);
@@ -321,7 +328,7 @@ void Writer::link(const tcpHTML& t, const HtmlSegment& g) {
 
 // An #IF chain from segment at: the first branch whose condition is above
 // 0 (or the #ELSE) is written; returns the segment after the End.
-size_t Writer::conditions(const tcpHTML& t, size_t at, size_t last, bool script) {
+size_t Writer::conditions(const tcpHTML& t, size_t at, size_t last, Ctx script) {
     const HtmlSegment& head = t.segments[at];
     size_t end = std::min<size_t>(head.endAt, last);
     if (end <= at) end = last;
@@ -347,7 +354,7 @@ size_t Writer::conditions(const tcpHTML& t, size_t at, size_t last, bool script)
 }
 
 // A #BEGIN block written once per row, "x.count" times (else MAX times).
-size_t Writer::repeat(const tcpHTML& t, size_t at, size_t last, bool script) {
+size_t Writer::repeat(const tcpHTML& t, size_t at, size_t last, Ctx script) {
     const HtmlSegment& g = t.segments[at];
     size_t end = std::min<size_t>(g.endAt, last);
     if (end <= at) end = last;
@@ -377,7 +384,7 @@ size_t Writer::repeat(const tcpHTML& t, size_t at, size_t last, bool script) {
     return std::min(end + 1, last);
 }
 
-void Writer::walk(const tcpHTML& t, size_t first, size_t last, bool script) {
+void Writer::walk(const tcpHTML& t, size_t first, size_t last, Ctx script) {
     if (m_page.walkDepth >= kMaxWalkDepth) {
         logPrintf("#Page %s nested deeper than %d: not written\n", t.path.c_str(), kMaxWalkDepth);
         return;
@@ -401,7 +408,9 @@ void Writer::walk(const tcpHTML& t, size_t first, size_t last, bool script) {
             exprClearContainsIndex();
         }
         const HtmlSegment& g = t.segments[i];
-        const bool sc = script || (g.flags & HtmlSegment::kInScript);
+        const Ctx sc = (g.flags & HtmlSegment::kInScriptString) ? Ctx::ScriptString
+                       : (g.flags & HtmlSegment::kInScript)     ? Ctx::ScriptCode
+                                                                 : script;
         switch (g.kind) {
         case SEG_TEXT:
             xFcgiSendText(t.textOf(g.own));
@@ -550,7 +559,7 @@ int xFcgiSendPreloadedTemplate(tcpHTML* t, const XFcgiTranEntry* transaction,
     if (!t->segments.empty()) {
         TemplateInUse hold(t);
         if (xFcgiTableMoved() && trace) traceTable(false);
-        Writer(page).walk(*t, 0, t->segments.size(), false);
+        Writer(page).walk(*t, 0, t->segments.size(), Ctx::Html);
         xFcgiFlushText();
     } else {
         xFcgiFlushText();

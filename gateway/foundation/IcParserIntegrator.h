@@ -83,6 +83,13 @@ public:
     // path. FileNotFound, BadFormat (not a regular file) or ParserGeneric.
     static Result FindTemplateFile(std::string &name);
 
+    // The template a browser's LAST_QORIC_FORM cookie names (its path below
+    // the server root, as the cookie is written): true, with the path, only
+    // for a .htx file that lies in one of the template stores, so that a
+    // cookie can never have the log, the configuration or a program
+    // compiled as a template.
+    static bool FindFormTemplate(const std::string &name, std::string &path);
+
     // Finds and compiles the template, hands it the screen and the session
     // values, then sends the page (send) or reads the submitted form back
     // into the screen data (no send, with loadData). Success, the search's

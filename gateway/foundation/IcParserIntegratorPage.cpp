@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <exception>
+#include <vector>
 
 #include "ArcMcsData.h"
 #include "ZelBuffer.h"
@@ -43,7 +45,48 @@ std::string JoinStore(const std::string &store, const std::string &name) {
     return path + name;
 }
 
+// The path with links and "." resolved, or empty when it does not exist.
+std::string RealPath(const std::string &path) {
+    char *real = ::realpath(path.c_str(), nullptr);
+    if (!real) return std::string();
+    std::string out(real);
+    std::free(real);
+    return out;
+}
+
 }  // namespace
+
+bool CIcParserIntegrator::FindFormTemplate(const std::string &name, std::string &path) {
+    path.clear();
+    static const std::string kExtension = ".htx";
+    if (name.empty() || name[0] == '/' || name.find("..") != std::string::npos ||
+        name.size() <= kExtension.size() ||
+        name.compare(name.size() - kExtension.size(), kExtension.size(), kExtension) != 0)
+        return false;
+    for (unsigned char c : name)
+        if (c < ' ' || c == 0x7F || c == '\\') return false;
+    std::vector<std::string> stores;
+    for (const std::string *store : {&s_strAlternateStorePath, &s_strRegularStorePath, &s_strCachePath}) {
+        if (store->empty()) continue;
+        const std::string real = RealPath(*store);
+        if (!real.empty()) stores.push_back(real == "/" ? real : real + "/");
+    }
+    const std::string system = RealPath(kSystemStore);
+    if (!system.empty()) stores.push_back(system + "/");
+    // The cookie holds the page's path below the server root, without a
+    // leading "htx/".
+    for (const std::string &candidate : {xFcgiAbsDir(name.c_str()), xFcgiAbsDir(("htx/" + name).c_str())}) {
+        const std::string real = RealPath(candidate);
+        if (real.empty() || ProbeFile(real) != 1) continue;
+        for (const std::string &store : stores) {
+            if (real.compare(0, store.size(), store) == 0) {
+                path = real;
+                return true;
+            }
+        }
+    }
+    return false;
+}
 
 CIcParserIntegrator::CIcParserIntegrator(_tagT3IVALUES *values, CBuffer *mcsData,
                                          const std::string &errorText)

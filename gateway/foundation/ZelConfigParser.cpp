@@ -148,6 +148,7 @@ std::string CZelConfigParser::*CZelConfigParser::StringSetting(const char *tag) 
         {"DefaultStylesheet", &CZelConfigParser::m_strDefaultStyleSheet},
         {"AdditionalHtml", &CZelConfigParser::m_strAdditionalHtml},
         {"ThisLocap", &CZelConfigParser::m_strThisLocap},
+        {"LogLevel", &CZelConfigParser::m_strLogLevel},
     };
     for (const auto &e : table)
         if (Is(tag, e.name)) return e.field;
@@ -180,8 +181,6 @@ int CZelConfigParser::ParseICConfig(xmlNode *element) {
         // An empty value would point the toolkit at "/"; it keeps its default.
         if (GetValue(element->attr, m_strServerRoot) && !m_strServerRoot.empty())
             xFcgiServerRoot(m_strServerRoot.c_str());
-    } else if (Is(tag, "LogLevel")) {
-        // accepted and ignored
     } else if (Is(tag, "LogFile")) {
         GetValue(element->attr, m_strLogFile);
         ForEachAttribute(element, [this](const char *name, const std::string &v) {

@@ -167,6 +167,8 @@ public:
     const std::string &GetDefaultLocap() const { return m_strDefaultLocap; }
     const std::string &GetLogFile() const { return m_strLogFile; }
     const std::string &GetLogOptions() const { return m_strLogOptions; }
+    // Kept only for the editor, which writes it back; the gateway ignores it.
+    const std::string &GetLogLevel() const { return m_strLogLevel; }
 
     int32_t GetFccModsLevel() const { return m_nFccModsLevel; }
     int32_t GetCacheCleanup() const { return m_nCacheCleanup; }
@@ -223,6 +225,7 @@ private:
     std::string m_strDefaultLocap;
     std::string m_strLogFile;
     std::string m_strLogOptions;
+    std::string m_strLogLevel;
     int32_t m_nFccModsLevel = 0;          // 0 none, 1 limited, 2 full
     int32_t m_nCacheCleanup = kDefaultCacheCleanup;
     int32_t m_nInstanceCleanup = kDefaultInstanceCleanup;

@@ -216,6 +216,9 @@ public:
     Result Init(int entries, int low, int high);
 
     bool IsAttached() const { return m_pShm != nullptr; }
+    // Lets the segment go (a later Init attaches again); the lock file
+    // stays open.
+    void Detach();
     void *GetSharedMemoryAddress() const { return m_pShm; }
     sesstbl::ControlBlock *GetControlBlockAddress() const;
     sesstbl::SessionRecord *GetSessionTableAddress() const;
@@ -293,7 +296,6 @@ private:
     void PickPidPool(Record &rec);
     int CheckProcessIDsLocked();
     void RemoveLatestDataFile(const sesstbl::SessionRecord &rec);
-    void Detach();
     void RemoveSegment();
 
     int m_nLockFd = -1;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "IcParserIntegrator.h"
 #include "proto_fixture.h"
 #include "xfcgiinput.h"
 #include "xfcgiout.h"
@@ -281,9 +282,10 @@ TEST_F(ProtoTest, OneDezUrExchange) {
 
 TEST_F(ProtoTest, DezUrDataBlockIsTheLastFormsInput) {
     StartHost({"dezur:group=GRP1,form=ORDERFORM,header=H,screen=S"});
-    // The page the browser posted from, below the server root, with its
-    // field table.
+    // The page the browser posted from, in a template store below the
+    // server root, with its field table.
     xFcgiServerRoot(dir_->Work().c_str());
+    CIcParserIntegrator::SetRegularStorePath(dir_->Work());
     hosttest::writeFile(dir_->Work() + "/order.htx", "<html><body>order</body></html>\n");
     hosttest::writeFile(dir_->Work() + "/order.t3i",
                         "<records><record type=\"main\">"
@@ -305,6 +307,10 @@ TEST_F(ProtoTest, DezUrDataBlockIsTheLastFormsInput) {
     EXPECT_TRUE(HostGets(hosttest::dezurAnswer(HostIdOf(first), "GRP1", "ORDERFORM",
                                                    "REMOTE_USER=joe&qty=3&item=pen", "/app/order", "", "")));
     EXPECT_NE(GatewayLog().find("LAST_QORIC_FORM template path '/etc/passwd' refused"), std::string::npos);
+    // So is a file of the store that is no page template.
+    setenv("HTTP_COOKIE", "LAST_QORIC_FORM=order.t3i", 1);
+    ASSERT_EQ(proto_->SendDezUr(Start(), "/app/order", "", "", "qty=3", form, reply), Result::Success);
+    EXPECT_NE(GatewayLog().find("LAST_QORIC_FORM template path 'order.t3i' refused"), std::string::npos);
 
     const unsigned id = Start();
     ASSERT_NE(id, 0u);
@@ -321,4 +327,5 @@ TEST_F(ProtoTest, DezUrDataBlockIsTheLastFormsInput) {
     EXPECT_EQ(form, "ORDERFORM");
     unsetenv("REQUEST_METHOD");
     unsetenv("HTTP_COOKIE");
+    CIcParserIntegrator::SetRegularStorePath(std::string());
 }

@@ -160,7 +160,14 @@ TEST_F(ServerTest, OneClientOpensWritesAndCloses)
     struct stat st{};
     ASSERT_EQ(stat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0666u);
+    // Owner and group only: other local users can neither forge records
+    // nor take the FIFO or the pid file over.
+    EXPECT_EQ(st.st_mode & 0777, 0660u);
+    ASSERT_EQ(stat(pidFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0660u);
+    ASSERT_TRUE(waitFor([&] { return exists(log); }));
+    ASSERT_EQ(stat(log.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
 
     EXPECT_EQ(logPrintf("#hello %d\n", 1), 1);
     logPrintf("~tilde\n");

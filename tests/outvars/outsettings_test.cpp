@@ -151,7 +151,17 @@ TEST(Escaping, DataValuesCannotCarryMarkup)
 {
     std::string out = "<p>";
     xFcgiEscapeData("a&b <script>\"x\"</script> 'ok'", out);
-    EXPECT_EQ(out, "<p>a&amp;b &lt;script&gt;&quot;x&quot;&lt;/script&gt; 'ok'");
+    EXPECT_EQ(out, "<p>a&amp;b &lt;script&gt;&quot;x&quot;&lt;/script&gt; &#39;ok&#39;");
+}
+
+TEST(Escaping, ScriptStringValuesCannotLeaveTheirString)
+{
+    std::string out;
+    xFcgiEscapeScriptString("x y_1.2,3:-", out);
+    EXPECT_EQ(out, "x y_1.2,3:-");
+    out.clear();
+    xFcgiEscapeScriptString(std::string("'\"\\</script>\n\0`$\xE9", 17), out);
+    EXPECT_EQ(out, "\\x27\\x22\\x5C\\x3C\\x2Fscript\\x3E\\x0A\\x00\\x60\\x24\xE9");
 }
 
 TEST(ReplaceNames, NewestFirst)

@@ -22,7 +22,7 @@ namespace edtest {
 
 inline std::string Unescape(std::string s) {
     static const std::pair<const char *, const char *> refs[] = {
-        {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}};
+        {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
     for (const auto &r : refs) {
         std::string::size_type p = 0;
         while ((p = s.find(r.first, p)) != std::string::npos) {

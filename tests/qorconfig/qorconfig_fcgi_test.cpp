@@ -3,8 +3,12 @@
 // FastCGI), with the form posted as the request body.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/ipc.h>
+#include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -29,11 +33,24 @@ const std::string kHead =
     "<head><title>QOR/ic Configuration Display</title></head>\n<body>\n";
 const std::string kTail = "</body>\n</html>\n";
 
+// How the editor process is run: as another user, with a limit on the
+// size of the files it writes, and with its socket and the request files
+// in a folder other than its working folder.
+struct EditorOptions {
+    uid_t uid = 0;                   // 0: as the test runs
+    gid_t gid = 0;
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+    std::string ioDir;               // empty: the working folder
+};
+
 // A running qorconfig with its listening socket; killed and reaped at the end.
 class Editor {
 public:
-    Editor(const std::string &dir, const std::vector<std::string> &env) : dir_(dir) {
-        const std::string sock = dir + "/editor.sock";
+    Editor(const std::string &dir, const std::vector<std::string> &env,
+           const EditorOptions &opt = EditorOptions())
+        : dir_(opt.ioDir.empty() ? dir : opt.ioDir) {
+        const std::string sock = dir_ + "/editor.sock";
+        unlink(sock.c_str());   // an earlier editor's
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
@@ -47,6 +64,16 @@ public:
         if (pid_ == 0) {
             dup2(fd, 0);
             close(fd);
+            if (opt.uid != 0 && (setgroups(0, nullptr) != 0 || setgid(opt.gid) != 0 ||
+                                 setuid(opt.uid) != 0))
+                _exit(125);
+            if (opt.fileSizeLimit != RLIM_INFINITY) {
+                // A write past the limit then fails with EFBIG instead of
+                // ending the process.
+                signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{opt.fileSizeLimit, opt.fileSizeLimit};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
             if (chdir(dir.c_str()) != 0) _exit(126);
             std::vector<char *> envp;
             std::vector<std::string> keep(env);
@@ -197,6 +224,10 @@ TEST(QorconfigFastCgi, SaveStampsTheGatewayTableOnlyWhenOneExists) {
     page = editor.Post(Scalars());
     const uint32_t t1 = static_cast<uint32_t>(std::time(nullptr));
     EXPECT_NE(page.find("<form action"), std::string::npos);
+    // The editor, which lives on, let the table go: only this test holds it.
+    struct shmid_ds ds {};
+    ASSERT_EQ(shmctl(shmid, IPC_STAT, &ds), 0);
+    EXPECT_EQ(ds.shm_nattch, 1u);
     uint32_t stamp = 0;
     std::memcpy(&stamp, static_cast<const char *>(mem) + 12, sizeof stamp);
     EXPECT_NE(stamp, stampBefore);
@@ -206,6 +237,117 @@ TEST(QorconfigFastCgi, SaveStampsTheGatewayTableOnlyWhenOneExists) {
     shmdt(mem);
     shmctl(shmid, IPC_RMID, nullptr);
     unlink(sesstbl::LockFilePath(static_cast<int32_t>(key)).c_str());
+}
+
+// A private folder under /tmp (short socket paths), removed at the end.
+struct ShortDir {
+    std::string path;
+    ShortDir() {
+        char tmpl[] = "/tmp/qcfgXXXXXX";
+        path = mkdtemp(tmpl) ? tmpl : "";
+        chmod(path.c_str(), 0755);
+    }
+    ~ShortDir() {
+        const std::string cmd = "chmod -R u+rwx '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
+        if (!path.empty() && std::system(cmd.c_str()) != 0) std::perror("cleanup");
+    }
+    std::string file(const std::string &name) const { return path + "/" + name; }
+};
+
+ino_t InodeOf(const std::string &path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A folder the editor may not write, holding a file it may write (the
+// folder root's, the file the editor user's): the file is saved in place,
+// and when writing fails its old text goes back.
+TEST(QorconfigFastCgi, WhereOnlyTheFileIsWritableItIsSavedInPlace) {
+    ShortDir io;
+    const std::string conf = io.file("conf");
+    ASSERT_EQ(mkdir(conf.c_str(), 0755), 0);
+    const std::string file = conf + "/qoric.conf";
+    const std::string old = "<ZelConf><ServerAdmin value=\"old\"/><LogLevel value=\"debug\"/></ZelConf>\n";
+    WriteFile(file, old);
+    chmod(file.c_str(), 0640);
+    EditorOptions run;
+    run.ioDir = io.path;
+    if (geteuid() == 0) {
+        // As root every folder is writable: the editor runs as nobody.
+        const passwd *nobody = getpwnam("nobody");
+        if (!nobody) GTEST_SKIP() << "no user nobody";
+        run.uid = nobody->pw_uid;
+        run.gid = nobody->pw_gid;
+        ASSERT_EQ(chown(file.c_str(), run.uid, run.gid), 0);
+        chmod(io.path.c_str(), 0777);   // its socket
+    } else {
+        chmod(conf.c_str(), 0555);
+    }
+    const ino_t inode = InodeOf(file);
+    {
+        Editor editor(conf, {"QORICCONFPATH=" + file}, run);
+        const std::string page = editor.Post(Scalars());
+        EXPECT_NE(page.find("<form action"), std::string::npos) << page;
+        const std::string saved = ReadFile(file);
+        EXPECT_NE(saved.find("<ServerAdmin value=\"aAb c+d\"/>"), std::string::npos);
+        EXPECT_NE(saved.find("<LogLevel value=\"debug\"/>"), std::string::npos);
+        EXPECT_EQ(InodeOf(file), inode);
+    }
+    // A write that fails part-way (the file may grow no further than 1000
+    // bytes, the new text is longer): the old text is back.
+    WriteFile(file, old);
+    run.fileSizeLimit = 1000;
+    Editor limited(conf, {"QORICCONFPATH=" + file}, run);
+    const std::string page = limited.Post(Scalars());
+    EXPECT_NE(page.find("Can't save config file"), std::string::npos) << page;
+    EXPECT_NE(page.find("its old text was written back"), std::string::npos) << page;
+    EXPECT_EQ(ReadFile(file), old);
+    EXPECT_EQ(InodeOf(file), inode);
+}
+
+// Temporary files of earlier saves that were left behind: only the
+// editor's own, of this file, older than a minute are removed. A save
+// that fails while writing its temporary file leaves nothing behind.
+TEST(QorconfigFastCgi, LeftoverTemporaryFilesAndAFailedTemporaryFile) {
+    ShortDir io;
+    const std::string file = io.file("qoric.conf");
+    const std::string old = "<ZelConf><ServerAdmin value=\"old\"/></ZelConf>\n";
+    WriteFile(file, old);
+    const time_t longAgo = std::time(nullptr) - 120;
+    const struct {
+        const char *name;
+        bool old, otherOwner, removed;
+    } leftovers[] = {
+        {"qoric.conf.qorconfig-save.Ab12Cd", true, false, true},
+        {"qoric.conf.qorconfig-save.Xy34Zw", false, false, false},   // a save going on now
+        {"qoric.conf.qorconfig-save.Mn56Op", true, true, false},     // another user's
+        {"qoric.conf.backup", true, false, false},
+        {"other.conf.qorconfig-save.Qr78St", true, false, false},
+        {"qoric.conf.qorconfig-save.toolong1", true, false, false},
+    };
+    const bool root = geteuid() == 0;
+    for (const auto &l : leftovers) {
+        WriteFile(io.file(l.name), "x");
+        if (l.otherOwner && root && chown(io.file(l.name).c_str(), 65534, 65534) != 0) FAIL();
+        if (l.old) {
+            const timeval times[2] = {{longAgo, 0}, {longAgo, 0}};
+            utimes(io.file(l.name).c_str(), times);
+        }
+    }
+    EditorOptions run;
+    run.fileSizeLimit = 1000;
+    Editor limited(io.path, {"QORICCONFPATH=" + file}, run);
+    const std::string page = limited.Post(Scalars());
+    EXPECT_NE(page.find("cannot write " + file + ".qorconfig-save."), std::string::npos) << page;
+    EXPECT_EQ(ReadFile(file), old);
+    for (const auto &l : leftovers) {
+        if (l.otherOwner && !root) continue;
+        EXPECT_EQ(access(io.file(l.name).c_str(), F_OK) != 0, l.removed) << l.name;
+    }
+    // Nothing new beside the file: the failed temporary file is gone.
+    const std::string listing = io.path + "/listing";
+    ASSERT_EQ(std::system(("ls -A '" + io.path + "' | grep -c qorconfig-save >'" + listing + "'").c_str()), 0);
+    EXPECT_EQ(ReadFile(listing), root ? "4\n" : "3\n");
 }
 
 }  // namespace

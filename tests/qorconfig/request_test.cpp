@@ -85,11 +85,41 @@ TEST(EditorDispatch, ReadOfAMissingFileAndARefusedSave) {
     EXPECT_EQ(out.str(), "<br>Can't read config file!<br>\n");
 
     out.str("");
+    RequestContext cut;
+    cut.bodyComplete = false;
     DispatchRequest(in, out, err,
-                    {{"ConfigFile", dir.file("x.conf")}, {"nextaction", "write_file"}}, false);
+                    {{"ConfigFile", dir.file("x.conf")}, {"nextaction", "write_file"}}, cut);
     EXPECT_EQ(out.str().rfind("<br>zelconfig: Error: Can't save config file!<br>", 0), 0u);
     EXPECT_NE(out.str().find("larger than 1 MiB"), std::string::npos);
     EXPECT_NE(access(dir.file("x.conf").c_str(), F_OK), 0);
+}
+
+TEST(EditorOrigin, ASaveMustComeFromAPageOfThisServer) {
+    const struct {
+        const char *origin, *referer, *host;
+        bool taken;
+    } cases[] = {
+        {"", "", "example.org", true},   // no browser page: a script
+        {"http://example.org", "", "example.org", true},
+        {"https://Example.ORG:443", "", "example.org", true},
+        {"http://example.org", "", "example.org:80", true},
+        {"http://127.0.0.1:8080", "", "127.0.0.1:8080", true},
+        {"", "http://127.0.0.1:8080/qorconfig?x=1", "127.0.0.1:8080", true},
+        {"http://evil.example", "http://127.0.0.1:8080/qorconfig", "127.0.0.1:8080", false},
+        {"http://127.0.0.1:8081", "", "127.0.0.1:8080", false},
+        {"https://example.org", "", "example.org:80", false},
+        {"null", "", "example.org", false},
+        {"", "http://evil.example/page", "example.org", false},
+        {"", "http://example.org@evil.example/", "example.org", false},
+        {"", "ftp://example.org/", "example.org", false},
+        {"http://example.org", "", "", false},
+    };
+    for (const auto &c : cases) {
+        std::string why;
+        EXPECT_EQ(IsSameOrigin({c.origin, c.referer, c.host}, why), c.taken)
+            << c.origin << " | " << c.referer << " | " << c.host;
+        EXPECT_EQ(why.empty(), c.taken);
+    }
 }
 
 }  // namespace

@@ -135,6 +135,33 @@ TEST_F(TemplateFill, DataInsideScriptKeepsIdentifierCharacters) {
               "<script>document.form1alert1.field_2.x-y.focus(); a+b</script> field_2.x-y");
 }
 
+TEST_F(TemplateFill, DataInsideScriptStringsIsEscapedNotCut) {
+    xFcgiPutStr("m", "x y';alert(1);//</script>");
+    xFcgiPutRaw("raw", "a'b");
+    const struct {
+        const char* page;
+        const char* out;
+    } cases[] = {
+        // In a string of any quote the true value arrives, escaped.
+        {"<script>var m='\\{m}';</script>",
+         "<script>var m='x y\\x27\\x3Balert\\x281\\x29\\x3B\\x2F\\x2F\\x3C\\x2Fscript\\x3E';</script>"},
+        {"<SCRIPT>alert(\"\\{m}\")</SCRIPT>",
+         "<SCRIPT>alert(\"x y\\x27\\x3Balert\\x281\\x29\\x3B\\x2F\\x2F\\x3C\\x2Fscript\\x3E\")</SCRIPT>"},
+        // An escaped quote and a quote of the other kind keep the string open;
+        // after its end the filter of code applies again.
+        {"<script>s='it\\'s \"\\{m}';t=\\{m}</script>",
+         "<script>s='it\\'s \"x y\\x27\\x3Balert\\x281\\x29\\x3B\\x2F\\x2F\\x3C\\x2Fscript\\x3E';"
+         "t=xyalert1script</script>"},
+        // Quotes inside comments open no string.
+        {"<script>// don't\n/* \"x */ f(\\{m})</script>",
+         "<script>// don't\n/* \"x */ f(xyalert1script)</script>"},
+        // The element ends at its end tag even inside an unclosed string;
+        // raw values stay as they are.
+        {"<script>'\\{raw}</script>'\\{m}'", "<script>'a'b</script>'x y&#39;;alert(1);//&lt;/script&gt;'"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fill(c.page), c.out) << c.page;
+}
+
 TEST_F(TemplateFill, Conditions) {
     const char* chain =
         "<!--#IF EXPR=\"a\"-->A<!--#ELIF EXPR=\"b\"-->B<!--#ELSE-->C<!--#ENDIF-->.";

@@ -93,6 +93,26 @@ TEST_F(Tpltest, FormTestWritesThePageToTheLog) {
     EXPECT_NE(log.find("'x y!0125}'"), std::string::npos) << log;
 }
 
+// Screen data in a page: escaped for HTML (single quotes too), escaped as
+// JavaScript inside a script's string, cut to an identifier in its code.
+TEST_F(Tpltest, ScreenDataInAttributesAndScripts) {
+    write("p.htx",
+          "<input name=m value='\\{m}'>\n"
+          "<script>alert('\\{m}'); document.\\{f}.focus();</script>");
+    write("p.t3i",
+          "<records><record type=\"toweb\"><field name=\"m\" mask=\"X(10)\"/>"
+          "<field name=\"f\" mask=\"X(7)\"/></record></records>");
+    write("s.txt", "<mcsdata>\nx y'</b>\"\\F1\";x()\n</mcsdata>\n");
+    std::string out;
+    EXPECT_EQ(run("-t -i ./p.htx -m s.txt", out), 0) << out;
+    const std::string log = readFile(kLog);
+    EXPECT_NE(log.find("<input name=m value='x y&#39;&lt;/b&gt;&quot;\\'>\n"
+                       "<script>alert('x y\\x27\\x3C\\x2Fb\\x3E\\x22\\x5C'); "
+                       "document.F1x.focus();</script>"),
+              std::string::npos)
+        << log;
+}
+
 TEST_F(Tpltest, SampleWithoutTagsAndWithoutLog) {
     write("p.htx", "[\\{a}]");
     write("p.t3i", "<record type=\"toweb\"><field name=\"a\" mask=\"X(3)\"/></record>");

@@ -541,6 +541,7 @@ FILE *logOpen(const char *name, int hang)
     }
     // Opening again (a reload) replaces the log that is open.
     closeStream(true);
+    g.openFailed = true; // until a stream is open, or option f wants none
 
     if (name && *name && !(g.saveCtrl & LOG_NAMEDBYOPT))
         g.logFname = logExpandTilde(name);
@@ -562,6 +563,7 @@ FILE *logOpen(const char *name, int hang)
                 return nullptr;
             }
             g.fifoFd = link.fd;
+            g.openFailed = false;
             g.logSize = 0; // the server wraps the file, not its clients
             g.saveCtrl &= ~LOG_NOFLUSH;
             g.doLogNl = true;
@@ -573,8 +575,10 @@ FILE *logOpen(const char *name, int hang)
         keepOld = g.bKeepOld;
     }
     g.realLogFname = logFileName(g.logFname, false, keepOld);
+    g.openFailed = !(g.saveCtrl & LOG_NOFILE);
     if (!openDirect(keepOld))
         return nullptr;
+    g.openFailed = false;
     logCtrlFlgs = g.saveCtrl | LOG_OPEN;
     logMakePrefix();
     return g.file;
@@ -592,6 +596,11 @@ int logPrintf(const char *fmt, ...)
     if (n < 0)
         return 1;
     return logMessage(std::string_view(buf, std::min(static_cast<size_t>(n), sizeof buf - 1)));
+}
+
+int logOpenFailed()
+{
+    return g.openFailed ? 1 : 0;
 }
 
 void logClose()

@@ -63,6 +63,11 @@ void logOptions(const char *opts);
 // stream or null. A log that is already open is closed first.
 FILE *logOpen(const char *name, int hang);
 
+// 1 when the last logOpen could not open the file or the log server's FIFO
+// (a folder not writable, say); 0 after a successful open, under option f
+// and after a run-away close. A long-running process may then try again.
+int logOpenFailed();
+
 // Writes one message. Returns 1, or 0 when no log is open or the log was
 // just closed as a run-away.
 int logPrintf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

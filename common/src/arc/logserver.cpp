@@ -39,6 +39,11 @@ constexpr int kLockWaitMs = 10000;      // for the pid-file lock
 constexpr int kStartWaitMs = 5000;      // for a new server to read
 constexpr int kPollMs = 5;
 
+constexpr mode_t kServerUmask = 027;
+// The FIFO and the pid file are written (and the pid file locked) by every
+// client of the group; the log itself only by the server.
+constexpr mode_t kSharedMode = 0660;
+
 int alarmMsSetting = 16000;
 int idleSleepMsSetting = 1000;
 
@@ -75,7 +80,7 @@ int lockPidFile(const std::string &path, bool create)
 {
     long long deadline = nowMs() + kLockWaitMs;
     for (;;) {
-        int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+        int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), kSharedMode);
         if (fd < 0)
             return -1;
         struct flock fl{};
@@ -235,7 +240,10 @@ void LogServer::detach()
     }
     // The server holds nothing of its client: no sockets, no log stream.
     close_range(3, ~0U, 0);
-    umask(0);
+    // Its files are for the owner and the group (the web server's workers
+    // share it), never for other local users: they could forge or
+    // overwrite log records, or point clients at a FIFO nobody reads.
+    umask(kServerUmask);
     qorsetsig(SIGHUP, SIG_IGN);
     qorsetsig(SIGPIPE, SIG_IGN);
     qorsetsig(SIGTERM, SIG_DFL);
@@ -475,8 +483,9 @@ void LogServer::run()
         c = '.';
     if (keepOld_)
         logRotateCopies(log_, g.keepCopies);
-    int pf = ::open(pidPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int pf = ::open(pidPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kSharedMode);
     if (pf >= 0) {
+        fchmod(pf, kSharedMode); // a client made it under its own umask
         std::string s = format("%d\n", static_cast<int>(getpid()));
         if (::write(pf, s.data(), s.size()) < 0) {
             // clients then see no live server and start another
@@ -493,7 +502,7 @@ void LogServer::run()
 
     // Wait for the first writer, bounded by the alarm: a client that gave
     // up waiting cannot leave the server hanging here.
-    chmod(fifoPath_.c_str(), 0666);
+    chmod(fifoPath_.c_str(), kSharedMode);
     armTimer(alarmMsSetting);
     fifo_ = ::open(fifoPath_.c_str(), O_RDONLY | O_CLOEXEC);
     armTimer(0);
@@ -506,6 +515,9 @@ void LogServer::run()
         fprintf(stderr, "logserver: ERROR open %s [%s]\n", log_.c_str(), strerror(errno));
         _exit(-1);
     }
+    struct stat logStat{};
+    if (fstat(fileno(out_), &logStat) == 0 && (logStat.st_mode & 07))
+        fchmod(fileno(out_), logStat.st_mode & 07770); // a log left open to all by an older server
     logCtrlFlgs = g.saveCtrl | LOG_OPEN | LOG_HMS;
     std::string p = prefix();
     std::string head = format("%s...... Log Server process P%d %s %s", p.c_str(),
@@ -760,7 +772,7 @@ LogServerLink logServerConnect(const std::string &logName, const std::string &sp
             ::close(lk);
             return r;
         }
-    } else if (mkfifo(fifoPath.c_str(), 0660) != 0 && errno != EEXIST) {
+    } else if (mkfifo(fifoPath.c_str(), kSharedMode) != 0 && errno != EEXIST) {
         fprintf(stderr, "logprint P%d ERROR making '%s' [%s] Uid:%d Gid:%d\n", me,
                 fifoPath.c_str(), strerror(errno), static_cast<int>(geteuid()),
                 static_cast<int>(getegid()));

@@ -40,6 +40,7 @@ struct LogState {
     bool traceMode = false;    // option G or COB_SET_TRACE=Y
     bool serverStarter = false; // this process forked the log server
     bool inWrap = false;       // guards the wrap's own cycle line
+    bool openFailed = false;   // the last logOpen could not open its file or FIFO
 
     std::vector<std::string> saveOptions; // option strings applied so far
     size_t saveOptionsLen = 0;            // their total length (<= 63)
