@@ -153,7 +153,8 @@ void CArcTFDFormatSaver::WriteHtmlFieldsAbsPos(std::string &out, CArcTFDIntConnF
         const CArcTFDDrawableField *f = m_Sorted[i];
         if (Skipped(f)) continue;
         for (; row < f->GetRow(); ++row) Line(out, 12, "<!-- Next row -->");
-        m_strFieldHtmlStyle = "STYLE='font-family:monospace; font-size:0.9em'";
+        // Right after "<INPUT": it starts with a blank.
+        m_strFieldHtmlStyle = " STYLE='font-family:monospace; font-size:0.9em'";
         m_bInputElement = 0;
         const std::string n = std::to_string(ordinal);
         Line(out, 16, "<SPAN ID='F" + n + "' STYLE='position:absolute;visibility:hidden'>");
