@@ -13,10 +13,8 @@ const CArcTFDDataErrorField *DataOf(const CArcTFDDataLine &line) {
     return dynamic_cast<const CArcTFDDataErrorField *>(line.field);
 }
 
-int OffsetOf(const CArcTFDDataLine &line) { return DataOf(line)->GetDataOffset(); }
-
 bool ByOffset(const CArcTFDDataLine &a, const CArcTFDDataLine &b) {
-    return OffsetOf(a) < OffsetOf(b) || (OffsetOf(a) == OffsetOf(b) && a.ordinal < b.ordinal);
+    return a.offset < b.offset || (a.offset == b.offset && a.ordinal < b.ordinal);
 }
 
 // The picture of a numeric field cut to the digits the host keeps: its
@@ -57,7 +55,7 @@ std::vector<CArcTFDDataLine> Sequence(const std::vector<CArcTFDDataLine> &data,
     std::vector<CArcTFDDataLine> out;
     int location = 0, shift = 0;
     for (CArcTFDDataLine line : merged) {
-        const int at = OffsetOf(line) + shift;
+        const int at = line.offset + shift;
         AddGap(out, at - location);
         location = std::max(location, at) + line.room;
         if (DataOf(line)->IsInputOnly()) shift += line.room;
@@ -119,6 +117,7 @@ void CArcTFDDataLayout::LayOutByOffset(const std::vector<CArcTFDDataLine> &lines
     std::vector<CArcTFDDataLine> data, inputOnly, roomless;
     for (CArcTFDDataLine line : lines) {
         const CArcTFDDataErrorField *field = DataOf(line);
+        line.offset = field->GetDataOffset();
         if (field->IsInputOnly()) {
             inputOnly.push_back(line);
             continue;
@@ -134,6 +133,8 @@ void CArcTFDDataLayout::LayOutByOffset(const std::vector<CArcTFDDataLine> &lines
             line.picture = FittedPicture(*numeric, host);
             line.room = host;
         }
+        // The picture covers the last bytes of a wider host number.
+        line.offset = field->GetDataOffset() + (numeric && host > line.room ? host - line.room : 0);
         data.push_back(line);
     }
     std::stable_sort(data.begin(), data.end(), ByOffset);

@@ -4,10 +4,12 @@
 // The field file's reader places the fields of a record one after another,
 // each taking its picture's length and then its pad. So the lines of a
 // record follow the fields' offsets in the host data (as the format reader
-// found them), and a span of host data that no field covers (a numeric
-// edited field whose host digits exceed its mask, say) becomes the pad of
-// the line before it. A numeric mask with more digits than the host keeps
-// loses its leading digit positions.
+// found them), and a span of host data that no field covers becomes the
+// pad of the line before it (a filler line when no line is before it).
+// Numbers are right-aligned in the host data: a numeric edited field whose
+// host digits exceed its mask shows the low digits, so its high ones are
+// such a span; a mask with more digits than the host keeps loses its
+// leading digit positions.
 //
 // Formats with input-only fields (SFS emulation) have two layouts: the host
 // sends a screen without them ("toweb": they come last, past the host data,
@@ -28,6 +30,7 @@ struct CArcTFDDataLine {
     SafeString picture;      // the mask attribute
     int pad = 0;             // host bytes after the field that no field covers
     int room = 0;            // bytes the picture takes
+    int offset = 0;          // where the picture starts in the host data
 };
 
 struct CArcTFDDataRecord {

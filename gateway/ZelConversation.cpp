@@ -303,6 +303,9 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
     if (!dezUr) {
         m_nSize = header.GetSize();
         m_nCount = header.GetCount();
+        // The page shows the screen's filler (pages test it) and posts it
+        // back with the next input.
+        m_cFiller = header.GetFiller();
         WriteHeader(buffer, m_strFormatName, header.GetFunction(), header.GetHold(),
                     header.GetStatus(), header.GetFiller());
     }

@@ -19,8 +19,10 @@
 //   .blink        the host set the blinking bit, on
 //   .mask.video   the host set the intensity at all (a field of the dark
 //                 colour 1 is shown only then)
-//   and 0 otherwise. Every field the page's field file counts gets all
-//   five values, 0 where the host sent no pair for it.
+//   and empty otherwise, so that a value alone is a condition ("#if expr =
+//   "mcs.fccmods[2].off"") and "eq 0" holds for it (an empty value counts
+//   as 0 against a number). Every field the page's field file counts gets
+//   all five values, empty where the host sent no pair for it.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -82,7 +84,7 @@ void CIcParserIntegrator::PutFccModsValues(const tcpHTML *t) {
                       {"blink", m.blink},           {"mask.video", m.video}};
         for (const auto &v : values) {
             std::snprintf(name, sizeof name, "mcs.fccmods[%d].%s", i, v.suffix);
-            xFcgiPutInt(name, v.value);
+            xFcgiPutStr(name, v.value ? "1" : "");
         }
     }
 }

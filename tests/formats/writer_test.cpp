@@ -270,15 +270,25 @@ TEST(FieldFile, StaysInStepWithTheHostData) {
         std::string t3i;
         std::string room;
     } cases[] = {
+        // The high digits of a wide host number lie before its picture.
         {"pads and cut masks",
-         B({3, 0x4C, 0, 0, 5}) + "ZZ9" + B({4, 0x42, 0}) + B({10, 0x4C, 0, 2, 6}) + "ZZZ,ZZ9.99" + B({2, 0x42, 0}), 0,
+         B({2, 0x42, 0, 3, 0x4C, 0, 0, 5}) + "ZZ9" + B({4, 0x42, 0}) + B({10, 0x4C, 0, 2, 6}) + "ZZZ,ZZ9.99" +
+             B({2, 0x42, 0}),
+         0,
          "<record type=\"main\">\n"
-         "    <field name=\"field_001\" mask=\"ZZ9\" pad=\"2\"/>\n"
-         "    <field name=\"field_002\" mask=\"X(4)\"/>\n"
-         "    <field name=\"field_003\" mask=\"Z,ZZ9.99\"/>\n"
-         "    <field name=\"field_004\" mask=\"X(2)\"/>\n"
+         "    <field name=\"field_001\" mask=\"X(2)\" pad=\"2\"/>\n"
+         "    <field name=\"field_002\" mask=\"ZZ9\"/>\n"
+         "    <field name=\"field_003\" mask=\"X(4)\"/>\n"
+         "    <field name=\"field_004\" mask=\"Z,ZZ9.99\"/>\n"
+         "    <field name=\"field_005\" mask=\"X(2)\"/>\n"
          "</record>\n",
-         "17"},
+         "19"},
+        {"a wide number first: a filler line", B({3, 0x4C, 0, 0, 5}) + "ZZ9", 0,
+         "<record type=\"main\">\n"
+         "    <field name=\"filler\" mask=\"X(2)\"/>\n"
+         "    <field name=\"field_001\" mask=\"ZZ9\"/>\n"
+         "</record>\n",
+         "5"},
         {"input only and the SFS error line",
          B({1, 0x1F, 3}) + "7" + B({4, 0x42, 0, 3, 0x42, 0x20, 2, 0x42, 0, 0, 0x14, 0, 0, 0x10, '7', 20, 0x02, 0, 2, 0x42, 0}),
          0x20,
@@ -314,7 +324,7 @@ TEST(FieldFile, StaysInStepWithTheHostData) {
     // The error line shows, protected.
     Hdr sfs;
     sfs.flags29 = 0x20;
-    const Converted out = ConvertBytes(Format(std::string(cases[1].area), sfs));
+    const Converted out = ConvertBytes(Format(std::string(cases[2].area), sfs));
     EXPECT_NE(out.htx.find(Input("DATA_READONLY", kPlain, "field_004", 20)), std::string::npos);
 }
 
