@@ -307,6 +307,14 @@ TEST(FieldFile, StaysInStepWithTheHostData) {
          "    <field name=\"field_005\" mask=\"X(2)\"/>\n"
          "</record>\n",
          "31"},
+        // A logical field begin of no width shares its place with the data
+        // field after it: both are written, in the format's order.
+        {"two fields at one place", B({0, 0x1E, 255, 2, 0x42, 0, 3, 0x42, 0}), 0,
+         "<record type=\"main\">\n"
+         "    <field name=\"field_002\" mask=\"X(2)\"/>\n"
+         "    <field name=\"field_003\" mask=\"X(3)\"/>\n"
+         "</record>\n",
+         "5"},
         {"default text escaped", B({6, 0x42, 0x40}) + "a\"<b&c", 0,
          "<record type=\"main\">\n"
          "    <field name=\"field_001\" mask=\"X(6)\" default=\"a&quot;&lt;b&amp;c\"/>\n"
