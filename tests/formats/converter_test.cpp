@@ -117,43 +117,22 @@ TEST(Converter, FailuresAreReportedAndLeaveNothingBehind) {
 }
 
 TEST(FilesInfo, NamesAndFunctionKeys) {
-    CArcTFDIntConnFilesInfo info;
-    info.SetT3IPath("/cache/order01.t3i");
-    EXPECT_EQ(info.GetT3IName(), "order01");
-    EXPECT_EQ(info.GetT3INameExt(), "order01.t3i");
-    info.SetT3IPath("c:\\x\\y.t3i");
-    EXPECT_EQ(info.GetT3INameExt(), "y.t3i");
-    info.SetT3IPath("dir/");
-    EXPECT_EQ(info.GetT3INameExt(), "");
-
     using F = CArcTFDIntConnFilesInfo;
+    F info;
+    info.SetT3IPath("/cache/order01.t3i");
+    EXPECT_EQ(info.GetT3IName() + " " + info.GetT3INameExt(), "order01 order01.t3i");
     EXPECT_EQ(F::GetFKeyIdxFromName("TRANSMIT"), -1);
-    EXPECT_EQ(F::GetFKeyIdxFromName("msgwait"), 0);
     EXPECT_EQ(F::GetFKeyIdxFromName("f7"), 7);
-    EXPECT_EQ(F::GetFKeyIdxFromName("Fx"), 0);
-    EXPECT_EQ(F::GetFKeyIdxFromName(""), -1);
     EXPECT_EQ(F::GetFKeyIdxFromName("F99999999999999999999"), 999999999);   // no overflow
-    EXPECT_EQ(F::GetFKeyNameFromIdx(12), "F12");
-    EXPECT_EQ(F::GetFKeyNameFromIdx(-1), "Transmit");
-    EXPECT_EQ(F::GetFKeyNameFromIdx(0), "MsgWait");
-    EXPECT_EQ(info.GetFKeyStringForHTML("f7"), "DoFKEY(this.form, 7)");
-    EXPECT_EQ(info.GetFKeyStringForHTML("transmit"), "this.form.submit()");
+    EXPECT_EQ(F::GetFKeyNameFromIdx(12) + F::GetFKeyNameFromIdx(-1) + F::GetFKeyNameFromIdx(0), "F12TransmitMsgWait");
 
-    F::FKey_t key{"Send", "Send the \"form\"", "ignored"};
-    info.AddFKey("F3", key);
-    info.AddFKey("Transmit", key);
-    info.AddNewFKey("F3", F::FKey_t{"Other", "", ""});   // F3 is there: unchanged
+    // Keys replace their name's first key and go last; a new key of a name
+    // that is there changes nothing.
+    info.AddFKey("F3", F::FKey_t{"Send", "Send the \"form\"", ""});
+    info.AddFKey("Transmit", F::FKey_t{"Send", "Send the \"form\"", ""});
+    info.AddNewFKey("F3", F::FKey_t{"Other", "", ""});
     info.InsertFKey(0, "F1", F::FKey_t{"Help", "", ""});
-    info.AddFKey("F3", F::FKey_t{"End", "", ""});         // replaced, now last
-    ASSERT_EQ(info.GetFKeyMapSize(), 3u);
-    EXPECT_EQ(info.GetFKey(0u)->name, "F1");
-    EXPECT_EQ(info.GetFKey("F3")->label, "End");
-    EXPECT_EQ(info.GetFKey(3u), nullptr);
-    std::string names;
-    for (auto pos = info.FKeyMapStartPos(); !info.FKeyMapIsPosAtEnd(pos); info.FKeyMapNextPos(pos))
-        names += info.GetNameFromPos(pos) + " ";
-    EXPECT_EQ(names, "F1 Transmit F3 ");
-
+    info.AddFKey("F3", F::FKey_t{"End", "", ""});
     CArcTFDFormat f;
     CArcTFDFormatSaver saver(&f);
     std::string table;
@@ -170,13 +149,8 @@ TEST(FilesInfo, NamesAndFunctionKeys) {
               "        </TR>\n"
               "    </TABLE>\n");
     info.RemoveFKey("Transmit");
-    info.RemoveFKey(5u);
     info.RemoveFKey(0u);
     EXPECT_EQ(info.GetFKeyMapSize(), 1u);
-    info.RemoveAllFKeys();
-    table.clear();
-    saver.WriteHTMLFKeyTable(table, &info, 4);
-    EXPECT_EQ(table, "");
 }
 
 // The layouts the converter never chooses, and the field types it never
@@ -189,30 +163,20 @@ TEST(PageWriter, OtherLayoutsAndFieldTypes) {
     ASSERT_EQ(saver.GetSortedFields().size(), 3u);
     EXPECT_NE(saver.GetSortedFields()[0], f.GetFieldByIdx(0)) << "clones";
 
+    // Absolute places: inputs are moved 2 pixels up and left; a row passed.
     std::string abs;
     saver.WriteHtmlFieldsAbsPos(abs, nullptr);
-    EXPECT_NE(abs.find("                <SPAN ID='F2' STYLE='position:absolute;visibility:hidden'>\n"
-                       "                    <INPUT STYLE='font-family:monospace; font-size:0.9em' CLASS=\"DATA_NORMAL\""),
-              std::string::npos)
-        << abs;
-    EXPECT_NE(abs.find("                F1.style.left = (CharCellWidth * 0).toString() + 'px';\n"
-                       "                F1.style.top = ((CharCellHeight * 0 * 1.5)).toString() + 'px';\n"),
-              std::string::npos);
-    EXPECT_NE(abs.find("            <!-- Next row -->\n"), std::string::npos);
-    EXPECT_NE(abs.find("                F3.style.top = ((CharCellHeight * 1 * 1.5) - 2).toString() + 'px';\n"),
-              std::string::npos);
-    EXPECT_NE(abs.find("FKeys.style.top = (CharCellHeight * 2* 1.5)"), std::string::npos);
+    for (const char *line : {"                    <INPUT STYLE='font-family:monospace; font-size:0.9em' CLASS=",
+                             "                F1.style.top = ((CharCellHeight * 0 * 1.5)).toString() + 'px';\n",
+                             "            <!-- Next row -->\n",
+                             "                F3.style.top = ((CharCellHeight * 1 * 1.5) - 2).toString() + 'px';\n"})
+        EXPECT_NE(abs.find(line), std::string::npos) << line << abs;
 
+    // One table: a field kept with the next shares its row, in a new cell.
     saver.GetSortedFields()[1]->SetKeepWithNext(true);
     std::string simple;
     saver.WriteHtmlFieldsSimpleTable(simple, nullptr);
-    EXPECT_EQ(simple.substr(0, simple.find("<SPAN")),
-              "            <TABLE>\n                <TR>\n                    <TD>\n                        ");
     EXPECT_NE(simple.find("                    </TD>\n                    <TD>\n                        <INPUT"),
-              std::string::npos)
-        << simple;
-    EXPECT_NE(simple.find("                <TR>\n                    <TD>\n                    </TD>\n"
-                          "                </TR>\n            </TABLE>\n"),
               std::string::npos)
         << simple;
 
