@@ -1,13 +1,19 @@
 // bench-libs: qor_formats qor_foundation qor_arc
-// Reading a host screen format into form fields, as the gateway does when
-// it converts a screen on the spot: a 24x80 format of about 60 fields
+// Reading a host screen format into form fields, and converting it into a
+// page and a field file (reading included), as the gateway does when it
+// converts a screen on the spot: a 24x80 format of about 60 fields
 // (labels, alpha, numeric and edited fields, gaps, one repeated line).
 #include <benchmark/benchmark.h>
 
 #include <string>
 
+#include <stdlib.h>
+
 #include "ArcTFDFormat.h"
+#include "ArcTFDFormatSaver.h"
+#include "ArcTFDIntConnFilesInfo.h"
 #include "ZelBuffer.h"
+#include "ZelMCSConverter.h"
 
 namespace {
 
@@ -53,6 +59,47 @@ void BM_ReadScreenFormat(benchmark::State &state) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
 }
 BENCHMARK(BM_ReadScreenFormat);
+
+// The whole conversion: reading, laying out both files and writing them
+// through temporary names into a folder.
+void BM_ConvertScreenFormat(benchmark::State &state) {
+    const std::string bytes = ScreenFormat();
+    char dir[] = "/tmp/benchconvXXXXXX";
+    if (!mkdtemp(dir)) {
+        state.SkipWithError("no folder");
+        return;
+    }
+    CZelMCSConverter converter;
+    converter.SetOutputDirectory(dir);
+    for (auto _ : state) {
+        CBuffer b(bytes.data(), static_cast<int>(bytes.size()));
+        if (converter.Convert(b) != Result::Success) state.SkipWithError("not converted");
+    }
+    state.counters["fields"] = converter.GetFormat().GetFieldCount();
+    std::system((std::string("rm -rf ") + dir).c_str());
+}
+BENCHMARK(BM_ConvertScreenFormat);
+
+// The texts of the two files alone (no reading, no file system).
+void BM_WritePageAndFieldFile(benchmark::State &state) {
+    const std::string bytes = ScreenFormat();
+    CArcTFDFormat format;
+    CBuffer b(bytes.data(), static_cast<int>(bytes.size()));
+    format.ReadFromBuffer(b);
+    format.SetIntConnFileHTMLType(CArcTFDFormatSaver::LayoutTable);
+    CArcTFDIntConnFilesInfo files;
+    size_t size = 0;
+    for (auto _ : state) {
+        CArcTFDFormatSaver saver(&format);
+        saver.SortFields(0);
+        const std::string t3i = saver.GetT3IText();
+        const std::string htx = saver.GetHTXText(&files);
+        size = t3i.size() + htx.size();
+        benchmark::DoNotOptimize(size);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
+}
+BENCHMARK(BM_WritePageAndFieldFile);
 
 }  // namespace
 

@@ -35,6 +35,10 @@ public:
     // outside colour formats, the colour) and the length; any other text
     // gives type 0.
     void SetText(const SafeString &text) override;
+    // A data field writes its input under its name (field_NNN) and tells the
+    // saver it wrote an input element; an error field (type 4) writes the
+    // host's error text placeholder.
+    void WriteHtml(std::string &out, CArcTFDFormatSaver &saver) const override;
 
     Type_t GetType() const { return m_eType; }
     void SetType(Type_t type) { m_eType = type; }

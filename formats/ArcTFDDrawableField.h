@@ -22,6 +22,7 @@ class CArcMcsRpgSfsIndicatorField;
 class CArcTFDFormat;
 class CArcTFDFormatHdrPeeker;
 class CArcTFDDrawableFieldMeta;
+class CArcTFDFormatSaver;
 
 // Field identities: one counter per process, ids never reused.
 class CArcCountId {
@@ -134,6 +135,18 @@ public:
     // Stores the text; the length becomes the text's length.
     virtual void SetText(const SafeString &text);
     virtual SafeString GetDefaultHtmlClass() const { return SafeString(); }
+    // Appends the field's piece of the page being written: its own text
+    // (escaped) under the saver's counters; data, error and special fields
+    // write their name or placeholder instead.
+    virtual void WriteHtml(std::string &out, CArcTFDFormatSaver &saver) const;
+
+    // The field's HTML for its HTML type (0, 10, 5 from conversion; 1, 4, 6,
+    // 7, 8, 9 for fields built otherwise), appended to out. text is the name
+    // of a data field, else the text shown; it is escaped for HTML, a
+    // backslash too when hostText (so host text never opens a template
+    // placeholder). style goes right after "<INPUT".
+    void GenerateHtmlTypeField(const SafeString &text, const SafeString &style, int length, int dataCount,
+                               int detail, int indent, std::string &out, bool hostText = true) const;
 
     // Writes the field as host descriptor bytes: in SFS emulation formats
     // first its SFS indicator settings, four bytes each; then the field's

@@ -71,23 +71,26 @@ SafeString CArcTFDDrawableFieldMeta::GetFieldPicAX9(const CArcTFDDrawableField *
         if (len < 1) return SafeString();
         if (text.find_first_not_of(text[0]) == std::string::npos) return LetterAndLength(text[0], len);
         const CArcTFDEditMask &mask = static_cast<const CArcTFDNumericField *>(field)->GetEditMask();
-        SafeString out;
-        if (mask.GetWhenNegative() != CArcTFDEditMask::NegNone) out += 'S';
-        if (mask.GetFloatingCurrency()) out += '$';
-        const SafeString &s = mask.StripEditMaskText();
-        for (size_t at = 0; at < s.size();) {
-            size_t run = 1;
-            while (at + run < s.size() && s[at + run] == s[at]) ++run;
-            if (run < 4)
-                out.append(run, s[at]);
-            else
-                out += SafeString(1u, s[at]) + "(" + std::to_string(run) + ")";
-            at += run;
-        }
-        return out;
+        return GetEditMaskPic(mask, mask.StripEditMaskText());
     }
     default: return SafeString();
     }
+}
+
+SafeString CArcTFDDrawableFieldMeta::GetEditMaskPic(const CArcTFDEditMask &mask, const SafeString &text) {
+    SafeString out;
+    if (mask.GetWhenNegative() != CArcTFDEditMask::NegNone) out += 'S';
+    if (mask.GetFloatingCurrency()) out += '$';
+    for (size_t at = 0; at < text.size();) {
+        size_t run = 1;
+        while (at + run < text.size() && text[at + run] == text[at]) ++run;
+        if (run < 4)
+            out.append(run, text[at]);
+        else
+            out += SafeString(1u, text[at]) + "(" + std::to_string(run) + ")";
+        at += run;
+    }
+    return out;
 }
 
 SafeString CArcTFDDrawableFieldMeta::GetFieldPic(const CArcTFDDrawableField *field) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "ArcTFDDrawableField.h"
+#include "ArcTFDEditMask.h"
 #include "SafeString.h"
 
 class CArcTFDFormat;
@@ -38,6 +39,10 @@ public:
     // and length ("9(4)") or their edit mask with runs of four or more
     // shortened ("SZ(5)9.99"); empty for other fields and HTML type 3.
     static SafeString GetFieldPicAX9(const CArcTFDDrawableField *field);
+    // The picture of an edit mask with the given normalised text: "S" when
+    // it shows a sign, "$" for a floating currency, then the text with runs
+    // of four or more shortened ("SZ(5)9.99").
+    static SafeString GetEditMaskPic(const CArcTFDEditMask &mask, const SafeString &text);
     // A COBOL picture: "X(n)", "9(n)", or "S9(i)V9(d)" from the edit mask.
     static SafeString GetFieldPic(const CArcTFDDrawableField *field);
 

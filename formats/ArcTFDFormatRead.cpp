@@ -163,12 +163,15 @@ std::unique_ptr<CArcTFDDrawableField> CArcTFDDrawableField::CreateField(const CA
                                                                         CArcTFDFormat *format) {
     if (!host || !format) return nullptr;
     CArcTFDFormat::SFSReadState &state = format->GetSFSReadState();
-    if (state.skipNextField) {
-        // The host field after the SFS error indicator: its error line.
-        state.skipNextField = false;
-        return nullptr;
-    }
-    if (state.shouldClearMcsSFSFlag) {
+    // The host field after the SFS error indicator is the host's error line.
+    // Other kinds are dropped, but a data kind takes room in the screen
+    // data, so it stays as a protected field and the field file stays in
+    // step with the host data.
+    const bool errorLine = state.skipNextField;
+    state.skipNextField = false;
+    if (errorLine) {
+        if (!dynamic_cast<const CArcMcsDataField *>(host)) return nullptr;
+    } else if (state.shouldClearMcsSFSFlag) {
         state.wasMcsSFSIndField = false;
         state.staticSFSIndData.clear();
     } else {
@@ -272,6 +275,10 @@ std::unique_ptr<CArcTFDDrawableField> CArcTFDDrawableField::CreateField(const CA
         break;
     default:   // continued, new line, section duplicate, repeat spaces
         return nullptr;
+    }
+    if (errorLine) {
+        field->SetProtected(true);
+        return field;
     }
     if (state.wasMcsSFSIndField) {
         field->SetSFSIndData(state.staticSFSIndData);

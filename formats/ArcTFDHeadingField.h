@@ -18,6 +18,8 @@ public:
     std::unique_ptr<CArcTFDDrawableField> Clone() const override;
     FieldType_t GetFieldType() const override { return TypeHeading; }
     const char *GetAutomationFieldType() const override { return "headingtextfield"; }
+    // By HTML type: 1 "TITLE", 7 none, 9 "XMIT", any other "HEADING".
+    SafeString GetDefaultHtmlClass() const override;
     // The text in pieces of at most 63 characters, each as [length]
     // [attribute][colour][text]; attribute 0x13 plus 0x80 protected and
     // 0x40 tab stop.
@@ -42,6 +44,10 @@ public:
     std::unique_ptr<CArcTFDDrawableField> Clone() const override;
     FieldType_t GetFieldType() const override { return TypeSpecial; }
     const char *GetAutomationFieldType() const override { return "specialfield"; }
+    SafeString GetDefaultHtmlClass() const override { return "SPECIAL"; }
+    // The placeholder of the system value the page fills in ("\{pib.date}").
+    void WriteHtml(std::string &out, CArcTFDFormatSaver &saver) const override;
+    static const char *GetPlaceholder(int type);
 
     SpecialType_t GetSpecialType() const { return m_eSpecialType; }
     // Stores the type; the text becomes its token ("$HHMM"), the length the

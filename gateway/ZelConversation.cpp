@@ -10,6 +10,7 @@
 
 #include "ArcMcsData.h"
 #include "ZelErrorLoader.h"
+#include "ZelMCSConverter.h"
 #include "ZelName.h"
 #include "logprint.h"
 #include "xfcgiout.h"
@@ -118,7 +119,14 @@ int CZelConversation::RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t
 // --- page names -----------------------------------------------------------------
 
 std::string CZelConversation::PageName(const std::string &formatName) {
-    std::string page = formatName.substr(0, formatName.find(' '));
+    // The converter names the files of a screen converted on the spot the
+    // same way.
+    const std::string page = CZelMCSConverter::FileBaseName(formatName);
+    return page.empty() ? page : page + g_IntConnHTXExt;
+}
+
+std::string CZelConversation::FormPageName(const std::string &formName) {
+    std::string page = formName.substr(0, formName.find(' '));
     if (page.empty()) return page;
     for (char &c : page) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return page + ".htx";
@@ -293,7 +301,7 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
         headerName = TrimRight(header.GetName());
         SetFormat(header.GetName());
     }
-    const std::string page = PageName(m_strFormatName);
+    const std::string page = dezUr ? FormPageName(m_strFormatName) : PageName(m_strFormatName);
 
     m_Values.strDate = ClockText("%x", 32);
     m_Values.strTime = ClockText("%X", 22);
@@ -305,6 +313,9 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
     if (!dezUr) {
         m_nSize = header.GetSize();
         m_nCount = header.GetCount();
+        // The page shows the screen's filler (pages test it) and posts it
+        // back with the next input.
+        m_cFiller = header.GetFiller();
         WriteHeader(buffer, m_strFormatName, header.GetFunction(), header.GetHold(),
                     header.GetStatus(), header.GetFiller());
     }

@@ -91,9 +91,13 @@ public:
     // Whether a page has been written into this request's response.
     bool WasPageSent() const { return m_bPageSent; }
 
-    // A page name taken from a screen or form: the name cut at its first
-    // blank, lower-cased, with ".htx" (empty for an empty name).
+    // The page of a screen: the converter's file name of the screen
+    // (cut at the first white space, lower-cased, "_" as "a") with ".htx";
+    // empty for an empty name.
     static std::string PageName(const std::string &formatName);
+    // The page of a DezUR form: the form name cut at its first blank,
+    // lower-cased, with ".htx" (forms are never converted).
+    static std::string FormPageName(const std::string &formName);
     // Whether a page name may be looked up in the template stores: not
     // empty, no "/", no "..", no control characters. Absolute or climbing
     // names come only from the configuration, never from a browser or host.

@@ -52,9 +52,8 @@ CZelDtpProtocol::~CZelDtpProtocol() {
 Result CZelDtpProtocol::Init(const std::string &cacheStore, int poolLow, int poolHigh, int maxSessions,
                              int fccLevel) {
     m_Converter.SetOutputDirectory(cacheStore);
-    m_Converter.SetFccModsStyle(fccLevel == CZelMCSConverter::FccModsLimited || fccLevel == CZelMCSConverter::FccModsFull
-                                    ? static_cast<CZelMCSConverter::FccModsLevel>(fccLevel)
-                                    : CZelMCSConverter::FccModsNone);
+    m_Converter.SetFccModsStyle(fccLevel == FccModsLimited || fccLevel == FccModsFull ? static_cast<FccModsLevel>(fccLevel)
+                                                                                       : FccModsNone);
     try {
         if (!m_bRegistered) {
             Result r = m_SessionTable.Init(maxSessions, poolLow, poolHigh);

@@ -235,6 +235,9 @@ private:
                      time_t seen);
 
     CZelMCSConverter m_Converter;
+    // The screen whose format GetScreenFormat asked for: its files are
+    // named after it, so the page the conversation looks for is found.
+    std::string m_strRequestedFormat;
     CZelSessionTable m_SessionTable;
     std::map<CZelName, std::unique_ptr<CZelSocketTransport>> m_Connections;
     std::string m_strLocap;              // own locap (ThisLocap)

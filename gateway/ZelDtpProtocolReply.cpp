@@ -448,7 +448,7 @@ Result CZelDtpProtocol::ConvertScreenFormat(TMcsInterface *mcs) {
     }
     if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Process screen format %s received\n", name.c_str());
     CBuffer bytes(packet->GetBuffer() + offset, length);
-    Result r = m_Converter.Convert(bytes);
+    Result r = m_Converter.Convert(bytes, m_strRequestedFormat.empty() ? name : m_strRequestedFormat);
     if (r != Result::Success) logPrintf("#Problem converting screen %s; status %d\n", name.c_str(), ResultCode(r));
     return r;
 }

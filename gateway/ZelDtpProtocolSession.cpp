@@ -303,10 +303,13 @@ Result CZelDtpProtocol::GetScreenFormat(unsigned id, const std::string &formatNa
                          static_cast<int>(ids[3]));
         }
         if (logCtrlFlgs & LOG_EVENTS) logPrintf("#DTP: Sending MCSO (screen format) request on session R%X\n", id);
+        m_strRequestedFormat = formatName;
         r = ProcessInterface(mcso.release(), conn, id, rec.get());
+        m_strRequestedFormat.clear();
         if (IsError(r)) return FailSession(id, rec, r);
         return r;
     } catch (...) {
+        m_strRequestedFormat.clear();
         return FailSession(id, rec, dtperr::CurrentResult());
     }
 }

@@ -134,6 +134,7 @@ Bytes Engine::programMessage(Session& s, const ScreenDef& sc, uint32_t receiver,
     McsHeader h;
     h.name = sc.name;
     h.terminal = sc.terminal;
+    h.filler = sc.filler;
     h.size = static_cast<uint16_t>(data.size());
     h.count = static_cast<uint16_t>(data.size());
     Bytes mcs = buildMcsHeader(h);

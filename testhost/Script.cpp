@@ -140,6 +140,9 @@ private:
         } else if (kw == "size") {
             if (n != 2 || !toNumber(t[1].text, kMaxScreenData, s.size))
                 return fail(error, "size needs a number up to " + std::to_string(kMaxScreenData));
+        } else if (kw == "filler") {
+            if (n != 2 || t[1].text.size() != 1) return fail(error, "filler needs one character");
+            s.filler = t[1].text[0];
         } else if (kw == "terminal") {
             if (n != 2 || t[1].text.size() > 4) return fail(error, "terminal needs a text of up to 4 characters");
             s.terminal = t[1].text;

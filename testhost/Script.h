@@ -34,6 +34,7 @@ struct ScreenDef {
     char kind = 'O';  // program-message letter: O, V or E
     unsigned size = 0;
     std::string terminal;
+    char filler = ' ';   // MCS header filler byte
     std::vector<FieldDef> fields;
     std::string error;   // error-text parameter
     int cursor = -1;     // field index that gets the cursor, -1 none

@@ -1,6 +1,8 @@
 // COBOL-style edit masks for numeric screen fields (see xfcgihtml.h).
 #include "xfcgihtml.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr size_t kMaxEdited = 47;
@@ -37,6 +39,10 @@ bool signDigit(char c, bool dataDescription, char& digit, bool& negative) {
 
 }  // namespace
 
+bool xFcgiIsNumericPicture(const char* picture) {
+    return picture && picture[0] && std::strchr("9Z2S$(-", picture[0]) != nullptr;
+}
+
 std::string xFcgiEditNumeric(std::string_view value, std::string_view mask, size_t fieldLength,
                              bool dataDescription) {
     bool negative = false;
@@ -60,6 +66,7 @@ std::string xFcgiEditNumeric(std::string_view value, std::string_view mask, size
 
     std::string out;
     size_t signAt = std::string::npos;
+    bool signTakesNoPlace = false;   // 'S': a sign only when negative
     bool onlyZeros = true;
     size_t d = 0;
     for (size_t m = 0; m < mask.size() && d < digits.size() && out.size() < kMaxEdited; ++m) {
@@ -74,6 +81,7 @@ std::string xFcgiEditNumeric(std::string_view value, std::string_view mask, size
             ++d;
             break;
         case '9':
+        case '2':   // a digit of a blank-when-blank mask
             out += digits[d];
             if (digits[d] != '0') onlyZeros = false;
             ++d;
@@ -81,6 +89,12 @@ std::string xFcgiEditNumeric(std::string_view value, std::string_view mask, size
         case '-':
             signAt = out.size();
             out += ' ';
+            break;
+        case 'S':
+            if (m == 0) {
+                signAt = 0;
+                signTakesNoPlace = true;
+            }
             break;
         case '.':
         case '/':
@@ -95,7 +109,15 @@ std::string xFcgiEditNumeric(std::string_view value, std::string_view mask, size
             break;
         }
     }
-    if (negative && signAt != std::string::npos) {
+    if (negative && signTakesNoPlace) {
+        // In the last blank before the digits, or in front of them.
+        size_t k = 0;
+        while (k < out.size() && out[k] == ' ') ++k;
+        if (k > 0)
+            out[k - 1] = '-';
+        else
+            out.insert(0, 1, '-');
+    } else if (negative && signAt != std::string::npos) {
         size_t k = signAt;
         while (k + 1 < out.size() && out[k + 1] == ' ') ++k;
         out[k] = '-';

@@ -264,7 +264,10 @@ void Evaluator::arithmetic(int op) {
 }
 
 // eq ne lt gt le ge: integers when both values begin with a digit or a
-// blank, otherwise as the symbol comparisons.
+// blank, otherwise as the symbol comparisons. An empty left value (a
+// variable that is not set) counts as 0 against a number, as it does in
+// arithmetic: converted pages test "mcs.fccmods[N].off eq 0", whose value
+// is empty unless the host switched the field's display off.
 void Evaluator::compareWords(int op) {
     if (!need(2))
         return;
@@ -272,7 +275,7 @@ void Evaluator::compareWords(int op) {
     const auto numeric = [](std::string_view s) {
         return !s.empty() && (isDigit(s[0]) || s[0] == ' ');
     };
-    if (!(numeric(a) && numeric(b))) {
+    if (!((numeric(a) || a.empty()) && numeric(b))) {
         compareStrings(op - EXPR_EQW + EXPR_EQ);
         return;
     }

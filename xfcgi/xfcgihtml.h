@@ -279,8 +279,13 @@ int xFcgiPutHeader(const char* line);
 void xFcgiBinarySetup();
 int xFcgiBinaryOk();
 
-// Edits a numeric screen value with a COBOL-style mask ('Z', '9', '-',
-// '.', '/', ':', ','): digits padded to fieldLength, sign from the last
+// Whether a field's picture is numeric for the input merge and the page
+// edit: its first character is one of 9 Z 2 S $ ( -.
+bool xFcgiIsNumericPicture(const char* picture);
+
+// Edits a numeric screen value with a COBOL-style mask ('Z', '9' or '2',
+// '-', '.', '/', ':', ','; a leading 'S' shows a negative value with a
+// leading '-'): digits padded to fieldLength, sign from the last
 // character (EBCDIC zone letters with a data description, else bit 0x40),
 // trailing blanks removed; at most 47 characters.
 std::string xFcgiEditNumeric(std::string_view value, std::string_view mask,

@@ -24,7 +24,7 @@ std::string fieldBytes(const TemplateField& f, const std::string& value, bool eb
                        const tcpHTML* tmpl) {
     std::string area(f.length, ' ');
     const char* pic = f.picture.c_str();
-    bool numericPicture = pic[0] == '9' || pic[0] == 'Z' || pic[0] == '(' || pic[0] == '-';
+    bool numericPicture = xFcgiIsNumericPicture(pic);
     if (isNumericKind(f.kind) || (isTextKind(f.kind) && numericPicture)) {
         editNumeric(&area[0], static_cast<int>(f.length), f.decimals, value.data(), value.size(),
                     pic, ebcdicSign);

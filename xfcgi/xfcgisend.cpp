@@ -198,7 +198,7 @@ void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script) {
     if (boundField >= 0 && m_page.bound &&
         static_cast<size_t>(boundField) < m_page.bound->size()) {
         const TemplateField& f = (*m_page.bound)[static_cast<size_t>(boundField)];
-        if (!f.picture.empty() && std::strchr("9Z(-", f.picture[0])) {
+        if (xFcgiIsNumericPicture(f.picture.c_str())) {
             writeValue(xFcgiEditNumeric(value, f.picture, f.length, m_page.dataDesc), data,
                        script, name);
             return;

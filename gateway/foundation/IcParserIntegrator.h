@@ -122,6 +122,8 @@ private:
     void AttachScreen(tcpHTML *t);
     // The pib.*, mcs.error, mcs.activefield and cda.text variables.
     void PutPageValues(tcpHTML *t);
+    // mcs.fccmods[N].* of a page that tests them (IcParserIntegratorFccMods.cpp).
+    void PutFccModsValues(const tcpHTML *t);
 
     tcpHTML *m_pTemplate = nullptr;          // template in use, or null
     CZelFccMods *m_pFccMods = nullptr;

@@ -260,6 +260,7 @@ Result CIcParserIntegrator::OpenHtmlFile(const std::string &name, char send, cha
     }
 
     PutPageValues(t);
+    if (send && loadData) PutFccModsValues(t);
 
     if (send) {
         if (!xFcgiSendPreloadedTemplate(t, nullptr, nullptr)) return Result::ParserGeneric;

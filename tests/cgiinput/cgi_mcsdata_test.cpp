@@ -80,6 +80,18 @@ TEST(GetMcsData, MainTableInAsciiStyleAndMissingFieldsZeroed) {
     EXPECT_TRUE(log.contains("GetMcsData form.htx: not received b"));
 }
 
+// The pictures of converted field files: blank-when-blank digits, a sign,
+// a floating currency; all numeric.
+TEST(GetMcsData, ConvertedPicturesAreNumeric) {
+    tcpHTML t = templateFrom(
+        "<record type=\"main\"><field name=\"b\" mask=\"2(4)\"/>"
+        "<field name=\"s\" mask=\"SZZ9.99\"/><field name=\"c\" mask=\"$ZZ9\"/></record>");
+    xFcgiGetParsedInput("b=12&s=-1.5&c=$7");
+    std::vector<char> rec(16, 'Q');
+    EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t), 12);
+    EXPECT_EQ(std::string(rec.data(), 12), "00120015p007");   // p: a negative 0
+}
+
 TEST(GetMcsData, UpperCaseFlagAndKinds) {
     tcpHTML t;
     t.path = "p.htx";

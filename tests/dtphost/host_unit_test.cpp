@@ -116,15 +116,25 @@ TEST(Samples, DemoScreensMatchTheirFormats)
         ASSERT_EQ(getU16(&t3z[38]), t3z.size() - 48) << sc.name;
         unsigned data = 0;
         for (size_t pos = 48; pos < t3z.size();) {
+            uint8_t b0 = t3z[pos];
+            if (b0 >= 0xC0) {
+                pos += 1;       // repeat spaces
+                continue;
+            }
             ASSERT_LE(pos + 3, t3z.size());
-            uint8_t b0 = t3z[pos], code = t3z[pos + 1] & 0x1F;
+            uint8_t code = t3z[pos + 1] & 0x1F;
             ASSERT_LT(b0, 0x80);
             if (code == 0x13) {
                 pos += 3 + b0;  // heading text
-            } else if (code == 0x14) {
-                pos += 3;       // new line
+            } else if (code == 0x14 || code == 0x12 || (code >= 0x16 && code <= 0x1D)) {
+                pos += 3;       // new line, error field, system value
+            } else if (code == 0x0C) {
+                ASSERT_LE(pos + 5, t3z.size());
+                data += t3z[pos + 4] & 0x3F;   // numeric edited: the digits
+                pos += 5 + b0;
             } else {
-                ASSERT_TRUE(code == 1 || code == 2) << "field kind " << int(code);
+                ASSERT_TRUE(code == 1 || code == 2 || code == 4 || code == 9 || code == 10)
+                    << "field kind " << int(code);
                 data += b0;
                 pos += 3;
             }

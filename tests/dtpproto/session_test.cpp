@@ -401,15 +401,16 @@ TEST_F(ProtoTest, ScreenFormatRequestAndAFailedConversionCloseTheSession) {
 
     // A format the host has: asked for by its name, with the ids of the
     // session's last screen; the reply reaches the converter, which cannot
-    // convert yet, and the failed operation closes the session.
+    // write into a cache that is not there, and the failed operation
+    // closes the session.
     const unsigned id = Start();
     ASSERT_NE(id, 0u);
     const uint32_t L = HostIdOf(id);
     const McsMsg menu = parseMcso(LastSent(30));
-    EXPECT_EQ(proto_->GetScreenFormat(id, "MENU"), Result::FormatGeneric);
+    EXPECT_EQ(proto_->GetScreenFormat(id, "MENU"), Result::FormatConversionError);
     EXPECT_TRUE(HostGets(hosttest::formatRequest(L, menu.ids, "MENU")));
     EXPECT_NE(GatewayLog().find("Process screen format MENU received\n"), std::string::npos);
-    EXPECT_NE(GatewayLog().find("Problem converting screen MENU; status -2000\n"), std::string::npos);
+    EXPECT_NE(GatewayLog().find("Problem converting screen MENU; status -2003\n"), std::string::npos);
     EXPECT_FALSE(HasRecord(id));
     EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(id, L)); }, 3000));
 

@@ -59,10 +59,11 @@ TEST(DtpProtocolUnit, ConverterSettings) {
     EXPECT_EQ(c.GetOutputDirectory(), "/var/cache/");
     c.SetOutputDirectory("");
     EXPECT_EQ(c.GetOutputDirectory(), "");
-    c.SetFccModsStyle(CZelMCSConverter::FccModsFull);
-    EXPECT_EQ(c.GetFccModsStyle(), CZelMCSConverter::FccModsFull);
+    c.SetFccModsStyle(FccModsFull);
+    EXPECT_EQ(c.GetFccModsStyle(), FccModsFull);
+    // 48 zero bytes: a header without a name, no format.
     CBuffer format(48);
-    EXPECT_EQ(c.Convert(format), Result::FormatGeneric);
+    EXPECT_EQ(c.Convert(format), Result::FormatConversionError);
 }
 
 TEST(DtpProtocolUnit, ConvertedFilesAreNamedAsTheGatewayLooksForThem) {

@@ -1,7 +1,8 @@
 // The demo in Debian's chromium, headless: from the welcome page into the
 // DEMO transaction, typing into fields, Enter, the local help page, and a
-// function key that ends the program.  Screenshots stay in the test's
-// working folder as artefacts (browser-*.png).
+// function key that ends the program; and the ORDER transaction, whose
+// pages the gateway converts from the host's screen formats.  Screenshots
+// stay in the test's working folder as artefacts (browser-*.png).
 #include "cdp_pipe.h"
 #include "checks.h"
 
@@ -62,6 +63,44 @@ TEST(Browser, RunsTheDemoTransaction)
     EXPECT_NE(b.eval("document.getElementById('cda').innerText").find("GOODBYE " + hostId), std::string::npos);
     b.screenshot(artefact("browser-ended.png"));
     EXPECT_EQ(readFile(artefact("browser-ended.png")).substr(0, 4), "\x89PNG");
+    EXPECT_EQ(s.table().records.size(), 0u);
+}
+
+TEST(Browser, RunsATransactionWithConvertedPages)
+{
+    E2E_REQUIRE_QORIC();
+    Stack s;
+    const std::string profile = s.root() + "/browser";
+    mkdir(profile.c_str(), 0700);
+    Browser b(profile);
+    const std::string base = "http://127.0.0.1:" + std::to_string(s.port());
+    const std::string form = "document.forms[0]";
+
+    b.open(base + "/demo/");
+    b.navigateBy("document.getElementById('order').click()");
+    ASSERT_EQ(b.eval(form + ".name"), "ORDENTRY") << b.eval("document.documentElement.outerHTML");
+    const std::string hostId = b.eval(form + ".field_004.value");
+    EXPECT_FALSE(hostId.empty());
+    EXPECT_EQ(b.eval(form + ".field_012.value"), "     12.50");
+    EXPECT_NE(b.eval("document.body.innerText").find("ENTER CUSTOMER, ITEM AND QUANTITY"), std::string::npos);
+
+    // Fill and Transmit (the button of the transaction's additional HTML).
+    b.type(form + ".field_006", "acme");
+    b.type(form + ".field_008", "42");
+    b.type(form + ".field_010", "7");
+    b.screenshot(artefact("browser-order-entry.png"));
+    b.navigateBy("document.getElementById('transmit').click()");
+    ASSERT_EQ(b.eval(form + ".name"), "ORDTAKEN");
+    EXPECT_EQ(b.eval(form + ".field_003.value"), hostId);
+    EXPECT_EQ(b.eval(form + ".field_005.value"), "ACME");
+    EXPECT_EQ(b.eval(form + ".field_007.value"), "000042");
+    EXPECT_EQ(b.eval(form + ".field_009.value"), "   7");
+    b.screenshot(artefact("browser-order-taken.png"));
+
+    // F3 through the page's DoFKEY.
+    b.navigateBy("document.getElementById('f3').click()");
+    EXPECT_EQ(b.eval("document.title"), "Program ended");
+    EXPECT_NE(b.eval("document.getElementById('cda').innerText").find("ORDERS TAKEN"), std::string::npos);
     EXPECT_EQ(s.table().records.size(), 0u);
 }
 

@@ -102,6 +102,12 @@ TEST_F(ExprEval, WordComparisons) {
     EXPECT_EQ(eval("x eq 'Y'"), "0");
     EXPECT_EQ(eval("'10' gt 'abc'"), "0");  // one side not numeric: as strings
     EXPECT_EQ(eval("'' eq ''"), "1");
+    // An empty left value counts as 0 against a number; a number against an
+    // empty right value still compares as text.
+    EXPECT_EQ(eval("unset eq 0"), "1");
+    EXPECT_EQ(eval("'' ge 1"), "0");
+    xFcgiPutStr("x", "0");
+    EXPECT_EQ(eval("x ne ''"), "1");
 }
 
 TEST_F(ExprEval, ContainsAndBegins) {

@@ -61,10 +61,11 @@ TEST(FormatWalk, KindsMoveTheWalk) {
          {"D 0,0 2 #1 @0+2 X(2) sfs133/84", "D 0,2 2 #2 @2+2 X(2)"}},
         {"old-style SFS indicators", B({0, 0x10, 0x85}) + B({0, 0x10, 0x05}) + ab + ab,
          {"D 0,0 2 #1 @0+2 X(2) sfs133/00 sfs5/00", "D 0,2 2 #2 @2+2 X(2)"}},
-        // The host field after the error indicator is the error line: it
-        // is dropped, but still takes its place in the screen data.
-        {"drop after the error indicator", B({1, 0x1F, 0x03}) + "7" + B({0, 0x10, '7'}) + B({20, 0x82, 5}) + ab,
-         {"D 0,20 2 #2 @20+2 X(2)"}},
+        // The host field after the error indicator is the error line: a
+        // data kind stays (protected), as it takes its place in the screen
+        // data; any other kind is dropped.
+        {"error line after the error indicator", B({1, 0x1F, 0x03}) + "7" + B({0, 0x10, '7'}) + B({20, 0x02, 5}) + ab,
+         {"D 0,0 20 #1 @0+20 X(20)", "D 0,20 2 #2 @20+2 X(2)"}},
         {"dropped whatever its kind", B({1, 0x1F, 0x03}) + "7" + B({0, 0x10, '7'}) + B({3, 0x93, 0}) + "ABC" + ab,
          {"D 0,3 2 #1 @0+2 X(2)"}},
     };

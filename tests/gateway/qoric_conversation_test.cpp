@@ -3,6 +3,8 @@
 // error pages of failed host conversations.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <signal.h>
 
 #include <chrono>
@@ -185,16 +187,26 @@ TEST(QoricHostFaults, DroppedConnectionRetiresTheWorker) {
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
 
-TEST(QoricHostFaults, MissingTemplateWhileConversionIsNotBuilt) {
+TEST(QoricHostFaults, MissingTemplateIsConvertedIntoTheCache) {
     const char *src = std::getenv("QOR_SOURCE_DIR");
     const std::string samples = std::string(src ? src : ".") + "/testhost/samples";
     QoricRig rig({"--locap", "QOR1", "--script", samples + "/demo.dts", "--formats", samples + "/formats"});
     rig.configure();
     ASSERT_GT(rig.startWorker(), 0);
+    // The host sends the format, which is converted into the cache and
+    // shows the screen.
     Response r = rig.get("/app/echo");
-    // The host sends the format; the converter's result is the page's code.
-    EXPECT_TRUE(r.has("ended with code -2000")) << r.raw;
+    EXPECT_TRUE(r.has("<FORM NAME=\"ECHO\"")) << r.raw;
+    EXPECT_TRUE(r.has("NAME=\"field_007\" SIZE=30 MAXLENGTH=30")) << r.raw;
     EXPECT_TRUE(rig.waitLog("Conversation: screen format ECHO not found", 5000)) << rig.log();
+    // A cache the converter cannot write into: the error page, not a page
+    // converted again and again.
+    std::remove(rig.file("cache/echo.htx").c_str());
+    std::remove(rig.file("cache/echo.t3i").c_str());
+    ASSERT_EQ(rmdir(rig.file("cache").c_str()), 0);
+    r = rig.get("/app/echo");
+    EXPECT_TRUE(r.has("ended with code -2003")) << r.raw;
+    EXPECT_TRUE(rig.waitLog("Problem converting screen ECHO; status -2003", 5000)) << rig.log();
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
 

@@ -282,6 +282,16 @@ TEST_F(TemplateFill, EditNumeric) {
     EXPECT_EQ(xFcgiEditNumeric("20250101", "99/99/9999", 8, true), "20/25/0101");
     std::string longMask(200, '9');
     EXPECT_EQ(xFcgiEditNumeric(std::string(100, '7'), longMask, 100, true).size(), 47u);
+    // Converted pages: '2' is a digit like '9'; a leading 'S' shows a
+    // negative value with a leading '-' and a positive one without a sign.
+    EXPECT_EQ(xFcgiEditNumeric("0012", "2222", 4, true), "0012");
+    EXPECT_EQ(xFcgiEditNumeric("0000123M", "SZZZZZ9.99", 8, true), "   -12.34");
+    EXPECT_EQ(xFcgiEditNumeric("00001234", "SZZZZZ9.99", 8, true), "    12.34");
+    EXPECT_EQ(xFcgiEditNumeric("12J", "S999", 3, true), "-121");
+    EXPECT_EQ(xFcgiEditNumeric("00125", "$ZZ9.99", 5, true), "  1.25");
+    for (const char *numeric : {"9(3)", "Z(3)", "2(3)", "SZ(5)9.99", "$ZZ9", "(ZZ9)", "-ZZ9"})
+        EXPECT_TRUE(xFcgiIsNumericPicture(numeric)) << numeric;
+    for (const char *text : {"X(3)", "U(2)", "A", ""}) EXPECT_FALSE(xFcgiIsNumericPicture(text)) << text;
 }
 
 TEST_F(TemplateFill, IncludesSeeThePageAndAreCapped) {
@@ -340,3 +350,26 @@ TEST_F(TemplateFill, MissingTemplate) {
 }
 
 }  // namespace
+
+// The conditions converted pages put around their fields: indexed names,
+// blanks after "=", values that are "1" or empty (empty counts as 0
+// against a number), and the filler compared with a blank.
+TEST_F(TemplateFill, ConditionsOfConvertedPages) {
+    xFcgiPutStr("mcs.fccmods[0].off", "1");
+    xFcgiPutStr("mcs.fccmods[0].blink", "");
+    xFcgiPutStr("mcs.fccmods[1].off", "");
+    xFcgiPutStr("mcs.fccmods[1].blink", "1");
+    xFcgiPutStr("mcs.fccmods[1].protected", "");
+    xFcgiPutChr("mcs.filler", 'X');
+    const std::string text =
+        "<!--#if expr = \"mcs.fccmods[0].off\"-->A<!--#else-->a<!--#endif-->"
+        "<!--#if expr = \"mcs.fccmods[0].blink\"-->B<!--#endif-->"
+        "<!--#if expr = \"mcs.fccmods[1].off eq 0\"-->C<!--#endif-->"
+        "<!--#if expr = \"mcs.fccmods[0].off eq 0\"-->c<!--#endif-->"
+        "<!--#if expr = \"mcs.fccmods[1].blink\"-->D<!--#endif-->"
+        "<!--#if expr = \"(mcs.fccmods[1].protected eq 0) and (mcs.filler ne ' ')\"-->E<!--#endif-->"
+        "<!--#if expr = \"(mcs.fccmods[1].off) or (mcs.fccmods[0].off)\"-->F<!--#endif-->";
+    EXPECT_EQ(fill(text), "ACDEF");
+    xFcgiPutChr("mcs.filler", ' ');
+    EXPECT_EQ(fill(text), "ACDF");
+}

@@ -1,0 +1,279 @@
+// Writing a converted screen: sorting the fields, the two files through
+// temporary names, the field file's text and the page skeleton.
+#include "ArcTFDFormatSaver.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "ArcTFDDataField.h"
+#include "ArcTFDDataLayout.h"
+#include "ArcTFDFieldMeta.h"
+#include "ArcTFDFormat.h"
+#include "ArcTFDHtmlText.h"
+#include "ArcTFDIntConnFilesInfo.h"
+#include "ArcTFDOutputFiles.h"
+#include "logprint.h"
+
+namespace {
+
+using arc_html::Escaped;
+using arc_html::Line;
+
+// The page script and the start of the head, line by line (indent, text);
+// the DoXMIT line gets the detail record length in WriteHead.
+struct HeadLine {
+    int indent;
+    const char *text;
+};
+const HeadLine kHead[] = {
+    {0, "<HTML>"},
+    {4, "<HEAD>"},
+    {8, "<SCRIPT LANGUAGE=JAVASCRIPT>"},
+    {0, ""},
+    {12, "var gFilter = false;"},
+    {12, "var gToUpper, gAlpha, gNumeric;"},
+    {0, ""},
+    {12, "function DoFKEY(formName, nKey) {"},
+    {16, "if (nKey >= 0 && nKey <= 22) {"},
+    {20, "formName.McsStatus.value = \"0123456789ABCDEFGHIJKLM\".substr(nKey, 1);"},
+    {20, "formName.submit();"},
+    {16, "}"},
+    {12, "}"},
+    {0, ""},
+    {12, "function OnBodyLoad() {"},
+    {12, "<!--#if expr=\"mcs.activefield ne ''\"-->"},
+    {20, "document.\\{mcs.name}.\\{mcs.activefield}.focus()"},
+    {12, "<!--#endif-->"},
+    {12, "}"},
+    {0, ""},
+    {12, "function DoXMIT(formName, nCount, nRecord) {"},
+    {16, "if (nRecord <= 0)"},
+    {20, "formName.McsCount.value = nCount;"},
+    {16, "else"},
+    {20, nullptr},   // the detail line
+    {16, "formName.submit();"},
+    {12, "}"},
+    {0, ""},
+    {12, "function EnableFilter(toupper, alpha, numeric) {"},
+    {16, "gToUpper = toupper;"},
+    {16, "gAlpha = alpha;"},
+    {16, "gNumeric = numeric;"},
+    {16, "gFilter = true;"},
+    {12, "}"},
+    {0, ""},
+    {12, "function DisableFilter(fld) {"},
+    {16, "if (document.layers && gToUpper)"},
+    {20, "fld.value = fld.value.toUpperCase();"},
+    {16, "gFilter = false;"},
+    {12, "}"},
+    {0, ""},
+    {12, "function FilterInput(e) {"},
+    {16, "if (gFilter) {"},
+    {20, "var ch;"},
+    {0, ""},
+    {20, "if (document.layers)"},
+    {24, "ch = String.fromCharCode(e.which);"},
+    {20, "else"},
+    {24, "ch = String.fromCharCode(event.keyCode);"},
+    {0, ""},
+    {20, "if (gAlpha"},
+    {20, "&& ch >= ' '"},
+    {20, "&& (ch < 'a' || ch > 'z')"},
+    {20, "&& (ch < 'A' || ch > 'Z')) {"},
+    {24, "return false;"},
+    {20, "}"},
+    {0, ""},
+    {20, "if (gNumeric"},
+    {20, "&& ch >= ' '"},
+    {20, "&& (ch < '0' || ch > '9')"},
+    {20, "&& ch != '-'"},
+    {20, "&& ch != '$'"},
+    {20, "&& ch != '.'"},
+    {20, "&& ch != ',') {"},
+    {24, "return false;"},
+    {20, "}"},
+    {0, ""},
+    {20, "if (gToUpper) {"},
+    {24, "if (!document.layers)"},
+    {24, "event.keyCode = ch.toUpperCase().charCodeAt(0);"},
+    {20, "}"},
+    {0, ""},
+    {20, "return true;"},
+    {16, "}"},
+    {16, "return true;"},
+    {12, "}"},
+    {0, ""},
+    {12, "if (document.layers)"},
+    {16, "document.captureEvents(Event.KEYPRESS);"},
+    {0, ""},
+    {12, "document.onkeypress = FilterInput"},
+    {0, ""},
+    {8, "</SCRIPT>"},
+};
+
+
+
+}  // namespace
+
+CArcTFDFormatSaver::CArcTFDFormatSaver(CArcTFDFormat *format, const char *name)
+    : m_pFormat(format), m_strName(name) {}
+
+CArcTFDFormatSaver::~CArcTFDFormatSaver() = default;
+
+bool CArcTFDFormatSaver::CheckReady(const CArcTFDIntConnFilesInfo *info, int line) const {
+    if (!m_pFormat) logPrintf("%s Line %d Something asserted\n", "FormatSaver.cpp", line);
+    if (!info) logPrintf("%s Line %d Something asserted\n", "FormatSaver.cpp", line);
+    return m_pFormat && info;
+}
+
+void CArcTFDFormatSaver::SortFields(int copies) {
+    m_Sorted.clear();
+    m_Clones.clear();
+    m_pLayout.reset();
+    m_bCopies = copies ? 1 : 0;
+    if (!m_pFormat) return;
+    for (int i = 0; i < m_pFormat->GetFieldCount(); ++i) {
+        CArcTFDDrawableField *field = m_pFormat->GetFieldByIdx(i);
+        if (copies) {
+            m_Clones.push_back(field->Clone());
+            field = m_Clones.back().get();
+        }
+        m_Sorted.push_back(field);
+    }
+    // By place; fields at one place keep the format's order.
+    std::stable_sort(m_Sorted.begin(), m_Sorted.end(), CArcTFD::CArcTFDFldCompare());
+}
+
+const CArcTFDDataLayout &CArcTFDFormatSaver::Layout() {
+    if (!m_pLayout) m_pLayout.reset(new CArcTFDDataLayout(m_Sorted));
+    return *m_pLayout;
+}
+
+Result CArcTFDFormatSaver::WriteIntConnFile(CArcTFDIntConnFilesInfo *info) {
+    if (!CheckReady(info, __LINE__)) return Result::FormatConversionError;
+    SortFields(0);
+    std::vector<CArcTFDOutputFile> files;
+    if (!info->GetT3IPath().empty()) files.push_back({info->GetT3IPath(), GetT3IText()});
+    if (!info->GetHTXPath().empty()) files.push_back({info->GetHTXPath(), GetHTXText(info)});
+    std::string why;
+    if (WriteOutputFiles(files, why)) return Result::Success;
+    logPrintf("#Converter: %s\n", why.c_str());
+    return Result::FormatConversionError;
+}
+
+Result CArcTFDFormatSaver::WriteT3IFile(CArcTFDIntConnFilesInfo *info) {
+    if (!CheckReady(info, __LINE__)) return Result::FormatConversionError;
+    if (info->GetT3IPath().empty()) return Result::Success;
+    std::string why;
+    if (WriteOutputFiles({{info->GetT3IPath(), GetT3IText()}}, why)) return Result::Success;
+    logPrintf("#Converter: %s\n", why.c_str());
+    return Result::FormatConversionError;
+}
+
+Result CArcTFDFormatSaver::WriteHTXFile(CArcTFDIntConnFilesInfo *info) {
+    if (!CheckReady(info, __LINE__)) return Result::FormatConversionError;
+    if (info->GetHTXPath().empty()) return Result::Success;
+    std::string why;
+    if (WriteOutputFiles({{info->GetHTXPath(), GetHTXText(info)}}, why)) return Result::Success;
+    logPrintf("#Converter: %s\n", why.c_str());
+    return Result::FormatConversionError;
+}
+
+// --- the field file ------------------------------------------------------------
+
+std::string CArcTFDFormatSaver::GetT3IText() {
+    std::string out;
+    for (const CArcTFDDataRecord &record : Layout().GetRecords()) {
+        out += "<record type=\"";
+        out += record.type;
+        out += "\">\n";
+        for (const CArcTFDDataLine &line : record.lines) {
+            const SafeString name =
+                line.field ? CArcTFDDrawableFieldMeta::GetFieldNameCStyle(line.field, line.ordinal) : "filler";
+            out += "    <field name=\"" + name + "\" mask=\"" + line.picture + "\"";
+            if (line.pad > 0) out += " pad=\"" + std::to_string(line.pad) + "\"";
+            const auto *data = dynamic_cast<const CArcTFDDataErrorField *>(line.field);
+            if (data && !data->GetDefaultText().empty())
+                out += " default=\"" + Escaped(data->GetDefaultText(), false, true) + "\"";
+            out += "/>\n";
+        }
+        out += "</record>\n";
+    }
+    return out;
+}
+
+// --- the page ---------------------------------------------------------------------
+
+std::string CArcTFDFormatSaver::GetHTXText(CArcTFDIntConnFilesInfo *info) {
+    if (!m_pFormat) return std::string();
+    // The body first: the head's DoXMIT needs the detail record length the
+    // layout finds.
+    std::string body;
+    Line(body, 4, "</HEAD>");
+    Line(body, 4, "<BODY onload=\"OnBodyLoad()\">");
+    Line(body, 8,
+         "<FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}&pib.transaction=\\{pib.transaction}"
+         "&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}&mcs.filler=\\{mcs.filler}\">");
+    m_nDetailCount = 0;
+    switch (m_pFormat->GetIntConnFileHTMLType()) {
+    case LayoutTable: WriteHtmlFieldsTable3(body, info); break;
+    case LayoutAbsolute: WriteHtmlFieldsAbsPos(body, info); break;
+    case LayoutSimpleTable: WriteHtmlFieldsSimpleTable(body, info); break;
+    default: break;
+    }
+    const std::string room = std::to_string(Layout().GetInputRoom());
+    Line(body, 12, "<INPUT TYPE=HIDDEN NAME=\"McsStatus\" VALUE=\" \">");
+    Line(body, 12, "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + room + "\">");
+    Line(body, 12, "<INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + room + "\">");
+    AppendAdditionalHtml(body);
+    Line(body, 8, "</FORM>");
+    body += '\n';
+    Line(body, 4, "</BODY>");
+    Line(body, 0, "</HTML>");
+
+    std::string page;
+    for (const HeadLine &l : kHead) {
+        if (l.text)
+            Line(page, l.text[0] ? l.indent : 0, l.text);
+        else
+            Line(page, l.indent, "formName.McsCount.value = nCount + (nRecord - 1) * " + std::to_string(m_nDetailCount) + ";");
+    }
+    SafeString title;
+    for (const CArcTFDDrawableField *f : m_Sorted)
+        if (f->GetHtmlType() == CArcTFDDrawableField::HtmlTitle) title = f->GetText();
+    Line(page, 8, "<TITLE>" + Escaped(title) + "</TITLE>");
+    if (m_pFormat->GetHtmlUseStyleSheet() && !m_pFormat->GetHtmlStyleSheetPath().empty()) {
+        Line(page, 8, "<LINK REL=\"stylesheet\" HREF=\"" + Escaped(m_pFormat->GetHtmlStyleSheetPath()) +
+                          "\" TYPE=\"text/css\">");
+    } else {
+        Line(page, 8, "<STYLE>");
+        Line(page, 12, ".ERROR { color:#FF0000;font-style:italic; }");
+        Line(page, 8, "</STYLE>");
+    }
+    return page + body;
+}
+
+void CArcTFDFormatSaver::AppendAdditionalHtml(std::string &out) const {
+    if (m_strAdditionalHtml.empty()) return;
+    std::ifstream in(m_strAdditionalHtml, std::ios::binary);
+    if (!in) {
+        if (logCtrlFlgs & LOG_EVENTS)
+            logPrintf("#Converter: additional HTML file %s cannot be read\n", m_strAdditionalHtml.c_str());
+        return;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    Line(out, 4, "<!-- Following is a contents of the file " + m_strAdditionalHtml + " -->");
+    out += text.str();
+    out += '\n';
+    Line(out, 4, "<!-- End of a  contents of the file " + m_strAdditionalHtml + " -->");
+}
+
+int CArcTFDFormatSaver::CountFieldsWithHelp() const {
+    if (!m_pFormat) return 0;
+    int n = 0;
+    for (int i = 0; i < m_pFormat->GetFieldCount(); ++i)
+        if (!m_pFormat->GetFieldByIdx(i)->GetHelpId().empty()) ++n;
+    return n;
+}

@@ -1,0 +1,110 @@
+// Screen-format converter: settings, file names and the conversions.
+#include "ZelMCSConverter.h"
+
+#include <cctype>
+#include <exception>
+#include <fstream>
+#include <vector>
+
+#include "ArcTFDFormatSaver.h"
+#include "ArcTFDIntConnFilesInfo.h"
+#include "ZelBuffer.h"
+#include "logprint.h"
+
+const char g_IntConnHTXExt[] = ".htx";
+const char g_IntConnT3IExt[] = ".t3i";
+
+namespace {
+
+constexpr size_t kMaxFileSize = 16u << 20;
+
+// A base name the files can carry: not empty, no path, nothing hidden, no
+// control characters.
+bool PlainBaseName(const std::string &base) {
+    if (base.empty() || base[0] == '.') return false;
+    for (char c : base) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || u < 0x20 || u == 0x7F) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CZelMCSConverter::CZelMCSConverter() : m_pFormat(new CArcTFDFormat) {}
+
+CZelMCSConverter::~CZelMCSConverter() = default;
+
+void CZelMCSConverter::SetOutputDirectory(const SafeString &directory) {
+    m_strOutputDirectory = directory;
+    if (!m_strOutputDirectory.empty() && m_strOutputDirectory.back() != '/') m_strOutputDirectory += '/';
+}
+
+std::string CZelMCSConverter::FileBaseName(const std::string &name) {
+    std::string base;
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isspace(u)) break;
+        base += c == '_' ? 'a' : static_cast<char>(std::tolower(u));
+    }
+    return base;
+}
+
+Result CZelMCSConverter::Convert(CBuffer &format) {
+    return ConvertAs(format, nullptr, Result::FormatConversionError);
+}
+
+Result CZelMCSConverter::Convert(CBuffer &format, const std::string &screenName) {
+    return ConvertAs(format, &screenName, Result::FormatConversionError);
+}
+
+Result CZelMCSConverter::ConvertAs(CBuffer &format, const std::string *screenName, Result unreadable) {
+    try {
+        if (m_pFormat->ReadFromBuffer(format) != Result::Success) return unreadable;
+        m_pFormat->SetIntConnFileHTMLType(CArcTFDFormatSaver::LayoutTable);
+        m_pFormat->SetHtmlUseStyleSheet(1);
+        m_pFormat->SetHtmlStyleSheetPath(m_strStylesheet);
+
+        const std::string base = FileBaseName(screenName ? *screenName : m_pFormat->GetFormatName());
+        if (!PlainBaseName(base)) {
+            logPrintf("#Converter: no file name can be made of '%s'\n",
+                      screenName ? screenName->c_str() : m_pFormat->GetFormatName().c_str());
+            return Result::FormatConversionError;
+        }
+        CArcTFDIntConnFilesInfo files;
+        files.SetT3IPath(m_strOutputDirectory + base + g_IntConnT3IExt);
+        files.SetHTXPath(m_strOutputDirectory + base + g_IntConnHTXExt);
+        CArcTFDFormatSaver saver(m_pFormat.get());
+        saver.SetAdditionalHTMLFileName(m_strAdditionalHtml);
+        return saver.WriteIntConnFile(&files);
+    } catch (const std::exception &e) {
+        logPrintf("#Converter: screen format not converted: %s\n", e.what());
+    } catch (...) {
+        logPrintf("#Converter: screen format not converted\n");
+    }
+    return Result::FormatConversionError;
+}
+
+Result CZelMCSConverter::Convert(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        logPrintf("#Converter: %s cannot be opened\n", path.c_str());
+        return Result::FormatUnknownError;
+    }
+    // Screen formats are small: a file far larger is no screen format.
+    std::vector<char> bytes;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + in.gcount());
+        if (bytes.size() > kMaxFileSize) {
+            logPrintf("#Converter: %s is too large for a screen format\n", path.c_str());
+            return Result::FormatUnknownError;
+        }
+    }
+    if (in.bad()) {
+        logPrintf("#Converter: %s cannot be read\n", path.c_str());
+        return Result::FormatFileReadError;
+    }
+    CBuffer buffer(bytes.data(), static_cast<int>(bytes.size()));
+    return ConvertAs(buffer, nullptr, Result::FormatUnknownError);
+}

@@ -1,0 +1,76 @@
+// fuzz-libs: qor_formats qor_foundation qor_xfcgi qor_xml qor_arc
+// The converter over arbitrary format bytes, writing into a temporary
+// folder: a conversion either fails and writes nothing, or writes a page
+// that the template compiler takes without a single error (host text can
+// never become markup or a placeholder) and a field file the field-table
+// reader loads.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "ZelBuffer.h"
+#include "ZelMCSConverter.h"
+#include "logprint.h"
+#include "xfcgihtml.h"
+#include "xfcgit3i.h"
+
+namespace {
+
+CZelMCSConverter *s_converter;
+std::string s_dir;
+
+bool Exists(const std::string &path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string Slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    logOptions("qt");
+    logOpen("/dev/null", 0);
+    char pattern[] = "/tmp/fuzzconvXXXXXX";
+    if (!mkdtemp(pattern)) std::abort();
+    s_dir = pattern;
+    s_converter = new CZelMCSConverter;
+    s_converter->SetOutputDirectory(s_dir);
+    std::atexit([] { std::system(("rm -rf '" + s_dir + "'").c_str()); });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 1 || size > (1 << 16)) return 0;
+    // The first byte chooses the field-control level.
+    s_converter->SetFccModsStyle(static_cast<FccModsLevel>(data[0] % 3));
+    CBuffer bytes(reinterpret_cast<const char *>(data + 1), static_cast<int>(size - 1));
+    const std::string htx = s_dir + "/fuzz.htx", t3i = s_dir + "/fuzz.t3i";
+    const Result r = s_converter->Convert(bytes, "FUZZ");
+    if (r != Result::Success) {
+        if (Exists(htx) || Exists(t3i)) std::abort();
+        return 0;
+    }
+    tcpHTML page;
+    page.path = htx;
+    page.text = Slurp(htx);
+    FILE *messages = std::fopen("/dev/null", "w");
+    xFcgiCompileTemplate(page, messages);
+    std::fclose(messages);
+    if (page.errors != 0 || page.text.find("</HTML>") == std::string::npos) std::abort();
+    if (!Slurp(t3i).empty() && xFcgiLoadDataDesc(&page, t3i.c_str(), false) != 1) std::abort();
+    std::remove(htx.c_str());
+    std::remove(t3i.c_str());
+    return 0;
+}

@@ -1,0 +1,217 @@
+// Screens without hand-written pages, through lighttpd: the gateway asks
+// the host for the screen format once, converts it into the Cache store and
+// shows the page; formats the host cannot supply or that cannot be
+// converted end the session with the error page; converted field files
+// keep in step with the host data; and pages converted with limited and
+// full field-control support follow the host's modifications and filler.
+#include "checks.h"
+
+#include <sys/stat.h>
+
+namespace e2e {
+namespace {
+
+class Conversion : public ::testing::Test {
+protected:
+    void SetUp() override { E2E_REQUIRE_QORIC(); }
+};
+
+std::string bytes(std::initializer_list<int> list)
+{
+    std::string s;
+    for (int b : list) s += static_cast<char>(b);
+    return s;
+}
+
+// A screen format: the 48-byte header (24 x 80 from row 1; flags29 0x20
+// makes it an SFS emulation format) and its field area.
+std::string screenFormat(const std::string& name, const std::string& area, int flags29 = 0)
+{
+    const std::string n = pad(name, 8);
+    const int size = static_cast<int>(area.size());
+    return bytes({0, 0, 0, 0, 0, 1, 0, 1, 24, 80, 0, 0}) + n + n +
+           bytes({1, flags29, ':', 1, 0, 0, 0, 0, 0, 0, size >> 8, size & 255, 3, 2, 2, 4, 0, 0, 0, 0}) + area;
+}
+
+size_t count(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// A stack whose host runs `script` with the formats in `formats` (file
+// name, bytes), each named in the configuration as a transaction.
+StackOptions hostWith(const std::string& script, const std::vector<std::pair<std::string, std::string>>& formats,
+                      const std::string& extra = "")
+{
+    const std::string dir = std::string(::testing::TempDir()) + "/conversion-formats";
+    std::system(("rm -rf '" + dir + "'").c_str());
+    mkdir(dir.c_str(), 0755);
+    for (const auto& f : formats) hosttest::writeFile(dir + "/" + f.first, f.second);
+    hosttest::writeFile(dir + "/script.dts", script);
+    StackOptions o;
+    o.hostScript = dir + "/script.dts";
+    o.hostArgs = {"--formats", dir};
+    o.configExtra = extra;
+    return o;
+}
+
+TEST_F(Conversion, PagesAreConvertedOnceAndCarryTheConversation)
+{
+    Stack s;
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ORDER"), "ORDENTRY"));
+    EXPECT_EQ(count(s.hostLog(), "format ORDENTRY for session"), 1u);
+    EXPECT_FALSE(readFile(s.root() + "/cache/ordentry.htx").empty());
+    EXPECT_FALSE(readFile(s.root() + "/cache/ordentry.t3i").empty());
+    const std::string hostId = v.form().get("field_004");
+    EXPECT_EQ(hostId.size(), 5u) << v.last().body;
+    EXPECT_EQ(v.form().get("field_008"), "000000");
+    EXPECT_EQ(v.form().get("field_012"), "     12.50") << "the price through its edit mask";
+    EXPECT_TRUE(pageHas(v.last().body, "<SPAN CLASS=\"ERROR\">ENTER CUSTOMER, ITEM AND QUANTITY; F3 ENDS</SPAN>"));
+    EXPECT_TRUE(pageHas(v.last().body, "<INPUT TYPE=SUBMIT ID=\"transmit\" VALUE=\"Transmit\">"))
+        << "the transaction's additional HTML";
+
+    // The typed values reach the host's bytes: upper case, digits in place.
+    ASSERT_TRUE(isScreen(v.submit({{"field_006", "acme ltd"}, {"field_008", "4711"}, {"field_010", "3"}}),
+                         "ORDTAKEN"));
+    const std::string entry = pad(hostId, 8) + pad("ACME LTD", 20) + "004711" + "0003" + "00001250";
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("ORDENTRY", 46, ' ', ' ', 46, entry))) << s.hostLog();
+    EXPECT_EQ(v.form().get("field_005"), "ACME LTD");
+    EXPECT_EQ(v.form().get("field_007"), "004711");
+    EXPECT_EQ(v.form().get("field_009"), "   3");
+
+    // The next session uses the cached pages without asking the host.
+    Visitor w(s.port());
+    ASSERT_TRUE(isScreen(w.open("/demo/ORDER"), "ORDENTRY"));
+    ASSERT_TRUE(isScreen(v.submit(), "ORDENTRY"));
+    EXPECT_EQ(count(s.hostLog(), "format ORDENTRY for session"), 1u);
+    EXPECT_EQ(count(s.hostLog(), "format ORDTAKEN for session"), 1u);
+
+    // A function key from the converted page ends the program.
+    HttpResponse end = v.submit({}, '3');
+    EXPECT_NE(end.body.find("NO ORDER"), std::string::npos) << end.body;
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("ORDENTRY", 0, '3', ' ', 0)));
+}
+
+TEST_F(Conversion, FormatsThatCannotBeHadEndTheSession)
+{
+    Stack s(hostWith("transaction NOFMT NOFMT\nscreen NOFMT\n  field 0 4 \"DATA\"\n"
+                     "transaction BADFMT BADFMT\nscreen BADFMT\n  field 0 4 \"DATA\"\n",
+                     {{"badfmt.t3z", screenFormat("BADFMT", bytes({4, 0x05, 0}))}},
+                     "<Transaction NAME=\"NOFMT\" ID=\"NOFMT\" LOCAP=\"QOR1\"/>\n"
+                     "<Transaction NAME=\"BADFMT\" ID=\"BADFMT\" LOCAP=\"QOR1\"/>"));
+    HttpResponse none = s.get("/demo/NOFMT");
+    EXPECT_TRUE(isErrorPage(none, -1010)) << none.body;
+    HttpResponse bad = s.get("/demo/BADFMT");
+    EXPECT_TRUE(isErrorPage(bad, -2003)) << bad.body;
+    EXPECT_NE(s.gatewayLog().find("Problem converting screen BADFMT; status -2003"), std::string::npos);
+    EXPECT_EQ(framesCount(s.hostLog(), "recv", "Close"), 2u) << s.hostLog();
+    EXPECT_EQ(s.table().records.size(), 0u);
+    EXPECT_TRUE(readFile(s.root() + "/cache/badfmt.htx").empty());
+}
+
+// An SFS format with a number wider than its mask, the host's error line
+// and an input-only field, each followed by an input: each input shows the
+// host's bytes, and what is typed goes back into the right bytes.
+TEST_F(Conversion, FieldFilesKeepInStepWithTheHostData)
+{
+    const std::string area = bytes({1, 0x1F, 3}) + "7" + bytes({4, 0x8C, 0, 0, 6}) + "ZZZ9" + bytes({4, 0x42, 0}) +
+                             bytes({0, 0x14, 0, 0, 0x10, '7', 10, 0x02, 0, 4, 0x42, 0}) +
+                             bytes({0, 0x14, 0, 3, 0x42, 0x20, 4, 0x42, 0});
+    Stack s(hostWith("transaction STEP STEP\nscreen STEP\n  field 0 6 \"001234\"\n  field 6 4 \"AAAA\"\n"
+                     "  field 10 10 \"HOST ERROR\"\n  field 20 4 \"BBBB\"\n  field 24 4 \"DDDD\"\n  enter -> same\n",
+                     {{"step.t3z", screenFormat("STEP", area, 0x20)}},
+                     "<Transaction NAME=\"STEP\" ID=\"STEP\" LOCAP=\"QOR1\"/>"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/STEP"), "STEP"));
+    EXPECT_EQ(v.form().get("field_001"), "1234");
+    EXPECT_EQ(v.form().get("field_002"), "AAAA");
+    EXPECT_EQ(v.form().get("field_003"), "HOST ERROR");
+    EXPECT_EQ(v.form().get("field_004"), "BBBB");
+    EXPECT_EQ(v.form().get("field_005"), "") << "input only: nothing from the host";
+    EXPECT_EQ(v.form().get("field_006"), "DDDD");
+    EXPECT_EQ(v.form().get("McsCount"), "31");
+
+    ASSERT_TRUE(isScreen(v.submit({{"field_002", "a2"}, {"field_004", "b4"}, {"field_005", "c5"}, {"field_006", "d6"}}),
+                         "STEP"));
+    // The wide number's high digits are no field's (zeroed by the merge).
+    const std::string input = std::string(2, '\0') + "1234" + "a2  " + "HOST ERROR" + "b4  " + "c5 " + "d6  ";
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("STEP", 31, ' ', ' ', 31, input))) << s.hostLog();
+}
+
+// Pages converted with limited and full support: the host's modification
+// pairs (fcc) and the screen's filler decide how each field shows.
+const char* kFccScript =
+    // limited: plain, protected at conversion but unprotected by the host
+    // (.U), unprotected but protected by the host (.P), protected without
+    // a pair; first with a blank filler, then with another one
+    "transaction LIM LIMA\n"
+    "screen LIMA\n  field 0 16 \"UUUUPPPPMMMMQQQQ\"\n  fcc \"  .U.P\"\n  enter -> LIMB\n"
+    "screen LIMB\n  field 0 16 \"UUUUPPPPMMMMQQQQ\"\n  fcc \"  .U.P\"\n  filler X\n"
+    // full: display off, blinking, dark without and with a video
+    // attribute, protected and off
+    "transaction FULL FULL\n"
+    "screen FULL\n  field 0 20 \"OOOOBBBBDDDDVVVVEEEE\"\n  fcc \"10#0  001 \"\n  filler X\n";
+
+StackOptions fccHost(const char* level)
+{
+    const std::string four = bytes({4, 0x42, 0});
+    const std::string dark = bytes({4, 0x42, 1});
+    const std::string limited = four + bytes({4, 0x82, 0}) + four + bytes({4, 0x82, 0});
+    return hostWith(kFccScript,
+                    {{"lima.t3z", screenFormat("LIMA", limited)},
+                     {"limb.t3z", screenFormat("LIMB", limited)},
+                     {"full.t3z", screenFormat("FULL", four + four + dark + dark + bytes({4, 0x82, 0}))}},
+                    "<Transaction NAME=\"LIM\" ID=\"LIM\" LOCAP=\"QOR1\"/>\n"
+                    "<Transaction NAME=\"FULL\" ID=\"FULL\" LOCAP=\"QOR1\"/>\n"
+                    "<FccModsSupport VALUE=\"" + std::string(level) + "\"/>");
+}
+
+// Whether the page has the field as an input of the type.
+bool entered(const std::string& page, const std::string& name, const char* type = "TEXT")
+{
+    return page.find("TYPE=" + std::string(type) + " onfocus=\"javascript:EnableFilter(false,false,false)\" "
+                     "onblur=\"javascript:DisableFilter(this)\" NAME=\"" + name + "\"") != std::string::npos;
+}
+
+TEST_F(Conversion, LimitedSupportFollowsProtectionAndFiller)
+{
+    Stack s(fccHost("limited"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/LIM"), "LIMA"));
+    std::string page = v.last().body;
+    // A blank filler: only what the host unprotected is entered.
+    EXPECT_FALSE(entered(page, "field_001"));
+    EXPECT_TRUE(pageHas(page, "<SPAN CLASS=\"DATA_NORMAL\">UUUU</SPAN>"));
+    EXPECT_TRUE(entered(page, "field_002")) << page;
+    EXPECT_FALSE(entered(page, "field_003"));
+    ASSERT_TRUE(isScreen(v.submit(), "LIMB"));
+    page = v.last().body;
+    EXPECT_TRUE(entered(page, "field_001")) << page;
+    EXPECT_TRUE(entered(page, "field_002"));
+    EXPECT_FALSE(entered(page, "field_003"));
+    EXPECT_TRUE(pageHas(page, "<SPAN CLASS=\"DATA_NORMAL\">MMMM</SPAN>"));
+    EXPECT_FALSE(entered(page, "field_004"));
+    EXPECT_TRUE(pageHas(page, "<SPAN CLASS=\"DATA_READONLY\">QQQQ</SPAN>"));
+    EXPECT_EQ(v.form().actionParam("mcs.filler"), "X") << "the screen's filler goes back with the input";
+}
+
+TEST_F(Conversion, FullSupportAppliesOffBlinkAndVideo)
+{
+    Stack s(fccHost("full"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/FULL"), "FULL"));
+    const std::string page = v.last().body;
+    EXPECT_TRUE(entered(page, "field_001", "PASSWORD")) << page;   // off
+    EXPECT_TRUE(entered(page, "field_002"));                        // blinking
+    EXPECT_EQ(count(page, "<SPAN CLASS=\"DATA_NORMAL\"> *</SPAN>"), 1u);
+    EXPECT_TRUE(entered(page, "field_003", "PASSWORD"));            // dark, no video
+    EXPECT_TRUE(entered(page, "field_004"));                        // dark with video
+    EXPECT_FALSE(pageHas(page, ">EEEE</SPAN>")) << "protected and off: not shown";
+    EXPECT_TRUE(pageHas(page, "<INPUT TYPE=HIDDEN NAME=\"field_005\" VALUE=\"EEEE\">"));
+}
+
+}  // namespace
+}  // namespace e2e

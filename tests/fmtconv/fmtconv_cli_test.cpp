@@ -1,0 +1,166 @@
+// fmtconv run as a program: its command line, messages and exit status,
+// failed files and writes, and the stand-in host's sample formats
+// converted into the field files the demo wrote by hand.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool exists(const std::string &path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+const char kBanner[] = "fmtconv: QOR/ix screen formats (.t3z) to page templates (.htx) and field files (.t3i)\n";
+const char kUsage[] =
+    "Usage:\n"
+    "        fmtconv [-a<add_html>] <file> ... [<out_dir>]\n"
+    "        fmtconv [-h|-?]\n"
+    "    Converts all files given in \"<file> ...\".\n"
+    "    (you can use wildcards here, such as in \n"
+    "        fmtconv ./in_dir/*.t3z ./out_dir \n"
+    "    Output .htx and .t3i files are written\n"
+    "    into the (existing!) directory <out_dir> if given \n"
+    "    (that is, if the last argument is the name of the existing\n"
+    "    directory), otherwise into the current directory.\n"
+    "    If -a option is present, file <add_html> is\n"
+    "    used as additional html file.\n"
+    "    If -h or -? option are present prints usage and\n"
+    "    exits.\n"
+    "    The QOR/ix MCS formats a kept in $QORROOT/mcs/group \n"
+    "      where 'group' is QOR$Y$ or a customer group name \n";
+
+// A screen format named `name` with one data field of 2 bytes.
+std::string format(const std::string &name) {
+    std::string n = name;
+    n.resize(8, ' ');
+    std::string h = std::string("\0\0\0\0\0\1\0\1\x18\x50\0\0", 12) + n + n;
+    h += std::string("\x01\0:\x01\0\0\0\x02\0\0\0\x03\x03\x02\x02\x04\0\0\0\0", 20);
+    return h + std::string("\x02\x42\0", 3);
+}
+
+class Fmtconv : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char *bin = std::getenv("QOR_BINARY_DIR");
+        program_ = std::string(bin ? bin : "..") + "/tools/fmtconv/fmtconv";
+        char pattern[] = "./fmtXXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        write("a.t3z", format("ORDER_A"));
+        write("b.t3z", format("B"));
+        write("bad.t3z", "not a format");
+        mkdir((dir_ + "/out").c_str(), 0755);
+        mkdir((dir_ + "/sub").c_str(), 0755);
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    void write(const std::string &name, const std::string &text) {
+        std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+    }
+    std::string in(const std::string &name) const { return dir_ + "/" + name; }
+    // Runs fmtconv in the scratch folder; its standard output in out.
+    int run(const std::string &args, std::string &out) {
+        const std::string cmd = "cd '" + dir_ + "' && '" + program_ + "' " + args + " 2>/dev/null";
+        FILE *p = popen(cmd.c_str(), "r");
+        if (!p) return -1;
+        out.clear();
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+        const int status = pclose(p);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string program_, dir_;
+};
+
+TEST_F(Fmtconv, CommandLine) {
+    struct Case {
+        const char *args;
+        int status;
+        std::string out;
+        std::vector<const char *> made, notMade;
+    } cases[] = {
+        {"", 1, std::string(kBanner) + kUsage, {}, {}},
+        {"-h", 1, std::string(kBanner) + kUsage, {}, {}},
+        {"'-?'", 1, std::string(kBanner) + kUsage, {}, {}},
+        {"-x a.t3z", 1, std::string(kBanner) + kUsage, {}, {"orderaa.htx"}},
+        {"-a extra.html", 0, kBanner, {}, {}},
+        {"a.t3z b.t3z nothere", 1, "Something wrong with file or directory nothere\n", {}, {"orderaa.htx", "b.htx"}},
+        {"a.t3z b.t3z out", 0, kBanner, {"out/orderaa.htx", "out/orderaa.t3i", "out/b.htx", "out/b.t3i"}, {"b.htx"}},
+        {"a.t3z b.t3z", 0, kBanner, {"orderaa.htx", "orderaa.t3i", "b.htx", "b.t3i"}, {}},
+        {"sub a.t3z", 1, std::string(kBanner) + "Can't convert file sub\n", {}, {"orderaa.htx"}},
+        {"a.t3z bad.t3z b.t3z out", 1, std::string(kBanner) + "Can't convert file bad.t3z\n", {"out/orderaa.htx"},
+         {"out/b.htx"}},
+    };
+    for (const Case &c : cases) {
+        std::system(("cd '" + dir_ + "' && rm -rf out/* *.htx *.t3i").c_str());
+        std::string out;
+        EXPECT_EQ(run(c.args, out), c.status) << c.args;
+        EXPECT_EQ(out, c.out) << c.args;
+        for (const char *f : c.made) EXPECT_TRUE(exists(in(f))) << c.args << ": " << f;
+        for (const char *f : c.notMade) EXPECT_FALSE(exists(in(f))) << c.args << ": " << f;
+    }
+}
+
+TEST_F(Fmtconv, AdditionalHtmlAndAFailedWrite) {
+    write("keys.html", "<P>keys</P>");
+    std::string out;
+    ASSERT_EQ(run("-akeys.html b.t3z out", out), 0);
+    EXPECT_NE(readFile(in("out/b.htx")).find("<P>keys</P>\n"), std::string::npos);
+    // A page that cannot be put in place (a folder has its name): reported.
+    // The field file went into place first; no temporary file stays.
+    std::system(("cd '" + dir_ + "' && rm -rf out/* && mkdir out/b.htx").c_str());
+    EXPECT_EQ(run("b.t3z out", out), 1);
+    EXPECT_EQ(out, std::string(kBanner) + "Can't convert file b.t3z\n");
+    std::string listing;
+    FILE *p = popen(("ls -A '" + in("out") + "'").c_str(), "r");
+    char buf[256];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) listing.append(buf, n);
+    pclose(p);
+    EXPECT_EQ(listing, "b.htx\nb.t3i\n");
+}
+
+// name=mask pairs of the first record of a field file; "X(1)" and "X" are
+// one picture.
+std::vector<std::string> fieldFile(const std::string &text) {
+    std::vector<std::string> out;
+    const std::string first = text.substr(0, text.find("</record>"));
+    const std::regex field("<field name=\"([^\"]+)\" mask=\"([^\"]+)\"/>");
+    for (std::sregex_iterator it(first.begin(), first.end(), field), end; it != end; ++it) {
+        std::string mask = (*it)[2].str();
+        if (mask.size() == 1) mask += "(1)";
+        out.push_back((*it)[1].str() + "=" + mask);
+    }
+    return out;
+}
+
+TEST_F(Fmtconv, SampleFormatsGiveTheDemoFieldFiles) {
+    const char *src = std::getenv("QOR_SOURCE_DIR");
+    ASSERT_NE(src, nullptr);
+    std::string out;
+    ASSERT_EQ(run(std::string(src) + "/testhost/samples/formats/*.t3z out", out), 0) << out;
+    for (const char *name : {"logon", "menu", "detail", "echo"}) {
+        const std::vector<std::string> expected = fieldFile(readFile(std::string(src) + "/demo/htx/" + name + ".t3i"));
+        ASSERT_FALSE(expected.empty()) << name;
+        EXPECT_EQ(fieldFile(readFile(in("out/") + name + ".t3i")), expected) << name;
+    }
+    EXPECT_TRUE(exists(in("out/ordentry.htx")));
+}
+
+}  // namespace
