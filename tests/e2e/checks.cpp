@@ -136,4 +136,15 @@ std::vector<std::string> hostFrames(const std::string& hostLog, const std::strin
     return frames;
 }
 
+::testing::AssertionResult startedAfresh(Stack& s, pid_t worker)
+{
+    const std::string line = "App: P" + std::to_string(worker) + " retires after";
+    for (int i = 0; i < 250; ++i) {
+        if (s.gatewayLog().find(line) != std::string::npos && s.workers() == std::vector<pid_t>{worker})
+            return ::testing::AssertionSuccess();
+        sleepMs(20);
+    }
+    return ::testing::AssertionFailure() << "worker " << worker << " did not start afresh:\n" << s.gatewayLog();
+}
+
 }  // namespace e2e

@@ -38,6 +38,10 @@ size_t inputsCount(const std::string& hostLog);
 ::testing::AssertionResult isErrorPage(const HttpResponse& r, int code);
 // The code an error page shows, or 0 when the page is no error page.
 int errorCodeOf(const std::string& body);
+
+// Waits until the single worker `worker` has retired and its program has
+// started afresh in the same process (the web server never saw it go).
+::testing::AssertionResult startedAfresh(Stack& s, pid_t worker);
 // HTTP 200 with the header block and an empty body: an end without a page.
 ::testing::AssertionResult isEmptyAnswer(const HttpResponse& r);
 

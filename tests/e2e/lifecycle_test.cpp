@@ -49,19 +49,6 @@ pid_t nextWorker(Stack& s, pid_t old)
     return 0;
 }
 
-// Waits until the single worker `worker` has retired and its program has
-// started afresh in the same process (the web server never saw it go).
-::testing::AssertionResult startedAfresh(Stack& s, pid_t worker)
-{
-    const std::string line = "App: P" + std::to_string(worker) + " retires after";
-    for (int i = 0; i < 250; ++i) {
-        if (s.gatewayLog().find(line) != std::string::npos && s.workers() == std::vector<pid_t>{worker})
-            return ::testing::AssertionSuccess();
-        sleepMs(20);
-    }
-    return ::testing::AssertionFailure() << "worker " << worker << " did not start afresh:\n" << s.gatewayLog();
-}
-
 TEST_F(Lifecycle, ReconfStampsTheTableStartsACleanerAndExits)
 {
     Stack s(withConfig(std::string(kBuiltInErrorPage) + kAdmin, 1));

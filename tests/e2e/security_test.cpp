@@ -143,9 +143,8 @@ TEST_F(Security, LogFilesAreForOwnerAndGroupAndAMissingLogFolderIsTakenUpAgain)
     const std::string moved = s.root() + "/later";
     sleepMs(1100);  // the configuration's new time must differ in whole seconds
     s.writeConfig("<LogFile VALUE=\"" + moved + "/qoric.log\" OPTIONS=\"h3MPKwd\"/>");
-    s.get("/demo/ECHO");   // served by the old worker, which then retires
-    ASSERT_TRUE(waitGone(first, 5000));
-    ASSERT_TRUE(s.waitForWorkers(1));
+    s.get("/demo/ECHO");   // served with the old settings, then the worker retires
+    ASSERT_TRUE(startedAfresh(s, first));
     ASSERT_TRUE(isScreen(s.get("/demo/ECHO?cda.text=WITHOUT-LOG"), "ECHO"));
     EXPECT_EQ(modeOf(moved + "/qoric.log"), 0u);
     // ...and writes it from its next request on, once the folder is back.
