@@ -24,6 +24,7 @@
 #include "SafeString.h"
 
 class CBuffer;
+class CZelFccMods;
 
 // State of one walk over a field area. Offsets are CBuffer offsets.
 struct McsFieldInfo {
@@ -152,6 +153,17 @@ public:
     // Bytes of screen data the field takes when it is not input only.
     virtual int GetDataLength() const { return m_nLength; }
 
+    // Field control modifications: the host sends one pair of characters
+    // per data field, M (the modification) and N (its attribute or
+    // intensity). These give the flag bytes a page filler reads for them,
+    // the same bytes CZelFccMods::TranslateMods writes: M's byte, N's byte,
+    // and both bytes of this field's own pair (the N-th pair for the field
+    // of ordinal N) in a list as the host sent it; false when the list
+    // holds no pair for the field.
+    unsigned char ProcessRealFccM(unsigned char m, unsigned char n) const;
+    unsigned char ProcessRealFccN(unsigned char m, unsigned char n) const;
+    bool ProcessFccModN(const CZelFccMods &hostMods, unsigned char &r1, unsigned char &r2) const;
+
 protected:
     int ExtraBytes() const override { return IsDefaultData() ? m_nLength : 0; }
     bool OnCreate(CBuffer &buffer, McsFieldInfo &walk) override;
@@ -204,6 +216,13 @@ protected:
 // A system value shown by the page (date, time, user, terminal, format or
 // transaction name); the kind code says which. No extra data.
 class CArcMcsSpecialField : public CArcMcsHeadingTextField {
+public:
+    // Makes the field's text the current local date through a strftime
+    // pattern. A text longer than the field loses its surplus characters
+    // from the cut position on: "%d.%m.%Y" cut at 6 shows 31.12.2024 in 8
+    // columns as "31.12.24". An unusable pattern gives an empty text.
+    const SafeString &LoadDate(const char *pattern, int cut);
+
 protected:
     int ExtraBytes() const override { return 0; }
     bool OnCreate(CBuffer &, McsFieldInfo &) override { return true; }

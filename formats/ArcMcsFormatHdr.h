@@ -41,6 +41,32 @@ public:
 
     bool IsSfsEmulationFormat() const { return (m_nEmulationFlags & kSfsEmulation) != 0; }
 
+    // The stored values, unchanged.
+    const SafeString &GetName() const { return m_strName; }
+    const SafeString &GetFirstName() const { return m_strFirstName; }
+    int GetRows() const { return m_nRows; }
+    int GetColumns() const { return m_nColumns; }
+    int GetStartRow() const { return m_nStartRow; }
+    int GetType() const { return m_nType; }
+    int GetCursorEndRow() const { return m_nCursorEndRow; }        // 0-based
+    int GetCursorEndColumn() const { return m_nCursorEndColumn; }  // 0-based
+    int GetFormatSize() const { return m_nFormatSize; }
+    int GetOutputCount() const { return m_nOutputCount; }
+    int GetInputCount() const { return m_nInputCount; }
+    int GetDataBytes() const { return m_nDataBytes; }
+    int GetErrorBytes() const { return m_nErrorBytes; }
+    int GetDpsLength() const { return m_nDpsLength; }
+    int GetSFSIndicators() const { return m_nSfsIndicators; }
+    bool GetColorFormat() const { return (m_nFormatFlags & kColorFormat) != 0; }
+    bool GetAllDataUnprotected() const { return (m_nFormatFlags & kAllDataUnprotected) != 0; }
+    bool GetEraseScreen() const { return (m_nFormatFlags & kEraseScreen) != 0; }
+    bool GetProceedDataWithTab() const { return (m_nFormatFlags & kProceedDataWithTab) != 0; }
+    bool GetSFSEmulationFormat() const { return IsSfsEmulationFormat(); }
+    uint8_t GetHeadingIntensity() const { return m_nHeadingIntensity; }
+    uint8_t GetDataIntensity() const { return m_nDataIntensity; }
+    uint8_t GetNegativeIntensity() const { return m_nNegativeIntensity; }
+    uint8_t GetErrorIntensity() const { return m_nErrorIntensity; }
+
 protected:
     uint16_t m_nDpsLength = 0;
     uint8_t m_nSfsIndicators = 0;
@@ -82,31 +108,6 @@ public:
     std::unique_ptr<CArcTFDFormatHdrPeeker> Clone() const { return std::make_unique<CArcTFDFormatHdrPeeker>(*this); }
     CArcTFDFormat *GetFormat() const { return m_pFormat; }
     void SetFormat(CArcTFDFormat *owner) { m_pFormat = owner; }
-
-    const SafeString &GetName() const { return m_strName; }
-    const SafeString &GetFirstName() const { return m_strFirstName; }
-    int GetRows() const { return m_nRows; }
-    int GetColumns() const { return m_nColumns; }
-    int GetStartRow() const { return m_nStartRow; }
-    int GetType() const { return m_nType; }
-    int GetCursorEndRow() const { return m_nCursorEndRow; }        // 0-based
-    int GetCursorEndColumn() const { return m_nCursorEndColumn; }  // 0-based
-    int GetFormatSize() const { return m_nFormatSize; }
-    int GetOutputCount() const { return m_nOutputCount; }
-    int GetInputCount() const { return m_nInputCount; }
-    int GetDataBytes() const { return m_nDataBytes; }
-    int GetErrorBytes() const { return m_nErrorBytes; }
-    int GetDpsLength() const { return m_nDpsLength; }
-    int GetSFSIndicators() const { return m_nSfsIndicators; }
-    bool GetColorFormat() const { return (m_nFormatFlags & kColorFormat) != 0; }
-    bool GetAllDataUnprotected() const { return (m_nFormatFlags & kAllDataUnprotected) != 0; }
-    bool GetEraseScreen() const { return (m_nFormatFlags & kEraseScreen) != 0; }
-    bool GetProceedDataWithTab() const { return (m_nFormatFlags & kProceedDataWithTab) != 0; }
-    bool GetSFSEmulationFormat() const { return IsSfsEmulationFormat(); }
-    uint8_t GetHeadingIntensity() const { return m_nHeadingIntensity; }
-    uint8_t GetDataIntensity() const { return m_nDataIntensity; }
-    uint8_t GetNegativeIntensity() const { return m_nNegativeIntensity; }
-    uint8_t GetErrorIntensity() const { return m_nErrorIntensity; }
 
     void SetDpsLength(int v) { m_nDpsLength = static_cast<uint16_t>(v); }
     void SetSFSIndicators(int v) { m_nSfsIndicators = static_cast<uint8_t>(v); }

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "ArcMcsFieldWalk.h"
 #include "ArcMcsFormatHdr.h"
 #include "ArcTFDCollections.h"
 #include "ArcTFDColorTable.h"
@@ -44,7 +45,7 @@ public:
 
     // Most descriptors one read follows (repeated lines and sections
     // included) before it gives the format up as looping.
-    static constexpr int kMaxDescriptorSteps = 100000;
+    static constexpr int kMaxDescriptorSteps = CArcMcsFieldWalk::kMaxSteps;
 
     // The SFS error indicator: the indicator whose setting marks the host's
     // error line (0: none), the row of that line (-1 until met), and

@@ -2,7 +2,7 @@
 // field each host field becomes, the help block, colours and cursor end.
 #include <algorithm>
 
-#include "ArcMcsField.h"
+#include "ArcMcsFieldWalk.h"
 #include "ArcTFDDataField.h"
 #include "ArcTFDFieldSweep.h"
 #include "ArcTFDFormat.h"
@@ -29,16 +29,6 @@ const char *NameProblem(const SafeString &name) {
 
 bool IsWhiteSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// An 8-character help id without the blanks around it.
-SafeString ReadHelpId(CBuffer &b) {
-    std::string s;
-    b.GetCobolString(s, 8, 1);
-    const char *blanks = " \t\n\r";
-    const size_t first = s.find_first_not_of(blanks);
-    if (first == std::string::npos) return SafeString();
-    return s.substr(first, s.find_last_not_of(blanks) - first + 1);
-}
-
 int HtmlTypeFor(FccModsLevel level, int current) {
     switch (level) {
     case FccModsNone: return CArcTFDDrawableField::HtmlNone;
@@ -50,14 +40,7 @@ int HtmlTypeFor(FccModsLevel level, int current) {
 
 }  // namespace
 
-Result CArcTFDFormat::Fail(const char *why) const {
-    // The name as far as it is printable: it may be what is wrong.
-    std::string name = m_strFormatName.empty() ? "(no name)" : m_strFormatName;
-    for (char &c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    logPrintf("#Screen format %s not read: %s\n", name.c_str(), why);
-    return Result::FormatConversionError;
-}
+Result CArcTFDFormat::Fail(const char *why) const { return FormatNotRead(m_strFormatName, why); }
 
 Result CArcTFDFormat::ReadFromBuffer(CBuffer &b) {
     // Nothing of an earlier read survives into this one.
@@ -79,23 +62,13 @@ Result CArcTFDFormat::ReadFromBuffer(CBuffer &b) {
     m_strFormatName = name.substr(0, cut);
     if (const char *problem = NameProblem(m_strFormatName)) return Fail(problem);
 
-    McsFieldInfo walk;
-    walk.row = m_pHeader->GetStartRow();
-    walk.areaStart = walk.lineStart = b.GetOffset();
-    walk.areaEnd = walk.areaStart + m_pHeader->GetFormatSize();
-    walk.sfsEmulation = m_pHeader->GetSFSEmulationFormat();
-    walk.headingIntensity = m_pHeader->GetHeadingIntensity();
-    walk.dataIntensity = m_pHeader->GetDataIntensity();
-    walk.negativeIntensity = m_pHeader->GetNegativeIntensity();
-    walk.errorIntensity = m_pHeader->GetErrorIntensity();
-    if (m_pHeader->GetFormatSize() > b.GetLength()) return Fail("the field area runs past the end of the data");
-
-    for (int steps = 0; b.GetOffset() < walk.areaEnd; ++steps) {
-        if (steps == kMaxDescriptorSteps) return Fail("too many descriptor steps (looping repeats)");
-        std::unique_ptr<CArcMcsField> host = CArcMcsField::ConstructFromBuffer(b, walk);
+    CArcMcsFieldWalk walk(b, *m_pHeader);
+    if (const char *problem = walk.AreaProblem()) return Fail(problem);
+    while (!walk.AtEnd()) {
+        std::unique_ptr<CArcMcsField> host = walk.Next();
         if (!host) {
-            if (walk.unknownKind) logPrintf("%s Line %d Something asserted\n", "TFDFormat", 407);
-            return Fail(walk.fault ? walk.fault : "unreadable descriptor");
+            if (walk.UnknownKind()) logPrintf("%s Line %d Something asserted\n", "TFDFormat", 407);
+            return Fail(walk.Fault());
         }
         if (FieldPtr field = CArcTFDDrawableField::CreateField(host.get(), this)) {
             field->SetHtmlType(HtmlTypeFor(m_nFccModsLevel, field->GetHtmlType()));
@@ -103,11 +76,7 @@ Result CArcTFDFormat::ReadFromBuffer(CBuffer &b) {
         }
     }
 
-    if (b.GetLength() >= CArcTFDHelp::kHeadSize) {
-        char marker = 0;
-        b >> marker;
-        if (marker == 'J') ReadHelpDataFromBuffer(b);
-    }
+    if (CArcTFDHelp::FindBlock(b)) ReadHelpDataFromBuffer(b);
     for (const FieldPtr &f : m_Fields)
         if (!f->GetId().IsUndefined() && f->GetColor() == f->GetDefaultColor()) f->SetColor(CArcTFDColor());
     SetCursorEndPos(m_pHeader->GetCursorEndRow(), m_pHeader->GetCursorEndColumn());
@@ -116,22 +85,7 @@ Result CArcTFDFormat::ReadFromBuffer(CBuffer &b) {
 
 void CArcTFDFormat::ReadHelpDataFromBuffer(CBuffer &b) {
     // Called after the 'J'; the 39 further bytes of the head are there.
-    m_Help.SetHelpPresent(1);
-    uint8_t skip = 0, system = 0, screen = 0, field = 0;
-    b >> skip >> system >> screen >> field >> skip >> skip >> skip;
-    m_Help.SetSystemHelpFKey(system);
-    m_Help.SetScreenHelpFKey(screen);
-    m_Help.SetFieldHelpFKey(field);
-    m_Help.SetSystemHelpId(ReadHelpId(b));
-    m_Help.SetScreenHelpId(ReadHelpId(b));
-    uint8_t top = 0, left = 0, bottom = 0, right = 0, frame = 0, text = 0;
-    b >> top >> left >> bottom >> right >> skip >> frame >> text;
-    m_Help.SetHelpRect(CRect{left - 1, top - 1, right - 1, bottom - 1});
-    m_Help.SetHelpFrameAttr(frame);
-    m_Help.SetHelpTextAttr(text);
-    uint16_t unused = 0, count = 0;
-    for (int k = 0; k < 5; ++k) b >> skip;
-    b >> unused >> count;
+    const int count = m_Help.ReadHead(b);
 
     // Entries as far as the data holds whole ones; each id goes to the
     // field that covers the entry's place, in the order of the entries.
@@ -143,11 +97,9 @@ void CArcTFDFormat::ReadHelpDataFromBuffer(CBuffer &b) {
         CArcTFDDrawableField *field;
     };
     std::vector<Entry> entries;
-    for (int k = 0; k < count && b.GetLength() >= CArcTFDHelp::kEntrySize; ++k) {
-        uint8_t row = 0, column = 0, length = 0;
-        b >> row >> column >> length;
-        entries.push_back(Entry{row - 1, column - 1, ReadHelpId(b), nullptr});
-    }
+    CArcTFDHelp::Entry read;
+    for (int k = 0; k < count && CArcTFDHelp::ReadEntry(b, read); ++k)
+        entries.push_back(Entry{read.row - 1, read.column - 1, read.id, nullptr});
     std::vector<Entry *> byPlace;
     for (Entry &e : entries) byPlace.push_back(&e);
     std::stable_sort(byPlace.begin(), byPlace.end(), [](const Entry *x, const Entry *y) {

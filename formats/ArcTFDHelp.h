@@ -10,13 +10,33 @@
 #ifndef QOR_ARCTFDHELP_H
 #define QOR_ARCTFDHELP_H
 
+#include <cstdint>
+
 #include "ArcTFDCollections.h"
 #include "SafeString.h"
+
+class CBuffer;
 
 class CArcTFDHelp {
 public:
     static constexpr int kHeadSize = 40;     // with the 'J'
     static constexpr int kEntrySize = 11;
+
+    // One field help entry as the block holds it (row and column 1-based).
+    struct Entry {
+        uint8_t row = 0, column = 0, length = 0;
+        SafeString id;
+    };
+    // At the end of a field area: true, with the 'J' consumed, when a
+    // help block follows. It is looked for only when a whole head (40
+    // bytes) is left; a first byte other than 'J' is then consumed too.
+    static bool FindBlock(CBuffer &buffer);
+    // Reads the head after its 'J' (the caller has made sure its 39 bytes
+    // are there) and sets help present; returns the announced entry count.
+    int ReadHead(CBuffer &buffer);
+    // Reads the next entry; false, reading nothing, when fewer than 11
+    // bytes are left.
+    static bool ReadEntry(CBuffer &buffer, Entry &entry);
 
     int GetHelpPresent() const { return m_bHelpPresent; }
     void SetHelpPresent(int on) { m_bHelpPresent = on ? 1 : 0; }

@@ -1,11 +1,13 @@
 // fuzz-libs: qor_formats qor_foundation qor_arc
 // Screen-format reader over arbitrary bytes: a read ends (the step cap
 // bounds repeats), keeps nothing from the read before, and what it yields
-// can be walked the way the writers walk it.
+// can be walked the way the writers walk it. The host-side reading of the
+// same bytes refuses no more than the form-field reader does.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "ArcMcsFormat.h"
 #include "ArcTFDDataField.h"
 #include "ArcTFDFormat.h"
 #include "ZelBuffer.h"
@@ -14,6 +16,7 @@
 namespace {
 
 CArcTFDFormat *s_format;
+CArcMcsFormat *s_host;
 
 void Walk(const CArcTFDFormat &f) {
     const std::string &name = f.GetFormatName();
@@ -43,6 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     logOptions("qt");
     logOpen("/dev/null", 0);
     s_format = new CArcTFDFormat;
+    s_host = new CArcMcsFormat;
     return 0;
 }
 
@@ -50,7 +54,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > (1 << 16)) return 0;
     // One format object for every input, as the gateway keeps one.
     CBuffer bytes(reinterpret_cast<const char *>(data), static_cast<int>(size));
-    if (s_format->ReadFromBuffer(bytes) == Result::Success) Walk(*s_format);
+    const Result live = s_format->ReadFromBuffer(bytes);
+    if (live == Result::Success) Walk(*s_format);
     else if (s_format->GetFieldCount() > CArcTFDFormat::kMaxDescriptorSteps) std::abort();
+
+    CBuffer again(reinterpret_cast<const char *>(data), static_cast<int>(size));
+    if (s_host->ReadFromBuffer(again) != Result::Success) {
+        if (live == Result::Success) std::abort();
+    } else {
+        const CArcMcsHelp &help = s_host->GetHelp();
+        for (int i = 0; i < help.GetFieldCount() && i < 64; ++i) {
+            const CArcMcsHelpField *e = help.GetField(i);
+            if (help.FieldIndexFromPosition(e->GetRow(), e->GetColumn()) < i) std::abort();
+        }
+    }
     return 0;
 }

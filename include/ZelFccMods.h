@@ -20,6 +20,9 @@ public:
 
     void Reset();                     // empties the list, keeps its storage
     int TranslateMods();              // host codes -> flag bytes; returns 0
+    // The flag bytes r1, r2 of one host pair (a, b), as TranslateMods
+    // writes them.
+    void TranslatePair(unsigned char a, unsigned char b, unsigned char &r1, unsigned char &r2) const;
 
     // Intensity of a host code: '0'..'6','N' 0; 'O' 1; 'L','R','S' 2;
     // 'B','F','G','H' 3; anything else the code itself.

@@ -31,38 +31,42 @@ unsigned char CZelFccMods::ProcessFccIntensity(unsigned char code) const {
     }
 }
 
+void CZelFccMods::TranslatePair(unsigned char a, unsigned char b, unsigned char &r1, unsigned char &r2) const {
+    r1 = r2 = 0;
+    switch (a) {
+    case 0x00: case ' ': case '*':
+        r2 = AttrOf(b);
+        break;
+    case '!':
+        r1 = ProcessFccIntensity(b) | 0x30;
+        r2 = '3';
+        break;
+    case '#':
+        r1 = ProcessFccIntensity(b) | 0x74;
+        break;
+    case '.':
+        if (b == 'P')
+            r2 = '3';
+        else if (b == 'U')
+            r2 = '0';
+        else
+            r1 = ProcessFccIntensity(b) | 0x30;
+        break;
+    default:
+        if (a >= 0x30 && a <= 0x3F) r1 = a | 0x80;
+        r2 = AttrOf(b);
+        break;
+    }
+}
+
 int CZelFccMods::TranslateMods() {
     if (m_buffer.GetLength() % 2) m_buffer << '\0';
     const int pairs = m_buffer.GetLength() / 2;
     int keep = 0;   // bytes up to the last pair that sets any property
     for (int i = 0; i < pairs; ++i) {
-        const unsigned char a = static_cast<unsigned char>(m_buffer.GetAt(2 * i));
-        const unsigned char b = static_cast<unsigned char>(m_buffer.GetAt(2 * i + 1));
         unsigned char r1 = 0, r2 = 0;
-        switch (a) {
-        case 0x00: case ' ': case '*':
-            r2 = AttrOf(b);
-            break;
-        case '!':
-            r1 = ProcessFccIntensity(b) | 0x30;
-            r2 = '3';
-            break;
-        case '#':
-            r1 = ProcessFccIntensity(b) | 0x74;
-            break;
-        case '.':
-            if (b == 'P')
-                r2 = '3';
-            else if (b == 'U')
-                r2 = '0';
-            else
-                r1 = ProcessFccIntensity(b) | 0x30;
-            break;
-        default:
-            if (a >= 0x30 && a <= 0x3F) r1 = a | 0x80;
-            r2 = AttrOf(b);
-            break;
-        }
+        TranslatePair(static_cast<unsigned char>(m_buffer.GetAt(2 * i)),
+                      static_cast<unsigned char>(m_buffer.GetAt(2 * i + 1)), r1, r2);
         m_buffer.SetAt(2 * i, static_cast<char>(r1));
         m_buffer.SetAt(2 * i + 1, static_cast<char>(r2));
         if ((r1 | r2) > 15) keep = 2 * (i + 1);
