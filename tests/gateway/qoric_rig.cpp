@@ -132,6 +132,10 @@ QoricRig::QoricRig(const std::vector<std::string> &hostArgs) {
     base_ = abs;
     std::free(abs);
     for (const char *sub : {"work", "logs", "conf", "htx", "cache"}) mkdir(file(sub).c_str(), 0755);
+    // A socket path must stay short (about 100 bytes), wherever the tree lies.
+    char sockTmpl[] = "/tmp/qrig-XXXXXX";
+    if (!mkdtemp(sockTmpl)) throw std::runtime_error("mkdtemp failed");
+    sockDir_ = sockTmpl;
     // The lock file is shared by every installation on the machine: a
     // cleaner of another one (a test of another area still running) would
     // keep this installation from starting its own. Give it time to end.
@@ -148,7 +152,7 @@ QoricRig::QoricRig(const std::vector<std::string> &hostArgs) {
 
 QoricRig::~QoricRig() {
     stopAll();
-    std::system(("rm -rf '" + base_ + "'").c_str());
+    std::system(("rm -rf '" + base_ + "' '" + sockDir_ + "'").c_str());
 }
 
 // Every process whose working directory is dir: the workers, the cleaners
@@ -245,7 +249,7 @@ pid_t QoricRig::startWorker(const std::vector<std::string> &env) {
         listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
-        const std::string path = file("qoric.sock");
+        const std::string path = socketPath();
         if (path.size() >= sizeof addr.sun_path) throw std::runtime_error("socket path too long");
         std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
         if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
@@ -316,7 +320,7 @@ Response QoricRig::request(const RequestOptions &req, int timeoutMs) {
     if (!req.body.empty()) env.push_back("CONTENT_TYPE=application/x-www-form-urlencoded");
     if (!req.cookie.empty()) env.push_back("HTTP_COOKIE=" + req.cookie);
     env.insert(env.end(), req.env.begin(), req.env.end());
-    std::vector<std::string> args = {"/usr/bin/cgi-fcgi", "-bind", "-connect", "qoric.sock"};
+    std::vector<std::string> args = {"/usr/bin/cgi-fcgi", "-bind", "-connect", socketPath()};
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(base_.c_str()) != 0) _exit(126);

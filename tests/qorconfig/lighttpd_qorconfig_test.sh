@@ -10,10 +10,13 @@ lighttpd=$(command -v lighttpd || echo /usr/sbin/lighttpd)
 command -v curl >/dev/null || { echo "curl is not installed"; exit 77; }
 
 dir=$(mktemp -d "$PWD/lighttpd.XXXXXX")
+# lighttpd refuses socket paths of more than about 100 bytes: the socket
+# lives in a short private folder, wherever the tree lies.
+sockdir=$(mktemp -d /tmp/qorcfg.XXXXXX)
 pid=
 cleanup() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    rm -rf "$dir"
+    rm -rf "$dir" "$sockdir"
 }
 trap cleanup EXIT
 fail() {
@@ -43,7 +46,7 @@ server.port = $port
 server.errorlog = "$dir/error.log"
 server.modules = ("mod_fastcgi")
 fastcgi.server = ( "/qorconfig" => ((
-    "socket" => "$dir/qorconfig.sock",
+    "socket" => "$sockdir/qorconfig.sock",
     "bin-path" => "$qorconfig",
     "bin-environment" => ( "QORICCONFPATH" => "$dir/qoric.conf" ),
     "max-procs" => 1,

@@ -33,7 +33,10 @@ const std::string kTail = "</body>\n</html>\n";
 class Editor {
 public:
     Editor(const std::string &dir, const std::vector<std::string> &env) : dir_(dir) {
-        const std::string sock = dir + "/editor.sock";
+        // A socket path must stay short, wherever the tree lies.
+        char sockTmpl[] = "/tmp/qedit-XXXXXX";
+        if (mkdtemp(sockTmpl)) sockDir_ = sockTmpl;
+        const std::string sock = socketPath();
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
@@ -62,6 +65,10 @@ public:
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }
+        if (!sockDir_.empty()) {
+            unlink(socketPath().c_str());
+            rmdir(sockDir_.c_str());
+        }
     }
 
     // One POST through cgi-fcgi; its whole output.
@@ -70,13 +77,16 @@ public:
         const std::string cmd = "cd '" + dir_ + "' && env -i REQUEST_METHOD=POST "
                                 "CONTENT_TYPE=application/x-www-form-urlencoded CONTENT_LENGTH=" +
                                 std::to_string(body.size()) + " " + extraEnv +
-                                " timeout 20 cgi-fcgi -bind -connect editor.sock <body >out 2>err";
+                                " timeout 20 cgi-fcgi -bind -connect '" + socketPath() + "' <body >out 2>err";
         if (std::system(cmd.c_str()) != 0) return "<cgi-fcgi failed>";
         return ReadFile(dir_ + "/out");
     }
 
 private:
+    std::string socketPath() const { return sockDir_ + "/editor.sock"; }
+
     std::string dir_;
+    std::string sockDir_;
     pid_t pid_ = -1;
 };
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,8 @@
 #include <sstream>
 #include <string>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 namespace looptest {
 
@@ -53,6 +56,35 @@ inline size_t count(const std::string &text, const std::string &what)
     for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
         ++n;
     return n;
+}
+
+// The text in front of `message` on its line ("" when no line holds it).
+inline std::string leaderOf(const std::string &text, const std::string &message)
+{
+    size_t at = text.find(message);
+    if (at == std::string::npos)
+        return "";
+    size_t start = text.rfind('\n', at);
+    start = start == std::string::npos ? 0 : start + 1;
+    return text.substr(start, at - start);
+}
+
+// Whether a line written by the signal handler carries the time prefix
+// that the log gives its entries: the leader of `message` has the shape of
+// the leader of `logged` (a line written with logPrintf), with digits where
+// it has digits and the same characters elsewhere, and no '#'.
+inline ::testing::AssertionResult hasLogPrefix(const std::string &text, const std::string &message,
+                                               const std::string &logged)
+{
+    const std::string a = leaderOf(text, message), b = leaderOf(text, logged);
+    bool same = !a.empty() && a.size() == b.size() && a.find('#') == std::string::npos;
+    for (size_t i = 0; same && i < a.size(); ++i)
+        same = std::isdigit(static_cast<unsigned char>(a[i])) ? std::isdigit(static_cast<unsigned char>(b[i]))
+                                                               : a[i] == b[i];
+    if (same)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "[" << a << "] before " << message << " is not like [" << b
+                                         << "] before " << logged << " in:\n" << text;
 }
 
 // Process state letter from /proc (R, S, D, Z ...), or 0.
