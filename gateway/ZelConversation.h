@@ -58,7 +58,7 @@ public:
     }
     // The character set the pages declare; named in the notice that
     // refuses characters outside it.
-    void SetCharacterSet(const std::string &name) { m_strCharacterSet = name; }
+    void SetCharacterSet(const std::string &name);
 
     // --- process-wide set-up and the protocol's services -------------------
     Result InitDtp(const std::string &cacheStore, const std::string &additionalHtml,
@@ -100,6 +100,12 @@ public:
     // "&#x20AC;"): what a browser sends for a character that the page's
     // character set cannot hold.
     static bool HasCharacterReference(const char *value);
+    // Whether a character-set name names ISO-8859-1 (by any of its usual
+    // names). Browsers take it for windows-1252 and send that set's
+    // characters (the euro sign, typographic quotes) as bytes 0x80 to 0x9F,
+    // which are control codes in ISO-8859-1: such bytes are refused too.
+    static bool IsLatin1(const std::string &name);
+    static bool HasC1Control(const char *value);
     // Whether a post's screen name and a stored header's name name the
     // same page (compared as the gateway names pages).
     static bool SamePage(const std::string &postedName, const std::string &headerName);
@@ -165,6 +171,7 @@ private:
     bool m_bPageSent = false;
     std::string m_strNotice;           // why the current screen is shown again
     std::string m_strCharacterSet;
+    bool m_bRefuseC1 = false;          // the set is ISO-8859-1
 };
 
 #endif

@@ -5,7 +5,9 @@
 // reason in mcs.error. That covers a form whose McsSize or McsCount lies
 // outside the current screen, a form of an earlier screen (sent again
 // after Reload or Back: the host would take it as input for the screen it
-// shows now), and characters the host's character set cannot hold.
+// shows now), and characters the host's character set cannot hold: those
+// a browser sends as character references, and, for ISO-8859-1, which
+// browsers take for windows-1252, the bytes 0x80 to 0x9F.
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -50,6 +52,29 @@ bool CZelConversation::HasCharacterReference(const char *value) {
     return false;
 }
 
+bool CZelConversation::IsLatin1(const std::string &name) {
+    std::string key;
+    for (char c : name)
+        if (c != '-' && c != '_' && c != ' ')
+            key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char *alias : {"ISO88591", "LATIN1", "L1", "ISOIR100", "CP819", "IBM819", "ISO885911987"})
+        if (key == alias) return true;
+    return false;
+}
+
+bool CZelConversation::HasC1Control(const char *value) {
+    for (const char *p = value; p && *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c >= 0x80 && c <= 0x9F) return true;
+    }
+    return false;
+}
+
+void CZelConversation::SetCharacterSet(const std::string &name) {
+    m_strCharacterSet = name;
+    m_bRefuseC1 = IsLatin1(name);
+}
+
 bool CZelConversation::SamePage(const std::string &postedName, const std::string &headerName) {
     return PageOf(postedName) == PageOf(headerName);
 }
@@ -59,14 +84,6 @@ std::string CZelConversation::CheckSubmittedInput(const CBuffer &current) const 
         CBuffer copy(current);
         CArcMcsHdr header;
         header.LoadFromBuffer(copy, kHeader);
-        const long limit = header.GetSize();
-        if (m_nPostedSize < 0 || m_nPostedSize > limit || m_nPostedCount < 0 ||
-            m_nPostedCount > limit) {
-            if (logCtrlFlgs & LOG_ERRORS)
-                logPrintf("#Conversation: R%X posted size %ld and count %ld for a screen of %ld bytes\n",
-                          m_nLocalId, m_nPostedSize, m_nPostedCount, limit);
-            return "The form's screen size or count is not valid: nothing was sent.";
-        }
         // A local subscreen is the gateway's own page over the current
         // screen; a session without a stored screen (a DezUR exchange) has
         // nothing to compare with.
@@ -76,9 +93,18 @@ std::string CZelConversation::CheckSubmittedInput(const CBuffer &current) const 
                           m_strFormatName.c_str(), std::string(header.GetName()).c_str());
             return "This form was for an earlier screen: nothing was sent. This is the current screen.";
         }
+        const long limit = header.GetSize();
+        if (m_nPostedSize < 0 || m_nPostedSize > limit || m_nPostedCount < 0 ||
+            m_nPostedCount > limit) {
+            if (logCtrlFlgs & LOG_ERRORS)
+                logPrintf("#Conversation: R%X posted size %ld and count %ld for a screen of %ld bytes\n",
+                          m_nLocalId, m_nPostedSize, m_nPostedCount, limit);
+            return "The screen size or count of the form is not valid: nothing was sent.";
+        }
     }
     for (int i = 0, n = xFcgiInputCount(); i < n; ++i) {
-        if (!HasCharacterReference(xFcgiInputValue(i))) continue;
+        const char *value = xFcgiInputValue(i);
+        if (!HasCharacterReference(value) && !(m_bRefuseC1 && HasC1Control(value))) continue;
         if (logCtrlFlgs & LOG_EVENTS)
             logPrintf("#Conversation: R%X posted characters outside %s in %s\n", m_nLocalId,
                       m_strCharacterSet.c_str(), xFcgiInputName(i));
