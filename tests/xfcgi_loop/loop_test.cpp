@@ -375,8 +375,7 @@ TEST(LoopEnd, SigtermWhileIdleInPollEndsAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
     std::string text = readFile(logPath);
     // The handler's line has the time prefix of every other line.
-    EXPECT_NE(text.find(" Got SIGTERM while idle\n"), std::string::npos) << text;
-    EXPECT_TRUE(hasLogPrefix(text, "Got SIGTERM while idle", "Waiting for poll"));
+    EXPECT_TRUE(hasLogPrefix(text, "Got SIGTERM while idle\n", "Waiting for poll")) << text;
     EXPECT_EQ(text.find("Exiting"), std::string::npos);
 }
 
@@ -398,7 +397,7 @@ TEST(LoopEnd, SighupWhileIdleInAcceptEndsAtOnce)
     ASSERT_TRUE(waitBlocked(pid, logPath, "waiting in accept"));
     kill(pid, SIGHUP);
     EXPECT_EQ(exitStatus(waitChild(pid)), 0);
-    EXPECT_TRUE(hasLogPrefix(readFile(logPath), "Got SIGHUP while idle\n", "waiting in accept"));
+    EXPECT_TRUE(hasLogPrefix(readFile(logPath), "Got SIGHUP while idle\n", "waiting in accept")) << readFile(logPath);
 }
 
 TEST(LoopEnd, SigtermWhileActiveLetsTheRequestFinish)
