@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -105,12 +106,15 @@ void logPrepareSignalEntry()
     struct tm local {};
     p.utcOffset = localtime_r(&ts.tv_sec, &local) ? local.tm_gmtoff : 0;
     p.fd = fileno(g.file);
+    // The copy is complete before the handler may take it.
+    std::atomic_signal_fence(std::memory_order_release);
     current = next;
 }
 
 void logWriteSignalEntry(const char *text)
 {
     const int which = current;
+    std::atomic_signal_fence(std::memory_order_acquire);
     if (which < 0 || !text)
         return;
     const Prepared &p = prepared[which];
