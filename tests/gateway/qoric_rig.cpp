@@ -132,10 +132,6 @@ QoricRig::QoricRig(const std::vector<std::string> &hostArgs) {
     base_ = abs;
     std::free(abs);
     for (const char *sub : {"work", "logs", "conf", "htx", "cache"}) mkdir(file(sub).c_str(), 0755);
-    // A socket path must stay short (about 100 bytes), wherever the tree lies.
-    char sockTmpl[] = "/tmp/qrig-XXXXXX";
-    if (!mkdtemp(sockTmpl)) throw std::runtime_error("mkdtemp failed");
-    sockDir_ = sockTmpl;
     // The lock file is shared by every installation on the machine: a
     // cleaner of another one (a test of another area still running) would
     // keep this installation from starting its own. Give it time to end.
@@ -152,7 +148,8 @@ QoricRig::QoricRig(const std::vector<std::string> &hostArgs) {
 
 QoricRig::~QoricRig() {
     stopAll();
-    std::system(("rm -rf '" + base_ + "' '" + sockDir_ + "'").c_str());
+    std::system(("rm -rf '" + base_ + "'").c_str());
+    if (!sockDir_.empty()) std::system(("rm -rf '" + sockDir_ + "'").c_str());
 }
 
 // Every process whose working directory is dir: the workers, the cleaners
@@ -246,6 +243,10 @@ void QoricRig::writeTemplates() {
 
 pid_t QoricRig::startWorker(const std::vector<std::string> &env) {
     if (listenFd_ < 0) {
+        // A socket path must stay short (about 100 bytes), wherever the tree lies.
+        char sockTmpl[] = "/tmp/qrig-XXXXXX";
+        if (sockDir_.empty() && !mkdtemp(sockTmpl)) throw std::runtime_error("mkdtemp failed");
+        if (sockDir_.empty()) sockDir_ = sockTmpl;
         listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
