@@ -174,6 +174,13 @@ const TextLines kMaxUsageComment = {
     "  -->",
 };
 
+const TextLines kCharacterSetComment = {
+    "<!--",
+    "  -- CharacterSet: the host's single-byte character set, which every",
+    "  -- page declares to the browser (default ISO-8859-1).",
+    "  -->",
+};
+
 const TextLines kDezUrComment = {
     "<!--",
     "  -- EnableDezUr: DezUR page support, yes or no.",

@@ -24,6 +24,7 @@ extern const TextLines kPidPoolComment;
 extern const TextLines kTraceComment;
 extern const TextLines kCacheCleanupComment;
 extern const TextLines kMaxUsageComment;
+extern const TextLines kCharacterSetComment;
 extern const TextLines kDezUrComment;
 extern const TextLines kSetenvComment;
 

@@ -278,6 +278,11 @@ void FurtherSettings(FileText &f, const RequestMap_t &request, const CZelConfigP
         f.Lines(kMaxUsageComment);
         f.ValueElement("MaxUsage", std::to_string(prev.GetMaxUsage()), "MaxUsage");
     }
+    if (prev.HasElement("CharacterSet")) {
+        f.Blank();
+        f.Lines(kCharacterSetComment);
+        f.ValueElement("CharacterSet", prev.GetCharacterSet(), "CharacterSet");
+    }
     if (prev.HasElement("EnableDezUr")) {
         f.Blank();
         f.Lines(kDezUrComment);

@@ -3,9 +3,9 @@
 // The file is rewritten whole: the general settings, locaps, transactions
 // and application groups from the form, between fixed comment blocks.
 // Settings the form does not carry (LogLevel, the traces, CacheCleanup,
-// MaxUsage, EnableDezUr, Setenv, an application group's SID and DEZUR, a
-// transaction's LOG when not posted) are taken over from the file being
-// replaced; LogFile and PidPool are written when that file had them or the
+// MaxUsage, CharacterSet, EnableDezUr, Setenv, an application group's SID
+// and DEZUR, a transaction's LOG when not posted) are taken over from the
+// file being replaced; LogFile and PidPool are written when that file had them or the
 // form changed them.
 //
 // A save is refused, and nothing is written, when the body was cut, the

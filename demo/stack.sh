@@ -17,8 +17,11 @@ HOST_PID=
 SOCKDIR=
 
 # Background programs get a session of their own, so that a Ctrl-C reaches
-# only the script, which then stops them in order.
+# only the script, which then stops them in order; the web server's session
+# also holds everything it starts (workers, their cleaner and log server),
+# so that stopping ends exactly those.
 STACK_SETSID=$(command -v setsid || true)
+WEB_SID=
 
 stack_die() { echo "error: $*" >&2; exit 1; }
 
@@ -43,26 +46,47 @@ stack_free_port() {
 
 stack_port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
-# The key that the session table of folder $1 gets (ftok of the folder
-# and 'j').
-stack_key() {
+# The key the session table of folder $1 gets (ftok of the folder and 'j').
+stack_table_key() {
   local dev ino
   read -r dev ino < <(stat -c '%d %i' "$1")
   printf '0x%08x' $(( (0x6a << 24) | ((dev & 0xff) << 16) | (ino & 0xffff) ))
 }
 
-# True when no shared-memory segment has that key.
+# True when no shared-memory segment has the key of folder $1's table.
 stack_key_free() {
-  ! ipcs -m 2>/dev/null | awk '{ print $1 }' | grep -qix "$(stack_key "$1")"
+  local key
+  key=$(stack_table_key "$1")
+  ! ipcs -m 2>/dev/null | awk '{ print $1 }' | grep -qix "$key"
+}
+
+# The session id of process $1 (empty when it is gone).
+stack_session_of() {
+  local stat
+  read -r stat 2>/dev/null < "/proc/$1/stat" || return 0
+  stat=${stat##*) }
+  # state ppid pgrp session ...
+  set -- $stat
+  echo "${4:-}"
+}
+
+# True while the run folder $1 has its web server running.
+stack_running() {
+  local pid
+  pid=$(cat "$1/logs/web.pid" 2>/dev/null) || return 1
+  [ -n "$pid" ] && grep -qF "$1/conf/lighttpd.conf" "/proc/$pid/cmdline" 2>/dev/null
 }
 
 stack_init() {
   [ -x "$BUILD/gateway/qoric" ] || stack_die "qoric is not built: $BUILD/gateway/qoric"
   [ -x "$BUILD/testhost/dtphost" ] || stack_die "dtphost is not built: $BUILD/testhost/dtphost"
   LIGHTTPD=$(stack_lighttpd)
-  rm -rf "$ROOT"
-  mkdir -p "$ROOT"/{logs,conf,htx,cache,host}
+  [ -n "$STACK_SETSID" ] || stack_die "setsid is not installed (apt-get install util-linux)"
+  mkdir -p "$ROOT"
   ROOT=$(cd "$ROOT" && pwd)
+  stack_running "$ROOT" && stack_die "a demo is running in $ROOT; stop it first or use another folder"
+  rm -rf "${ROOT:?}"/{logs,conf,htx,cache,host,run*}
+  mkdir -p "$ROOT"/{logs,conf,htx,cache,host}
   # A segment some other run left under the key of the workers' folder
   # would be taken for this one's: make the folder again until it is free.
   local n
@@ -125,7 +149,14 @@ stack_start_web() {
   "$LIGHTTPD" -tt -f "$ROOT/conf/lighttpd.conf" >/dev/null || stack_die "lighttpd rejects $ROOT/conf/lighttpd.conf"
   $STACK_SETSID "$LIGHTTPD" -D -f "$ROOT/conf/lighttpd.conf" >>"$ROOT/logs/lighttpd.out" 2>&1 </dev/null &
   WEB_PID=$!
+  echo "$WEB_PID" > "$ROOT/logs/web.pid"
   local i
+  for i in $(seq 100); do
+    WEB_SID=$(stack_session_of "$WEB_PID")
+    [ "$WEB_SID" = "$WEB_PID" ] && break
+    sleep 0.01
+  done
+  [ "$WEB_SID" = "$WEB_PID" ] || WEB_SID=
   for i in $(seq 200); do
     stack_port_open "$PORT" && return
     kill -0 "$WEB_PID" 2>/dev/null || break
@@ -141,33 +172,62 @@ stack_stop_web() {
   WEB_PID=
 }
 
-# Processes still working in run/: the gateway's cleaner, or a worker.
+# Processes left of this run: those of the web server's session (workers,
+# their cleaner, the log server), and any other process working in run/.
 stack_leftovers() {
-  local d pid
+  local d pid stat
   for d in /proc/[0-9]*; do
     pid=${d#/proc/}
-    [ "$(readlink "$d/cwd" 2>/dev/null)" = "$RUN" ] && echo "$pid"
+    [ "$pid" = "$$" ] && continue
+    if [ -n "$WEB_SID" ] && read -r stat 2>/dev/null < "$d/stat"; then
+      stat=${stat##*) }
+      set -- $stat    # state ppid pgrp session ...
+      if [ "${4:-}" = "$WEB_SID" ]; then
+        echo "$pid"
+        continue
+      fi
+    fi
+    if [ -n "${RUN:-}" ]; then
+      case "$(readlink "$d/cwd" 2>/dev/null)" in
+        "$RUN" | "$RUN (deleted)") echo "$pid" ;;
+      esac
+    fi
   done
   return 0
 }
 
+# Removes the session table whose id this run's gateway wrote beside its
+# working folder, when that segment still carries the folder's key (a
+# segment removed by the cleaner may meanwhile have given its id away).
+stack_remove_table() {
+  local id key
+  [ -d "${RUN:-}" ] || return 0
+  key=$(stack_table_key "$RUN")
+  # The table's own lock file is named after its key.
+  rm -f "/tmp/sesstbl_lock.${key#0x}"
+  id=$(cat "$ROOT/logs/.shmid" 2>/dev/null) || return 0
+  [[ "$id" =~ ^[0-9]+$ ]] || return 0
+  if ipcs -m 2>/dev/null | awk -v id="$id" '$2 == id { print $1 }' | grep -qix "$key"; then
+    ipcrm -m "$id" 2>/dev/null || true
+  fi
+}
+
 stack_stop() {
   stack_stop_web
-  if [ -n "${RUN:-}" ]; then
-    local pids
-    pids=$(stack_leftovers)
-    [ -n "$pids" ] && kill -TERM $pids 2>/dev/null
-    sleep 0.3
-    pids=$(stack_leftovers)
+  local pids n
+  pids=$(stack_leftovers)
+  if [ -n "$pids" ]; then
+    kill -TERM $pids 2>/dev/null || true
+    for n in $(seq 20); do
+      sleep 0.1
+      pids=$(stack_leftovers)
+      [ -z "$pids" ] && break
+    done
     [ -n "$pids" ] && kill -KILL $pids 2>/dev/null
-    # The session table's segment id is written beside the workers' folder.
-    if [ -s "$ROOT/logs/.shmid" ]; then
-      ipcrm -m "$(cat "$ROOT/logs/.shmid")" 2>/dev/null || true
-    fi
-    # And the table's own lock file, named after its key.
-    local key
-    key=$(stack_key "$RUN" 2>/dev/null) && rm -f "/tmp/sesstbl_lock.${key#0x}"
   fi
+  WEB_SID=
+  [ -n "${ROOT:-}" ] && stack_remove_table
+  [ -n "${ROOT:-}" ] && rm -f "$ROOT/logs/web.pid"
   if [ -n "$HOST_PID" ]; then
     kill -TERM "$HOST_PID" 2>/dev/null || true
     wait "$HOST_PID" 2>/dev/null || true
@@ -175,4 +235,5 @@ stack_stop() {
   fi
   [ -n "$SOCKDIR" ] && rm -rf "$SOCKDIR"
   SOCKDIR=
+  return 0
 }

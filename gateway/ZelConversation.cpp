@@ -22,13 +22,14 @@ constexpr int kMaxCount = 0xFFFF;   // the header's 16-bit size and count
 
 bool Detail() { return (logCtrlFlgs & LOG_DETAIL) != 0; }
 
-uint16_t ParseCount(const std::string &text) {
+// A posted McsSize or McsCount as strtol reads it (empty text: 0); a
+// number beyond long saturates, which no screen can hold either.
+long ParsePosted(const std::string &text) {
     if (text.empty()) return 0;
-    errno = 0;
-    long v = std::strtol(text.c_str(), nullptr, 10);
-    if (errno != 0 || v < 0) return 0;
-    return static_cast<uint16_t>(std::min<long>(v, kMaxCount));
+    return std::strtol(text.c_str(), nullptr, 10);
 }
+
+uint16_t ToCount(long v) { return static_cast<uint16_t>(std::clamp<long>(v, 0, kMaxCount)); }
 
 std::string TrimRight(std::string s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
@@ -90,8 +91,14 @@ void CZelConversation::SetFormat(const std::string &text) {
     }
 }
 
-void CZelConversation::SetCount(const std::string &text) { m_nCount = ParseCount(text); }
-void CZelConversation::SetSize(const std::string &text) { m_nSize = ParseCount(text); }
+void CZelConversation::SetCount(const std::string &text) {
+    m_nPostedCount = ParsePosted(text);
+    m_nCount = ToCount(m_nPostedCount);
+}
+void CZelConversation::SetSize(const std::string &text) {
+    m_nPostedSize = ParsePosted(text);
+    m_nSize = ToCount(m_nPostedSize);
+}
 void CZelConversation::SetStatus(const std::string &text) { m_cStatus = text.empty() ? ' ' : text[0]; }
 void CZelConversation::SetFiller(const std::string &text) { m_cFiller = text.empty() ? ' ' : text[0]; }
 void CZelConversation::SetLocalSubscreen(const std::string &text) { m_strLocalSubscreen = text; }
@@ -253,11 +260,16 @@ void CZelConversation::WriteHeader(CBuffer &buffer, const std::string &name, cha
 
 Result CZelConversation::SubmitScreen(unsigned id) {
     CBuffer &buffer = m_Protocol.GetLastMcsData();
+    CBuffer current;
+    const bool stored = !IsError(m_Protocol.GetStoredScreen(id, current));
+    const std::string notice = CheckSubmittedInput(current);
+    if (!notice.empty()) return ShowCurrentScreenAgain(id, current, notice);
+
     m_Record.InitializeRecord();
     const std::string page = PageName(m_strFormatName);
 
     WriteHeader(buffer, m_strFormatName, ' ', ' ', m_cStatus, m_cFiller);
-    m_Protocol.LoadLastMcsData(id, buffer, m_nCount);
+    if (stored) CZelDtpProtocol::AppendStoredData(buffer, current, m_nCount);
     {
         // The submitted fields go into the stored screen through the page's
         // field table; a page that cannot be had leaves the screen as it is.
@@ -308,8 +320,10 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
     m_Protocol.GetSessionId(id, m_Values.strSessionId);
 
     m_Record.InitializeRecord();
+    // A screen shown again for refused input carries the notice where the
+    // host's error text would go.
     CIcParserIntegrator integrator(&m_Values, dezUr ? nullptr : &buffer,
-                                   m_Protocol.GetLastErrorText());
+                                   m_strNotice.empty() ? m_Protocol.GetLastErrorText() : m_strNotice);
     if (!dezUr) {
         m_nSize = header.GetSize();
         m_nCount = header.GetCount();
@@ -431,7 +445,10 @@ void CZelConversation::Reset() {
     m_cFiller = ' ';
     m_nSize = 0;
     m_nCount = 0;
+    m_nPostedSize = 0;
+    m_nPostedCount = 0;
     m_bNotify = false;
     m_bPageSent = false;
+    m_strNotice.clear();
     xFcgiPutClear();
 }

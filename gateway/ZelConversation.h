@@ -41,6 +41,8 @@ public:
     // The screen's format name: upper-cased, every "_" becomes "A".
     void SetFormat(const std::string &text);
     // Decimal; empty or unreadable text gives 0, values are kept in 0..65535.
+    // The value as posted is kept too: one outside the current screen's
+    // size is refused before anything reaches the host.
     void SetCount(const std::string &text);
     void SetSize(const std::string &text);
     // First character; empty text gives a blank.
@@ -57,6 +59,9 @@ public:
     void SetDefaultStyle(const std::string &styleSheet, const std::string &additionalHtml) {
         m_Protocol.SetDefaultStyle(styleSheet, additionalHtml);
     }
+    // The character set the pages declare; named in the notice that
+    // refuses characters outside it.
+    void SetCharacterSet(const std::string &name);
 
     // --- process-wide set-up and the protocol's services -------------------
     Result InitDtp(const std::string &cacheStore, const std::string &additionalHtml,
@@ -98,6 +103,19 @@ public:
     // The page of a DezUR form: the form name cut at its first blank,
     // lower-cased, with ".htx" (forms are never converted).
     static std::string FormPageName(const std::string &formName);
+    // Whether a posted value holds a numeric character reference ("&#233;",
+    // "&#x20AC;"): what a browser sends for a character that the page's
+    // character set cannot hold.
+    static bool HasCharacterReference(const char *value);
+    // Whether a character-set name names ISO-8859-1 (by any of its usual
+    // names). Browsers take it for windows-1252 and send that set's
+    // characters (the euro sign, typographic quotes) as bytes 0x80 to 0x9F,
+    // which are control codes in ISO-8859-1: such bytes are refused too.
+    static bool IsLatin1(const std::string &name);
+    static bool HasC1Control(const char *value);
+    // Whether a post's screen name and a stored header's name name the
+    // same page (compared as the gateway names pages).
+    static bool SamePage(const std::string &postedName, const std::string &headerName);
     // Whether a page name may be looked up in the template stores: not
     // empty, no "/", no "..", no control characters. Absolute or climbing
     // names come only from the configuration, never from a browser or host.
@@ -120,12 +138,20 @@ private:
     // the host closed the connection.
     Result OpenWithRetry(unsigned &id, bool poolSwitch, unsigned pool, bool newSession);
     // Screen input of an existing session: header, stored data, the form
-    // merged in, sent (or a local subscreen chosen).
+    // merged in, sent (or a local subscreen chosen). Input that must not
+    // reach the host leaves the current screen to be shown again instead.
     Result SubmitScreen(unsigned id);
     // Runs a session operation; when it failed because the connection to
     // the host was lost (the session itself stays), connects again and
     // runs it once more.
     template <class Operation> Result WithReconnect(unsigned id, Operation operation);
+    // Why a submitted form must not reach the host (the notice for the
+    // page), or empty: size or count outside the current screen, a form of
+    // an earlier screen, characters outside the character set.
+    std::string CheckSubmittedInput(const CBuffer &current) const;
+    // The current screen becomes the reply, with the notice in mcs.error;
+    // without a stored screen the request fails with InvalidParam.
+    Result ShowCurrentScreenAgain(unsigned id, const CBuffer &current, const std::string &notice);
     // Fills and sends the page of the reply screen.
     Result ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUrReply);
     // Opens a page through the integrator, refusing unsafe names.
@@ -145,6 +171,8 @@ private:
     char m_cFiller = ' ';
     uint16_t m_nSize = 0;
     uint16_t m_nCount = 0;
+    long m_nPostedSize = 0;            // McsSize and McsCount as posted
+    long m_nPostedCount = 0;
     bool m_bNotify = false;
     CZelDtpProtocol m_Protocol;
     _tagT3IVALUES m_Values;
@@ -152,6 +180,9 @@ private:
     int m_nInstanceTimeout = 120;
     int m_nSystemTimeout = 240;
     bool m_bPageSent = false;
+    std::string m_strNotice;           // why the current screen is shown again
+    std::string m_strCharacterSet;
+    bool m_bRefuseC1 = false;          // the set is ISO-8859-1
 };
 
 #endif

@@ -230,26 +230,35 @@ unsigned CZelDtpProtocol::GetPoolSessionId(unsigned pool) {
     }
 }
 
-Result CZelDtpProtocol::LoadLastMcsData(unsigned id, CBuffer &buffer, int count) {
+Result CZelDtpProtocol::GetStoredScreen(unsigned id, CBuffer &screen) {
+    screen.SetLength(0, 0);
     try {
         RecordPtr rec;
         Result r = m_SessionTable.Get(id, rec, true, true);
         if (IsError(r)) return r;
         if (!rec) return Result::SessTblInvalidSessId;
-        CBuffer stored;
-        r = rec->GetLatestMcsData(stored);
-        if (IsError(r)) return r;
-        if (count < 0) count = 0;
-        CBuffer data;
-        if (stored.GetLength() > kMcsHeaderLength)
-            data = CBuffer(stored.GetBuffer() + kMcsHeaderLength, stored.GetLength() - kMcsHeaderLength);
-        data.SetLength(count, 1);   // cut, or zero-extended
-        buffer.SetLength(kMcsHeaderLength, 1);
-        buffer += data;
-        return Result::Success;
+        return rec->GetLatestMcsData(screen);
     } catch (const CZelSessionTable::Exception &e) {
         return e.GetResult();
     }
+}
+
+void CZelDtpProtocol::AppendStoredData(CBuffer &buffer, const CBuffer &stored, int count) {
+    if (count < 0) count = 0;
+    CBuffer data;
+    if (stored.GetLength() > kMcsHeaderLength)
+        data = CBuffer(stored.GetBuffer() + kMcsHeaderLength, stored.GetLength() - kMcsHeaderLength);
+    data.SetLength(count, 1);   // cut, or zero-extended
+    buffer.SetLength(kMcsHeaderLength, 1);
+    buffer += data;
+}
+
+Result CZelDtpProtocol::LoadLastMcsData(unsigned id, CBuffer &buffer, int count) {
+    CBuffer stored;
+    Result r = GetStoredScreen(id, stored);
+    if (IsError(r)) return r;
+    AppendStoredData(buffer, stored, count);
+    return Result::Success;
 }
 
 // --- connections ----------------------------------------------------------------

@@ -119,6 +119,11 @@ public:
     // Keeps the first 20 bytes of buffer (the MCS header) and appends the
     // session's stored screen data cut or zero-extended to count bytes.
     Result LoadLastMcsData(unsigned id, CBuffer &buffer, int count);
+    // The session's stored screen as it stands (MCS header and data; empty
+    // while the session has none).
+    Result GetStoredScreen(unsigned id, CBuffer &screen);
+    // LoadLastMcsData's second step over a stored screen already read.
+    static void AppendStoredData(CBuffer &buffer, const CBuffer &stored, int count);
     CZelSessionTable &GetSessionTable() { return m_SessionTable; }
 
     // --- session operations ---------------------------------------------------

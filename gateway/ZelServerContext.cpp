@@ -19,6 +19,7 @@
 #include "IcParserIntegrator.h"
 #include "goscore.h"
 #include "logprint.h"
+#include "xfcgihtml.h"
 #include "xfcgin.h"
 #include "xfcgiout.h"
 
@@ -114,10 +115,17 @@ int CZelServerContext::Init(bool reconfigure) {
 
     const int status = ReadConfiguration(path);
     if (status != 0) {
+        static const char kHint[] =
+            "#The configuration file is the one QORICCONFPATH names (default %s);"
+            " see \"Configuring the gateway\" in README.md\n";
         logPrintf("#Status %d parsing %s\n", status, path.c_str());
+        logPrintf(kHint, kDefaultConfigPath);
         // At the first start-up there is no log yet: say it where the web
-        // server can see it.
-        if (!(logCtrlFlgs & LOG_OPEN)) std::fprintf(stderr, "#Status %d parsing %s\n", status, path.c_str());
+        // server (or whoever started the program by hand) can see it.
+        if (!(logCtrlFlgs & LOG_OPEN)) {
+            std::fprintf(stderr, "#Status %d parsing %s\n", status, path.c_str());
+            std::fprintf(stderr, kHint, kDefaultConfigPath);
+        }
         return status;
     }
     const int64_t fileTime = FileTime(path);
@@ -168,6 +176,10 @@ int CZelServerContext::InitLogAndDtp(bool reconfigure, int64_t fileTime) {
         return x;
     }
 
+    // Pages declare the host's character set, so that browsers send form
+    // input in it (one byte per character).
+    xFcgiSetCharset(GetCharacterSet().c_str());
+    m_Conversation.SetCharacterSet(GetCharacterSet());
     m_Conversation.SetThisLocap(GetThisLocap());
     m_Conversation.SetInstanceTimeout(GetInstanceTimeout());
     m_Conversation.SetSystemTimeout(GetSystemTimeout());

@@ -89,10 +89,12 @@ public:
     // uri null: "No URI!" and two empty parts.
     static UriParts SplitUri(const char *uri);
     // The built-in error page (header lines, empty line, HTML); the
-    // transaction, administrator and style sheet are HTML-escaped.
+    // transaction, administrator and style sheet are HTML-escaped. A
+    // character set, when given, is declared in the Content-Type line.
     static std::string BuiltinErrorPage(Result code, const std::string &transaction,
                                         const std::string &administrator,
-                                        const std::string &styleSheet);
+                                        const std::string &styleSheet,
+                                        const std::string &charset = std::string());
 
     // Reads the configuration file into this model (Reset first); the
     // parser's status. Start-up and reload use it, and so can tests.

@@ -18,12 +18,15 @@ std::string Escaped(const std::string &value) {
 
 std::string CZelServerContext::BuiltinErrorPage(Result code, const std::string &transaction,
                                                 const std::string &administrator,
-                                                const std::string &styleSheet) {
+                                                const std::string &styleSheet,
+                                                const std::string &charset) {
     // Every value that reaches the page is escaped: the transaction name
     // comes from the request, and none of them may carry markup.
     const std::string codeText = std::to_string(ResultCode(code));
-    std::string page =
-        "Content-Type: text/html\n"
+    std::string page = "Content-Type: text/html";
+    if (!charset.empty()) page += "; charset=" + charset;
+    page +=
+        "\n"
         "Cache-Control: no-cache\n"
         "\n"
         "<html>\n"
@@ -48,7 +51,8 @@ std::string CZelServerContext::BuiltinErrorPage(Result code, const std::string &
 }
 
 void CZelServerContext::SendBuiltinErrorPage(Result code) {
-    xFcgiSendText(BuiltinErrorPage(code, m_strTransaction, GetServerAdmin(), GetStyleSheetHtml()));
+    xFcgiSendText(BuiltinErrorPage(code, m_strTransaction, GetServerAdmin(), GetStyleSheetHtml(),
+                                   xFcgiGetCharset()));
     xFcgiFlushText();
     m_bResponseSent = true;
 }

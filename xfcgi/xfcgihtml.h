@@ -300,6 +300,11 @@ void xFcgiFlushText();
 // are still due for this page; xFcgiContentTypeReset makes them due again.
 void xFcgiSendContentType();
 void xFcgiContentTypeReset();
+// The character set the Content-type line declares ("; charset=NAME");
+// none (the default) leaves the line as "Content-type: text/html". A name
+// with blanks, control characters or ";" counts as none.
+void xFcgiSetCharset(const char* name);
+const std::string& xFcgiGetCharset();
 // Reports a failed write (err not 0); a broken pipe ends the process.
 void fcgiError(int err, const char* file, int line);
 

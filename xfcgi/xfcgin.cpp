@@ -1,10 +1,11 @@
 // FastCGI request loop and poll set (see xfcgin.h).
 //
-// Termination is signal-safe: the TERM/HUP handler never calls the log or
-// exit(). While the worker is blocked in the wait or in accept (the "idle
-// window") it writes one fixed line with write(2) onto the log's
-// descriptor and ends with _exit(0); at any other time it only records the
-// signal, and the next exit point of the main path logs it and exits.
+// Termination is signal-safe: the TERM/HUP handler never calls the log's
+// ordinary functions or exit(). While the worker is blocked in the wait or
+// in accept (the "idle window") it writes one entry prepared before the
+// wait (logWriteSignalEntry: the usual time prefix, one write(2)) and ends
+// with _exit(0); at any other time it only records the signal, and the
+// next exit point of the main path logs it and exits.
 #include "xfcgin.h"
 
 #include "fcgicalls.h"
@@ -43,8 +44,6 @@ bool bRetire = false; // retirement asked for (xFcgiRetire)
 // Set only around the blocking wait and accept: the handler may end the
 // process at once only there.
 volatile sig_atomic_t bIdleWait = 0;
-// The log's descriptor, taken before each blocking call.
-volatile sig_atomic_t sigLogFd = -1;
 // A signal the handler only recorded; the main path logs it.
 volatile sig_atomic_t pendingSig = 0;
 volatile sig_atomic_t pendingWhileActive = 0;
@@ -91,13 +90,12 @@ void exitAsRequested(const char *fmt, ...)
     std::exit(0);
 }
 
-// Makes the log current on disk and remembers its descriptor for the
-// handler, before the process blocks.
+// Makes the log current on disk and prepares the entry the handler may
+// write, before the process blocks.
 void prepareIdleWait()
 {
     logForceFlush();
-    FILE *f = logGetFILE();
-    sigLogFd = f ? fileno(f) : -1;
+    logPrepareSignalEntry();
 }
 
 // One trouble event (hang-up, error, invalid descriptor); the event after
@@ -360,15 +358,7 @@ void xfcgiSignal(int sig)
     if (sig == SIGTERM || sig == SIGHUP)
         bSigTerm = 1;
     if (bSigTerm && bIdleWait && !bActive) {
-        static const char termLine[] = "#Got SIGTERM while idle\n";
-        static const char hupLine[] = "#Got SIGHUP while idle\n";
-        const char *line = sig == SIGHUP ? hupLine : termLine;
-        size_t len = sig == SIGHUP ? sizeof hupLine - 1 : sizeof termLine - 1;
-        int fd = sigLogFd;
-        if (fd >= 0) {
-            ssize_t n = write(fd, line, len);
-            (void)n;
-        }
+        logWriteSignalEntry(sig == SIGHUP ? "Got SIGHUP while idle\n" : "Got SIGTERM while idle\n");
         _exit(0);
     }
     pendingWhileActive = bActive;

@@ -72,7 +72,8 @@ bool makeField(const xmlNode* element, long location, TemplateField& f, long lon
     else if (decimals > kMaxDecimals)
         std::snprintf(text, sizeof text, "decimals %d", decimals);
     else if (end > kMaxLocation)
-        std::snprintf(text, sizeof text, "length %d at %ld ends at %lld", length, location, end);
+        std::snprintf(text, sizeof text, "length %d at %ld ends at %lld, past the largest screen of %ld bytes",
+                      length, location, end, static_cast<long>(kMaxLocation));
     else
         text[0] = '\0';
     if (text[0]) {
@@ -190,7 +191,8 @@ bool expandMask(const std::string& picture, std::string& expanded, int& length,
     return numeric;
 }
 
-int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing) {
+int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing, std::string* refused) {
+    if (refused) refused->clear();
     if (!tmpl || !path) return 0;
     std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "r"));
     if (!file) {
@@ -236,6 +238,7 @@ int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing) {
             if (!makeField(n, location, f, end, why)) {
                 logPrintf("#t3i file %s refused: field '%s' %s\n", path, f.name.c_str(),
                           why.c_str());
+                if (refused) *refused = "field '" + f.name + "' " + why;
                 return 0;
             }
             groupOccurs += f.occurrences ? f.occurrences : 1;

@@ -42,10 +42,12 @@ using TemplateFieldTable = std::vector<TemplateField>;
 // Returns 1 when the file was read. Returns 0 when it cannot be opened
 // ("#No t3i file: ..." is logged, the tables stay as they were) or when it
 // holds a field whose length, occurrence count, decimals or pad is out of
-// range (logged; the file is refused as a whole and the tables are empty).
+// range (logged; the file is refused as a whole and the tables are empty;
+// refused, when given, receives the reason, and is empty otherwise).
 // With listing set and the log's options q and t on, the tables are listed
 // in the log.
-int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing);
+int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing,
+                      std::string* refused = nullptr);
 
 // Expands a COBOL picture ("9(5)V9(2)" -> "9999999"): length and decimals
 // receive the byte length and the digits after the point. Returns true

@@ -23,11 +23,11 @@ namespace {
 constexpr size_t kHoldLimit = 4094;
 constexpr size_t kPiece = 8192;
 constexpr size_t kFlushEvery = 32768;
-constexpr const char* kContentType = "Content-type: text/html\r\nCache-Control: no-cache\r\n";
-
 std::string held;
 size_t sinceFlush = 0;
 bool contentTypeDue = true;
+std::string charset;
+std::string contentType = "Content-type: text/html\r\nCache-Control: no-cache\r\n";
 
 std::string binaryPath;
 bool binaryKnown = false;
@@ -91,7 +91,22 @@ void xFcgiSendText(std::string_view text, bool data) {
 void xFcgiSendContentType() {
     if (!contentTypeDue) return;
     contentTypeDue = false;
-    xFcgiSendText(kContentType);
+    xFcgiSendText(contentType);
+}
+
+void xFcgiSetCharset(const char* name) {
+    std::string n = name ? name : "";
+    // The name goes into a header line: nothing that could end it.
+    for (char c : n)
+        if (static_cast<unsigned char>(c) <= ' ' || c == ';' || c == 0x7F) n.clear();
+    charset = n;
+    contentType = "Content-type: text/html";
+    if (!charset.empty()) contentType += "; charset=" + charset;
+    contentType += "\r\nCache-Control: no-cache\r\n";
+}
+
+const std::string& xFcgiGetCharset() {
+    return charset;
 }
 
 void xFcgiContentTypeReset() {

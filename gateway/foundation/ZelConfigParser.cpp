@@ -112,6 +112,7 @@ void CZelConfigParser::Reset() {
     m_bDezUr = true;
     m_strLogFile = kDefaultLogFile;
     m_strLogOptions = kDefaultLogOptions;
+    m_strCharacterSet = kDefaultCharacterSet;
     m_nPidPoolLow = 1;
     m_nPidPoolHigh = 1 + kPidPoolSpan;
     xFcgiServerRoot(kDefaultServerRoot);
@@ -212,6 +213,18 @@ int CZelConfigParser::ParseICConfig(xmlNode *element) {
         GetValue(element->attr, value);
         const char c = value.empty() ? '\0' : value[0];
         m_bDezUr = !(c == 'F' || c == 'f' || c == 'N' || c == 'n');
+    } else if (Is(tag, "CharacterSet")) {
+        // It goes into every page's Content-type line: a name the browser
+        // cannot take, or a multi-byte set that would let a field be cut in
+        // the middle of a character, keeps the default.
+        GetValue(element->attr, value);
+        if (IsSingleByteCharsetName(value)) {
+            m_strCharacterSet = value;
+        } else {
+            logPrintf("#Config: CharacterSet '%s' is not a single-byte character set; %s is used\n",
+                      value.c_str(), kDefaultCharacterSet);
+            m_strCharacterSet = kDefaultCharacterSet;
+        }
     } else if (Is(tag, "Locap")) {
         ParseLocap(element);
     } else if (Is(tag, "Transaction")) {
@@ -230,6 +243,18 @@ int CZelConfigParser::ParseICConfig(xmlNode *element) {
     }
     if (known) m_SeenElements.insert(Lower(tag));
     return 0;
+}
+
+bool CZelConfigParser::IsSingleByteCharsetName(const std::string &name) {
+    if (name.empty() || name.size() > 40) return false;
+    static const std::string kPunctuation = "-_.:()+";
+    for (char c : name) {
+        const bool letterOrDigit = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (!letterOrDigit && kPunctuation.find(c) == std::string::npos) return false;
+    }
+    std::string upper = name;
+    UpperInPlace(upper);
+    return upper.rfind("UTF", 0) != 0 && upper.rfind("UCS", 0) != 0;
 }
 
 int CZelConfigParser::ParseICComplete() {

@@ -129,6 +129,8 @@ public:
     static constexpr const char *kDefaultLogFile = "/usr/local/qoric/logs/qoric.log";
     static constexpr const char *kDefaultLogOptions = "h3MPK";
     static constexpr const char *kDefaultServerRoot = "/usr/local/qoric/";
+    // The host's single-byte character set, which every page declares.
+    static constexpr const char *kDefaultCharacterSet = "ISO-8859-1";
     // Setenv limits: name below 48, value below 200, joined text at most 255.
     static constexpr std::size_t kMaxSetenvName = 47;
     static constexpr std::size_t kMaxSetenvValue = 199;
@@ -139,8 +141,9 @@ public:
     CZelConfigParser(const CZelConfigParser &) = delete;
     CZelConfigParser &operator=(const CZelConfigParser &) = delete;
 
-    // Defaults a file may override, before each read. Strings, the maximum
-    // usage and the application groups keep their values.
+    // Defaults a file may override, before each read. Strings (except the
+    // character set), the maximum usage and the application groups keep
+    // their values.
     void Reset();
     // Applies one element; always 0.
     int ParseICConfig(xmlNode *element);
@@ -169,6 +172,10 @@ public:
     const std::string &GetLogOptions() const { return m_strLogOptions; }
     // Kept only for the editor, which writes it back; the gateway ignores it.
     const std::string &GetLogLevel() const { return m_strLogLevel; }
+    const std::string &GetCharacterSet() const { return m_strCharacterSet; }
+    // A usable CharacterSet value: a character-set name (letters, digits
+    // and "-_.:()+"), not one of the multi-byte UTF or UCS sets.
+    static bool IsSingleByteCharsetName(const std::string &name);
 
     int32_t GetFccModsLevel() const { return m_nFccModsLevel; }
     int32_t GetCacheCleanup() const { return m_nCacheCleanup; }
@@ -226,6 +233,7 @@ private:
     std::string m_strLogFile;
     std::string m_strLogOptions;
     std::string m_strLogLevel;
+    std::string m_strCharacterSet = kDefaultCharacterSet;
     int32_t m_nFccModsLevel = 0;          // 0 none, 1 limited, 2 full
     int32_t m_nCacheCleanup = kDefaultCacheCleanup;
     int32_t m_nInstanceCleanup = kDefaultInstanceCleanup;

@@ -203,4 +203,20 @@ TEST(ConfigModel, ResetKeepsStringsMaxUsageAndGroupsButNotLocaps) {
     EXPECT_EQ(m.GetTransactionTable().GetDefaultLocap(), "");
 }
 
+TEST(ConfigModel, CharacterSetTakesSingleByteSetNamesOnly) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"", "ISO-8859-1"},   // absent, also after another file had one
+        {"<characterset VALUE=\"windows-1252\"/>", "windows-1252"},
+        {"<CharacterSet value=\"UTF-8\"/>", "ISO-8859-1"},   // multi-byte
+        {"<CharacterSet value=\"latin1&#13;&#10;X-Evil: 1\"/>", "ISO-8859-1"},
+        {"<CharacterSet/>", "ISO-8859-1"},
+    };
+    CZelConfigParser m;
+    ReadText(m, "<ZelConf><CharacterSet value=\"KOI8-R\"/></ZelConf>");
+    for (const auto &c : cases) {
+        ReadText(m, std::string("<ZelConf>") + c.first + "</ZelConf>");
+        EXPECT_EQ(m.GetCharacterSet(), c.second) << c.first;
+    }
+}
+
 }  // namespace

@@ -41,7 +41,7 @@ TEST(Browser, RunsTheDemoTransaction)
     ASSERT_EQ(b.eval(form + ".name"), "MENU");
     EXPECT_EQ(b.eval(form + ".field_003.value"), hostId);
     EXPECT_EQ(b.eval(form + ".field_005.value"), "1");
-    EXPECT_NE(b.eval("document.body.innerText").find("ENTER: DETAIL"), std::string::npos);
+    EXPECT_NE(b.eval("document.body.innerText").find("ENTER DETAIL; F1 LOGON; F3 END; F9 ABORT"), std::string::npos);
     b.screenshot(artefact("browser-menu.png"));
 
     // The help page comes from the gateway alone, over the menu's data.
@@ -102,6 +102,43 @@ TEST(Browser, RunsATransactionWithConvertedPages)
     EXPECT_EQ(b.eval("document.title"), "Program ended");
     EXPECT_NE(b.eval("document.getElementById('cda').innerText").find("ORDERS TAKEN"), std::string::npos);
     EXPECT_EQ(s.table().records.size(), 0u);
+}
+
+// Typing where the page puts the cursor, in the page's character set.
+TEST(Browser, TypesAtTheCursorInThePagesCharacterSet)
+{
+    E2E_REQUIRE_QORIC();
+    Stack s;
+    const std::string profile = s.root() + "/browser";
+    mkdir(profile.c_str(), 0700);
+    Browser b(profile);
+    const std::string base = "http://127.0.0.1:" + std::to_string(s.port()), form = "document.forms[0]";
+    auto enter = [&] { b.navigateBy("document.getElementById('enter').click()"); };
+
+    b.open(base + "/");
+    ASSERT_EQ(b.eval("document.title"), "QOR/ix gateway demo");
+    b.open(base + "/demo/DEMO");
+    b.keys("alice");
+    enter();
+    ASSERT_EQ(b.eval(form + ".name"), "MENU");
+    b.keys("2");   // over the default choice "1"
+    enter();
+    ASSERT_EQ(b.eval(form + ".name"), "DETAIL");
+    EXPECT_EQ(b.eval(form + ".field_005.value"), "2");
+
+    // 29 letters and a u-umlaut fill the 30-byte field: one byte each.
+    const std::string typed = std::string(29, 'a') + "\xC3\xBC";
+    b.open(base + "/demo/ECHO");
+    b.keys(typed);
+    enter();
+    EXPECT_EQ(b.eval(form + ".field_009.value"), typed);
+    EXPECT_NE(s.hostLog().find("61 61 FC"), std::string::npos) << s.hostLog();
+    for (const std::string outside : {"5 \xE2\x82\xAC", "\xCE\xA9"}) {   // a euro sign, an omega
+        b.keys(outside);
+        enter();
+        EXPECT_NE(b.eval("document.body.innerText").find("outside the character set"), std::string::npos);
+        EXPECT_EQ(b.eval(form + ".field_009.value"), typed);
+    }
 }
 
 }  // namespace

@@ -357,6 +357,11 @@ void Browser::type(const std::string& selectorScript, const std::string& text)
     call("Input.insertText", "{\"text\":" + jsonQuote(text) + "}");
 }
 
+void Browser::keys(const std::string& text)
+{
+    call("Input.insertText", "{\"text\":" + jsonQuote(text) + "}");
+}
+
 void Browser::screenshot(const std::string& path)
 {
     Json r = call("Page.captureScreenshot", "{\"format\":\"png\"}");

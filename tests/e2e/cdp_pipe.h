@@ -51,6 +51,9 @@ public:
     void navigateBy(const std::string& script);
     // Types text into the element the script selects, as keyboard input.
     void type(const std::string& selectorScript, const std::string& text);
+    // Types text where the page's cursor is, as a user does without first
+    // clicking into a field.
+    void keys(const std::string& text);
     // Writes a PNG screenshot of the page.
     void screenshot(const std::string& path);
 

@@ -10,8 +10,8 @@ namespace e2e {
 namespace {
 
 const std::string kLogonText = "TYPE A USER NAME; F3 QUITS";
-// The host cuts its texts to their fields.
-const std::string kMenuText = "ENTER: DETAIL; F1 LOGON; F3 END; F9 ABOR";
+// The menu's prompt fits its 40-byte field whole.
+const std::string kMenuText = "ENTER DETAIL; F1 LOGON; F3 END; F9 ABORT";
 
 class Conversation : public ::testing::Test {
 protected:

@@ -45,6 +45,24 @@ TEST_F(ConversationUnit, FormatAndPageNames) {
     EXPECT_FALSE(CZelConversation::IsSafePageName(std::string("a\nb.htx")));
 }
 
+TEST(ConversationInput, CharacterReferencesControlBytesAndPagesOfScreens) {
+    for (const char *v : {"&#8364;", "price &#8364; 5", "&#x20AC;", "a&#1;"})
+        EXPECT_TRUE(CZelConversation::HasCharacterReference(v)) << v;
+    for (const char *v : {"", "&#;", "&#x;", "&#12", "&#12a;", "AT&T", "&amp;"})
+        EXPECT_FALSE(CZelConversation::HasCharacterReference(v)) << v;
+    // ISO-8859-1 (as browsers read it, windows-1252) and its control bytes.
+    for (const char *name : {"ISO-8859-1", "iso_8859-1", "Latin-1", "l1", "CP819"})
+        EXPECT_TRUE(CZelConversation::IsLatin1(name)) << name;
+    EXPECT_FALSE(CZelConversation::IsLatin1("ISO-8859-15"));
+    EXPECT_TRUE(CZelConversation::HasC1Control("5 \x80"));
+    EXPECT_FALSE(CZelConversation::HasC1Control("caf\xE9 \xA0\x7F"));
+    // Screen names compare as pages are named.
+    EXPECT_TRUE(CZelConversation::SamePage("menu", "MENU    "));
+    EXPECT_TRUE(CZelConversation::SamePage("AB_C", "ABAC    "));
+    EXPECT_FALSE(CZelConversation::SamePage("LOGON", "MENU    "));
+    EXPECT_FALSE(CZelConversation::SamePage("", "MENU    "));
+}
+
 TEST_F(ConversationUnit, NumbersAndCharacters) {
     conv.SetCount("74");
     conv.SetSize("80");

@@ -153,8 +153,15 @@ TEST(QoricStartup, IdleTableIsRemovedAndItsCleanerEnds) {
 
 TEST(QoricStartup, ConfigurationErrorsEndTheProcess) {
     QoricRig rig({"none"});
-    // No file at all: the parser's status, also on standard error.
+    // No file at all: the parser's status, also on standard error, with
+    // where the file is named and the README section about it.
     EXPECT_EQ(rig.runQoric({}), ResultCode(Result::ParserFileNotFound) & 0xFF);
+    const std::string err = gwtest::readText(rig.file("run.stderr"));
+    EXPECT_NE(err.find("#Status -3001 parsing " + rig.confPath() + "\n#The configuration file is the one "
+                       "QORICCONFPATH names (default /usr/local/qoric/conf/qoric.conf); see "
+                       "\"Configuring the gateway\" in README.md\n"),
+              std::string::npos)
+        << err;
     rig.write("conf/qoric.conf", "<qoric><Locap NAME=\"QOR1\" ADDRESS=\"127.0.0.1\" PORT=\"9\"/>"
                                  "<LogFile VALUE=\"" + rig.logPath() + "\"/></qoric>");
     EXPECT_EQ(rig.runQoric({}), 255);
@@ -357,5 +364,13 @@ TEST(QoricSignals, SigtermWhileIdleEndsTheWorker) {
     kill(worker, SIGTERM);
     EXPECT_EQ(rig.waitWorker(worker, 10000), 0);
     EXPECT_TRUE(rig.waitLog("Got SIGTERM while idle", 5000)) << rig.log();
+    // In the shared log the line names the worker that ended, as every
+    // other line of it does.
+    const std::string tag = ":P" + std::to_string(worker) + ":";
+    const std::string log = rig.log();
+    const size_t at = log.find("Got SIGTERM while idle");
+    const size_t line = log.rfind('\n', at) + 1;
+    EXPECT_EQ(log.compare(line, tag.size() + 1, " " + tag), 0) << log.substr(line);
+    EXPECT_EQ(log.find("#Got SIGTERM"), std::string::npos) << log;
     EXPECT_EQ(rig.sanitizerReports(), "");
 }

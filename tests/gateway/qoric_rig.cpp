@@ -129,6 +129,7 @@ QoricRig::QoricRig(const std::vector<std::string> &hostArgs) {
 QoricRig::~QoricRig() {
     stopAll();
     std::system(("rm -rf '" + base_ + "'").c_str());
+    if (!sockDir_.empty()) std::system(("rm -rf '" + sockDir_ + "'").c_str());
 }
 
 // Every process whose working directory is dir: the workers, the cleaners
@@ -223,18 +224,22 @@ void QoricRig::writeTemplates() {
 }
 
 std::string QoricRig::listen() {
-    const std::string path = file("qoric.sock");
     if (listenFd_ < 0) {
+        // A socket path must stay short (about 100 bytes), wherever the tree lies.
+        char sockTmpl[] = "/tmp/qrig-XXXXXX";
+        if (sockDir_.empty() && !mkdtemp(sockTmpl)) throw std::runtime_error("mkdtemp failed");
+        if (sockDir_.empty()) sockDir_ = sockTmpl;
         listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
+        const std::string path = socketPath();
         if (path.size() >= sizeof addr.sun_path) throw std::runtime_error("socket path too long");
         std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
         if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
             ::listen(listenFd_, 16) != 0)
             throw std::runtime_error("cannot listen on " + path);
     }
-    return path;
+    return socketPath();
 }
 
 pid_t QoricRig::startWorker(const std::vector<std::string> &env, const std::string &program) {
@@ -303,7 +308,7 @@ Response QoricRig::request(const RequestOptions &req, int timeoutMs) {
     if (!req.body.empty()) env.push_back("CONTENT_TYPE=application/x-www-form-urlencoded");
     if (!req.cookie.empty()) env.push_back("HTTP_COOKIE=" + req.cookie);
     env.insert(env.end(), req.env.begin(), req.env.end());
-    std::vector<std::string> args = {"/usr/bin/cgi-fcgi", "-bind", "-connect", "qoric.sock"};
+    std::vector<std::string> args = {"/usr/bin/cgi-fcgi", "-bind", "-connect", socketPath()};
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(base_.c_str()) != 0) _exit(126);

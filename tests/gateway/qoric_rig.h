@@ -99,6 +99,8 @@ private:
     std::unique_ptr<hosttest::HostProcess> host_;
     std::vector<pid_t> workers_;
     int listenFd_ = -1;
+    std::string sockDir_;      // short private folder of the FastCGI socket
+    std::string socketPath() const { return sockDir_ + "/qoric.sock"; }
 };
 
 std::string readText(const std::string &path);

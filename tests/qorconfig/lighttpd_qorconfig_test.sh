@@ -10,9 +10,9 @@ lighttpd=$(command -v lighttpd || echo /usr/sbin/lighttpd)
 command -v curl >/dev/null || { echo "curl is not installed"; exit 77; }
 
 dir=$(mktemp -d "$PWD/lighttpd.XXXXXX")
-# The FastCGI socket in a short folder of its own: deep clone paths exceed
-# the socket path limit.
-sockdir=$(mktemp -d /tmp/qcfg.XXXXXX)
+# lighttpd refuses socket paths of more than about 100 bytes: the socket
+# lives in a short private folder, wherever the tree lies.
+sockdir=$(mktemp -d /tmp/qorcfg.XXXXXX)
 pid=
 cleanup() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null

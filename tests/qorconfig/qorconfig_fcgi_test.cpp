@@ -34,8 +34,8 @@ const std::string kHead =
 const std::string kTail = "</body>\n</html>\n";
 
 // How the editor process is run: as another user, with a limit on the
-// size of the files it writes, and with its socket and the request files
-// in a folder other than its working folder.
+// size of the files it writes, and with the request files in a folder
+// other than its working folder.
 struct EditorOptions {
     uid_t uid = 0;                   // 0: as the test runs
     gid_t gid = 0;
@@ -49,8 +49,10 @@ public:
     Editor(const std::string &dir, const std::vector<std::string> &env,
            const EditorOptions &opt = EditorOptions())
         : dir_(opt.ioDir.empty() ? dir : opt.ioDir) {
-        const std::string sock = dir_ + "/editor.sock";
-        unlink(sock.c_str());   // an earlier editor's
+        // A socket path must stay short, wherever the tree lies.
+        char sockTmpl[] = "/tmp/qedit-XXXXXX";
+        if (mkdtemp(sockTmpl)) sockDir_ = sockTmpl;
+        const std::string sock = socketPath();
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
@@ -89,6 +91,10 @@ public:
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }
+        if (!sockDir_.empty()) {
+            unlink(socketPath().c_str());
+            rmdir(sockDir_.c_str());
+        }
     }
 
     // One POST through cgi-fcgi; its whole output.
@@ -97,13 +103,16 @@ public:
         const std::string cmd = "cd '" + dir_ + "' && env -i REQUEST_METHOD=POST "
                                 "CONTENT_TYPE=application/x-www-form-urlencoded CONTENT_LENGTH=" +
                                 std::to_string(body.size()) + " " + extraEnv +
-                                " timeout 20 cgi-fcgi -bind -connect editor.sock <body >out 2>err";
+                                " timeout 20 cgi-fcgi -bind -connect '" + socketPath() + "' <body >out 2>err";
         if (std::system(cmd.c_str()) != 0) return "<cgi-fcgi failed>";
         return ReadFile(dir_ + "/out");
     }
 
 private:
+    std::string socketPath() const { return sockDir_ + "/editor.sock"; }
+
     std::string dir_;
+    std::string sockDir_;
     pid_t pid_ = -1;
 };
 

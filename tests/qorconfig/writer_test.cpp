@@ -201,6 +201,7 @@ TEST(ConfigWriter, CarriesOverWhatTheFormDoesNotHold) {
     WriteFile(path,
               "<ZelConf><EnableAppTrace value=\"false\"/><EnableComTrace value=\"true\"/>"
               "<CacheCleanup value=\"77\"/><MaxUsage value=\"500\"/><EnableDezUr value=\"no\"/>"
+              "<CharacterSet value=\"windows-1252\"/>"
               "<Setenv name=\"lang\" value=\"C\"/><Setenv name=\"QOR_X\" value=\"<&>\"/>"
               "<LogFile value=\"/l.log\"/>"
               "<AppGroup url=\"/shop/\" name=\"S\" sid=\"MYSID\" dezur=\"yes\" log=\"L\"/>"
@@ -219,6 +220,7 @@ TEST(ConfigWriter, CarriesOverWhatTheFormDoesNotHold) {
     EXPECT_FALSE(Has(f, "<EnableDtpTrace"));
     EXPECT_TRUE(Has(f, "<CacheCleanup value=\"77\"/>\n"));
     EXPECT_TRUE(Has(f, "<MaxUsage value=\"500\"/>\n"));
+    EXPECT_TRUE(Has(f, "<CharacterSet value=\"windows-1252\"/>\n"));
     EXPECT_TRUE(Has(f, "<EnableDezUr value=\"no\"/>\n"));
     EXPECT_TRUE(Has(f, "<Setenv name=\"LANG\" value=\"C\"/>\n<Setenv name=\"QOR_X\" value=\"<&>\"/>\n"));
     // The posted rows, SID and DEZUR from the old group of the same URL; an
@@ -233,6 +235,7 @@ TEST(ConfigWriter, CarriesOverWhatTheFormDoesNotHold) {
     EXPECT_TRUE(m.IsTraceComEnabled());
     EXPECT_EQ(m.GetCacheCleanup(), 77);
     EXPECT_EQ(m.GetMaxUsage(), 500);
+    EXPECT_EQ(m.GetCharacterSet(), "windows-1252");
     EXPECT_FALSE(m.IsDezUrEnabled());
     EXPECT_EQ(m.GetSetenvList().size(), 2u);
     EXPECT_EQ(m.GetAppGroupTable().Find("/shop/")->m_strSidName, "MYSID");

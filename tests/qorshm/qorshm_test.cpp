@@ -375,7 +375,11 @@ TEST(QorshmReport, RecordCountIsClampedToTheSegment) {
     }
     std::string o = t.Report();
     EXPECT_TRUE(StartsWith(o, "    3 possible QOR/ic sessions at ")) << o;
+    // The stored count is shown beside the one used.
+    EXPECT_TRUE(Contains(o, " (the table's count 1000000 is more than the segment holds)\n\n")) << o;
     EXPECT_TRUE(Contains(o, "***   3 active of possible 3 sessions   ***\n")) << o;
+    t.cb().numberOfRecords = 3;
+    EXPECT_FALSE(Contains(t.Report(), "the table's count")) << t.Report();
 }
 
 TEST(QorshmReport, EmptyCountGivesHeadAndProcessesOnly) {

@@ -48,6 +48,20 @@ TEST_F(TemplateFill, HeadersOncePerPage) {
     EXPECT_EQ(second, "Content-type: text/html\r\nCache-Control: no-cache\r\n\r\n<p>x</p>");
 }
 
+TEST_F(TemplateFill, ContentTypeDeclaresTheCharacterSet) {
+    Compiled c;
+    compile(c, "<p>x</p>");
+    xFcgiSetCharset("ISO-8859-1");
+    EXPECT_EQ(tpl::response(&c.t),
+              "Content-type: text/html; charset=ISO-8859-1\r\nCache-Control: no-cache\r\n\r\n<p>x</p>");
+    // Nothing that could end the header line gets into it.
+    for (const char* bad : {"latin1\r\nX-Evil: 1", "a b", "x;y", ""}) {
+        xFcgiSetCharset(bad);
+        EXPECT_EQ(xFcgiGetCharset(), "") << bad;
+        EXPECT_EQ(tpl::response(&c.t), "Content-type: text/html\r\nCache-Control: no-cache\r\n\r\n<p>x</p>");
+    }
+}
+
 TEST_F(TemplateFill, CookiesOfPagesWithADataDescription) {
     Compiled c;
     compile(c, "x", "/srv/qoric/htx/page.htx");

@@ -58,6 +58,14 @@ TEST_F(Tpltest, SampleFileProblems) {
     write("s.txt", "ABC\n");
     EXPECT_EQ(run("-i ./page.htx -m s.txt", out), 255);
     EXPECT_NE(out.find("ERROR opening ./page.t3i\n"), std::string::npos) << out;
+    // A field file that opens but is refused says so, and why.
+    write("page.t3i", "<record type=\"main\"><field name=\"big\" mask=\"X(100)\" occurs=\"1000\"/></record>");
+    EXPECT_EQ(run("-i ./page.htx -m s.txt", out), 255);
+    EXPECT_EQ(out.find("ERROR opening"), std::string::npos) << out;
+    EXPECT_NE(out.find("ERROR ./page.t3i was refused: field 'big' length 100 at 0 ends at 100000, "
+                       "past the largest screen of 65535 bytes\n"),
+              std::string::npos)
+        << out;
 }
 
 TEST_F(Tpltest, FormTestWritesThePageToTheLog) {

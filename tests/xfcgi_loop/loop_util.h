@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +54,21 @@ inline size_t count(const std::string &text, const std::string &what)
     for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
         ++n;
     return n;
+}
+
+// Whether the line of `message` (written by the signal handler) has the
+// time prefix of the line of `logged`: digits where it has digits, the
+// same characters elsewhere.
+inline bool hasLogPrefix(const std::string &text, const std::string &message, const std::string &logged)
+{
+    std::string leader[2];
+    for (int i = 0; i < 2; ++i) {
+        size_t at = text.find(i ? logged : message), start = text.rfind('\n', at) + 1;
+        leader[i] = at == std::string::npos ? "" : text.substr(start, at - start);
+        for (char &c : leader[i])
+            c = std::isdigit(static_cast<unsigned char>(c)) ? '9' : c;
+    }
+    return !leader[0].empty() && leader[0] == leader[1];
 }
 
 // Process state letter from /proc (R, S, D, Z ...), or 0.

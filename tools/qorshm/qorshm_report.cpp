@@ -112,9 +112,12 @@ void qorshmReport(FILE *out, const void *segment, size_t size, const std::string
     const time_t now = time(nullptr);
 
     struct tm t = localTime(now);
-    fprintf(out, " %4d possible QOR/ic sessions at %04d/%02d/%02d %02d:%02d:%02d\n\n",
-            static_cast<int>(n), t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
-            t.tm_sec);
+    fprintf(out, " %4d possible QOR/ic sessions at %04d/%02d/%02d %02d:%02d:%02d", static_cast<int>(n),
+            t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    // A count the segment cannot hold is corrupt: say so beside the one used.
+    if (cb->numberOfRecords != n)
+        fprintf(out, " (the table's count %u is more than the segment holds)", cb->numberOfRecords);
+    fprintf(out, "\n\n");
     t = localTime(WordToTime(cb->lastAccessed));
     fprintf(out, " QOR/ic Processes     Last access %02d:%02d:%02d\n", t.tm_hour, t.tm_min, t.tm_sec);
 

@@ -110,8 +110,12 @@ int tpltestFormTest(tcpHTML* tmpl, const std::string& samplePath) {
     tmpl->fccLength = static_cast<int>(s.fccCount);
     if (!tmpl->t3iPath.empty()) {
         std::string path = tmpl->t3iPath;
-        if (!xFcgiLoadDataDesc(tmpl, path.c_str(), true)) {
-            std::printf("ERROR opening %s\n", path.c_str());
+        std::string refused;
+        if (!xFcgiLoadDataDesc(tmpl, path.c_str(), true, &refused)) {
+            if (refused.empty())
+                std::printf("ERROR opening %s\n", path.c_str());
+            else
+                std::printf("ERROR %s was refused: %s\n", path.c_str(), refused.c_str());
             return 255;
         }
     }

@@ -99,6 +99,15 @@ void dumpHex(FILE *stream, const void *mem, unsigned base, int len,
 int logConsole(const char *root, const char *fmt, ...)
     __attribute__((format(printf, 2, 3)));
 
+// An entry a signal handler can write: logPrepareSignalEntry takes, while
+// the log may still be used (before the process blocks), what the time
+// prefix of the next entry will be; logWriteSignalEntry, which is
+// async-signal-safe, then writes text (a message without its leading '#')
+// behind that prefix with the time of the moment. Nothing is written
+// without a prepared, open log.
+void logPrepareSignalEntry();
+void logWriteSignalEntry(const char *text);
+
 void logForceFlush();
 FILE *logGetFILE();
 const char *logGetFname();   // the expanded (absolute) file name

@@ -1,0 +1,31 @@
+// fuzz-libs: qor_gateway qor_fcgi
+// The checks of a submitted form before it reaches the host, over
+// arbitrary bytes: character references and control bytes in a posted
+// value, a posted screen name against a stored header name, and a
+// configured character-set name. The input is cut at its first 0x01 byte
+// into the value (also the screen name) and the stored name.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "ZelConfigParser.h"
+#include "ZelConversation.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size > (1 << 16)) return 0;
+    const std::string all(reinterpret_cast<const char *>(data), size);
+    const size_t cut = all.find('\x01');
+    const std::string value = all.substr(0, cut);
+    const std::string stored = cut == std::string::npos ? std::string() : all.substr(cut + 1);
+
+    const bool reference = CZelConversation::HasCharacterReference(value.c_str());
+    if (reference && value.find("&#") == std::string::npos) std::abort();
+    CZelConversation::HasC1Control(value.c_str());
+    if (CZelConversation::SamePage(value, stored) != CZelConversation::SamePage(stored, value))
+        std::abort();
+    if (CZelConfigParser::IsSingleByteCharsetName(value) &&
+        value.find_first_of("\r\n; \"") != std::string::npos)
+        std::abort();
+    CZelConversation::IsLatin1(value);
+    return 0;
+}

@@ -1,0 +1,131 @@
+// Conversation: checks of a submitted form before it reaches the host.
+//
+// Input the host must not get is not sent: the session stays as it is and
+// its current screen (as the host last sent it) is shown again, with the
+// reason in mcs.error. That covers a form whose McsSize or McsCount lies
+// outside the current screen, a form of an earlier screen (sent again
+// after Reload or Back: the host would take it as input for the screen it
+// shows now), and characters the host's character set cannot hold: those
+// a browser sends as character references, and, for ISO-8859-1, which
+// browsers take for windows-1252, the bytes 0x80 to 0x9F.
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "ArcMcsData.h"
+#include "ZelConversation.h"
+#include "logprint.h"
+#include "xfcgiinput.h"
+
+namespace {
+
+constexpr int kHeader = CArcMcsHdr::kHeaderLength;
+
+// The page name a screen name gives: as SetFormat holds it ("_" as "A",
+// upper case), then cut at its first blank and lower-cased.
+std::string PageOf(const std::string &name) {
+    std::string held;
+    for (char c : name) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        held += c == '_' ? 'A' : c;
+    }
+    return CZelConversation::PageName(held);
+}
+
+bool IsDigit(char c, bool hex) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return hex ? std::isxdigit(u) != 0 : std::isdigit(u) != 0;
+}
+
+}  // namespace
+
+bool CZelConversation::HasCharacterReference(const char *value) {
+    if (!value) return false;
+    for (const char *p = value; (p = std::strstr(p, "&#")) != nullptr; ++p) {
+        const char *q = p + 2;
+        const bool hex = *q == 'x' || *q == 'X';
+        if (hex) ++q;
+        const char *digits = q;
+        while (IsDigit(*q, hex)) ++q;
+        if (q > digits && *q == ';') return true;
+    }
+    return false;
+}
+
+bool CZelConversation::IsLatin1(const std::string &name) {
+    std::string key;
+    for (char c : name)
+        if (c != '-' && c != '_' && c != ' ')
+            key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char *alias : {"ISO88591", "LATIN1", "L1", "ISOIR100", "CP819", "IBM819", "ISO885911987"})
+        if (key == alias) return true;
+    return false;
+}
+
+bool CZelConversation::HasC1Control(const char *value) {
+    for (const char *p = value; p && *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c >= 0x80 && c <= 0x9F) return true;
+    }
+    return false;
+}
+
+void CZelConversation::SetCharacterSet(const std::string &name) {
+    m_strCharacterSet = name;
+    m_bRefuseC1 = IsLatin1(name);
+}
+
+bool CZelConversation::SamePage(const std::string &postedName, const std::string &headerName) {
+    return PageOf(postedName) == PageOf(headerName);
+}
+
+std::string CZelConversation::CheckSubmittedInput(const CBuffer &current) const {
+    if (current.GetLength() >= kHeader) {
+        CBuffer copy(current);
+        CArcMcsHdr header;
+        header.LoadFromBuffer(copy, kHeader);
+        // A local subscreen is the gateway's own page over the current
+        // screen; a session without a stored screen (a DezUR exchange) has
+        // nothing to compare with.
+        if (m_strLocalSubscreen.empty() && !SamePage(m_strFormatName, header.GetName())) {
+            if (logCtrlFlgs & LOG_EVENTS)
+                logPrintf("#Conversation: R%X posted screen %s, the session shows %s\n", m_nLocalId,
+                          m_strFormatName.c_str(), std::string(header.GetName()).c_str());
+            return "This form was for an earlier screen: nothing was sent. This is the current screen.";
+        }
+        const long limit = header.GetSize();
+        if (m_nPostedSize < 0 || m_nPostedSize > limit || m_nPostedCount < 0 ||
+            m_nPostedCount > limit) {
+            if (logCtrlFlgs & LOG_ERRORS)
+                logPrintf("#Conversation: R%X posted size %ld and count %ld for a screen of %ld bytes\n",
+                          m_nLocalId, m_nPostedSize, m_nPostedCount, limit);
+            return "The screen size or count of the form is not valid: nothing was sent.";
+        }
+    }
+    for (int i = 0, n = xFcgiInputCount(); i < n; ++i) {
+        const char *value = xFcgiInputValue(i);
+        if (!HasCharacterReference(value) && !(m_bRefuseC1 && HasC1Control(value))) continue;
+        if (logCtrlFlgs & LOG_EVENTS)
+            logPrintf("#Conversation: R%X posted characters outside %s in %s\n", m_nLocalId,
+                      m_strCharacterSet.c_str(), xFcgiInputName(i));
+        return "Characters outside the character set " + m_strCharacterSet +
+               " cannot be sent to the host: nothing was sent.";
+    }
+    return std::string();
+}
+
+Result CZelConversation::ShowCurrentScreenAgain(unsigned id, const CBuffer &current,
+                                                const std::string &notice) {
+    if (current.GetLength() < kHeader) {
+        logError("#Conversation: input for R%X refused and no current screen to show\n", id);
+        return Result::InvalidParam;
+    }
+    CBuffer &buffer = m_Protocol.GetLastMcsData();
+    buffer.SetLength(0, 0);
+    buffer += current;
+    m_strNotice = notice;
+    // The screen awaits new input as when it was first shown.
+    m_cStatus = ' ';
+    m_strLocalSubscreen.clear();
+    return Result::Success;
+}

@@ -1,0 +1,77 @@
+// What a browser user meets in the demo: the site's root, the pages'
+// character set, F9 and an unknown transaction, and input the host must not
+// get, which shows the current screen again with a notice.
+#include "checks.h"
+
+namespace e2e {
+namespace {
+
+class User : public ::testing::Test {
+protected:
+    void SetUp() override { E2E_REQUIRE_QORIC(); }
+};
+
+TEST_F(User, RootCharacterSetAndProgramEnds)
+{
+    Stack s;
+    HttpResponse root = s.get("/");
+    EXPECT_EQ(root.status, 301);
+    EXPECT_EQ(root.header("Location"), "/demo/");
+    EXPECT_EQ(s.get("/demo/").header("Content-Type"), "text/html; charset=ISO-8859-1");
+
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/DEMO"), "LOGON"));
+    ASSERT_TRUE(isScreen(v.submit({{"field_005", "eve"}}), "MENU"));
+    v.submit({}, '9');
+    EXPECT_TRUE(pageHas(v.last().body, "<TITLE>Program ended</TITLE>")) << v.last().body;
+    EXPECT_TRUE(pageHas(v.last().body, "ABORTED BY THE USER")) << v.last().body;
+
+    HttpResponse unknown = s.get("/demo/NOPE");
+    EXPECT_EQ(errorCodeOf(unknown.body), -5005);
+    EXPECT_TRUE(pageHas(unknown.body, "There is no transaction named NOPE.")) << unknown.body;
+}
+
+// Each post is refused: the screen comes again with the notice, the host
+// gets nothing, and the session goes on.
+TEST_F(User, RefusedInputShowsTheCurrentScreenAgain)
+{
+    Stack s;
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/DEMO"), "LOGON"));
+    const Visitor logon = v;   // the page Back shows again
+    ASSERT_TRUE(isScreen(v.submit({{"field_005", "alice"}}), "MENU"));
+    const size_t inputs = inputsCount(s.hostLog());
+    const struct {
+        HeaderList typed;
+        const char* notice;
+    } cases[] = {
+        {{{"field_007", "2"}, {"McsCount", "99999999999"}}, "screen size or count of the form is not valid"},
+        {{{"McsSize", "-1"}}, "screen size or count of the form is not valid"},
+        {{{"McsCount", "56"}}, "screen size or count of the form is not valid"},
+        {{{"field_007", "&#8364;"}}, "Characters outside the character set ISO-8859-1"},
+        {{{"field_007", "\x80"}}, "Characters outside the character set ISO-8859-1"},  // windows-1252's euro
+    };
+    for (const auto& c : cases) {
+        Visitor again = v;
+        ASSERT_TRUE(isScreen(again.submit(c.typed), "MENU"));
+        EXPECT_TRUE(pageHas(again.last().body, c.notice)) << c.typed[0].second;
+        EXPECT_EQ(again.form().get("field_007"), "1") << "the menu as the host sent it";
+    }
+    Visitor back = logon;
+    ASSERT_TRUE(isScreen(back.submit({{"field_005", "mallory"}}), "MENU"));
+    EXPECT_TRUE(pageHas(back.last().body, "This form was for an earlier screen")) << back.last().body;
+    EXPECT_EQ(inputsCount(s.hostLog()), inputs) << s.hostLog();
+
+    ASSERT_TRUE(isScreen(back.submit({{"field_007", "3"}}), "DETAIL"));
+    EXPECT_EQ(back.form().get("field_005"), "3");
+    EXPECT_EQ(framesCount(s.hostLog(), "recv", "CLOSE"), 0u);
+}
+
+TEST_F(User, AConfiguredCharacterSetIsDeclared)
+{
+    Stack s(withConfig("<CharacterSet VALUE=\"windows-1252\"/>"));
+    EXPECT_EQ(s.get("/demo/ECHO").header("Content-Type"), "text/html; charset=windows-1252");
+}
+
+}  // namespace
+}  // namespace e2e
