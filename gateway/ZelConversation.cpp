@@ -270,12 +270,16 @@ Result CZelConversation::SubmitScreen(unsigned id) {
 
     WriteHeader(buffer, m_strFormatName, ' ', ' ', m_cStatus, m_cFiller);
     if (stored) CZelDtpProtocol::AppendStoredData(buffer, current, m_nCount);
+    int pageRoom = 0;
     {
         // The submitted fields go into the stored screen through the page's
         // field table; a page that cannot be had leaves the screen as it is.
         CIcParserIntegrator merge(&m_Values, &buffer, m_Protocol.GetLastErrorText());
         OpenPage(merge, page, 0, 1);
+        pageRoom = merge.GetScreenRoom();
     }
+    const std::string sizeNotice = CheckPostedSize(current, pageRoom);
+    if (!sizeNotice.empty()) return ShowCurrentScreenAgain(id, current, sizeNotice);
     Result r = ProcessInput(m_cStatus);
     if (r != Result::Success) return r;
 

@@ -3,11 +3,12 @@
 // Input the host must not get is not sent: the session stays as it is and
 // its current screen (as the host last sent it) is shown again, with the
 // reason in mcs.error. That covers a form whose McsSize or McsCount lies
-// outside the current screen, a form of an earlier screen (sent again
+// outside the current screen (and the page's own room), a form of an earlier screen (sent again
 // after Reload or Back: the host would take it as input for the screen it
 // shows now), and characters the host's character set cannot hold: those
 // a browser sends as character references, and, for ISO-8859-1, which
 // browsers take for windows-1252, the bytes 0x80 to 0x9F.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -93,14 +94,6 @@ std::string CZelConversation::CheckSubmittedInput(const CBuffer &current) const 
                           m_strFormatName.c_str(), std::string(header.GetName()).c_str());
             return "This form was for an earlier screen: nothing was sent. This is the current screen.";
         }
-        const long limit = header.GetSize();
-        if (m_nPostedSize < 0 || m_nPostedSize > limit || m_nPostedCount < 0 ||
-            m_nPostedCount > limit) {
-            if (logCtrlFlgs & LOG_ERRORS)
-                logPrintf("#Conversation: R%X posted size %ld and count %ld for a screen of %ld bytes\n",
-                          m_nLocalId, m_nPostedSize, m_nPostedCount, limit);
-            return "The screen size or count of the form is not valid: nothing was sent.";
-        }
     }
     for (int i = 0, n = xFcgiInputCount(); i < n; ++i) {
         const char *value = xFcgiInputValue(i);
@@ -112,6 +105,20 @@ std::string CZelConversation::CheckSubmittedInput(const CBuffer &current) const 
                " cannot be sent to the host: nothing was sent.";
     }
     return std::string();
+}
+
+std::string CZelConversation::CheckPostedSize(const CBuffer &current, int pageRoom) const {
+    if (current.GetLength() < kHeader) return std::string();
+    CBuffer copy(current);
+    CArcMcsHdr header;
+    header.LoadFromBuffer(copy, kHeader);
+    const long limit = std::max<long>(header.GetSize(), pageRoom);
+    if (m_nPostedSize >= 0 && m_nPostedSize <= limit && m_nPostedCount >= 0 && m_nPostedCount <= limit)
+        return std::string();
+    if (logCtrlFlgs & LOG_ERRORS)
+        logPrintf("#Conversation: R%X posted size %ld and count %ld for a screen of %ld bytes\n", m_nLocalId,
+                  m_nPostedSize, m_nPostedCount, limit);
+    return "The screen size or count of the form is not valid: nothing was sent.";
 }
 
 Result CZelConversation::ShowCurrentScreenAgain(unsigned id, const CBuffer &current,

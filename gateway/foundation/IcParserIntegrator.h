@@ -76,6 +76,9 @@ public:
     void SetFccMods(CZelFccMods *mods) { m_pFccMods = mods; }
     void SetCda(const CBuffer *cda) { m_pCda = cda; }
     void SetSelectedField(int field) { m_nSelectedField = field; }
+    // The screen-data room of the last page opened with its screen: the end
+    // of its furthest field (0 before one was opened).
+    int GetScreenRoom() const { return m_nScreenRoom; }
 
     // Resolves a template name: a name beginning with "/" as it is, else
     // the first of alternate store, regular store, cache store and
@@ -131,6 +134,7 @@ private:
     CBuffer *m_pMcsData = nullptr;
     CZelConfigParser *m_pConfig = nullptr;   // not null: configuration mode
     int m_nSelectedField = -1;
+    int m_nScreenRoom = 0;
     _tagT3IVALUES *m_pValues = nullptr;
     std::string m_strErrorText;
     int m_nParseStatus = 0;

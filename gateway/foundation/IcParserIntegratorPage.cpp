@@ -189,6 +189,7 @@ void CIcParserIntegrator::AttachScreen(tcpHTML *t) {
     t->mcsCount = std::min<int>(header.GetCount(), data);
     t->mcsSize = header.GetSize();
     t->mcsFiller = header.GetFiller();
+    m_nScreenRoom = t->screenSize;
 }
 
 void CIcParserIntegrator::PutPageValues(tcpHTML *t) {

@@ -57,7 +57,7 @@ TEST_F(Security, OnlyGetAndPostOpenSessions)
     Stack s;
     const HttpResponse head = httpRequest(s.port(), "HEAD", "/demo/ECHO");
     EXPECT_EQ(head.status, 200);
-    EXPECT_EQ(head.header("Content-Type"), "text/html");
+    EXPECT_EQ(head.header("Content-Type"), "text/html; charset=ISO-8859-1");
     EXPECT_EQ(head.header("Cache-Control"), "no-cache");
     EXPECT_TRUE(head.body.empty());
     for (const char* method : {"OPTIONS", "PUT", "DELETE", "PATCH"}) {
