@@ -33,11 +33,13 @@ stack_lighttpd() {
   stack_die "lighttpd is not installed (apt-get install lighttpd)"
 }
 
-# A loopback port nobody listens on, from a range above the usual ones.
+# A loopback port nobody listens on, from a range above the usual ones and
+# below the kernel's ephemeral ports (32768 up), which outgoing connections
+# take and would make a later bind fail.
 stack_free_port() {
   local p tries=0
   while [ $tries -lt 200 ]; do
-    p=$(( 20000 + (RANDOM % 20000) ))
+    p=$(( 20000 + (RANDOM % 12000) ))
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then echo "$p"; return; fi
     tries=$((tries + 1))
   done

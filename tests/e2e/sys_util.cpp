@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -93,20 +94,26 @@ std::string makeDir(const std::string& pattern)
     return realPath(t);
 }
 
+// Chosen below the kernel's ephemeral ports (32768 up): a port from that
+// range can be taken as the source port of some outgoing connection between
+// this check and the server's bind.
 uint16_t freePort()
 {
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    uint16_t port = 0;
-    if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    if (s >= 0) close(s);
-    if (!port) throw std::runtime_error("no free loopback port");
-    return port;
+    static std::mt19937 pick(std::random_device{}());
+    std::uniform_int_distribution<int> range(20000, 31999);
+    for (int tries = 0; tries < 200; ++tries) {
+        const uint16_t port = static_cast<uint16_t>(range(pick));
+        int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (s < 0) break;
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        const bool free = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        close(s);
+        if (free) return port;
+    }
+    throw std::runtime_error("no free loopback port");
 }
 
 bool portOpen(uint16_t port)

@@ -21,13 +21,6 @@ using namespace fmt_test;
 
 namespace {
 
-std::string Slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // Every name in a folder, hidden temporary files included.
 std::set<std::string> Files(const std::string &dir) {
     std::set<std::string> out;

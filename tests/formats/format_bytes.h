@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,14 @@ inline std::vector<std::string> DescribeAll(const CArcTFDFormat &f) {
     std::vector<std::string> out;
     for (int i = 0; i < f.GetFieldCount(); ++i) out.push_back(Describe(*f.GetFieldByIdx(i)));
     return out;
+}
+
+// The whole content of a file (empty when it cannot be read).
+inline std::string Slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
 }
 
 }  // namespace fmt_test

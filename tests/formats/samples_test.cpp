@@ -15,13 +15,6 @@ using namespace fmt_test;
 
 namespace {
 
-std::string Slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // The data length a picture stands for ("X(8)", "X").
 int PictureLength(const std::string &mask) {
     const size_t open = mask.find('(');

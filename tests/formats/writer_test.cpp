@@ -17,13 +17,6 @@ using namespace fmt_test;
 
 namespace {
 
-std::string Slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 struct Converted {
     Result result = Result::FormatGeneric;
     std::string htx, t3i;

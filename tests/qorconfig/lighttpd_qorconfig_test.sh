@@ -39,7 +39,7 @@ echo "keep me" >"$dir/victim"
 
 # lighttpd refuses a port in use: try a few.
 for attempt in 1 2 3 4 5 6 7 8; do
-    port=$((20000 + RANDOM % 20000))
+    port=$((20000 + RANDOM % 12000))   # below the ephemeral ports
     cat >"$dir/lighttpd.conf" <<EOF
 server.document-root = "$dir/htdocs"
 server.bind = "127.0.0.1"
