@@ -1,6 +1,6 @@
 // The stand-in host's log: one line per event and a hex dump of every frame
-// sent and received.  Lines from all connection threads are serialised and
-// flushed at once, so a test may read the log while the host runs.
+// sent and received.  Each entry reaches the file whole and at once (one
+// write), so a test may read the log while the host runs.
 #pragma once
 
 #include <cstdint>
@@ -29,12 +29,12 @@ public:
     void error(int conn, const std::string& text);    // "error: ..."
 
 private:
-    void line(int conn, const std::string& text);
-    void dump(const uint8_t* data, size_t n);
+    void write(const std::string& text);
 
     std::mutex mu_;
-    FILE* out_ = nullptr;
+    int fd_ = -1;
     bool own_ = false;
+    bool shared_ = false;   // not a regular file: entries written under mu_
 };
 
 }  // namespace dtphost
