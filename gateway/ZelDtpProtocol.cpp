@@ -366,6 +366,9 @@ bool CZelDtpProtocol::TakeSocketInput(int fd) {
     if (!conn || m_bReplyPending) return false;
     m_pSock = conn;
     const Taken taken = TakeMessage(conn);
+    if (taken == Taken::Kept && (logCtrlFlgs & LOG_DETAIL))
+        logPrintf("#DTP: '%s' from locap %s kept for the next read\n", tcpMesgType(m_pPending->GetByte(0)),
+                  conn->GetName().c_str());
     return taken == Taken::Kept || taken == Taken::Handled;
 }
 
