@@ -215,20 +215,26 @@ void CIcParserIntegrator::PutPageValues(tcpHTML *t) {
         xFcgiPutStr("pib.date", v.strDate.c_str());
         xFcgiPutStr("pib.time", v.strTime.c_str());
         xFcgiPutStr("pib.locap", v.strLocap.c_str());
-        const time_t now = std::time(nullptr);
-        struct tm local {};
-        localtime_r(&now, &local);
         static const struct {
             const char *name;
             const char *pattern;
         } kClock[] = {{"pib.yyyy", "%Y"}, {"pib.yy", "%y"},   {"pib.mm", "%m"},
                       {"pib.dd", "%d"},   {"pib.hh", "%H"},   {"pib.min", "%M"},
                       {"pib.sec", "%S"},  {"pib.month", "%B"}, {"pib.day", "%A"}};
-        for (const auto &c : kClock) {
-            char text[63];
-            if (std::strftime(text, sizeof text, c.pattern, &local) == 0) text[0] = '\0';
-            xFcgiPutStr(c.name, text);
+        constexpr size_t kClocks = sizeof kClock / sizeof kClock[0];
+        // Made once a second: every page of a busy worker shows them.
+        static time_t clockSecond = -1;
+        static char clockText[kClocks][63];
+        const time_t now = std::time(nullptr);
+        if (now != clockSecond) {
+            struct tm local {};
+            localtime_r(&now, &local);
+            for (size_t i = 0; i < kClocks; ++i)
+                if (std::strftime(clockText[i], sizeof clockText[i], kClock[i].pattern, &local) == 0)
+                    clockText[i][0] = '\0';
+            clockSecond = now;
         }
+        for (size_t i = 0; i < kClocks; ++i) xFcgiPutStr(kClock[i].name, clockText[i]);
     }
     xFcgiPutStr("mcs.error", m_strErrorText.c_str());
     const char *active = nullptr;
