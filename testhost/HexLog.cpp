@@ -81,7 +81,39 @@ bool HexLog::open(const std::string& path)
     return own_;
 }
 
-void HexLog::write(const std::string& text)
+namespace {
+// The entries kept by the calling thread's Batch (null: none lives).
+thread_local std::string* kept = nullptr;
+}  // namespace
+
+HexLog::Batch::Batch(HexLog& log) : log_(log)
+{
+    if (!kept) kept = new std::string;
+}
+
+HexLog::Batch::~Batch()
+{
+    log_.flush();
+    delete kept;
+    kept = nullptr;
+}
+
+void HexLog::flush()
+{
+    if (!kept || kept->empty()) return;
+    writeNow(*kept);
+    kept->clear();
+}
+
+void HexLog::write(std::string text)
+{
+    if (kept)
+        *kept += text;
+    else
+        writeNow(text);
+}
+
+void HexLog::writeNow(const std::string& text)
 {
     // Each entry is made first and then written with one call: appends to
     // a regular file never mix, so connections need not wait for each
@@ -105,7 +137,7 @@ void HexLog::frame(int conn, bool sent, const uint8_t* body, size_t n)
     std::string what = n ? className(body[0]) + " (" + std::to_string(body[0]) + ")" : "empty frame";
     std::string text = stampedLine(conn, std::string(sent ? "send " : "recv ") + what + ", " + std::to_string(n) + " bytes");
     appendDump(text, body, n);
-    write(text);
+    write(std::move(text));
 }
 
 void HexLog::raw(int conn, const uint8_t* data, size_t n)
@@ -113,7 +145,7 @@ void HexLog::raw(int conn, const uint8_t* data, size_t n)
     if (fd_ < 0) return;
     std::string text = stampedLine(conn, "send raw bytes without a frame, " + std::to_string(n) + " bytes");
     appendDump(text, data, n);
-    write(text);
+    write(std::move(text));
 }
 
 void HexLog::event(int conn, const std::string& text)

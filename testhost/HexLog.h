@@ -28,8 +28,27 @@ public:
     void warning(int conn, const std::string& text);  // "warning: ..."
     void error(int conn, const std::string& text);    // "error: ..."
 
+    // While a Batch lives in a thread, that thread's entries are kept and
+    // written together at its flush(): a connection writes what one frame
+    // caused at once, and never while it holds another lock.  Whatever is
+    // flushed before a frame is sent is in the file before the gateway
+    // can have the frame.
+    class Batch {
+    public:
+        explicit Batch(HexLog& log);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        HexLog& log_;
+    };
+    // Writes the entries the calling thread kept.
+    void flush();
+
 private:
-    void write(const std::string& text);
+    void write(std::string text);
+    void writeNow(const std::string& text);
 
     std::mutex mu_;
     int fd_ = -1;
