@@ -13,6 +13,9 @@
 #include "xfcgin.h"
 
 int CZelApp::Run() {
+    // Host input between requests is read here (OnSocketInput), so that a
+    // whole message taken costs no trouble count and no pause.
+    xFcgiCallerReadsSockets(true);
     for (;;) {
         if (!xFcgiRetiring() && m_nMaxRunUsage > 0 && m_nRequests >= m_nMaxRunUsage) {
             if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Hit MaxUsage of %ld\n", m_nMaxRunUsage);
@@ -37,8 +40,9 @@ int CZelApp::Run() {
                 return 0;
             }
             if (n != 0 && n != 1) {
-                // A host socket has input between requests.
-                OnSocketInput();
+                // A host socket has input between requests: a whole
+                // message is taken there; anything else is trouble.
+                if (!OnSocketInput(n - 1)) xFcgiSocketTrouble(n - 1);
                 continue;
             }
         }

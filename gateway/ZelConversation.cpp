@@ -199,6 +199,7 @@ Result CZelConversation::ProcessRequestSteps(const std::string &uri,
                                              const std::string &extra, const std::string &input,
                                              bool poolSwitch, unsigned pool, bool dezUrEnabled) {
     m_Protocol.GetLastMcsData().SetLength(0, 0);
+    m_Protocol.BeginRequest();
 
     unsigned id = 0;
     if (!m_Values.strSessionId.empty()) {
@@ -362,6 +363,9 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
             if (r == Result::Success) r = OpenPage(integrator, page, 1, 1);
         }
     }
+    // The page is done with the session; a program end found next may be
+    // another session's, whose record this process then waits for.
+    m_Protocol.ReleaseSession();
     if (m_Protocol.IsMsgAvail() && Detail()) logPrintf("#Note Message was pending in socket!\n");
     return r;
 }
@@ -433,6 +437,7 @@ Result CZelConversation::ProcessHtx(const std::string &templateName, Result code
 }
 
 void CZelConversation::Reset() {
+    m_Protocol.ReleaseSession();
     m_Protocol.ResetBuffers();
     m_strProgramId.clear();
     m_Values.strTransaction.clear();

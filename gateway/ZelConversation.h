@@ -71,6 +71,9 @@ public:
     bool IsReconfigured(time_t t) { return m_Protocol.IsReconfigured(t); }
     void SetReconfigureTimestamp(time_t t) { m_Protocol.SetReconfigureTimestamp(t); }
     int CheckSocket() { return m_Protocol.IsMsgAvail(); }
+    // Host input on socket fd between requests: whether a whole message
+    // was taken there.
+    bool CheckSocket(int fd) { return m_Protocol.TakeSocketInput(fd); }
     // 1 in the calling process; in a forked cleaner the end of its work
     // (0 table removed, 2 configuration changed).
     int RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,

@@ -10,6 +10,7 @@
 
 #include "McsInterface.h"
 #include "ZelSocketTransport.h"
+#include "gospid.h"
 #include "logprint.h"
 
 namespace {
@@ -37,6 +38,7 @@ CZelDtpPacket *NewMemberPacket() {
 CZelDtpProtocol::CZelDtpProtocol() : m_pReply(NewMemberPacket()), m_pPending(NewMemberPacket()) {}
 
 CZelDtpProtocol::~CZelDtpProtocol() {
+    ReleaseSession();
     m_pSock = nullptr;
     m_pPendingSock = nullptr;
     for (auto &entry : m_Connections)
@@ -61,19 +63,20 @@ Result CZelDtpProtocol::Init(const std::string &cacheStore, int poolLow, int poo
             m_bRegistered = true;
         }
         // A reload initialises again: one registry slot per process.
-        if (m_SessionTable.IsRegisteredProcessID(getpid())) return Result::Success;
-        return m_SessionTable.RegisterProcessID(getpid());
+        if (m_SessionTable.IsRegisteredProcessID(gosProcessId())) return Result::Success;
+        return m_SessionTable.RegisterProcessID(gosProcessId());
     } catch (const CZelSessionTable::Exception &e) {
         return e.GetResult();
     }
 }
 
 int CZelDtpProtocol::Exit() {
+    ReleaseSession();
     ResetBuffers();
     m_pSock = nullptr;
     if (!m_bRegistered) return 1;
     try {
-        return m_SessionTable.UnregisterProcessID(getpid());
+        return m_SessionTable.UnregisterProcessID(gosProcessId());
     } catch (const CZelSessionTable::Exception &e) {
         return ResultCode(e.GetResult());
     }
@@ -197,11 +200,17 @@ unsigned CZelDtpProtocol::GetLocalSessionId(const std::string &text, bool poolSw
         if (id && poolSwitch)
             rec->SetSessionPidPool(pool >= 1 ? static_cast<unsigned>(pool)
                                              : static_cast<unsigned>(m_SessionTable.GetNextPidPool()));
+        if (id && m_bHoldSession) m_HeldSession = std::move(rec);
         return id;
     } catch (const CZelSessionTable::Exception &e) {
         logPrintf("#DTP: session lookup failed: %d\n", ResultCode(e.GetResult()));
         return 0;
     }
+}
+
+void CZelDtpProtocol::ReleaseSession() {
+    m_bHoldSession = false;
+    m_HeldSession.reset();
 }
 
 void CZelDtpProtocol::GetSessionId(unsigned id, std::string &text) {
@@ -345,15 +354,34 @@ Result CZelDtpProtocol::NextMessage(CZelSocketTransport *conn) {
 int CZelDtpProtocol::IsMsgAvail() {
     CZelSocketTransport *conn = m_pSock;
     if (!conn) return 0;
-    const std::string locap = conn->GetName();
     if (!conn->IsOpen()) {
-        FindConnection(locap);   // drops it
+        FindConnection(conn->GetName());   // drops it
         m_pSock = nullptr;
         return 0;
     }
     if (m_bReplyPending) return m_pPendingSock == conn ? 1 : 0;
+    // A look, not a wait: the page is complete and the browser waits for
+    // it. A message that comes later wakes the request loop instead.
     if (conn->Poll(kMsgAvailPollMs) != Result::CommPollDataReady) return 0;
+    return TakeMessage(conn) == Taken::Kept ? 1 : 0;
+}
 
+bool CZelDtpProtocol::TakeSocketInput(int fd) {
+    CZelSocketTransport *conn = nullptr;
+    for (const auto &entry : m_Connections)
+        if (entry.second && entry.second->IsOpen() && entry.second->GetSocket() == fd) conn = entry.second.get();
+    // One kept message at a time: another one stays in its socket.
+    if (!conn || m_bReplyPending) return false;
+    m_pSock = conn;
+    const Taken taken = TakeMessage(conn);
+    if (taken == Taken::Kept && (logCtrlFlgs & LOG_DETAIL))
+        logPrintf("#DTP: '%s' from locap %s kept for the next read\n", tcpMesgType(m_pPending->GetByte(0)),
+                  conn->GetName().c_str());
+    return taken == Taken::Kept || taken == Taken::Handled;
+}
+
+CZelDtpProtocol::Taken CZelDtpProtocol::TakeMessage(CZelSocketTransport *conn) {
+    const std::string locap = conn->GetName();
     conn->SetDeadline(NewDeadline());
     Result r = conn->Read(*m_pPending);
     if (r != Result::Success) {
@@ -363,7 +391,7 @@ int CZelDtpProtocol::IsMsgAvail() {
             FindConnection(locap);
         else if (r == Result::CommPollFailed)
             DropConnection(locap);
-        return 0;
+        return Taken::Nothing;
     }
     try {
         PacketView view(m_pPending->QueryPacketInterface());
@@ -371,7 +399,7 @@ int CZelDtpProtocol::IsMsgAvail() {
         if (!pren) {
             m_bReplyPending = true;
             m_pPendingSock = conn;
-            return 1;
+            return Taken::Kept;
         }
         const unsigned receiver = pren->GetReceiverId();
         const char reason = pren->GetReason();
@@ -384,15 +412,15 @@ int CZelDtpProtocol::IsMsgAvail() {
         }
         view.reset();
         CloseSession(receiver, false, true);
-        return 0;
+        return Taken::Handled;
     } catch (CZelPktException *e) {
         logPrintf("#DTP: invalid message between requests dropped (packet error %d)\n",
                   e ? static_cast<int>(e->GetErrorCode()) : 0);
         delete e;
-        return 0;
+        return Taken::Dropped;
     } catch (...) {
         logPrintf("#DTP: message between requests dropped on an unexpected exception\n");
         m_bReplyPending = false;
-        return 0;
+        return Taken::Dropped;
     }
 }

@@ -22,10 +22,12 @@
 // address or port that the configuration no longer gives is closed and
 // made again.
 //
-// A host message that arrives between requests (IsMsgAvail) is kept with
-// the connection it came from and is taken by the next read on that
-// connection instead of a socket read; a program end (PREN) arriving then
-// closes its session at once.
+// A host message that arrives between requests is kept with the
+// connection it came from and is taken by the next read on that connection
+// instead of a socket read; a program end (PREN) arriving then closes its
+// session at once. The end of a request only looks for one (IsMsgAvail,
+// without waiting); one that comes later wakes the request loop, which
+// hands the socket to TakeSocketInput.
 //
 // Results are Result codes; 1001 means the program ended normally (or the
 // host closed the session), negative codes are errors. Inside an operation
@@ -59,8 +61,9 @@ public:
     static constexpr int kLocapWidth = 8;
     // Bytes of the MCS header in front of the screen data.
     static constexpr int kMcsHeaderLength = 20;
-    // Poll time of the look for host messages between requests.
-    static constexpr int kMsgAvailPollMs = 10;
+    // Poll time of the look for a host message at the end of a request:
+    // none, the request loop wakes for one that comes later.
+    static constexpr int kMsgAvailPollMs = 0;
 
     CZelDtpProtocol();
     CZelDtpProtocol(const CZelDtpProtocol &) = delete;
@@ -112,6 +115,14 @@ public:
     // digits), or 0. With poolSwitch the record gets pid-pool number pool,
     // or the next one of the table when pool is below 1.
     unsigned GetLocalSessionId(const std::string &text, bool poolSwitch, int pool);
+    // One browser request. After BeginRequest, the session that
+    // GetLocalSessionId finds (or OpenSession opens) stays locked until
+    // ReleaseSession, so that the request's steps (stored screen, screen
+    // input, the reply page's session id) take its record lock once
+    // instead of each again: they still ask for the record, which is then
+    // granted at once. ReleaseSession also ends the request.
+    void BeginRequest() { m_bHoldSession = true; }
+    void ReleaseSession();
     // The session's id text, or empty when its record cannot be had.
     void GetSessionId(unsigned id, std::string &text);
     // Local id of the session holding a pid-pool number, or 0.
@@ -149,9 +160,16 @@ public:
     // broken drops the connection; the record is removed unless remove is
     // false and the CLOSE could not be sent.
     Result CloseSession(unsigned id, bool broken, bool remove);
-    // Between requests: 1 when a host message now waits for the next read
-    // (a program end is handled at once and gives 0), else 0.
+    // At the end of a request, on the connection read from last, without
+    // waiting: 1 when a host message now waits for the next read (a
+    // program end is handled at once and gives 0), else 0.
     int IsMsgAvail();
+    // Between requests, the request loop found input on the host socket
+    // fd: one message is taken there as IsMsgAvail takes it. True when a
+    // whole message was taken (kept for the next read, or a program end
+    // handled); false for nothing usable, or a message that cannot be kept
+    // because another one is kept already.
+    bool TakeSocketInput(int fd);
 
     // --- the cleaner process (ZelCleaner.cpp) ------------------------------
     // 1 in the calling process (a cleaner runs already, or one was forked);
@@ -194,6 +212,11 @@ private:
     // The next message of conn into the reply packet: the one kept from
     // between requests when it came from conn, else one read.
     Result NextMessage(CZelSocketTransport *conn);
+    // Reads one message of conn between requests: a program end closes its
+    // session, anything else is kept for the next read; an invalid one is
+    // dropped.
+    enum class Taken { Nothing, Kept, Handled, Dropped };
+    Taken TakeMessage(CZelSocketTransport *conn);
     // The deadline of an operation that starts now, and the one set last.
     CZelSocketTransport::Clock::time_point NewDeadline() const;
     void BeginExchange() { m_Deadline = NewDeadline(); }
@@ -214,6 +237,9 @@ private:
     // connection (-1009) leaves a session that is open on the host as it
     // is; an abandoned exchange (-1011) also drops the connection.
     Result FailSession(unsigned id, RecordPtr &rec, Result r);
+    // Writes the screen input of SendMcso as the session's stored screen,
+    // unless a reply screen replaced it or the session ended.
+    void StoreSentScreen(CZelSessionTable::Record *record);
     // Removes a session the host closed, without a CLOSE back.
     void RemoveSession(unsigned id);
     Result DataBlockForDezUr(std::string &block);
@@ -262,6 +288,15 @@ private:
     bool m_bRegistered = false;
     int m_nReplyLimitMs = 0;             // longest wait for the host, 0: none
     CZelSocketTransport::Clock::time_point m_Deadline = CZelSocketTransport::Clock::time_point::max();
+    bool m_bHoldSession = false;         // a request runs (BeginRequest)
+    RecordPtr m_HeldSession;             // its session (ReleaseSession)
+    // Screen input of SendMcso not yet written as its session's stored
+    // screen (StoreSentScreen).
+    struct SentScreen {
+        unsigned id = 0;
+        const CBuffer *screen = nullptr;
+    };
+    SentScreen m_SentScreen;
     TPktInterfacePtr<CZelDtpPacket::TDezUrRead> m_pPendingRead;
     TPktInterfacePtr<CZelDtpPacket::TDezUrSend> m_pPendingSend;
     bool m_bReplyPending = false;        // *m_pPending holds a message from m_pPendingSock

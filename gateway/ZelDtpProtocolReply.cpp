@@ -402,7 +402,9 @@ Result CZelDtpProtocol::DecodeProgramMessage(const TQorMsgo &msg, CZelSessionTab
         // Bytes of 0xFF stand for "as on the previous screen of this format".
         if (logCtrlFlgs & LOG_EVENTS) logPrintf("#DTP: MSGE received, checking for high values\n");
         CBuffer previous;
-        bool keep = record.GetLatestMcsData(previous) == Result::Success &&
+        const bool sentNow = m_SentScreen.screen && m_SentScreen.id == record.GetLocalSessionId();
+        if (sentNow) previous = *m_SentScreen.screen;   // not written yet
+        bool keep = (sentNow || record.GetLatestMcsData(previous) == Result::Success) &&
                     previous.GetLength() >= kMcsHeaderLength &&
                     std::memcmp(previous.GetBuffer(), data.GetBuffer(), 8) == 0;
         if (!keep) previous.SetLength(0, 0);
@@ -415,6 +417,7 @@ Result CZelDtpProtocol::DecodeProgramMessage(const TQorMsgo &msg, CZelSessionTab
         }
         if (any && (logCtrlFlgs & LOG_EVENTS)) logPrintf("#DTP: values retrieved from last MCS data\n");
     }
+    if (m_SentScreen.id == record.GetLocalSessionId()) m_SentScreen = SentScreen{};   // replaced
     Result stored = record.SetLatestMcsData(data);
     if (IsError(stored))
         logError("#DTP: screen of session R%X not stored: %d\n", record.GetLocalSessionId(), ResultCode(stored));

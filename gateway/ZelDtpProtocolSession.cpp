@@ -152,7 +152,10 @@ Result CZelDtpProtocol::OpenSession(const std::string &locap, const std::string 
         if (r != Result::Success && (logCtrlFlgs & LOG_DETAIL)) logPrintf("#Open result not ok: %d\n", ResultCode(r));
         if (IsError(r)) return FailSession(id, rec, r);
         // 1001: the host ended the session at once (it is closed already).
-        if (r == Result::Success) rec->SetOpenState(true);
+        if (r == Result::Success) {
+            rec->SetOpenState(true);
+            if (m_bHoldSession) m_HeldSession = std::move(rec);   // the request goes on with it
+        }
         rec.reset();
         m_strTargetLocap.clear();
         return r;
@@ -270,15 +273,28 @@ Result CZelDtpProtocol::SendMcso(unsigned id, const CBuffer &screen) {
             msgi->Init(m_PibBuffer, screen, static_cast<int>(ids[0]), static_cast<int>(ids[1]),
                        static_cast<int>(ids[2]), static_cast<int>(ids[3]));
         }
-        Result stored = rec->SetLatestMcsData(screen);
-        if (IsError(stored)) logError("#DTP: screen of session R%X not stored: %d\n", id, ResultCode(stored));
+        // The screen sent is the session's stored screen until a reply
+        // replaces it; it is written only when none did (the file is the
+        // record lock holder's alone, so nobody sees the difference).
+        m_SentScreen = SentScreen{id, &screen};
         if (logCtrlFlgs & LOG_EVENTS) logPrintf("DTP: Sending MCSO packet on session R%X\n", id);
         r = ProcessInterface(mcso.release(), conn, id, rec.get());
+        StoreSentScreen(rec.get());
         if (IsError(r)) return FailSession(id, rec, r);
         return r;
     } catch (...) {
+        StoreSentScreen(rec.get());
         return FailSession(id, rec, dtperr::CurrentResult());
     }
+}
+
+void CZelDtpProtocol::StoreSentScreen(CZelSessionTable::Record *record) {
+    const SentScreen sent = m_SentScreen;
+    m_SentScreen = SentScreen{};
+    // A session that ended meanwhile has no file any more.
+    if (!sent.screen || !record || record->GetLocalSessionId() != sent.id) return;
+    Result stored = record->SetLatestMcsData(*sent.screen);
+    if (IsError(stored)) logError("#DTP: screen of session R%X not stored: %d\n", sent.id, ResultCode(stored));
 }
 
 Result CZelDtpProtocol::GetScreenFormat(unsigned id, const std::string &formatName) {

@@ -260,10 +260,12 @@ int CZelServerContext::OnBeginRequest() {
     }
     ClearRequestStrings();
     xFcgiSetEnvVars();
+    CIcParserIntegrator::BeginRequest();
     return 0;
 }
 
 void CZelServerContext::OnEndRequest() {
+    CIcParserIntegrator::EndRequest();
     m_Conversation.Reset();
     ClearRequestStrings();
     m_bInRequest = false;
@@ -271,4 +273,4 @@ void CZelServerContext::OnEndRequest() {
     m_bResponseSent = false;
 }
 
-void CZelServerContext::OnSocketInput() { m_Conversation.CheckSocket(); }
+bool CZelServerContext::OnSocketInput(int fd) { return m_Conversation.CheckSocket(fd); }

@@ -53,7 +53,9 @@ public:
     // Reloads when the shared stamp moved; a failed reload's negative result.
     int OnBeginRequest();
     void OnEndRequest();
-    void OnSocketInput();
+    // Host input on socket fd between requests: whether a whole message
+    // was taken there (else the loop counts it as trouble).
+    bool OnSocketInput(int fd);
 
     // --- routing -------------------------------------------------------------------
     // Serves the accepted request (after OnBeginRequest).

@@ -293,7 +293,9 @@ Result CZelSocketTransport::Read(CBuffer &buffer) {
         return Result::NoMemory;
     }
     if (body > 0) {
-        const int rc = ReadBlock(buffer.GetBuffer() + 4, body);
+        // The body came with its length word, as a rule: it is read
+        // before any wait.
+        const int rc = ReadBlock(buffer.GetBuffer() + 4, body, true);
         if (rc != body) {
             buffer.SetLength(0, 0);
             return rc < 0 ? static_cast<Result>(rc) : Result::CommReadLen;
@@ -307,18 +309,30 @@ Result CZelSocketTransport::Read(CBuffer &buffer) {
     return Result::Success;
 }
 
-int CZelSocketTransport::ReadBlock(char *area, int length) {
+int CZelSocketTransport::ReadBlock(char *area, int length) { return ReadBlock(area, length, false); }
+
+int CZelSocketTransport::ReadBlock(char *area, int length, bool tryFirst) {
     if (!m_bOpen || m_nSocket < 0) {
         if (LogOn(LOG_ERRORS)) logPrintf("#Socket: socket not connected \n");
         return ResultCode(Result::CommDisconnected);
     }
     int got = 0;
     while (got < length) {
-        const Result ready = WaitReady(m_nSocket, POLLIN);
-        if (ready != Result::Success) return ResultCode(ready);
+        ssize_t rc;
         // errno is cleared so that a stale value never hides the end.
         errno = 0;
-        const ssize_t rc = Read(m_nSocket, area + got, static_cast<size_t>(length - got));
+        if (tryFirst) {
+            // What is there already is taken without a wait; only when
+            // nothing is does the wait (with its deadline) come.
+            tryFirst = false;
+            rc = ::recv(m_nSocket, area + got, static_cast<size_t>(length - got), MSG_DONTWAIT);
+            if (rc < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOTSOCK)) continue;
+        } else {
+            const Result ready = WaitReady(m_nSocket, POLLIN);
+            if (ready != Result::Success) return ResultCode(ready);
+            errno = 0;
+            rc = Read(m_nSocket, area + got, static_cast<size_t>(length - got));
+        }
         const int err = errno;
         if (rc > 0) {
             got += static_cast<int>(rc);

@@ -92,6 +92,9 @@ public:
     static int CloseSocket(int fd);
 
 private:
+    // ReadBlock; with tryFirst, bytes already there are taken before any
+    // wait.
+    int ReadBlock(char *area, int length, bool tryFirst);
     // Writes all n bytes: 0, -1009 or -1000.
     Result WriteAll(const char *p, size_t n);
     // The end of the connection, or a refused frame: close and retire.

@@ -114,6 +114,7 @@ private:
     mutable std::mutex mu_;
     std::map<uint32_t, Session> sessions_;  // by host session id L
     uint32_t nextId_;
+    bool hasDrop_ = false;   // a drop switch is among the faults (fixed at start)
     uint64_t order_ = 0;
 };
 

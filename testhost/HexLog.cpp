@@ -2,87 +2,156 @@
 
 #include "Wire.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 
 namespace dtphost {
 
-HexLog::~HexLog()
-{
-    if (own_ && out_) std::fclose(out_);
-}
+namespace {
 
-bool HexLog::open(const std::string& path)
-{
-    if (path.empty() || path == "-") {
-        out_ = stderr;
-        return true;
-    }
-    out_ = std::fopen(path.c_str(), "a");
-    own_ = out_ != nullptr;
-    return own_;
-}
-
-void HexLog::line(int conn, const std::string& text)
+// "hh:mm:ss.mmm [cN] text\n" (without "[cN] " for conn 0).
+std::string stampedLine(int conn, const std::string& text)
 {
     timeval tv{};
     gettimeofday(&tv, nullptr);
     tm t{};
     time_t secs = tv.tv_sec;
     localtime_r(&secs, &t);
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", t.tm_hour, t.tm_min, t.tm_sec,
-                  static_cast<int>(tv.tv_usec / 1000));
-    if (conn > 0)
-        std::fprintf(out_, "%s [c%d] %s\n", stamp, conn, text.c_str());
-    else
-        std::fprintf(out_, "%s %s\n", stamp, text.c_str());
+    char stamp[48];
+    int n = conn > 0 ? std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d [c%d] ", t.tm_hour, t.tm_min,
+                                     t.tm_sec, static_cast<int>(tv.tv_usec / 1000), conn)
+                     : std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d ", t.tm_hour, t.tm_min, t.tm_sec,
+                                     static_cast<int>(tv.tv_usec / 1000));
+    std::string out(stamp, static_cast<size_t>(n));
+    out += text;
+    out += '\n';
+    return out;
 }
 
-void HexLog::dump(const uint8_t* data, size_t n)
+// Rows of 16 bytes: "    OOOO  XX XX .. XX  XX .. XX  |text|" (a gap after
+// the 8th byte, blanks where the last row ends).
+void appendDump(std::string& out, const uint8_t* data, size_t n)
 {
+    static const char digits[] = "0123456789ABCDEF";
     for (size_t row = 0; row < n; row += 16) {
-        char hex[16 * 3 + 2] = {0}, text[17] = {0};
-        size_t h = 0;
+        char offset[24];
+        std::snprintf(offset, sizeof offset, "    %04zX  ", row);
+        out += offset;
+        std::string text(16, ' ');
         for (size_t i = 0; i < 16; ++i) {
+            if (i == 8) out += ' ';
             if (row + i < n) {
                 uint8_t c = data[row + i];
-                h += std::snprintf(hex + h, sizeof hex - h, i == 8 ? " %02X " : "%02X ", c);
+                out += digits[c >> 4];
+                out += digits[c & 15];
+                out += ' ';
                 text[i] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
             } else {
-                h += std::snprintf(hex + h, sizeof hex - h, i == 8 ? "    " : "   ");
-                text[i] = ' ';
+                out += "   ";
             }
         }
-        std::fprintf(out_, "    %04zX  %s |%s|\n", row, hex, text);
+        out += " |";
+        out += text;
+        out += "|\n";
+    }
+}
+
+}  // namespace
+
+HexLog::~HexLog()
+{
+    if (own_ && fd_ >= 0) ::close(fd_);
+}
+
+bool HexLog::open(const std::string& path)
+{
+    if (path.empty() || path == "-") {
+        fd_ = STDERR_FILENO;
+        struct stat st {};
+        shared_ = fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode);
+        return true;
+    }
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    own_ = fd_ >= 0;
+    return own_;
+}
+
+namespace {
+// The entries kept by the calling thread's Batch (null: none lives).
+thread_local std::string* kept = nullptr;
+}  // namespace
+
+HexLog::Batch::Batch(HexLog& log) : log_(log)
+{
+    if (!kept) kept = new std::string;
+}
+
+HexLog::Batch::~Batch()
+{
+    log_.flush();
+    delete kept;
+    kept = nullptr;
+}
+
+void HexLog::flush()
+{
+    if (!kept || kept->empty()) return;
+    writeNow(*kept);
+    kept->clear();
+}
+
+void HexLog::write(std::string text)
+{
+    if (kept)
+        *kept += text;
+    else
+        writeNow(text);
+}
+
+void HexLog::writeNow(const std::string& text)
+{
+    // Each entry is made first and then written with one call: appends to
+    // a regular file never mix, so connections need not wait for each
+    // other; a pipe or terminal is written under the lock.
+    std::unique_lock<std::mutex> lock(mu_, std::defer_lock);
+    if (shared_) lock.lock();
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        ssize_t w = ::write(fd_, p, left);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return;
+        p += w;
+        left -= static_cast<size_t>(w);
     }
 }
 
 void HexLog::frame(int conn, bool sent, const uint8_t* body, size_t n)
 {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (!out_) return;
+    if (fd_ < 0) return;
     std::string what = n ? className(body[0]) + " (" + std::to_string(body[0]) + ")" : "empty frame";
-    line(conn, std::string(sent ? "send " : "recv ") + what + ", " + std::to_string(n) + " bytes");
-    dump(body, n);
-    std::fflush(out_);
+    std::string text = stampedLine(conn, std::string(sent ? "send " : "recv ") + what + ", " + std::to_string(n) + " bytes");
+    appendDump(text, body, n);
+    write(std::move(text));
 }
 
 void HexLog::raw(int conn, const uint8_t* data, size_t n)
 {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (!out_) return;
-    line(conn, "send raw bytes without a frame, " + std::to_string(n) + " bytes");
-    dump(data, n);
-    std::fflush(out_);
+    if (fd_ < 0) return;
+    std::string text = stampedLine(conn, "send raw bytes without a frame, " + std::to_string(n) + " bytes");
+    appendDump(text, data, n);
+    write(std::move(text));
 }
 
 void HexLog::event(int conn, const std::string& text)
 {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (!out_) return;
-    line(conn, text);
-    std::fflush(out_);
+    if (fd_ < 0) return;
+    write(stampedLine(conn, text));
 }
 
 void HexLog::warning(int conn, const std::string& text) { event(conn, "warning: " + text); }

@@ -1,6 +1,6 @@
 // The stand-in host's log: one line per event and a hex dump of every frame
-// sent and received.  Lines from all connection threads are serialised and
-// flushed at once, so a test may read the log while the host runs.
+// sent and received.  Each entry reaches the file whole and at once (one
+// write), so a test may read the log while the host runs.
 #pragma once
 
 #include <cstdint>
@@ -28,13 +28,32 @@ public:
     void warning(int conn, const std::string& text);  // "warning: ..."
     void error(int conn, const std::string& text);    // "error: ..."
 
+    // While a Batch lives in a thread, that thread's entries are kept and
+    // written together at its flush(): a connection writes what one frame
+    // caused at once, and never while it holds another lock.  Whatever is
+    // flushed before a frame is sent is in the file before the gateway
+    // can have the frame.
+    class Batch {
+    public:
+        explicit Batch(HexLog& log);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        HexLog& log_;
+    };
+    // Writes the entries the calling thread kept.
+    void flush();
+
 private:
-    void line(int conn, const std::string& text);
-    void dump(const uint8_t* data, size_t n);
+    void write(std::string text);
+    void writeNow(const std::string& text);
 
     std::mutex mu_;
-    FILE* out_ = nullptr;
+    int fd_ = -1;
     bool own_ = false;
+    bool shared_ = false;   // not a regular file: entries written under mu_
 };
 
 }  // namespace dtphost

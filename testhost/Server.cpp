@@ -134,6 +134,7 @@ void Server::run(const volatile std::sig_atomic_t& stop, unsigned lifetimeSecond
 
 void Server::serve(int fd, int id)
 {
+    HexLog::Batch batch(log_);
     Peer peer;
     peer.id = id;
     std::vector<Delayed> later;
@@ -155,6 +156,7 @@ void Server::serve(int fd, int id)
             }
             if (o.kind == Output::Raw) {
                 log_.raw(id, o.bytes.data(), o.bytes.size());
+                log_.flush();
                 if (!writeAll(fd, o.bytes.data(), o.bytes.size())) {
                     log_.error(id, std::string("write failed: ") + std::strerror(errno));
                     return false;
@@ -162,6 +164,7 @@ void Server::serve(int fd, int id)
                 continue;
             }
             log_.frame(id, true, o.bytes.data(), o.bytes.size());
+            log_.flush();
             Bytes wire = frame(o.bytes);
             if (!writeAll(fd, wire.data(), wire.size())) {
                 log_.error(id, std::string("write failed: ") + std::strerror(errno));
@@ -176,6 +179,7 @@ void Server::serve(int fd, int id)
     Bytes in;
     std::vector<uint8_t> chunk(64 * 1024);
     while (alive && !stopping_) {
+        log_.flush();   // nothing waits in the batch while the connection waits
         int timeout = kTickMs;
         if (!later.empty()) {
             auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(later.front().due - Clock::now());
@@ -221,6 +225,7 @@ void Server::serve(int fd, int id)
     }
     if (!in.empty() && alive)
         log_.warning(id, std::to_string(in.size()) + " bytes of an incomplete frame left");
+    log_.flush();
     ::close(fd);
     log_.event(id, "connection ended");
 }

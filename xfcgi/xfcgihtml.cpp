@@ -67,11 +67,12 @@ void freeRecord(std::list<std::unique_ptr<tcpHTML>>::iterator it) {
     cache.erase(it);
 }
 
-// A cached record under path whose file still has its modification time.
-tcpHTML* findCurrent(const std::string& path) {
+// A cached record under path whose file still has its modification time
+// (known, or -1: looked up).
+tcpHTML* findCurrent(const std::string& path, int64_t knownTime = -1) {
     for (auto& r : cache) {
         if (r->path != path) continue;
-        if (fileTimeOf(path) == r->fileTime) return r.get();
+        if ((knownTime >= 0 ? knownTime : fileTimeOf(path)) == r->fileTime) return r.get();
     }
     return nullptr;
 }
@@ -156,6 +157,12 @@ int64_t xFcgiLastFileTime() {
 }
 
 // ------------------------------------------------------------------ lookup --
+
+tcpHTML* xFcgiGetFT(const char* name, int64_t fileTime) {
+    if (name && isExplicitPath(name) && fileTime >= 0)
+        if (tcpHTML* t = findCurrent(name, fileTime)) return t;
+    return xFcgiGetFT(name);
+}
 
 tcpHTML* xFcgiGetFT(const char* name) {
     if (!name || !*name) return nullptr;

@@ -198,6 +198,10 @@ int64_t xFcgiLastFileTime();
 // The compiled template for name: a cached one whose file is unchanged,
 // else compiled now; null when it exists nowhere.
 tcpHTML* xFcgiGetFT(const char* name);
+// The same for a name with an explicit path ("/..." or "./...") whose
+// file the caller has just examined: fileTime is its modification time in
+// nanoseconds, which is not looked up again.
+tcpHTML* xFcgiGetFT(const char* name, int64_t fileTime);
 
 // Sets the limit of template text the cache holds (initially 409600
 // bytes) and applies it; below 32 the cache is emptied. Templates in use

@@ -1,8 +1,10 @@
 // Cookies, the DezUR CGI-environment text and random numbers.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <strings.h>
 #include <unistd.h>
 
@@ -87,22 +89,38 @@ int xFcgiGetCookie(const char* name, std::string& out) {
 }
 
 const char* xFcgiGetDezUREnv() {
-    std::string text;
-    for (const char* var : dezUrVars) {
-        const char* value = std::getenv(var);
-        if (!value) continue;
-        if (!text.empty()) text += '&';
-        text += var;
-        text += '=';
-        for (const char* p = value; *p; ++p) {
-            char c = *p;
-            if (c == '&' || c == '=' || c == '+' || c == '%' || c == '?') {
-                char esc[4];
-                std::snprintf(esc, sizeof esc, "%%%02X", static_cast<unsigned char>(c));
-                text += esc;
-            } else {
-                text += c;
+    // One pass over the environment finds every variable of the list (the
+    // first entry of a name, as getenv finds it): every request asks for
+    // the text.
+    constexpr size_t kVars = sizeof dezUrVars / sizeof dezUrVars[0];
+    const char* values[kVars] = {};
+    for (char** e = environ; e && *e; ++e) {
+        const char* eq = std::strchr(*e, '=');
+        if (!eq) continue;
+        const std::string_view name(*e, static_cast<size_t>(eq - *e));
+        for (size_t i = 0; i < kVars; ++i) {
+            if (!values[i] && name == dezUrVars[i]) {
+                values[i] = eq + 1;
+                break;
             }
+        }
+    }
+    static const char hex[] = "0123456789ABCDEF";
+    std::string text;
+    for (size_t i = 0; i < kVars; ++i) {
+        if (!values[i]) continue;
+        if (!text.empty()) text += '&';
+        text += dezUrVars[i];
+        text += '=';
+        for (const char* p = values[i]; *p;) {
+            const size_t plain = std::strcspn(p, "&=+%?");
+            text.append(p, plain);
+            p += plain;
+            if (!*p) break;
+            const unsigned char c = static_cast<unsigned char>(*p++);
+            text += '%';
+            text += hex[c >> 4];
+            text += hex[c & 15];
         }
     }
     dezUrEnv = std::move(text);

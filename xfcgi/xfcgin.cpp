@@ -40,6 +40,7 @@ std::array<pollfd, maxFds> pollFds = [] {
 int numFds = 1;
 int noInputLoop = 0;  // trouble counter since the last accept
 bool bRetire = false; // retirement asked for (xFcgiRetire)
+bool bCallerReads = false; // host input is the caller's (xFcgiCallerReadsSockets)
 
 // Set only around the blocking wait and accept: the handler may end the
 // process at once only there.
@@ -251,24 +252,33 @@ int xFcgiPoll(int timeoutMs)
         }
         if (!(p.revents & POLLIN))
             continue;
-        if (i >= 1 && !bActive) {
-            // Host input while no request is active: counts as trouble,
-            // with a pause now and then so a chattering socket can't spin.
-            int before = noInputLoop++;
-            if (before <= maxInputLoop) {
-                logPrintf("#WARNING %d: Input fd %d but FastCGI not ready\n",
-                          noInputLoop, p.fd);
-                if (noInputLoop % 3 == 1)
-                    sleep(1);
-            } else {
-                bSigTerm = 1;
-            }
-        }
+        if (i >= 1 && !bActive && !bCallerReads)
+            xFcgiSocketTrouble(p.fd);
         return p.fd + 1;
     }
     if (nvalSlot >= 0)
         xFcgiDelPoll(pollFds[nvalSlot].fd);
     return -1;
+}
+
+void xFcgiCallerReadsSockets(bool on)
+{
+    bCallerReads = on;
+}
+
+void xFcgiSocketTrouble(int fd)
+{
+    // Host input while no request is active that nobody could take: counts
+    // as trouble, with a pause now and then so a chattering socket can't
+    // spin.
+    int before = noInputLoop++;
+    if (before <= maxInputLoop) {
+        logPrintf("#WARNING %d: Input fd %d but FastCGI not ready\n", noInputLoop, fd);
+        if (noInputLoop % 3 == 1)
+            sleep(1);
+    } else {
+        bSigTerm = 1;
+    }
 }
 
 int xFcgiAccept()

@@ -48,6 +48,17 @@ int xFcgiPoll(int timeoutMs);
 // termination was requested.
 int xFcgiAccept();
 
+// Host input between requests, read by the caller. With on, xFcgiPoll
+// returns a host socket's input while no request is active without
+// counting it: the caller reads it, and what was no whole message it
+// reports with xFcgiSocketTrouble. Off (the default), xFcgiPoll counts
+// every such input as trouble itself, with the pauses.
+void xFcgiCallerReadsSockets(bool on);
+// Host input between requests that was no whole message: one trouble
+// event, logged as a warning, with a pause of a second at the 1st, 4th and
+// 7th; the event after more than maxInputLoop ends the process.
+void xFcgiSocketTrouble(int fd);
+
 // Finishes the current request (its output is complete); the kit's result.
 int xFcgiFinish();
 

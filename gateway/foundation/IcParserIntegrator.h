@@ -15,6 +15,7 @@
 #ifndef QOR_ICPARSERINTEGRATOR_H
 #define QOR_ICPARSERINTEGRATOR_H
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -93,6 +94,14 @@ public:
     // compiled as a template.
     static bool FindFormTemplate(const std::string &name, std::string &path);
 
+    // Between these two calls (one request of the gateway) a template name
+    // that was found once is not searched for in the stores again, nor its
+    // file examined again by the template cache: a request uses the same
+    // page for reading the form and for the reply. A name not found is
+    // searched for again (a conversion may have written it meanwhile).
+    static void BeginRequest();
+    static void EndRequest();
+
     // Finds and compiles the template, hands it the screen and the session
     // values, then sends the page (send) or reads the submitted form back
     // into the screen data (no send, with loadData). Success, the search's
@@ -105,9 +114,9 @@ public:
     void ReleaseFileTab();
 
     // The template stores (empty: not used).
-    static void SetRegularStorePath(const std::string &path) { s_strRegularStorePath = path; }
-    static void SetAlternateStorePath(const std::string &path) { s_strAlternateStorePath = path; }
-    static void SetCachePath(const std::string &path) { s_strCachePath = path; }
+    static void SetRegularStorePath(const std::string &path);
+    static void SetAlternateStorePath(const std::string &path);
+    static void SetCachePath(const std::string &path);
     static const std::string &GetRegularStorePath() { return s_strRegularStorePath; }
     static const std::string &GetAlternateStorePath() { return s_strAlternateStorePath; }
     static const std::string &GetCachePath() { return s_strCachePath; }
@@ -120,6 +129,10 @@ public:
     static int ExitXFcgi();
 
 private:
+    // FindTemplateFile; fileTime receives the modification time of the file
+    // found (nanoseconds).
+    static Result FindTemplateFile(std::string &name, int64_t &fileTime);
+    static Result FindTemplateFileOnDisk(std::string &name, int64_t &fileTime);
     // Hands the screen to the template (loadData): header read, data padded
     // with the filler up to the template's screen size.
     void AttachScreen(tcpHTML *t);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <exception>
+#include <map>
 #include <vector>
 
 #include "ArcMcsData.h"
@@ -29,15 +30,26 @@ namespace {
 
 constexpr const char *kSystemStore = "/usr/local/qoric/htx/";
 
-// Opens path for reading: 1 regular file, 0 not there, -1 something else.
-int ProbeFile(const std::string &path) {
+// Opens path for reading: 1 regular file (fileTime receives its
+// modification time in nanoseconds), 0 not there, -1 something else.
+int ProbeFile(const std::string &path, int64_t &fileTime) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
     struct stat st {};
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(fd);
+    fileTime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return regular ? 1 : -1;
 }
+
+// Templates found during the current request (name asked for: path found
+// and its file time).
+struct Found {
+    std::string path;
+    int64_t fileTime;
+};
+bool s_bInRequest = false;
+std::map<std::string, Found> s_FoundInRequest;
 
 std::string JoinStore(const std::string &store, const std::string &name) {
     std::string path = store;
@@ -109,10 +121,55 @@ void CIcParserIntegrator::ReleaseFileTab() {
     t->fccLength = 0;
 }
 
+void CIcParserIntegrator::BeginRequest() {
+    s_FoundInRequest.clear();
+    s_bInRequest = true;
+}
+
+void CIcParserIntegrator::EndRequest() {
+    s_FoundInRequest.clear();
+    s_bInRequest = false;
+}
+
+void CIcParserIntegrator::SetRegularStorePath(const std::string &path) {
+    s_strRegularStorePath = path;
+    s_FoundInRequest.clear();
+}
+
+void CIcParserIntegrator::SetAlternateStorePath(const std::string &path) {
+    if (path != s_strAlternateStorePath) s_FoundInRequest.clear();
+    s_strAlternateStorePath = path;
+}
+
+void CIcParserIntegrator::SetCachePath(const std::string &path) {
+    s_strCachePath = path;
+    s_FoundInRequest.clear();
+}
+
 Result CIcParserIntegrator::FindTemplateFile(std::string &name) {
+    int64_t fileTime = -1;
+    return FindTemplateFile(name, fileTime);
+}
+
+Result CIcParserIntegrator::FindTemplateFile(std::string &name, int64_t &fileTime) {
+    if (s_bInRequest) {
+        auto it = s_FoundInRequest.find(name);
+        if (it != s_FoundInRequest.end()) {
+            name = it->second.path;
+            fileTime = it->second.fileTime;
+            return Result::Success;
+        }
+    }
+    const std::string asked = name;
+    Result r = FindTemplateFileOnDisk(name, fileTime);
+    if (s_bInRequest && r == Result::Success) s_FoundInRequest[asked] = Found{name, fileTime};
+    return r;
+}
+
+Result CIcParserIntegrator::FindTemplateFileOnDisk(std::string &name, int64_t &fileTime) {
     try {
         if (!name.empty() && name[0] == '/') {
-            switch (ProbeFile(name)) {
+            switch (ProbeFile(name, fileTime)) {
             case 1: return Result::Success;
             case 0:
                 if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Parser: file %s not found\n", name.c_str());
@@ -136,7 +193,7 @@ Result CIcParserIntegrator::FindTemplateFile(std::string &name) {
         for (const Store &store : stores) {
             if (store.path->empty()) continue;
             std::string path = JoinStore(*store.path, name);
-            int probe = ProbeFile(path);
+            int probe = ProbeFile(path, fileTime);
             if (probe == 0) continue;
             if (probe < 0) {
                 logError("#Parser: %s not a regular file\n", path.c_str());
@@ -202,20 +259,26 @@ void CIcParserIntegrator::PutPageValues(tcpHTML *t) {
         xFcgiPutStr("pib.date", v.strDate.c_str());
         xFcgiPutStr("pib.time", v.strTime.c_str());
         xFcgiPutStr("pib.locap", v.strLocap.c_str());
-        const time_t now = std::time(nullptr);
-        struct tm local {};
-        localtime_r(&now, &local);
         static const struct {
             const char *name;
             const char *pattern;
         } kClock[] = {{"pib.yyyy", "%Y"}, {"pib.yy", "%y"},   {"pib.mm", "%m"},
                       {"pib.dd", "%d"},   {"pib.hh", "%H"},   {"pib.min", "%M"},
                       {"pib.sec", "%S"},  {"pib.month", "%B"}, {"pib.day", "%A"}};
-        for (const auto &c : kClock) {
-            char text[63];
-            if (std::strftime(text, sizeof text, c.pattern, &local) == 0) text[0] = '\0';
-            xFcgiPutStr(c.name, text);
+        constexpr size_t kClocks = sizeof kClock / sizeof kClock[0];
+        // Made once a second: every page of a busy worker shows them.
+        static time_t clockSecond = -1;
+        static char clockText[kClocks][63];
+        const time_t now = std::time(nullptr);
+        if (now != clockSecond) {
+            struct tm local {};
+            localtime_r(&now, &local);
+            for (size_t i = 0; i < kClocks; ++i)
+                if (std::strftime(clockText[i], sizeof clockText[i], kClock[i].pattern, &local) == 0)
+                    clockText[i][0] = '\0';
+            clockSecond = now;
         }
+        for (size_t i = 0; i < kClocks; ++i) xFcgiPutStr(kClock[i].name, clockText[i]);
     }
     xFcgiPutStr("mcs.error", m_strErrorText.c_str());
     const char *active = nullptr;
@@ -236,9 +299,10 @@ void CIcParserIntegrator::PutPageValues(tcpHTML *t) {
 Result CIcParserIntegrator::OpenHtmlFile(const std::string &name, char send, char loadData) {
     ReleaseFileTab();
     std::string path = name;
-    Result r = FindTemplateFile(path);
+    int64_t fileTime = -1;
+    Result r = FindTemplateFile(path, fileTime);
     if (IsError(r)) return r;
-    tcpHTML *t = xFcgiGetFT(path.c_str());
+    tcpHTML *t = xFcgiGetFT(path.c_str(), fileTime);
     if (!t) return Result::ParserFileNotFound;
     m_pTemplate = t;
 

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "gospid.h"
 #include "logprint.h"
 
 using namespace sesstbl;
@@ -357,12 +358,13 @@ bool CZelSessionTable::IsRegisteredProcessID(int pid) {
 int CZelSessionTable::CheckProcessIDs() {
     if (!GetControlBlockAddress()) return 1;
     Lock lock(this, Lock::ControlBlockLock, true);
-    return CheckProcessIDsLocked();
+    return CheckProcessIDsLocked(time(nullptr));
 }
 
-int CZelSessionTable::CheckProcessIDsLocked() {
+int CZelSessionTable::CheckProcessIDsLocked(time_t now) {
+    m_tLastProcessCheck = now;
     ControlBlock *cb = GetControlBlockAddress();
-    const int32_t me = static_cast<int32_t>(getpid());
+    const int32_t me = static_cast<int32_t>(gosProcessId());
     bool othersAlive = false, cleared = false;
     for (int32_t &slot : cb->registry) {
         if (slot == 0 || slot == me) continue;
@@ -396,7 +398,7 @@ Result CZelSessionTable::CheckCleanerProcessRunning() {
 }
 
 void CZelSessionTable::SetCleanerPid() {
-    if (ControlBlock *cb = GetControlBlockAddress()) cb->cleanerPid = static_cast<int32_t>(getpid());
+    if (ControlBlock *cb = GetControlBlockAddress()) cb->cleanerPid = static_cast<int32_t>(gosProcessId());
 }
 
 time_t CZelSessionTable::GetLastAccessed() {
@@ -409,10 +411,17 @@ time_t CZelSessionTable::GetLastAccessed() {
 void CZelSessionTable::SetLastAccessed(time_t t) {
     ControlBlock *cb = GetControlBlockAddress();
     if (!cb) return;
+    // Clears dead processes about every third second of activity, at most
+    // once a second in each process (every record access stamps the table,
+    // many times a second).
+    const bool checkDue = t % 3 == 1 && t != m_tLastProcessCheck;
+    // Every access of a busy table stamps the same second: a stamp that
+    // the word already holds would change nothing but cost the lock.
+    const uint32_t word = TimeToWord(t);
+    if (!checkDue && __atomic_load_n(&cb->lastAccessed, __ATOMIC_RELAXED) == word) return;
     Lock lock(this, Lock::ControlBlockLock, true);
-    cb->lastAccessed = TimeToWord(t);
-    // Clears dead processes about every third second of activity.
-    if (t % 3 == 1) CheckProcessIDsLocked();
+    cb->lastAccessed = word;
+    if (checkDue) CheckProcessIDsLocked(t);
 }
 
 time_t CZelSessionTable::GetLastReconfigured() {

@@ -26,6 +26,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "Result.h"
@@ -292,9 +293,16 @@ private:
     Result GetRecord(unsigned id, std::unique_ptr<Record> &out, bool wait, bool touch);
     Result GetRecord(const Guid_t &guid, std::unique_ptr<Record> &out, bool wait, bool touch);
     Result GetRecordByPidPool(unsigned pool, std::unique_ptr<Record> &out, bool wait, bool touch);
+    // The position of the record that match accepts: first where this
+    // process last found the session with local id id, else by a scan
+    // from the start (which is then remembered).
+    template <class Match>
+    bool FindRecord(uint32_t id, Match match, unsigned &pos);
+    void RememberPosition(uint32_t id, unsigned pos);
     Result ClaimFreeRecord(std::unique_ptr<Record> &out, bool touch);
     void PickPidPool(Record &rec);
-    int CheckProcessIDsLocked();
+    // Clears dead processes from the registry; now is the second it runs.
+    int CheckProcessIDsLocked(time_t now);
     void RemoveLatestDataFile(const sesstbl::SessionRecord &rec);
     void RemoveSegment();
 
@@ -306,6 +314,10 @@ private:
     void *m_pShm = nullptr;                 // null while not attached
     uint32_t m_nRecords = 0;
     std::string m_strLatestMcsDataDirectory;
+    time_t m_tLastProcessCheck = 0;         // second of this process's last registry check
+    // Where this process last found each session (local id to position):
+    // only a hint, always checked against the record itself.
+    std::unordered_map<uint32_t, unsigned> m_PositionHints;
 };
 
 #endif

@@ -8,6 +8,7 @@
 #include <sys/shm.h>
 #include <unistd.h>
 
+#include "gospid.h"
 #include "logprint.h"
 
 using namespace sesstbl;
@@ -46,7 +47,7 @@ Result CZelSessionTable::Cleaner::Run(std::vector<int> &expired) {
                     // A worker stuck on an expired session must not keep it;
                     // only processes of this table are ever killed.
                     int pid = recordLock.GetLockProcessId();
-                    if (pid > 0 && pid != static_cast<int>(getpid()) && table->IsRegisteredProcessID(pid)) {
+                    if (pid > 0 && pid != static_cast<int>(gosProcessId()) && table->IsRegisteredProcessID(pid)) {
                         if (logCtrlFlgs & LOG_EVENTS)
                             logPrintf("#Cleaner: killing P%d holding expired session R%X\n", pid, id);
                         kill(pid, SIGKILL);

@@ -97,9 +97,17 @@ Result CZelSessionTable::Record::SetLatestMcsData(const CBuffer &data) {
     if (data.GetLength() <= 0)
         return UnlinkDataFile(path) ? Result::Success : Result::SessTblLatestMcsDataFile;
 
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // The new screen is written over the old one, and a longer old one cut
+    // after it. Emptying the file first (O_TRUNC) would free its block and
+    // allocate it again at each screen, which on many file systems waits
+    // for the disk (a discard, and a flush when the file is closed).
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return Result::SessTblLatestMcsDataFile;
-    bool ok = WriteAll(fd, data.GetBuffer(), static_cast<std::size_t>(data.GetLength()));
+    struct stat st {};
+    const off_t length = data.GetLength();
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              WriteAll(fd, data.GetBuffer(), static_cast<std::size_t>(length)) &&
+              (st.st_size <= length || ftruncate(fd, length) == 0);
     if (close(fd) != 0) ok = false;
     return ok ? Result::Success : Result::SessTblLatestMcsDataFile;
 }

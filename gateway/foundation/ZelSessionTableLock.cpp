@@ -8,6 +8,8 @@
 #include <tuple>
 #include <unistd.h>
 
+#include "gospid.h"
+
 namespace {
 
 // Ranges of lock files that this process holds (file, first byte, length),
@@ -18,7 +20,7 @@ std::map<RangeKey, int> s_HeldRanges;
 int s_nLockOwnerPid = 0;
 
 std::map<RangeKey, int> &HeldRanges() {
-    int me = static_cast<int>(getpid());
+    int me = static_cast<int>(gosProcessId());
     if (me != s_nLockOwnerPid) {
         s_HeldRanges.clear();
         s_nLockOwnerPid = me;

@@ -13,6 +13,7 @@
 
 #include "ZelBuffer.h"
 #include "ZelName.h"
+#include "gospid.h"
 #include "logprint.h"
 
 using namespace sesstbl;
@@ -111,7 +112,7 @@ bool CZelSessionTable::Record::Writable() const {
 
 void CZelSessionTable::Record::StoreClient() {
     ParseClientAddress(getenv("REMOTE_ADDR"), m_pRecord->clientAddr);
-    m_pRecord->lastPid = static_cast<int32_t>(getpid());
+    m_pRecord->lastPid = static_cast<int32_t>(gosProcessId());
 }
 
 void CZelSessionTable::Record::Touch() {
@@ -146,7 +147,7 @@ time_t CZelSessionTable::Record::GetLastAccessed() const {
 void CZelSessionTable::Record::SetLastAccessed(time_t t) {
     if (!Writable()) return;
     m_pRecord->lastAccessed = TimeToWord(t);
-    if (m_pRecord->clientAddr[0] != 0 && m_pRecord->lastPid == static_cast<int32_t>(getpid())) return;
+    if (m_pRecord->clientAddr[0] != 0 && m_pRecord->lastPid == static_cast<int32_t>(gosProcessId())) return;
     StoreClient();
 }
 
@@ -307,17 +308,38 @@ Result CZelSessionTable::GetByPidPool(unsigned pool, std::unique_ptr<Record> &ou
     return GetRecordByPidPool(pool, out, wait, touch);
 }
 
+template <class Match>
+bool CZelSessionTable::FindRecord(uint32_t id, Match match, unsigned &pos) {
+    auto hint = m_PositionHints.find(id);
+    if (hint != m_PositionHints.end() && hint->second < m_nRecords && match(*RecordAt(hint->second))) {
+        pos = hint->second;
+        return true;
+    }
+    for (unsigned i = 0; i < m_nRecords; ++i) {
+        if (!match(*RecordAt(i))) continue;
+        RememberPosition(id, i);
+        pos = i;
+        return true;
+    }
+    return false;
+}
+
+void CZelSessionTable::RememberPosition(uint32_t id, unsigned pos) {
+    // Hints of long-gone sessions are dropped now and then.
+    if (m_PositionHints.size() >= 2 * static_cast<std::size_t>(m_nRecords) + 64) m_PositionHints.clear();
+    m_PositionHints[id] = pos;
+}
+
 Result CZelSessionTable::GetRecord(unsigned id, std::unique_ptr<Record> &out, bool wait, bool touch) {
     Result r = Guarded([&]() -> Result {
         if (id == 0) return ClaimFreeRecord(out, touch);
-        for (unsigned i = 0; i < m_nRecords; ++i) {
-            if (RecordAt(i)->localId != id) continue;
-            out = std::make_unique<Record>(this, i, wait, touch);
-            if (!out->IsLockSuccessful()) return Result::SessTblRecordLocked;
-            if (out->GetLocalSessionId() != id) return Result::SessTblInvalidSessId;
-            return Result::Success;
-        }
-        return Result::SessTblInvalidSessId;
+        unsigned i = 0;
+        if (!FindRecord(id, [id](const SessionRecord &rec) { return rec.localId == id; }, i))
+            return Result::SessTblInvalidSessId;
+        out = std::make_unique<Record>(this, i, wait, touch);
+        if (!out->IsLockSuccessful()) return Result::SessTblRecordLocked;
+        if (out->GetLocalSessionId() != id) return Result::SessTblInvalidSessId;
+        return Result::Success;
     });
     if (r != Result::Success && r != Result::SessTblRecordLocked) out.reset();
     return r;
@@ -327,15 +349,16 @@ Result CZelSessionTable::GetRecord(const Guid_t &guid, std::unique_ptr<Record> &
     Result r = Guarded([&]() -> Result {
         // Never-used records carry the zero GUID: it names no session.
         if (guid.IsZero()) return Result::SessTblInvalidSessGuid;
-        for (unsigned i = 0; i < m_nRecords; ++i) {
-            if (!(guid == RecordAt(i)->guid)) continue;
-            out = std::make_unique<Record>(this, i, wait, touch);
-            if (!out->IsLockSuccessful()) return Result::SessTblRecordLocked;
-            // Claimed anew while this process waited for the lock.
-            if (!(guid == RecordAt(i)->guid)) return Result::SessTblInvalidSessGuid;
-            return Result::Success;
-        }
-        return Result::SessTblInvalidSessGuid;
+        // A GUID's first word is the local id of its session shifted left
+        // by 5: the same position hint serves both look-ups.
+        unsigned i = 0;
+        if (!FindRecord(guid[0] >> 5, [&guid](const SessionRecord &rec) { return guid == rec.guid; }, i))
+            return Result::SessTblInvalidSessGuid;
+        out = std::make_unique<Record>(this, i, wait, touch);
+        if (!out->IsLockSuccessful()) return Result::SessTblRecordLocked;
+        // Claimed anew while this process waited for the lock.
+        if (!(guid == RecordAt(i)->guid)) return Result::SessTblInvalidSessGuid;
+        return Result::Success;
     });
     if (r != Result::Success && r != Result::SessTblRecordLocked) out.reset();
     return r;
@@ -392,6 +415,7 @@ Result CZelSessionTable::ClaimFreeRecord(std::unique_ptr<Record> &out, bool touc
             // the process that is still setting it up).
             rec->lastAccessed = now;
             rec->localId = id;
+            RememberPosition(id, i);
             h->m_bTouch = touch;
             if (touch) h->Touch();
             out = std::move(h);

@@ -179,6 +179,14 @@ TEST_F(ProtoTest, ConnectionLostWhileServingAnExistingSession) {
         const unsigned id = Start();
         if (!id) return "no session";
         Result r1 = Input(id, "MENU", ' ', "a");
+        // No reply came: the stored screen is the one sent.
+        std::unique_ptr<CZelSessionTable::Record> rec;
+        CBuffer stored;
+        if (proto_->GetSessionTable().Get(id, rec, true, false) != Result::Success ||
+            rec->GetLatestMcsData(stored) != Result::Success ||
+            ToBytes(stored) != McsScreen("MENU", ' ', "a"))
+            return "not the screen sent";
+        rec.reset();
         bool gone = !HasRecord(id);
         unsigned again = id;
         Result r2 = Open(again);   // what the conversation tries next

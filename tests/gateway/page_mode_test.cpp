@@ -2,6 +2,10 @@
 // and the screen a form is read into, sized by what the buffer holds.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <ctime>
 #include <string>
 
 #include "IcParserIntegrator.h"
@@ -104,6 +108,36 @@ TEST_F(PageMode, StoresAreSearchedAlternateFirst) {
     EXPECT_EQ(CIcParserIntegrator::FindTemplateFile(name), Result::Success);
     name = dir.file("cache");
     EXPECT_EQ(CIcParserIntegrator::FindTemplateFile(name), Result::BadFormat);
+}
+
+TEST_F(PageMode, ARequestFindsEachPageOnceAndTheNextSeesItsChanges) {
+    dir.write("reg/p.htx", "FIRST");
+    _tagT3IVALUES values;
+    CIcParserIntegrator::BeginRequest();
+    {
+        CIcParserIntegrator page(&values, nullptr, "");
+        EXPECT_EQ(page.OpenHtmlFile("p.htx", 1, 0), Result::Success);
+        // A page not found is looked for again (a conversion may write it).
+        std::string name = "late.htx";
+        EXPECT_EQ(CIcParserIntegrator::FindTemplateFile(name), Result::FileNotFound);
+        dir.write("cache/late.htx", "LATE");
+        name = "late.htx";
+        EXPECT_EQ(CIcParserIntegrator::FindTemplateFile(name), Result::Success);
+        // A page found is not looked at again within the request.
+        dir.write("reg/p.htx", "SECOND");
+        const timespec later[2] = {{time(nullptr) + 10, 0}, {time(nullptr) + 10, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, dir.file("reg/p.htx").c_str(), later, 0), 0);
+        EXPECT_EQ(page.OpenHtmlFile("p.htx", 1, 0), Result::Success);
+    }
+    CIcParserIntegrator::EndRequest();
+    EXPECT_EQ(fcgistub::output.find("SECOND"), std::string::npos) << fcgistub::output;
+    CIcParserIntegrator::BeginRequest();
+    {
+        CIcParserIntegrator page(&values, nullptr, "");
+        EXPECT_EQ(page.OpenHtmlFile("p.htx", 1, 0), Result::Success);
+    }
+    CIcParserIntegrator::EndRequest();
+    EXPECT_TRUE(contains(fcgistub::output, "SECOND")) << fcgistub::output;
 }
 
 TEST_F(PageMode, RelativeStoresStayRelativeToTheWorkingDirectory) {

@@ -289,6 +289,36 @@ TEST(QoricSessions, ProgramEndBetweenRequestsClosesTheSession) {
     Response after = rig.post("/app/echo", "", EchoInput(sid, "LATE"));
     EXPECT_TRUE(after.has("ended with code -4005")) << after.raw;
     EXPECT_TRUE(rig.alive(worker));
+    // A whole message read between requests is no trouble: no warning, and
+    // no pause of the worker.
+    EXPECT_EQ(rig.log().find("but FastCGI not ready"), std::string::npos) << rig.log();
+    EXPECT_EQ(rig.sanitizerReports(), "");
+}
+
+TEST(QoricSessions, HostMessageAfterTheReplyIsKeptBetweenRequests) {
+    // Another screen of the session comes after the reply to the input: the
+    // page does not wait for it; the idle worker reads it and keeps it for
+    // the session's next exchange.
+    const char *src = std::getenv("QOR_SOURCE_DIR");
+    QoricRig rig({"--locap", "QOR1", "--script", std::string(src ? src : ".") + "/testhost/samples/demo.dts",
+                  "--fault", "mcso:on=enter,to=self,pos=after,delay=100,times=1"});
+    rig.configure();
+    rig.writeTemplates();
+    pid_t worker = rig.startWorker();
+    const std::string sid = sessionIdIn(rig.get("/app/echo").body);
+    ASSERT_FALSE(sid.empty());
+    Response first = rig.post("/app/echo", "", EchoInput(sid, "ONE"));
+    EXPECT_TRUE(first.has("N=[1]")) << first.raw;
+    EXPECT_TRUE(first.has("SHOWN=[ONE]")) << first.raw;
+    ASSERT_TRUE(rig.waitLog("DTP: 'MCSO' from locap QOR1 kept for the next read", 5000)) << rig.log();
+    EXPECT_EQ(rig.log().find("but FastCGI not ready"), std::string::npos) << rig.log();
+    // The kept screen answers the next input; the session goes on.
+    Response second = rig.post("/app/echo", "", EchoInput(sid, "TWO"));
+    EXPECT_TRUE(second.has("SID=[" + sid + "]")) << second.raw;
+    Response third = rig.post("/app/echo", "", EchoInput(sid, "THREE"));
+    EXPECT_TRUE(third.has("SID=[" + sid + "]")) << third.raw;
+    EXPECT_TRUE(rig.alive(worker));
+    EXPECT_EQ(rig.log().find("but FastCGI not ready"), std::string::npos) << rig.log();
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
 

@@ -139,6 +139,38 @@ TEST_F(SessTblRecord, LookupsByIdAndGuid) {
     EXPECT_EQ(table.Get(g, static_cast<Table::Record **>(nullptr), true, false), Result::Success);
 }
 
+TEST_F(SessTblRecord, LookupsNeverFindTheSessionThatLeftARecord) {
+    // A process remembers where it found a session; the record may since
+    // have been freed and claimed by another one.
+    RecordPtr a = Create();
+    Table::Guid_t ga;
+    a->GetSessionGuid(ga);
+    const unsigned idA = a->GetLocalSessionId();
+    a.reset();
+    RecordPtr h;
+    ASSERT_EQ(table.Get(ga, h, true, false), Result::Success);
+    h->Remove();
+    h.reset();
+    RecordPtr b = Create();
+    ASSERT_EQ(b->GetPosition(), 0u);
+    Table::Guid_t gb;
+    b->GetSessionGuid(gb);
+    const unsigned idB = b->GetLocalSessionId();
+    b.reset();
+    EXPECT_EQ(table.Get(idA, h, true, false), Result::SessTblInvalidSessId);
+    EXPECT_EQ(table.Get(ga, h, true, false), Result::SessTblInvalidSessGuid);
+    ASSERT_EQ(table.Get(idB, h, true, false), Result::Success);
+    EXPECT_EQ(h->GetPosition(), 0u);
+    h.reset();
+    // Records moved under the process: found where they are now.
+    std::swap(rec(0), rec(4));
+    ASSERT_EQ(table.Get(gb, h, true, false), Result::Success);
+    EXPECT_EQ(h->GetPosition(), 4u);
+    h.reset();
+    ASSERT_EQ(table.Get(idB, h, true, false), Result::Success);
+    EXPECT_EQ(h->GetPosition(), 4u);
+}
+
 TEST_F(SessTblRecord, ExpiredRecordStillFoundByGuid) {
     RecordPtr a = Create();
     Table::Guid_t g;
@@ -377,6 +409,19 @@ TEST_F(SessTblRecord, ScreenDataRoundTripAndRemoval) {
     h->Remove();
     EXPECT_FALSE(Exists(path));
     EXPECT_EQ(rec(0).localId, 0u);
+}
+
+TEST_F(SessTblRecord, ShorterScreenReplacesALongerOne) {
+    RecordPtr h = Create();
+    const std::string path = table.GetLatestMcsDataDirectory() + h->GetLatestDataFileName();
+    const std::string longer(5000, 'L'), shorter = "SHORT";
+    ASSERT_EQ(h->SetLatestMcsData(CBuffer(longer.data(), static_cast<int>(longer.size()))), Result::Success);
+    ASSERT_EQ(h->SetLatestMcsData(CBuffer(shorter.data(), static_cast<int>(shorter.size()))), Result::Success);
+    std::ifstream f(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()), shorter);
+    CBuffer out;
+    ASSERT_EQ(h->GetLatestMcsData(out), Result::Success);
+    EXPECT_EQ(std::string(out.GetBuffer(), out.GetLength()), shorter);
 }
 
 TEST_F(SessTblRecord, FileThatCannotBeDeletedIsReportedOnce) {

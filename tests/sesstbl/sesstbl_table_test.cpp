@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
@@ -219,6 +220,62 @@ TEST_F(SessTblTable, DeadProcessesAreClearedAndRegistryCompacted) {
     EXPECT_EQ(table.CheckProcessIDs(), 1);          // only the caller is left
     EXPECT_EQ(cb()->registry[0], static_cast<int32_t>(getpid()));
     EXPECT_EQ(cb()->registry[1], 0);
+}
+
+TEST_F(SessTblTable, StampsClearDeadProcessesAtMostOnceASecond) {
+    ASSERT_GE(ResultCode(table.Init(2, 1, 100)), 0);
+    auto deadPid = [] {
+        ForkedChild dead([](int, int) { return 0; });
+        EXPECT_EQ(dead.Wait(), 0);
+        return dead.Pid();
+    };
+    auto registered = [&](pid_t pid) {
+        for (int32_t slot : cb()->registry)
+            if (slot == pid) return true;
+        return false;
+    };
+    time_t t = 1700000000;
+    while (t % 3 != 1) ++t;   // a second that clears dead processes
+    const pid_t first = deadPid();
+    ASSERT_EQ(table.RegisterProcessID(first), Result::Success);
+    table.SetLastAccessed(t);
+    EXPECT_FALSE(registered(first));
+    // Busy: the same second stamps again and again, but checks once.
+    const pid_t second = deadPid();
+    ASSERT_EQ(table.RegisterProcessID(second), Result::Success);
+    table.SetLastAccessed(t);
+    table.SetLastAccessed(t + 1);
+    EXPECT_TRUE(registered(second));
+    EXPECT_EQ(cb()->lastAccessed, static_cast<uint32_t>(t + 1));
+    // The next such second clears it: killed workers never fill the registry.
+    table.SetLastAccessed(t + 3);
+    EXPECT_FALSE(registered(second));
+    EXPECT_EQ(cb()->lastAccessed, static_cast<uint32_t>(t + 3));
+}
+
+TEST_F(SessTblTable, AForkedChildActsUnderItsOwnProcessId) {
+    ASSERT_GE(ResultCode(table.Init(2, 1, 100)), 0);
+    ASSERT_EQ(table.RegisterProcessID(getpid()), Result::Success);
+    std::unique_ptr<CZelSessionTable::Record> held, free;
+    ASSERT_EQ(table.Get(0u, held, true, true), Result::Success);   // locked over the fork
+    ASSERT_EQ(table.Get(0u, free, true, true), Result::Success);
+    const unsigned heldId = held->GetLocalSessionId(), freeId = free->GetLocalSessionId();
+    free.reset();
+    ForkedChild child([&](int, int) {
+        std::unique_ptr<CZelSessionTable::Record> r;
+        // The parent's lock is not the child's.
+        if (table.Get(heldId, r, false, false) != Result::SessTblRecordLocked) return 1;
+        r.reset();
+        if (table.Get(freeId, r, true, true) != Result::Success) return 2;
+        if (table.GetSessionTableAddress()[1].lastPid != getpid()) return 3;
+        // Nor is its registration.
+        if (table.UnregisterProcessID(getpid()) != 1) return 4;
+        return 0;
+    });
+    EXPECT_EQ(child.Wait(), 0);
+    int32_t parents = 0;
+    for (int32_t slot : cb()->registry) parents += slot == getpid();
+    EXPECT_EQ(parents, 1);
 }
 
 TEST_F(SessTblTable, CountersSkipZeroAndWrapPools) {

@@ -218,6 +218,27 @@ TEST_F(WaitTest, FastCgiSocketIsExaminedFirst)
               std::string::npos);
 }
 
+TEST_F(WaitTest, HostInputReadByTheCallerIsNoTrouble)
+{
+    struct CallerReads {
+        CallerReads() { xFcgiCallerReadsSockets(true); }
+        ~CallerReads() { xFcgiCallerReadsSockets(false); }
+    } callerReads;
+    Pipe host;
+    (void)!write(host.w, "data", 4);   // stays readable
+    xFcgiAddPoll(host.r);
+    for (int i = 1; i <= 8; ++i)
+        EXPECT_EQ(xFcgiPoll(1000), host.r + 1);
+    EXPECT_EQ(xFcgiTroubleCount(), 0);
+    EXPECT_EQ(bSigTerm, 0);
+    EXPECT_EQ(log().find("FastCGI not ready"), std::string::npos);
+    // Input the caller could not take counts as the loop would count it.
+    xFcgiSocketTrouble(host.r);
+    EXPECT_EQ(xFcgiTroubleCount(), 1);
+    EXPECT_NE(log().find("WARNING 1: Input fd " + std::to_string(host.r) + " but FastCGI not ready"),
+              std::string::npos);
+}
+
 TEST_F(WaitTest, InvalidDescriptorIsDroppedFromTheSet)
 {
     int closedFd = dup(1);
