@@ -89,7 +89,8 @@ bool CIcParserIntegrator::FindFormTemplate(const std::string &name, std::string 
     // leading "htx/".
     for (const std::string &candidate : {xFcgiAbsDir(name.c_str()), xFcgiAbsDir(("htx/" + name).c_str())}) {
         const std::string real = RealPath(candidate);
-        if (real.empty() || ProbeFile(real) != 1) continue;
+        int64_t fileTime = 0;
+        if (real.empty() || ProbeFile(real, fileTime) != 1) continue;
         for (const std::string &store : stores) {
             if (real.compare(0, store.size(), store) == 0) {
                 path = real;
