@@ -200,6 +200,20 @@ TEST(XmlBook, ValuesThatDoNotFit) {
         EXPECT_FALSE(XmlToCobol(t.ref, map.m, rec.data(), rec.size())) << c.doc;
         EXPECT_TRUE(log.contains(c.message)) << c.doc << "\n" << log.text();
     }
+    // A document nested deeper than any map is refused before the walk,
+    // which would otherwise recurse once per level.
+    {
+        LogCapture log;
+        Tree t;
+        t.ref = XmlCreate();
+        std::string doc = "<order>";
+        for (int i = 0; i < 100000; ++i) doc += "<lines_List>";
+        XmlParse(t.ref, nullptr, doc.data(), doc.size(), false);
+        std::string rec = record();
+        EXPECT_FALSE(XmlToCobol(t.ref, map.m, rec.data(), rec.size()));
+        EXPECT_TRUE(log.contains("Document for map order nested deeper than 64 levels")) << log.text();
+        EXPECT_EQ(rec, record());
+    }
     // A record shorter than the map is refused both ways.
     LogCapture log;
     Tree t;

@@ -92,7 +92,8 @@ void XmlBookFree(XmlBook* map);
 // the field's type at its position and occurrence; count fields receive
 // the number of occurrences read. Fields the document does not name are
 // left as they are. False when anything could not be converted (logged,
-// e.g. "#Node %s has unknown type '%c'"); what could be is stored.
+// e.g. "#Node %s has unknown type '%c'"); what could be is stored. A
+// document nested deeper than 64 levels is refused whole (logged).
 bool XmlToCobol(XmlRef ref, XmlBook* map, char* record, size_t length);
 
 // Builds the document of a record in *ref (created when ref->root is

@@ -323,6 +323,13 @@ private:
 
 bool XmlToCobol(XmlRef ref, XmlBook* map, char* record, size_t length) {
     if (!ref.root || !ref.root->root || !record || !ready(map, length)) return false;
+    // The walk below recurses per level ("<name>_List" in "<name>_List"
+    // included), so a document's depth must be bounded before it starts.
+    if (xmlDeeperThan(ref.root->root, kXmlMaxDepth)) {
+        logPrintf("#Document for map %s nested deeper than %d levels\n", map->name.c_str(),
+                  kXmlMaxDepth);
+        return false;
+    }
     return TreeToRecord(*map, reinterpret_cast<unsigned char*>(record)).fill(ref.root);
 }
 
