@@ -237,6 +237,8 @@ TEST(XmlBook, MapsThatAreRefused) {
         {"0,10,2,0,XB-1.0\n1,a,,X,1,0,0,1,1\n", false, "Map order has 1 fields, its header says 2"},
         {"0,10,1,0,XB-1.0\n1,a,,X,1,0,0,1,2,,0,0,0,n\n", false, "Map order has no count field n for a"},
         {"0,10,1,0,XB-1.0\n1,a,,X,x,0,0,1,1\n", false, "Map order line 2: bad nlen 'x'"},
+        // More fields than a group index can name.
+        {"0,10,32768,0,XB-1.0\n1,a,,X,1,0,0,1,1\n", false, "Map order line 1: bad field count '32768'"},
         {"0,10,1,0,XB-1.0\n1,a,,X,4,0,8,4,1\n", true, "field a (X, 4 bytes at 8): lies beyond the record"},
         {"0,10,2,0,XB-1.0\n1,g,,G,0,0,0,4,2\n5,a,,X,4,0,2,4,1\n", true, "field a (X, 4 bytes at 2): lies outside its group"},
         {"0,10,1,0,XB-1.0\n1,a,-,B,9,0,0,9,1\n", true, "binary fields hold at most 8 bytes"},

@@ -3,6 +3,7 @@
 #include "xmlbook.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -129,7 +130,8 @@ private:
         }
         if (!number(f[1], kMaxRecord, recsize) || recsize < 1)
             return badLine("bad record size '" + f[1] + "'");
-        if (!number(f[2], kXmlBookNoField - 1, nflds)) return badLine("bad field count '" + f[2] + "'");
+        // A field names its group by a 16-bit signed index.
+        if (!number(f[2], INT16_MAX, nflds)) return badLine("bad field count '" + f[2] + "'");
         if (!number(f[3], kMaxRecord * 16, xmlsize)) return badLine("bad XML size '" + f[3] + "'");
         if (f.size() > 5 && !f[5].empty() && !number(f[5], kMaxRecord, errsize))
             return badLine("bad error-area size '" + f[5] + "'");

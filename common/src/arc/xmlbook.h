@@ -7,6 +7,7 @@
 //   0,<record size>,<fields>,<XML size>,XB-1.0[,<error-area size>]
 //   <level>,<name>,<sign>,<type>,<nlen>,<npl>,<loc>,<size>,<occurs>,
 //       <edit mask>,<attribute>,<name space>,<upper case>,<count field>,<identify>
+// <fields> (the number of field lines) is at most 32767.
 // sign: '~' leading separate sign, '!' trailing separate sign, '-' signed
 // (overpunch in the last digit), anything else unsigned. type: 'G' group,
 // 'B' big-endian binary (1 to 8 bytes), 'D' zoned decimal, 'P' packed
