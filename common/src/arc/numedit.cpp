@@ -5,6 +5,7 @@
 
 #include "machine.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -86,12 +87,14 @@ bool parse(const char *text, int width, int decimals, Number &num)
         fraction.resize(decimals);
     }
     fraction.append(decimals - fraction.size(), '0');
-    const size_t lead = intPart.find_first_not_of('0');
-    intPart = lead == std::string::npos ? "" : intPart.substr(lead);
-    if (static_cast<int>(intPart.size()) > width - decimals)
+    // The value's significant digits must fit the field, whose width may
+    // be less than its decimals (".05" in one digit with two decimals).
+    std::string all = intPart + fraction;
+    all.erase(0, std::min(all.find_first_not_of('0'), all.size()));
+    if (static_cast<int>(all.size()) > width)
         return false;
-    num.digits.assign(width - decimals - intPart.size(), '0');
-    num.digits += intPart + fraction;
+    num.digits.assign(width - all.size(), '0');
+    num.digits += all;
     num.negative = sign < 0 && num.digits.find_first_not_of('0') != std::string::npos;
     return true;
 }
