@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <sys/shm.h>
 #include <sys/stat.h>
 #include <functional>
 
@@ -194,6 +195,20 @@ TEST(Pool, PoolInAMappedFile)
     ASSERT_EQ(pread(file, back, 16, 0x1000 + a), 16);
     EXPECT_STREQ(back, "kept in the file");
     destroyVmu(nullptr);
+
+    // A descriptor that claims more than the file or the segment holds is
+    // refused: reads of the pool would run past the mapping.
+    boot.pool[0] = {'M', 0x1000, 256 << 10};
+    EXPECT_EQ(setupVmu(false, &boot), -1);
+    EXPECT_NE(log.text().find("pmMap: file of pool 0 has 262144 bytes, not 0x41000"), std::string::npos)
+        << log.text();
+    const int small = shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600);
+    ASSERT_GE(small, 0);
+    boot.pool[0] = {'S', static_cast<uint32_t>(small), 1 << 20};
+    EXPECT_EQ(setupVmu(false, &boot), -1);
+    shmctl(small, IPC_RMID, nullptr);
+    EXPECT_NE(log.text().find("has 4096 bytes, not 1048576"), std::string::npos) << log.text();
+
     close(fd);
     close(file);
     unsetenv("QORMMAPFD");

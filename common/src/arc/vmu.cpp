@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/shm.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -184,7 +185,16 @@ void *pmMap(bool writable, int pool, uint32_t offset, uint32_t size, void *addre
         logPrintf("#pmMap: pool %d has no bytes %u..%u\n", pool, offset, offset + size);
         return nullptr;
     }
+    // The descriptor comes from the boot block or the environment: the
+    // memory behind it must really hold the bytes it claims, or a read of
+    // the pool would run past the mapping.
     if (d.type == 'S') {
+        shmid_ds ds{};
+        if (shmctl(static_cast<int>(d.param), IPC_STAT, &ds) == 0 && ds.shm_segsz < d.size) {
+            logPrintf("#pmMap: segment %u of pool %d has %zu bytes, not %u\n", d.param, pool,
+                      static_cast<size_t>(ds.shm_segsz), d.size);
+            return nullptr;
+        }
         void *at = shmat(static_cast<int>(d.param), address, writable ? 0 : SHM_RDONLY);
         if (at == reinterpret_cast<void *>(-1)) {
             logPrintf("#pmMap (shmem) failed: %s\n", std::strerror(errno));
@@ -197,6 +207,13 @@ void *pmMap(bool writable, int pool, uint32_t offset, uint32_t size, void *addre
     // A device part: mmap needs a page-aligned file offset.
     const int fd = mmapFd();
     const uint64_t fileOffset = uint64_t{d.param} + offset;
+    struct stat st {};
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<uint64_t>(st.st_size) < fileOffset + size) {
+        logPrintf("#pmMap: file of pool %d has %lld bytes, not 0x%llx\n", pool,
+                  static_cast<long long>(st.st_size), static_cast<unsigned long long>(fileOffset + size));
+        return nullptr;
+    }
     const long pageSize = sysconf(_SC_PAGESIZE);
     const uint64_t slack = fileOffset % static_cast<uint64_t>(pageSize);
     void *at = fd < 0 ? MAP_FAILED
