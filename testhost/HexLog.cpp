@@ -82,33 +82,33 @@ bool HexLog::open(const std::string& path)
 }
 
 namespace {
-// The entries kept by the calling thread's Batch (null: none lives).
-thread_local std::string* kept = nullptr;
+// Batches living in the calling thread, and the entries they keep.
+thread_local int batches = 0;
+thread_local std::string kept;
 }  // namespace
 
 HexLog::Batch::Batch(HexLog& log) : log_(log)
 {
-    if (!kept) kept = new std::string;
+    ++batches;
 }
 
 HexLog::Batch::~Batch()
 {
     log_.flush();
-    delete kept;
-    kept = nullptr;
+    --batches;
 }
 
 void HexLog::flush()
 {
-    if (!kept || kept->empty()) return;
-    writeNow(*kept);
-    kept->clear();
+    if (kept.empty()) return;
+    writeNow(kept);
+    kept.clear();
 }
 
 void HexLog::write(std::string text)
 {
-    if (kept)
-        *kept += text;
+    if (batches > 0)
+        kept += text;
     else
         writeNow(text);
 }
