@@ -41,14 +41,6 @@ bool ready(XmlBook* map, size_t length) {
     return true;
 }
 
-void markRun(const std::vector<xmlNode*>& run) {
-    for (size_t i = 0; i < run.size(); ++i) {
-        run[i]->bgnArray = i == 0;
-        run[i]->midArray = i > 0 && i + 1 < run.size();
-        run[i]->endArray = i + 1 == run.size();
-    }
-}
-
 // ------------------------------------------------------ record to tree --
 
 class RecordToTree {
@@ -131,7 +123,7 @@ private:
             }
             if (json_) {
                 if (run.empty()) emptyArray(element, tail, d.name);
-                markRun(run);
+                xmlMarkRun(run);
             }
             return;
         }
@@ -182,13 +174,13 @@ private:
             return;
         }
         if (run.empty()) emptyArray(element, tail, d.name);
-        markRun(run);
+        xmlMarkRun(run);
         if (anyControl) {
             place(attrs, element, tail);
             std::vector<xmlNode*> placed;
             for (xmlNode* a : attrs)
                 if (a) placed.push_back(a);
-            markRun(placed);
+            xmlMarkRun(placed);
         }
     }
 

@@ -311,11 +311,7 @@ private:
             }
             ok = parseError();
         }
-        for (size_t i = 0; i < run.size(); ++i) {
-            run[i]->bgnArray = i == 0;
-            run[i]->midArray = i > 0 && i + 1 < run.size();
-            run[i]->endArray = i + 1 == run.size();
-        }
+        xmlMarkRun(run);
         return ok;
     }
 };

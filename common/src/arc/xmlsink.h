@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include "xmlparse.h"
 
@@ -48,6 +49,10 @@ bool xmlSameTag(const char* a, const char* b);
 // (null for none) and becomes the new node.
 xmlNode* xmlAppendChild(xmlRoot* r, xmlNode* owner, xmlNode*& tail, const char* tag,
                         const char* value, size_t len);
+// Marks a run of sibling nodes as one array (bgnArray, midArray,
+// endArray; one node: bgnArray and endArray).
+void xmlMarkRun(const std::vector<xmlNode*>& run);
+
 // Appends an attribute to element.
 xmlNode* xmlAppendAttr(xmlRoot* r, xmlNode* element, const char* tag, const char* value,
                        size_t len);

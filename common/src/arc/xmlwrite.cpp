@@ -89,6 +89,14 @@ xmlNode* xmlAppendChild(xmlRoot* r, xmlNode* owner, xmlNode*& tail, const char* 
     return n;
 }
 
+void xmlMarkRun(const std::vector<xmlNode*>& run) {
+    for (size_t i = 0; i < run.size(); ++i) {
+        run[i]->bgnArray = i == 0;
+        run[i]->midArray = i > 0 && i + 1 < run.size();
+        run[i]->endArray = i + 1 == run.size();
+    }
+}
+
 xmlNode* xmlAppendAttr(xmlRoot* r, xmlNode* element, const char* tag, const char* value,
                        size_t len) {
     xmlNode* a = r->newNode(r->intern(tag ? tag : ""));
