@@ -209,6 +209,20 @@ TEST(HostMessages, DamagedRecordsAreRefused)
     EXPECT_NE(problems.find("PROBLEM msgrcv: got 32 expected 132; len:8 prms:1"), std::string::npos) << problems;
     EXPECT_NE(problems.find("PROBLEM msgrcv: got 32 expected -1; len:8 prms:1"), std::string::npos) << problems;
 
+    // A record longer than any sound one is taken off the queue and
+    // refused; the next record is received.
+    struct {
+        long pri;
+        char bytes[1000];
+    } big{getpid(), {}};
+    ASSERT_EQ(msgsnd(q.id, &big, sizeof big.bytes, 0), 0);
+    sendRaw(q.id, m, kQorMsgHeader + m.len);
+    EXPECT_EQ(recvIndication(&bad, 0), -1);
+    EXPECT_NE(log.text().find("recvIndication:" + qid + " PROBLEM msgrcv: got more than 536"), std::string::npos)
+        << log.text();
+    ASSERT_EQ(recvIndication(&bad, 0), kQorMsgHeader + 8);
+    EXPECT_EQ(getPrmInt(&bad, 1), 5);
+
     // Sound records whose strings point outside the memory they name.
     char local[64] = {};
     setBaseLvmu(local, sizeof local);

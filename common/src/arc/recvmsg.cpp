@@ -27,9 +27,10 @@ int takeOne(qormsg *msg, bool wait, const char *who)
         logPrintf("#%s: this process has no queue\n", who);
         return -1;
     }
+    constexpr size_t kMost = sizeof(qormsg) - sizeof(long);
     ssize_t n;
     for (;;) {
-        n = msgrcv(qid, msg, sizeof(qormsg) - sizeof(long), getpid(), wait ? 0 : IPC_NOWAIT);
+        n = msgrcv(qid, msg, kMost, getpid(), wait ? 0 : IPC_NOWAIT);
         if (n >= 0)
             break;
         if (errno == EINTR) {
@@ -39,6 +40,14 @@ int takeOne(qormsg *msg, bool wait, const char *who)
         }
         if (errno == ENOMSG)
             return 0;
+        if (errno == E2BIG) {
+            // Longer than any sound record: left on the queue it would fail
+            // every later receive, so it is taken off (cut) and refused.
+            msgrcv(qid, msg, kMost, getpid(), IPC_NOWAIT | MSG_NOERROR);
+            logPrintf("#%s:%d PROBLEM msgrcv: got more than %zu; len:%d prms:%d\n", who, qid, kMost,
+                      msg->len, msg->prms);
+            return kRefused;
+        }
         logPrintf("#%s: msgrcv on Q%d failed: %s\n", who, qid, std::strerror(errno));
         return -1;
     }

@@ -70,7 +70,9 @@ bool blockedSend(qormsg *msg, int func, int mid, QorProc to);
 // ----------------------------------------------------------- receiving ----
 // Receiving waits at most `seconds` (0: only takes what is there; < 0: no
 // limit). A record whose size disagrees with its header is refused with
-// "#<who>:<queue> PROBLEM msgrcv: got <n> expected <m>; len:<l> prms:<p>".
+// "#<who>:<queue> PROBLEM msgrcv: got <n> expected <m>; len:<l> prms:<p>"
+// (one longer than the record: "got more than <n>", and it is taken off
+// the queue).
 // Both return the bytes received, 0 when nothing came in time, -1 on an
 // error.
 
