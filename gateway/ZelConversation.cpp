@@ -263,7 +263,11 @@ Result CZelConversation::SubmitScreen(unsigned id) {
     CBuffer &buffer = m_Protocol.GetLastMcsData();
     CBuffer current;
     const bool stored = !IsError(m_Protocol.GetStoredScreen(id, current));
-    const std::string notice = CheckSubmittedInput(current);
+    CArcMcsHdr header;
+    const bool hasHeader = current.GetLength() >= kHeader;
+    if (hasHeader) header = PeekHeader(current);
+    const CArcMcsHdr *shown = hasHeader ? &header : nullptr;
+    const std::string notice = CheckSubmittedInput(shown);
     if (!notice.empty()) return ShowCurrentScreenAgain(id, current, notice);
 
     m_Record.InitializeRecord();
@@ -279,7 +283,7 @@ Result CZelConversation::SubmitScreen(unsigned id) {
         OpenPage(merge, page, 0, 1);
         pageRoom = merge.GetScreenRoom();
     }
-    const std::string sizeNotice = CheckPostedSize(current, pageRoom);
+    const std::string sizeNotice = CheckPostedSize(shown, pageRoom);
     if (!sizeNotice.empty()) return ShowCurrentScreenAgain(id, current, sizeNotice);
     Result r = ProcessInput(m_cStatus);
     if (r != Result::Success) return r;

@@ -22,6 +22,7 @@
 #include "Result.h"
 #include "ZelDtpProtocol.h"
 
+class CArcMcsHdr;
 class CZelLocapTable;
 
 class CZelConversation {
@@ -150,13 +151,14 @@ private:
     template <class Operation> Result WithReconnect(unsigned id, Operation operation);
     // Why a submitted form must not reach the host (the notice for the
     // page), or empty: a form of an earlier screen, characters outside the
-    // character set.
-    std::string CheckSubmittedInput(const CBuffer &current) const;
+    // character set. shown is the header of the session's stored screen,
+    // null without one.
+    std::string CheckSubmittedInput(const CArcMcsHdr *shown) const;
     // The same for the posted McsSize and McsCount: each must lie between 0
     // and the larger of the current screen's size and the room of the
     // page's field table (input-only fields make a screen's input longer
     // than what the host sent).
-    std::string CheckPostedSize(const CBuffer &current, int pageRoom) const;
+    std::string CheckPostedSize(const CArcMcsHdr *shown, int pageRoom) const;
     // The current screen becomes the reply, with the notice in mcs.error;
     // without a stored screen the request fails with InvalidParam.
     Result ShowCurrentScreenAgain(unsigned id, const CBuffer &current, const std::string &notice);

@@ -22,17 +22,6 @@ namespace {
 
 constexpr int kHeader = CArcMcsHdr::kHeaderLength;
 
-// The page name a screen name gives: as SetFormat holds it ("_" as "A",
-// upper case), then cut at its first blank and lower-cased.
-std::string PageOf(const std::string &name) {
-    std::string held;
-    for (char c : name) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        held += c == '_' ? 'A' : c;
-    }
-    return CZelConversation::PageName(held);
-}
-
 bool IsDigit(char c, bool hex) {
     const unsigned char u = static_cast<unsigned char>(c);
     return hex ? std::isxdigit(u) != 0 : std::isdigit(u) != 0;
@@ -77,23 +66,19 @@ void CZelConversation::SetCharacterSet(const std::string &name) {
 }
 
 bool CZelConversation::SamePage(const std::string &postedName, const std::string &headerName) {
-    return PageOf(postedName) == PageOf(headerName);
+    // Page names ignore case and take "_" as "A", as SetFormat does.
+    return PageName(postedName) == PageName(headerName);
 }
 
-std::string CZelConversation::CheckSubmittedInput(const CBuffer &current) const {
-    if (current.GetLength() >= kHeader) {
-        CBuffer copy(current);
-        CArcMcsHdr header;
-        header.LoadFromBuffer(copy, kHeader);
-        // A local subscreen is the gateway's own page over the current
-        // screen; a session without a stored screen (a DezUR exchange) has
-        // nothing to compare with.
-        if (m_strLocalSubscreen.empty() && !SamePage(m_strFormatName, header.GetName())) {
-            if (logCtrlFlgs & LOG_EVENTS)
-                logPrintf("#Conversation: R%X posted screen %s, the session shows %s\n", m_nLocalId,
-                          m_strFormatName.c_str(), std::string(header.GetName()).c_str());
-            return "This form was for an earlier screen: nothing was sent. This is the current screen.";
-        }
+std::string CZelConversation::CheckSubmittedInput(const CArcMcsHdr *shown) const {
+    // A local subscreen is the gateway's own page over the current screen;
+    // a session without a stored screen (a DezUR exchange) has nothing to
+    // compare with.
+    if (shown && m_strLocalSubscreen.empty() && !SamePage(m_strFormatName, shown->GetName())) {
+        if (logCtrlFlgs & LOG_EVENTS)
+            logPrintf("#Conversation: R%X posted screen %s, the session shows %s\n", m_nLocalId,
+                      m_strFormatName.c_str(), std::string(shown->GetName()).c_str());
+        return "This form was for an earlier screen: nothing was sent. This is the current screen.";
     }
     for (int i = 0, n = xFcgiInputCount(); i < n; ++i) {
         const char *value = xFcgiInputValue(i);
@@ -107,12 +92,9 @@ std::string CZelConversation::CheckSubmittedInput(const CBuffer &current) const 
     return std::string();
 }
 
-std::string CZelConversation::CheckPostedSize(const CBuffer &current, int pageRoom) const {
-    if (current.GetLength() < kHeader) return std::string();
-    CBuffer copy(current);
-    CArcMcsHdr header;
-    header.LoadFromBuffer(copy, kHeader);
-    const long limit = std::max<long>(header.GetSize(), pageRoom);
+std::string CZelConversation::CheckPostedSize(const CArcMcsHdr *shown, int pageRoom) const {
+    if (!shown) return std::string();
+    const long limit = std::max<long>(shown->GetSize(), pageRoom);
     if (m_nPostedSize >= 0 && m_nPostedSize <= limit && m_nPostedCount >= 0 && m_nPostedCount <= limit)
         return std::string();
     if (logCtrlFlgs & LOG_ERRORS)

@@ -8,6 +8,7 @@
 // web server without being built whole in memory.
 #include "xfcgihtml.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -95,11 +96,12 @@ void xFcgiSendContentType() {
 }
 
 void xFcgiSetCharset(const char* name) {
-    std::string n = name ? name : "";
+    charset = name ? name : "";
     // The name goes into a header line: nothing that could end it.
-    for (char c : n)
-        if (static_cast<unsigned char>(c) <= ' ' || c == ';' || c == 0x7F) n.clear();
-    charset = n;
+    if (std::any_of(charset.begin(), charset.end(), [](char c) {
+            return static_cast<unsigned char>(c) <= ' ' || c == ';' || c == 0x7F;
+        }))
+        charset.clear();
     contentType = "Content-type: text/html";
     if (!charset.empty()) contentType += "; charset=" + charset;
     contentType += "\r\nCache-Control: no-cache\r\n";

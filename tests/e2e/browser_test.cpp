@@ -18,15 +18,28 @@ std::string artefact(const std::string& name)
     return std::string(getcwd(cwd, sizeof cwd) ? cwd : ".") + "/" + name;
 }
 
+std::string profileIn(const Stack& s)
+{
+    const std::string profile = s.root() + "/browser";
+    mkdir(profile.c_str(), 0700);
+    return profile;
+}
+
+// The demo's stack and a browser with its own profile beside it.
+struct DemoInBrowser {
+    Stack s;
+    Browser b{profileIn(s)};
+    const std::string base = "http://127.0.0.1:" + std::to_string(s.port());
+    const std::string form = "document.forms[0]";
+};
+
 TEST(Browser, RunsTheDemoTransaction)
 {
     E2E_REQUIRE_QORIC();
-    Stack s;
-    const std::string profile = s.root() + "/browser";
-    mkdir(profile.c_str(), 0700);
-    Browser b(profile);
-    const std::string base = "http://127.0.0.1:" + std::to_string(s.port());
-    const std::string form = "document.forms[0]";
+    DemoInBrowser d;
+    Stack& s = d.s;
+    Browser& b = d.b;
+    const std::string &base = d.base, &form = d.form;
 
     b.open(base + "/demo/");
     ASSERT_EQ(b.eval("document.title"), "QOR/ix gateway demo");
@@ -69,12 +82,10 @@ TEST(Browser, RunsTheDemoTransaction)
 TEST(Browser, RunsATransactionWithConvertedPages)
 {
     E2E_REQUIRE_QORIC();
-    Stack s;
-    const std::string profile = s.root() + "/browser";
-    mkdir(profile.c_str(), 0700);
-    Browser b(profile);
-    const std::string base = "http://127.0.0.1:" + std::to_string(s.port());
-    const std::string form = "document.forms[0]";
+    DemoInBrowser d;
+    Stack& s = d.s;
+    Browser& b = d.b;
+    const std::string &base = d.base, &form = d.form;
 
     b.open(base + "/demo/");
     b.navigateBy("document.getElementById('order').click()");
@@ -108,11 +119,10 @@ TEST(Browser, RunsATransactionWithConvertedPages)
 TEST(Browser, TypesAtTheCursorInThePagesCharacterSet)
 {
     E2E_REQUIRE_QORIC();
-    Stack s;
-    const std::string profile = s.root() + "/browser";
-    mkdir(profile.c_str(), 0700);
-    Browser b(profile);
-    const std::string base = "http://127.0.0.1:" + std::to_string(s.port()), form = "document.forms[0]";
+    DemoInBrowser d;
+    Stack& s = d.s;
+    Browser& b = d.b;
+    const std::string &base = d.base, &form = d.form;
     auto enter = [&] { b.navigateBy("document.getElementById('enter').click()"); };
 
     b.open(base + "/");
