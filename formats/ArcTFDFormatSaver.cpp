@@ -191,7 +191,9 @@ std::string CArcTFDFormatSaver::GetT3IText() {
         for (const CArcTFDDataLine &line : record.lines) {
             const SafeString name =
                 line.field ? CArcTFDDrawableFieldMeta::GetFieldNameCStyle(line.field, line.ordinal) : "filler";
-            out += "    <field name=\"" + name + "\" mask=\"" + line.picture + "\"";
+            // A host edit mask is host bytes: escaped like the default text,
+            // so no byte of it can end the attribute.
+            out += "    <field name=\"" + name + "\" mask=\"" + Escaped(line.picture, false, true) + "\"";
             if (line.pad > 0) out += " pad=\"" + std::to_string(line.pad) + "\"";
             const auto *data = dynamic_cast<const CArcTFDDataErrorField *>(line.field);
             if (data && !data->GetDefaultText().empty())
