@@ -112,7 +112,13 @@ const HeadLine kHead[] = {
     {8, "</SCRIPT>"},
 };
 
-
+// Puts the files in place whole, or logs why they are not.
+Result PutInPlace(const std::vector<CArcTFDOutputFile> &files) {
+    std::string why;
+    if (WriteOutputFiles(files, why)) return Result::Success;
+    logPrintf("#Converter: %s\n", why.c_str());
+    return Result::FormatConversionError;
+}
 
 }  // namespace
 
@@ -156,28 +162,19 @@ Result CArcTFDFormatSaver::WriteIntConnFile(CArcTFDIntConnFilesInfo *info) {
     std::vector<CArcTFDOutputFile> files;
     if (!info->GetT3IPath().empty()) files.push_back({info->GetT3IPath(), GetT3IText()});
     if (!info->GetHTXPath().empty()) files.push_back({info->GetHTXPath(), GetHTXText(info)});
-    std::string why;
-    if (WriteOutputFiles(files, why)) return Result::Success;
-    logPrintf("#Converter: %s\n", why.c_str());
-    return Result::FormatConversionError;
+    return PutInPlace(files);
 }
 
 Result CArcTFDFormatSaver::WriteT3IFile(CArcTFDIntConnFilesInfo *info) {
     if (!CheckReady(info, __LINE__)) return Result::FormatConversionError;
     if (info->GetT3IPath().empty()) return Result::Success;
-    std::string why;
-    if (WriteOutputFiles({{info->GetT3IPath(), GetT3IText()}}, why)) return Result::Success;
-    logPrintf("#Converter: %s\n", why.c_str());
-    return Result::FormatConversionError;
+    return PutInPlace({{info->GetT3IPath(), GetT3IText()}});
 }
 
 Result CArcTFDFormatSaver::WriteHTXFile(CArcTFDIntConnFilesInfo *info) {
     if (!CheckReady(info, __LINE__)) return Result::FormatConversionError;
     if (info->GetHTXPath().empty()) return Result::Success;
-    std::string why;
-    if (WriteOutputFiles({{info->GetHTXPath(), GetHTXText(info)}}, why)) return Result::Success;
-    logPrintf("#Converter: %s\n", why.c_str());
-    return Result::FormatConversionError;
+    return PutInPlace({{info->GetHTXPath(), GetHTXText(info)}});
 }
 
 // --- the field file ------------------------------------------------------------
