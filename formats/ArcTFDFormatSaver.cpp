@@ -122,8 +122,7 @@ Result PutInPlace(const std::vector<CArcTFDOutputFile> &files) {
 
 }  // namespace
 
-CArcTFDFormatSaver::CArcTFDFormatSaver(CArcTFDFormat *format, const char *name)
-    : m_pFormat(format), m_strName(name) {}
+CArcTFDFormatSaver::CArcTFDFormatSaver(CArcTFDFormat *format, const char *) : m_pFormat(format) {}
 
 CArcTFDFormatSaver::~CArcTFDFormatSaver() = default;
 
@@ -137,7 +136,6 @@ void CArcTFDFormatSaver::SortFields(int copies) {
     m_Sorted.clear();
     m_Clones.clear();
     m_pLayout.reset();
-    m_bCopies = copies ? 1 : 0;
     if (!m_pFormat) return;
     for (int i = 0; i < m_pFormat->GetFieldCount(); ++i) {
         CArcTFDDrawableField *field = m_pFormat->GetFieldByIdx(i);
