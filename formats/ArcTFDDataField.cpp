@@ -105,11 +105,13 @@ int CArcTFDDataErrorField::DoSaveIntoBuffer(CBuffer &out) const {
     uint8_t b2 = DescriptorColor();
     if (withDefault) b2 |= 0x40;
     if (m_bInputOnly && h && h->GetSFSEmulationFormat()) b2 |= 0x20;
-    out << static_cast<uint8_t>(length)
+    int b0 = length;
+    const int n = SaveContinued(out, b0) + 3;
+    out << static_cast<uint8_t>(b0)
         << static_cast<uint8_t>(kKinds[m_eType] | (IsProtected() ? 0x80 : 0) | (IsTabStop() ? 0x40 : 0)) << b2;
-    if (!withDefault) return 3;
+    if (!withDefault) return n;
     out.AddCobolString(m_strDefaultText.c_str(), length);
-    return 3 + length;
+    return n + length;
 }
 
 std::unique_ptr<CArcTFDDrawableField> CArcTFDDataField::Clone() const {
@@ -180,11 +182,13 @@ int CArcTFDNumericField::DoSaveIntoBuffer(CBuffer &out) const {
     const CArcTFDFormatHdrPeeker *h = GetFormatHdrPeeker();
     uint8_t b2 = DescriptorColor();
     if (IsInputOnly() && h && h->GetSFSEmulationFormat()) b2 |= 0x20;
-    out << static_cast<uint8_t>(length)
+    int b0 = length;
+    const int n = SaveContinued(out, b0) + 3;
+    out << static_cast<uint8_t>(b0)
         << static_cast<uint8_t>(kind | (IsProtected() ? 0x80 : 0) | (IsTabStop() ? 0x40 : 0) |
                                 (m_EditMask.GetBlankWhenBlank() ? 0x20 : 0))
         << b2;
-    if (kind != CArcMcsField::NumericEdited) return 3;
+    if (kind != CArcMcsField::NumericEdited) return n;
     static const uint8_t kSign[] = {0x10, 0x20, 0x40, 0x50, 0x30, 0x00};
     const int mode = m_EditMask.GetWhenNegative();
     const auto edit = static_cast<uint8_t>((mode >= 0 && mode <= 5 ? kSign[mode] : 0) |
@@ -192,7 +196,7 @@ int CArcTFDNumericField::DoSaveIntoBuffer(CBuffer &out) const {
                                            (m_EditMask.GetFloatingCurrency() ? 0x80 : 0));
     out << edit << static_cast<uint8_t>(m_EditMask.GetNumberOfDigits() & 0x3F);
     if (length > 0) out.AddCobolString(mask.c_str(), length);
-    return 5 + (length > 0 ? length : 0);
+    return n + 2 + (length > 0 ? length : 0);
 }
 
 std::unique_ptr<CArcTFDDrawableField> CArcTFDErrorField::Clone() const {

@@ -105,6 +105,13 @@ int CArcTFDDrawableField::SaveIntoBuffer(CBuffer &out) const {
     return n + DoSaveIntoBuffer(out);
 }
 
+int CArcTFDDrawableField::SaveContinued(CBuffer &out, int &length) {
+    int n = 0;
+    for (; length > 127; length -= 127, n += 3)
+        out << static_cast<uint8_t>(127) << static_cast<uint8_t>(CArcMcsField::Continued) << static_cast<uint8_t>(0);
+    return n;
+}
+
 const CArcTFDFormatHdrPeeker *CArcTFDDrawableField::GetFormatHdrPeeker() const {
     return m_pFormat ? m_pFormat->GetFormatHdrPeeker() : nullptr;
 }

@@ -226,6 +226,11 @@ protected:
 
     // The colour byte of a host descriptor.
     uint8_t DescriptorColor() const { return static_cast<uint8_t>(GetColor().GetMcsColor() & 0x0F); }
+    // A descriptor's b0 holds at most 127 columns (its top bit names other
+    // kinds): the columns past that go first as continued descriptors, which
+    // the reader adds to the next one. Leaves the b0 in length; returns the
+    // bytes written.
+    static int SaveContinued(CBuffer &out, int &length);
 
     SafeString m_strText;
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -94,6 +95,10 @@ public:
     CArcTFDFormatHdrPeeker *GetFormatHdrPeeker() const { return m_pHeader.get(); }
     // The header's name up to its first white space.
     const SafeString &GetFormatName() const { return m_strFormatName; }
+    // A format's name names its page and field files, so it must be a
+    // plain file name: why it is not (empty, starting with '.', holding a
+    // path separator or a control character), or null.
+    static const char *FileNameProblem(const std::string &name);
     int GetFormatLeft() const { return 0; }
     int GetFormatTop() const;
     int GetFormatRight() const;       // a header with 0 columns counts 1

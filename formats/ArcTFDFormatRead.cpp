@@ -13,20 +13,6 @@
 
 namespace {
 
-// The format's name becomes the name of its page and field files: it must
-// be a plain file name. '$', '#' and '@' are allowed (group names hold
-// them); bytes above 0x7F are left to the file system.
-const char *NameProblem(const SafeString &name) {
-    if (name.empty()) return "the format has no name";
-    if (name[0] == '.') return "the format name starts with '.'";
-    for (char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '/' || c == '\\') return "the format name holds a path separator";
-        if (u < 0x20 || u == 0x7F) return "the format name holds a control character";
-    }
-    return nullptr;
-}
-
 bool IsWhiteSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 int HtmlTypeFor(FccModsLevel level, int current) {
@@ -41,6 +27,19 @@ int HtmlTypeFor(FccModsLevel level, int current) {
 }  // namespace
 
 Result CArcTFDFormat::Fail(const char *why) const { return FormatNotRead(m_strFormatName, why); }
+
+// '$', '#' and '@' are allowed (group names hold them); bytes above 0x7F
+// are left to the file system.
+const char *CArcTFDFormat::FileNameProblem(const std::string &name) {
+    if (name.empty()) return "the format has no name";
+    if (name[0] == '.') return "the format name starts with '.'";
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\') return "the format name holds a path separator";
+        if (u < 0x20 || u == 0x7F) return "the format name holds a control character";
+    }
+    return nullptr;
+}
 
 Result CArcTFDFormat::ReadFromBuffer(CBuffer &b) {
     // Nothing of an earlier read survives into this one.
@@ -60,7 +59,7 @@ Result CArcTFDFormat::ReadFromBuffer(CBuffer &b) {
     size_t cut = 0;
     while (cut < name.size() && !IsWhiteSpace(static_cast<unsigned char>(name[cut]))) ++cut;
     m_strFormatName = name.substr(0, cut);
-    if (const char *problem = NameProblem(m_strFormatName)) return Fail(problem);
+    if (const char *problem = FileNameProblem(m_strFormatName)) return Fail(problem);
 
     CArcMcsFieldWalk walk(b, *m_pHeader);
     if (const char *problem = walk.AreaProblem()) return Fail(problem);

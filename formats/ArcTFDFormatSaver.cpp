@@ -112,12 +112,17 @@ const HeadLine kHead[] = {
     {8, "</SCRIPT>"},
 };
 
-
+// Puts the files in place whole, or logs why they are not.
+Result PutInPlace(const std::vector<CArcTFDOutputFile> &files) {
+    std::string why;
+    if (WriteOutputFiles(files, why)) return Result::Success;
+    logPrintf("#Converter: %s\n", why.c_str());
+    return Result::FormatConversionError;
+}
 
 }  // namespace
 
-CArcTFDFormatSaver::CArcTFDFormatSaver(CArcTFDFormat *format, const char *name)
-    : m_pFormat(format), m_strName(name) {}
+CArcTFDFormatSaver::CArcTFDFormatSaver(CArcTFDFormat *format, const char *) : m_pFormat(format) {}
 
 CArcTFDFormatSaver::~CArcTFDFormatSaver() = default;
 
@@ -131,7 +136,6 @@ void CArcTFDFormatSaver::SortFields(int copies) {
     m_Sorted.clear();
     m_Clones.clear();
     m_pLayout.reset();
-    m_bCopies = copies ? 1 : 0;
     if (!m_pFormat) return;
     for (int i = 0; i < m_pFormat->GetFieldCount(); ++i) {
         CArcTFDDrawableField *field = m_pFormat->GetFieldByIdx(i);
@@ -156,28 +160,19 @@ Result CArcTFDFormatSaver::WriteIntConnFile(CArcTFDIntConnFilesInfo *info) {
     std::vector<CArcTFDOutputFile> files;
     if (!info->GetT3IPath().empty()) files.push_back({info->GetT3IPath(), GetT3IText()});
     if (!info->GetHTXPath().empty()) files.push_back({info->GetHTXPath(), GetHTXText(info)});
-    std::string why;
-    if (WriteOutputFiles(files, why)) return Result::Success;
-    logPrintf("#Converter: %s\n", why.c_str());
-    return Result::FormatConversionError;
+    return PutInPlace(files);
 }
 
 Result CArcTFDFormatSaver::WriteT3IFile(CArcTFDIntConnFilesInfo *info) {
     if (!CheckReady(info, __LINE__)) return Result::FormatConversionError;
     if (info->GetT3IPath().empty()) return Result::Success;
-    std::string why;
-    if (WriteOutputFiles({{info->GetT3IPath(), GetT3IText()}}, why)) return Result::Success;
-    logPrintf("#Converter: %s\n", why.c_str());
-    return Result::FormatConversionError;
+    return PutInPlace({{info->GetT3IPath(), GetT3IText()}});
 }
 
 Result CArcTFDFormatSaver::WriteHTXFile(CArcTFDIntConnFilesInfo *info) {
     if (!CheckReady(info, __LINE__)) return Result::FormatConversionError;
     if (info->GetHTXPath().empty()) return Result::Success;
-    std::string why;
-    if (WriteOutputFiles({{info->GetHTXPath(), GetHTXText(info)}}, why)) return Result::Success;
-    logPrintf("#Converter: %s\n", why.c_str());
-    return Result::FormatConversionError;
+    return PutInPlace({{info->GetHTXPath(), GetHTXText(info)}});
 }
 
 // --- the field file ------------------------------------------------------------
@@ -191,7 +186,9 @@ std::string CArcTFDFormatSaver::GetT3IText() {
         for (const CArcTFDDataLine &line : record.lines) {
             const SafeString name =
                 line.field ? CArcTFDDrawableFieldMeta::GetFieldNameCStyle(line.field, line.ordinal) : "filler";
-            out += "    <field name=\"" + name + "\" mask=\"" + line.picture + "\"";
+            // A host edit mask is host bytes: escaped like the default text,
+            // so no byte of it can end the attribute.
+            out += "    <field name=\"" + name + "\" mask=\"" + Escaped(line.picture, false, true) + "\"";
             if (line.pad > 0) out += " pad=\"" + std::to_string(line.pad) + "\"";
             const auto *data = dynamic_cast<const CArcTFDDataErrorField *>(line.field);
             if (data && !data->GetDefaultText().empty())

@@ -32,6 +32,7 @@ public:
     // Page layouts (the format's int-conn-file HTML type).
     enum Layout_t : int { LayoutTable = 0, LayoutAbsolute = 1, LayoutSimpleTable = 2 };
 
+    // The name is not used: the files info names the files.
     explicit CArcTFDFormatSaver(CArcTFDFormat *format, const char *name = nullptr);
     ~CArcTFDFormatSaver();
     CArcTFDFormatSaver(const CArcTFDFormatSaver &) = delete;
@@ -106,12 +107,9 @@ private:
     void WriteRowGroup(std::string &out, size_t first, size_t end, int &ordinal, int width);
 
     CArcTFDFormat *m_pFormat;                     // not owned
-    SafeString m_strName;
-    int m_bCopies = 0;
     std::vector<CArcTFDDrawableField *> m_Sorted;
     std::vector<std::unique_ptr<CArcTFDDrawableField>> m_Clones;
     std::unique_ptr<CArcTFDDataLayout> m_pLayout;
-    int m_nLastColumn = 0, m_nLastRow = 0, m_nLastLength = 0, m_nBytesSaved = 0;
     int m_nFieldCount = 0;
     SafeString m_strFieldHtmlStyle;
     int m_bInputElement = 0;

@@ -39,44 +39,42 @@ int CArcTFDFormatSaver::SaveFieldsIntoBuffer(CBuffer &out) {
     // The host's error line lies on the row before the one the error data
     // names (0-based here).
     const int errorLineRow = error.IsDefined() && error.errorRow >= 0 ? error.errorRow - 2 : -1;
-    m_nBytesSaved = 0;
+    int saved = 0;
 
     if (sfs) {
         std::string outputs;
         for (int indicator : m_pFormat->GetSFSOutputInds()) outputs += static_cast<char>(indicator);
         int definitions = 0;
         if (!outputs.empty()) {
-            m_nBytesSaved += Definition(out, 1, outputs);
+            saved += Definition(out, 1, outputs);
             ++definitions;
         }
         if (error.IsDefined()) {
-            m_nBytesSaved += Definition(out, 3, std::string(1, static_cast<char>(error.indicator)));
+            saved += Definition(out, 3, std::string(1, static_cast<char>(error.indicator)));
             ++definitions;
         }
         const CArcTFDFormat::SFSNonDispIndData_t &nonDisplay = m_pFormat->GetSFSNonDispIndData();
         if (nonDisplay.IsDefined()) {
-            m_nBytesSaved += Definition(out, nonDisplay.bidirectional ? 4 : 5, nonDisplay.indicators);
+            saved += Definition(out, nonDisplay.bidirectional ? 4 : 5, nonDisplay.indicators);
             ++definitions;
         }
         if (header) header->SetSFSIndicators(definitions);
     }
-    if (const CArcTFDColorTable *colours = m_pFormat->GetColorTable()) m_nBytesSaved += colours->SaveIntoBuffer(out);
+    if (const CArcTFDColorTable *colours = m_pFormat->GetColorTable()) saved += colours->SaveIntoBuffer(out);
 
+    // The row being written and the column after the last field on it.
+    int row = m_pFormat->GetFormatTop(), end = 0;
     CArcTFDSFSErrorField errorLine(nullptr, m_pFormat);
     auto endRow = [&]() {
-        if (sfs && m_nLastRow == errorLineRow) m_nBytesSaved += errorLine.SaveIntoBuffer(out);
-        m_nBytesSaved += NewLine(out);
-        ++m_nLastRow;
-        m_nLastColumn = 0;
-        m_nLastLength = 0;
+        if (sfs && row == errorLineRow) saved += errorLine.SaveIntoBuffer(out);
+        saved += NewLine(out);
+        ++row;
+        end = 0;
     };
     int dataBytes = 0, errorBytes = 0, dataFields = 0;
-    m_nLastRow = m_pFormat->GetFormatTop();
-    m_nLastColumn = 0;
-    m_nLastLength = 0;
     for (const CArcTFDDrawableField *f : m_Sorted) {
-        while (m_nLastRow < f->GetRow()) endRow();
-        m_nBytesSaved += Spaces(out, f->GetColumn() - (m_nLastColumn + m_nLastLength));
+        while (row < f->GetRow()) endRow();
+        saved += Spaces(out, f->GetColumn() - end);
         switch (CArcTFDDrawableFieldMeta::GetType(f)) {
         case CArcTFDDrawableField::TypeError: errorBytes += f->GetLength(); break;
         case CArcTFDDrawableField::TypeData:
@@ -86,17 +84,16 @@ int CArcTFDFormatSaver::SaveFieldsIntoBuffer(CBuffer &out) {
             break;
         default: break;
         }
-        m_nBytesSaved += f->SaveIntoBuffer(out);
-        m_nLastColumn = f->GetColumn();
-        m_nLastLength = f->GetLength();
+        saved += f->SaveIntoBuffer(out);
+        end = f->GetColumn() + f->GetLength();
     }
     if (sfs)
-        while (m_nLastRow <= errorLineRow) endRow();
+        while (row <= errorLineRow) endRow();
     if (header) {
         header->SetDataBytes(dataBytes);
         header->SetErrorBytes(errorBytes);
         header->SetOutputCount(dataFields);
         header->SetInputCount(dataFields);
     }
-    return m_nBytesSaved;
+    return saved;
 }

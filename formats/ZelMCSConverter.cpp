@@ -18,17 +18,6 @@ namespace {
 
 constexpr size_t kMaxFileSize = 16u << 20;
 
-// A base name the files can carry: not empty, no path, nothing hidden, no
-// control characters.
-bool PlainBaseName(const std::string &base) {
-    if (base.empty() || base[0] == '.') return false;
-    for (char c : base) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '/' || c == '\\' || u < 0x20 || u == 0x7F) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 CZelMCSConverter::CZelMCSConverter() : m_pFormat(new CArcTFDFormat) {}
@@ -66,7 +55,8 @@ Result CZelMCSConverter::ConvertAs(CBuffer &format, const std::string *screenNam
         m_pFormat->SetHtmlStyleSheetPath(m_strStylesheet);
 
         const std::string base = FileBaseName(screenName ? *screenName : m_pFormat->GetFormatName());
-        if (!PlainBaseName(base)) {
+        // A screen name must pass what a format name passes as it is read.
+        if (CArcTFDFormat::FileNameProblem(base)) {
             logPrintf("#Converter: no file name can be made of '%s'\n",
                       screenName ? screenName->c_str() : m_pFormat->GetFormatName().c_str());
             return Result::FormatConversionError;

@@ -9,10 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "formats/field_file_pairs.h"
 
 namespace {
 
@@ -136,29 +137,16 @@ TEST_F(Fmtconv, AdditionalHtmlAndAFailedWrite) {
     EXPECT_EQ(listing, "b.htx\nb.t3i\n");
 }
 
-// name=mask pairs of the first record of a field file; "X(1)" and "X" are
-// one picture.
-std::vector<std::string> fieldFile(const std::string &text) {
-    std::vector<std::string> out;
-    const std::string first = text.substr(0, text.find("</record>"));
-    const std::regex field("<field name=\"([^\"]+)\" mask=\"([^\"]+)\"/>");
-    for (std::sregex_iterator it(first.begin(), first.end(), field), end; it != end; ++it) {
-        std::string mask = (*it)[2].str();
-        if (mask.size() == 1) mask += "(1)";
-        out.push_back((*it)[1].str() + "=" + mask);
-    }
-    return out;
-}
-
 TEST_F(Fmtconv, SampleFormatsGiveTheDemoFieldFiles) {
     const char *src = std::getenv("QOR_SOURCE_DIR");
     ASSERT_NE(src, nullptr);
     std::string out;
     ASSERT_EQ(run(std::string(src) + "/testhost/samples/formats/*.t3z out", out), 0) << out;
     for (const char *name : {"logon", "menu", "detail", "echo"}) {
-        const std::vector<std::string> expected = fieldFile(readFile(std::string(src) + "/demo/htx/" + name + ".t3i"));
+        const std::vector<std::string> expected =
+            fmt_test::FieldFilePairs(readFile(std::string(src) + "/demo/htx/" + name + ".t3i"));
         ASSERT_FALSE(expected.empty()) << name;
-        EXPECT_EQ(fieldFile(readFile(in("out/") + name + ".t3i")), expected) << name;
+        EXPECT_EQ(fmt_test::FieldFilePairs(readFile(in("out/") + name + ".t3i")), expected) << name;
     }
     EXPECT_TRUE(exists(in("out/ordentry.htx")));
 }

@@ -33,6 +33,15 @@ TEST(FormatModel, FieldsWrittenBackReadTheSame) {
     expected.push_back("H 0,103 7 \"hhhhhhh\"");
     EXPECT_EQ(DescribeAll(again), expected);
 
+    // Fields wider than a descriptor's 127 columns go back with continued
+    // descriptors before them.
+    ASSERT_EQ(Read(f, Format(B({100, 0x03, 0, 100, 0x42, 0x40}) + std::string(200, 'd') +
+                             B({100, 0x03, 0, 40, 0x12, 0, 2, 0x02, 0}))),
+              Result::Success);
+    ASSERT_EQ(Read(again, Format(SaveAll(f))), Result::Success);
+    EXPECT_EQ(DescribeAll(again), DescribeAll(f));
+    EXPECT_EQ(DescribeAll(f)[1], "E 0,200 140 @0+140");
+
     Hdr sfs;
     sfs.flags29 = 0x20;
     ASSERT_EQ(Read(f, Format(B({5, 0x10, 0, 0x84, 2, 0x02, 0}), sfs)), Result::Success);

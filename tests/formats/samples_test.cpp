@@ -6,9 +6,9 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
+#include "field_file_pairs.h"
 #include "format_bytes.h"
 
 using namespace fmt_test;
@@ -21,27 +21,13 @@ int PictureLength(const std::string &mask) {
     return open == std::string::npos ? static_cast<int>(mask.size()) : std::atoi(mask.c_str() + open + 1);
 }
 
-// One spelling of a one-letter picture: the field files write "X(1)" where
-// the converter writes "X"; both mean the same.
-std::string Canonical(const std::string &pic) { return pic.size() == 1 ? pic + "(1)" : pic; }
-
-// name=mask pairs of the first record of a field file.
-std::vector<std::string> FieldFile(const std::string &text) {
-    std::vector<std::string> out;
-    const std::string first = text.substr(0, text.find("</record>"));
-    const std::regex field("<field name=\"([^\"]+)\" mask=\"([^\"]+)\"/>");
-    for (std::sregex_iterator it(first.begin(), first.end(), field), end; it != end; ++it)
-        out.push_back((*it)[1].str() + "=" + Canonical((*it)[2].str()));
-    return out;
-}
-
 TEST(SampleFormats, MatchTheDemoFieldFiles) {
     const char *src = std::getenv("QOR_SOURCE_DIR");
     ASSERT_NE(src, nullptr);
     for (const char *name : {"logon", "menu", "detail", "echo"}) {
         SCOPED_TRACE(name);
         const std::string bytes = Slurp(std::string(src) + "/testhost/samples/formats/" + name + ".t3z");
-        const std::vector<std::string> expected = FieldFile(Slurp(std::string(src) + "/demo/htx/" + name + ".t3i"));
+        const std::vector<std::string> expected = FieldFilePairs(Slurp(std::string(src) + "/demo/htx/" + name + ".t3i"));
         ASSERT_FALSE(bytes.empty());
         ASSERT_FALSE(expected.empty());
 
@@ -60,7 +46,7 @@ TEST(SampleFormats, MatchTheDemoFieldFiles) {
             ++ordinal;
             const std::string pic = CArcTFDDrawableFieldMeta::GetFieldPicAX9(field);
             if (pic.empty()) continue;
-            got.push_back(CArcTFDDrawableFieldMeta::GetFieldNameCStyle(field, ordinal) + "=" + Canonical(pic));
+            got.push_back(CArcTFDDrawableFieldMeta::GetFieldNameCStyle(field, ordinal) + "=" + CanonicalPicture(pic));
             const auto *data = dynamic_cast<const CArcTFDDataErrorField *>(field);
             ASSERT_NE(data, nullptr);
             EXPECT_EQ(data->GetDataOffset(), offset) << got.back();
