@@ -37,6 +37,20 @@ size_t framesCount(const std::string& hostLog, const std::string& direction, con
     return hostFrames(hostLog, direction, cls).size();
 }
 
+::testing::AssertionResult hostLogged(const Stack& s, const std::string& direction, const std::string& cls,
+                                      size_t n)
+{
+    size_t seen = 0;
+    for (int waited = 0;; waited += 20) {
+        seen = framesCount(s.hostLog(), direction, cls);
+        if (seen == n) return ::testing::AssertionSuccess();
+        if (waited >= 3000 || seen > n) break;
+        sleepMs(20);
+    }
+    return ::testing::AssertionFailure() << "the host logged " << seen << " " << direction << " " << cls
+                                         << " frames, not " << n;
+}
+
 size_t inputsCount(const std::string& hostLog)
 {
     size_t n = 0;

@@ -28,6 +28,11 @@ std::vector<std::string> hostFrames(const std::string& hostLog, const std::strin
 // True when one MCSO frame the host received ends with `input`.
 bool hostReceived(const std::string& hostLog, const std::string& input);
 size_t framesCount(const std::string& hostLog, const std::string& direction, const std::string& cls);
+// Waits up to 3 s for the host to have logged `n` frames of a class: a
+// frame the gateway sends just before its page may be logged a moment
+// after the page has arrived.
+::testing::AssertionResult hostLogged(const Stack& s, const std::string& direction, const std::string& cls,
+                                      size_t n);
 // Number of screen inputs the host has taken.
 size_t inputsCount(const std::string& hostLog);
 

@@ -100,8 +100,8 @@ TEST_F(Reliability, TwoInstallationsEachHaveTheirOwnCleaner)
     EXPECT_EQ(cleanerLockHolder(lockB), b.table().cleanerPid);
     // Each abandoned session expires, closed on the host by its own cleaner.
     EXPECT_TRUE(waitUntil([&] { return a.table().records.empty() && b.table().records.empty(); }, 10000));
-    EXPECT_EQ(framesCount(a.hostLog(), "recv", "Close"), 1u);
-    EXPECT_EQ(framesCount(b.hostLog(), "recv", "Close"), 1u);
+    EXPECT_TRUE(hostLogged(a, "recv", "Close", 1));
+    EXPECT_TRUE(hostLogged(b, "recv", "Close", 1));
 
     // The lock file deleted under the running installation: its cleaner
     // takes the new one at its next pass.
@@ -113,7 +113,10 @@ TEST_F(Reliability, TwoInstallationsEachHaveTheirOwnCleaner)
 
 TEST_F(Reliability, AHostThatStopsAnsweringGetsAnErrorPageInTime)
 {
-    StackOptions o = withConfig(kShortTimeout, 2);
+    // A time-out of 6 s (answers awaited 4 s): the queued sessions, idle
+    // since they were opened, must not expire before a worker takes them,
+    // and the table counts idle time in whole seconds.
+    StackOptions o = withConfig("<InstanceCleanup VALUE=\"6\"/>", 2);
     o.hostArgs = {"--fault", "silent:on=enter"};
     Stack s(o);
     // More stalled requests than workers.
@@ -123,11 +126,16 @@ TEST_F(Reliability, AHostThatStopsAnsweringGetsAnErrorPageInTime)
     std::vector<std::future<HttpResponse>> answers;
     for (Visitor& v : visitors)
         answers.push_back(std::async(std::launch::async, [&v] { return v.submit({{"field_007", "HELLO"}}); }));
-    for (auto& a : answers) EXPECT_EQ(errorCodeOf(a.get().body), -1011);
-    EXPECT_LT(msSince(t0), 8000) << "two rounds of two seconds";
-    // Each session was closed on the host; the workers live on and answer.
-    EXPECT_EQ(framesCount(s.hostLog(), "recv", "Close"), 4u);
-    EXPECT_TRUE(s.table().records.empty());
+    for (auto& a : answers) {
+        const HttpResponse r = a.get();
+        EXPECT_EQ(errorCodeOf(r.body), -1011) << "HTTP " << r.status << " after " << msSince(t0) << " ms: "
+                                              << r.body.substr(0, 300);
+    }
+    EXPECT_LT(msSince(t0), 12000) << "two rounds of four seconds";
+    // Each session was closed on the host (which may log the last Close a
+    // moment after its page went out); the workers live on and answer.
+    EXPECT_TRUE(hostLogged(s, "recv", "Close", 4));
+    EXPECT_TRUE(waitUntil([&] { return s.table().records.empty(); }, 2000));
     EXPECT_EQ(s.get("/demo/").status, 200);
     EXPECT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
 }
