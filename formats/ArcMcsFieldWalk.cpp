@@ -36,10 +36,8 @@ std::unique_ptr<CArcMcsField> CArcMcsFieldWalk::Next() {
 }
 
 Result FormatNotRead(const SafeString &name, const char *why) {
-    std::string printable = name.substr(0, name.find_last_not_of(' ') + 1);
+    std::string printable = logSafeText(name, name.find_last_not_of(' ') + 1);
     if (printable.empty()) printable = "(no name)";
-    for (char &c : printable)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     logPrintf("#Screen format %s not read: %s\n", printable.c_str(), why);
     return Result::FormatConversionError;
 }

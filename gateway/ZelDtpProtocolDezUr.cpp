@@ -29,9 +29,7 @@ Result CZelDtpProtocol::DataBlockForDezUr(std::string &block) {
     // The cookie comes from the browser: it may only name a page template.
     std::string path;
     if (!CIcParserIntegrator::FindFormTemplate(form, path)) {
-        for (char &c : form)
-            if (static_cast<unsigned char>(c) < ' ') c = '?';
-        logPrintf("#DTP: %s template path '%.80s' refused\n", kLastFormCookie, form.c_str());
+        logPrintf("#DTP: %s template path '%s' refused\n", kLastFormCookie, logSafeText(form, 80).c_str());
         return Result::InvalidParam;
     }
     tcpHTML *page = xFcgiGetFT(path.c_str());

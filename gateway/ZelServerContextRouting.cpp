@@ -55,15 +55,6 @@ bool HostTransactionName(const std::string &name) {
     return true;
 }
 
-// Text from a request as it may appear in a log line: control characters
-// (which could forge lines) become '?', and it is cut at 40 bytes.
-std::string Printable(const std::string &text) {
-    std::string out = text.substr(0, 40);
-    for (char &c : out)
-        if (static_cast<unsigned char>(c) < ' ' || c == 0x7F) c = '?';
-    return out;
-}
-
 }  // namespace
 
 CZelServerContext::Method CZelServerContext::MethodOf(const char *method) {
@@ -135,7 +126,7 @@ CZelServerContext::Route CZelServerContext::RouteRequest() {
     const Method method = MethodOf(methodEnv);
     if (method != Method::Serve) {
         if (logCtrlFlgs & LOG_EVENTS)
-            logPrintf("#App: %s request answered without a session\n", Printable(methodEnv).c_str());
+            logPrintf("#App: %s request answered without a session\n", logSafeText(methodEnv, 40).c_str());
         AnswerWithoutSession(method);
         return Route::Served;
     }
@@ -328,7 +319,7 @@ int CZelServerContext::ProcessRequest(std::string transaction, const std::string
     // one that is not configured must be a name the host could know.
     if (!m_strTransaction.empty() && !CZelConfigParser::GetTransactionTable().Lookup(m_strTransaction) &&
         !HostTransactionName(m_strTransaction)) {
-        logError("#App: transaction name '%s' refused\n", Printable(m_strTransaction).c_str());
+        logError("#App: transaction name '%s' refused\n", logSafeText(m_strTransaction, 40).c_str());
         return ResultPage(Result::QorNotFound);
     }
     const CZelTransactionInfo *info = CZelConfigParser::GetTransactionTable().Find(m_strTransaction);

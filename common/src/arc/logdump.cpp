@@ -200,3 +200,11 @@ int logDumpChar(const char *title, const void *mem, int len)
     logHexAdrs = 0;
     return 1;
 }
+
+std::string logSafeText(const std::string &text, size_t maxLen)
+{
+    std::string out = text.substr(0, maxLen);
+    for (char &c : out)
+        if (static_cast<unsigned char>(c) < ' ' || c == 0x7F) c = '?';
+    return out;
+}

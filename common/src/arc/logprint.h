@@ -12,6 +12,7 @@
 #define QOR_LOGPRINT_H
 
 #include <cstdio>
+#include <string>
 
 // Control word: the programs test its bits to decide what to log.
 extern int logCtrlFlgs;
@@ -89,6 +90,10 @@ int logDumpHex(const char *title, const void *mem, int len);
 int logDumpChar(const char *title, const void *mem, int len);
 // As logError, with "#ERROR DUMP:" and a hex dump in place of a message.
 int logDumpError(const char *title, const void *mem, int len);
+
+// Outside text as it may stand in a log line: cut at maxLen bytes, with
+// control characters (which could forge lines) as '?'.
+std::string logSafeText(const std::string &text, size_t maxLen);
 
 // Hex dump of len bytes onto any stream, offsets counted from base; xlate
 // (256 entries, may be null) translates bytes before the printable test.
