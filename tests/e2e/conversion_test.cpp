@@ -77,7 +77,7 @@ TEST_F(Conversion, PagesAreConvertedOnceAndCarryTheConversation)
     ASSERT_TRUE(isScreen(v.submit({{"field_006", "acme ltd"}, {"field_008", "4711"}, {"field_010", "3"}}),
                          "ORDTAKEN"));
     const std::string entry = pad(hostId, 8) + pad("ACME LTD", 20) + "004711" + "0003" + "00001250";
-    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("ORDENTRY", 46, ' ', ' ', 46, entry))) << s.hostLog();
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("ORDENTRY", 46, ' ', '_', 46, entry))) << s.hostLog();
     EXPECT_EQ(v.form().get("field_005"), "ACME LTD");
     EXPECT_EQ(v.form().get("field_007"), "004711");
     EXPECT_EQ(v.form().get("field_009"), "   3");
@@ -92,7 +92,33 @@ TEST_F(Conversion, PagesAreConvertedOnceAndCarryTheConversation)
     // A function key from the converted page ends the program.
     HttpResponse end = v.submit({}, '3');
     EXPECT_NE(end.body.find("NO ORDER"), std::string::npos) << end.body;
-    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("ORDENTRY", 0, '3', ' ', 0)));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("ORDENTRY", 0, '3', '_', 0)));
+}
+
+// The additional HTML is named without its folders; a file that cannot be
+// read leaves it out with a warning in the log at each conversion.
+TEST_F(Conversion, AdditionalHtmlIsNamedWithoutFoldersOrMissedWithAWarning)
+{
+    const std::string four = bytes({4, 0x42, 0});
+    Stack s(hostWith("transaction ORDER ORDENTRY\nscreen ORDENTRY\n  field 0 8 \"X\"\n"
+                     "transaction ADD ADDA\nscreen ADDA\n  field 0 4 \"A\"\n  enter -> ADDB\n"
+                     "screen ADDB\n  field 0 4 \"B\"\n",
+                     {{"ordentry.t3z", readFile(sourceDir() + "/testhost/samples/formats/ordentry.t3z")},
+                      {"adda.t3z", screenFormat("ADDA", four)},
+                      {"addb.t3z", screenFormat("ADDB", four)}},
+                     "<Transaction NAME=\"ADD\" ID=\"ADD\" LOCAP=\"QOR1\" ADDHTX=\"/nowhere/keys.html\"/>"));
+    HttpResponse order = s.get("/demo/ORDER");
+    ASSERT_TRUE(isScreen(order, "ORDENTRY"));
+    EXPECT_TRUE(pageHas(order.body, "<!-- Following is a contents of the file orderkeys.html -->"));
+    EXPECT_EQ(order.body.find(s.root()), std::string::npos) << order.body;
+
+    const std::string warning = "warning: additional HTML file /nowhere/keys.html cannot be read";
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ADD"), "ADDA"));
+    EXPECT_EQ(v.last().body.find("Following is"), std::string::npos);
+    EXPECT_EQ(count(s.gatewayLog(), warning), 1u) << s.gatewayLog();
+    ASSERT_TRUE(isScreen(v.submit(), "ADDB"));
+    EXPECT_EQ(count(s.gatewayLog(), warning), 2u);
 }
 
 TEST_F(Conversion, FormatsThatCannotBeHadEndTheSession)
