@@ -236,9 +236,9 @@ TEST_F(QorshmCli, DecodeDumpsASegmentThatIsNoTable) {
     RunResult r = RunQorshm({"-t", "-d", dir.Root()}, {"QORICROOT=" + elsewhere});
     EXPECT_EQ(r.status, 255);
     EXPECT_TRUE(StartsWith(r.out, "No session table under the root folder " + elsewhere + ": " + elsewhere +
-                                      "/logs/.shmid cannot be read (No such file or directory). -d names the "
-                                      "gateway's root folder (the parent of its working folder, holding "
-                                      "logs/.shmid).\n" +
+                                      "/logs/.shmid cannot be read (No such file or directory). -d, given before -t, "
+                                      "names the gateway's root folder (the parent of its working folder, "
+                                      "holding logs/.shmid).\n" +
                                       kUsage))
         << r.out;
     r = RunQorshm({"-d", dir.Root(), "-t"});
@@ -282,7 +282,7 @@ TEST_F(QorshmCli, DecodeSwitchAndIdFromTheOptions) {
     r = RunQorshm({"-m", tableId, "-d", dir.Root(), "-t"});
     EXPECT_EQ(r.status, 255);
     EXPECT_TRUE(StartsWith(r.out, "No session table under the root folder " + dir.Root() + ": " + dir.Logs() +
-                                      "/.shmid holds no segment id. -d names"))
+                                      "/.shmid holds no segment id. -d, given before -t, names"))
         << r.out;
     EXPECT_TRUE(Contains(r.out, ").\n" + kUsage)) << r.out;
     // A later -l or -m wins over the -t: no such line.

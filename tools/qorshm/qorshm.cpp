@@ -226,8 +226,8 @@ int main(int argc, char **argv) {
     if (o.shmId != 0) return showSegment(o);
     // The usage text does not say where -t looks: one line says it first.
     if (!o.noTable.empty())
-        printf("%s -d names the gateway's root folder (the parent of its working folder, holding "
-               "logs/.shmid).\n",
+        printf("%s -d, given before -t, names the gateway's root folder (the parent of its working "
+               "folder, holding logs/.shmid).\n",
                o.noTable.c_str());
     if (!o.list) {
         if (o.removed) return 0;
