@@ -313,9 +313,9 @@ TEST(FieldFile, StaysInStepWithTheHostData) {
          "    <field name=\"field_001\" mask=\"X(6)\" default=\"a&quot;&lt;b&amp;c\"/>\n"
          "</record>\n",
          "6"},
-        {"host edit mask escaped", B({4, 0x4C, 0, 0, 2}) + "9\"<9" + B({2, 0x42, 0}), 0,
+        {"a host edit mask keeps only mask characters", B({4, 0x4C, 0, 0, 2}) + "9\"<9" + B({2, 0x42, 0}), 0,
          "<record type=\"main\">\n"
-         "    <field name=\"field_001\" mask=\"9&quot;&lt;9\"/>\n"
+         "    <field name=\"field_001\" mask=\"9(2)\"/>\n"
          "    <field name=\"field_002\" mask=\"X(2)\"/>\n"
          "</record>\n",
          "4"},
