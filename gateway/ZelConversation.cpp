@@ -379,6 +379,8 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
 int CZelConversation::PrepareXFcgiRequest(Result code, const char *administrator) {
     xFcgiPutStr("mcs.error", "");
     xFcgiPutStr("mcs.name", m_strFormatName.c_str());
+    // The terminal-id field of a converted page: the session's terminal id.
+    xFcgiPutStr("mcs.terminal", m_Values.strTerminal.c_str());
     xFcgiPutChr("mcs.function", ' ');
     xFcgiPutChr("mcs.hold", ' ');
     xFcgiPutChr("mcs.status", m_cStatus);
@@ -406,7 +408,10 @@ Result CZelConversation::ProcessInput(char status) {
         return Result::Success;
     }
     if (m_nCount > 0) {
+        // The header's count is the number of data bytes that follow: a
+        // page's DoXMIT may send less than the screen holds.
         AppendFill(buffer, kHeader + m_nCount - buffer.GetLength(), m_cFiller);
+        buffer.SetEndOfBuffer(kHeader + m_nCount);
         return Result::Success;
     }
     if (buffer.GetLength() < kHeader) {

@@ -78,6 +78,7 @@ struct HtmlSegment {
     static constexpr uint32_t kSizedFromTable = 1u << 13;
     static constexpr uint32_t kInScript = 1u << 14;     // inside a SCRIPT element
     static constexpr uint32_t kInScriptString = 1u << 15;  // ...and in a string literal there
+    static constexpr uint32_t kInUrlQuery = 1u << 16;   // in a URL's query (ACTION, HREF, SRC)
 
     uint8_t kind = SEG_TEXT;
     uint8_t firstKind = SEG_TEXT;  // kind as first recorded

@@ -216,5 +216,9 @@ void xFcgiEscapeData(std::string_view value, std::string &out);
 // the bytes from 0x80 on becomes \xHH, so the script sees the true value
 // and the value can never end its string or the SCRIPT element.
 void xFcgiEscapeScriptString(std::string_view value, std::string &out);
+// Appends value to out URL-encoded: ASCII letters and digits as they are,
+// a blank as "+", every other byte as "%" and two upper-case hexadecimal
+// digits (cookie values, values in the query of a URL in a page).
+void xFcgiEscapeUrl(std::string_view value, std::string &out);
 
 #endif

@@ -62,9 +62,10 @@ void traceTable(bool skipErr) {
     }
 }
 
-// Where a value lands: in HTML, in the code of a SCRIPT element, or in a
-// string literal there.
-enum class Ctx { Html, ScriptCode, ScriptString };
+// Where a value lands: in HTML, in the code of a SCRIPT element, in a
+// string literal there, or in the query of a URL in a tag (where "&" or
+// "#" of a value would end it).
+enum class Ctx { Html, ScriptCode, ScriptString, UrlQuery };
 
 struct Page {
     tcpHTML* outer = nullptr;
@@ -111,6 +112,8 @@ void Writer::writeValue(std::string_view v, bool data, Ctx script, std::string_v
     out.clear();
     if (script == Ctx::ScriptString) {
         xFcgiEscapeScriptString(v, out);
+    } else if (script == Ctx::UrlQuery) {
+        xFcgiEscapeUrl(v, out);
     } else if (script == Ctx::ScriptCode) {
         size_t dropped = 0;
         for (char c : v) {
@@ -410,6 +413,7 @@ void Writer::walk(const tcpHTML& t, size_t first, size_t last, Ctx script) {
         const HtmlSegment& g = t.segments[i];
         const Ctx sc = (g.flags & HtmlSegment::kInScriptString) ? Ctx::ScriptString
                        : (g.flags & HtmlSegment::kInScript)     ? Ctx::ScriptCode
+                       : (g.flags & HtmlSegment::kInUrlQuery)   ? Ctx::UrlQuery
                                                                  : script;
         switch (g.kind) {
         case SEG_TEXT:

@@ -284,6 +284,18 @@ TEST_F(TemplateFill, ScreenFieldsAndEditMasks) {
     EXPECT_EQ(page(&c.t, screen.c_str()), "[AABBCCDDAA][  -121][ab][]");
 }
 
+// Values in the query of a URL in a tag are URL-encoded, so that "&" or
+// "#" of a value cannot end it; elsewhere they are HTML-escaped.
+TEST_F(TemplateFill, ValuesInAUrlQueryAreEncoded) {
+    xFcgiPutStr("mcs.name", "A&sid=1#");
+    xFcgiPutStr("mcs.filler", "%");
+    xFcgiPutRaw("raw", "a&b");
+    EXPECT_EQ(fill("<FORM NAME=\"\\{mcs.name}\" ACTION=\"qoric?mcs.name=\\{mcs.name}&mcs.filler=\\{mcs.filler}\">"
+                   "<a href='x?q=\\{mcs.name}&r=\\{raw}'>\\{mcs.name}</a><img src=\"\\{mcs.name}\">"),
+              "<FORM NAME=\"A&amp;sid=1#\" ACTION=\"qoric?mcs.name=A%26sid%3D1%23&mcs.filler=%25\">"
+              "<a href='x?q=A%26sid%3D1%23&r=a&b'>A&amp;sid=1#</a><img src=\"A&amp;sid=1#\">");
+}
+
 TEST_F(TemplateFill, EditNumeric) {
     EXPECT_EQ(xFcgiEditNumeric("0012J", "-ZZZZ9", 5, true), "  -121");
     EXPECT_EQ(xFcgiEditNumeric("0012J", "-ZZZ9", 5, true), "  -12");
