@@ -70,6 +70,7 @@ enum class Ctx { Html, ScriptCode, ScriptString, UrlQuery };
 struct Page {
     tcpHTML* outer = nullptr;
     bool dataDesc = false;                       // the page has a data description
+    bool hostStyle = false;                      // EBCDIC signs, leading blanks dropped
     const XFcgiTranEntry* tran = nullptr;
     const TemplateFieldTable* bound = nullptr;   // the screen fields bound
     bool dumpDue = true;                         // the missing-variable dump
@@ -202,7 +203,7 @@ void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script) {
         static_cast<size_t>(boundField) < m_page.bound->size()) {
         const TemplateField& f = (*m_page.bound)[static_cast<size_t>(boundField)];
         if (xFcgiIsNumericPicture(f.picture.c_str())) {
-            writeValue(xFcgiEditNumeric(value, f.picture, f.length, m_page.dataDesc), data,
+            writeValue(xFcgiEditNumeric(value, f.picture, f.length, m_page.hostStyle), data,
                        script, name);
             return;
         }
@@ -210,7 +211,7 @@ void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script) {
     if (quotes) send("\"");
     if (images) send(imageDir());
     std::string_view v = value;
-    if (m_page.dataDesc)
+    if (m_page.hostStyle)
         while (!v.empty() && (v.front() == ' ' || v.front() == '\0')) v.remove_prefix(1);
     writeValue(v, data, script, name);
     if (quotes) send("\"");
@@ -507,6 +508,7 @@ int xFcgiSendPreloadedTemplate(tcpHTML* t, const XFcgiTranEntry* transaction,
     page.outer = t;
     page.tran = transaction;
     page.dataDesc = (t->flags & tcpHTML::kWebTables) != 0;
+    page.hostStyle = xFcgiHostStyle(*t);
     const bool trace = (logCtrlFlgs & LOG_DETAIL) != 0;
 
     // Screen data: the one given, else the saved copy, else the template's.
