@@ -281,16 +281,17 @@ const char *CIcParserIntegrator::ActiveField(const tcpHTML *t) const {
 }
 
 void CIcParserIntegrator::PutTypedValues(const tcpHTML *t) {
-    const TemplateFieldTable &shown = !t->towebFields.empty() ? t->towebFields : t->mainFields;
     const std::set<std::string> protectedFields =
         ProtectedFields(t, m_pMcsData && m_pMcsData->GetLength() > 17 ? m_pMcsData->GetBuffer()[17] : ' ');
     std::vector<std::string> typed;
-    for (const TemplateField &f : shown) {
-        const int idx = xFcgiFindDataTable(f.name.c_str(), 0);
-        if (idx < 0 || protectedFields.count(f.name)) continue;
-        xFcgiPutStr(f.name.c_str(), xFcgiInputValue(idx));
-        typed.push_back(f.name);
-    }
+    // The fields the page shows and the ones its form posts.
+    for (const TemplateFieldTable *table : {&t->mainFields, &t->towebFields, &t->fromwebFields})
+        for (const TemplateField &f : *table) {
+            const int idx = xFcgiFindDataTable(f.name.c_str(), 0);
+            if (idx < 0 || protectedFields.count(f.name)) continue;
+            xFcgiPutStr(f.name.c_str(), xFcgiInputValue(idx));
+            typed.push_back(f.name);
+        }
     xFcgiHoldScreenFields(typed);
 }
 
