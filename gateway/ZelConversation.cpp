@@ -262,13 +262,19 @@ void CZelConversation::WriteHeader(CBuffer &buffer, const std::string &name, cha
 Result CZelConversation::SubmitScreen(unsigned id) {
     CBuffer &buffer = m_Protocol.GetLastMcsData();
     CBuffer current;
-    const bool stored = !IsError(m_Protocol.GetStoredScreen(id, current));
+    // The screen as the host sent it, with the modifications it was shown
+    // with (also for showing it again).
+    const bool stored = !IsError(m_Protocol.GetStoredScreen(id, current, &m_Protocol.GetLastFccMods()));
     CArcMcsHdr header;
     const bool hasHeader = current.GetLength() >= kHeader;
     if (hasHeader) header = PeekHeader(current);
     const CArcMcsHdr *shown = hasHeader ? &header : nullptr;
-    const std::string notice = CheckSubmittedInput(shown);
-    if (!notice.empty()) return ShowCurrentScreenAgain(id, current, notice);
+    // A form of an earlier screen shows the current screen as it is; input
+    // refused for the current screen shows it with what the user typed.
+    std::string notice = CheckSubmittedScreen(shown);
+    if (!notice.empty()) return ShowCurrentScreenAgain(id, current, notice, false);
+    notice = CheckSubmittedCharacters();
+    if (!notice.empty()) return ShowCurrentScreenAgain(id, current, notice, true);
 
     m_Record.InitializeRecord();
     const std::string page = PageName(m_strFormatName);
@@ -278,13 +284,24 @@ Result CZelConversation::SubmitScreen(unsigned id) {
     int pageRoom = 0;
     {
         // The submitted fields go into the stored screen through the page's
-        // field table; a page that cannot be had leaves the screen as it is.
+        // field table, changing the host's bytes only where the user typed;
+        // a page that cannot be had leaves the screen as it is.
         CIcParserIntegrator merge(&m_Values, &buffer, m_Protocol.GetLastErrorText());
-        OpenPage(merge, page, 0, 1);
+        merge.SetFccMods(&m_Protocol.GetLastFccMods());
+        if (stored && hasHeader) merge.SetHostScreen(&current);
+        const Result merged = OpenPage(merge, page, 0, 1);
+        if (merged == Result::InvalidParam && !merge.GetRefusedField().empty()) {
+            if (logCtrlFlgs & LOG_EVENTS)
+                logPrintf("#Conversation: R%X posted no number in %s\n", id, merge.GetRefusedField().c_str());
+            return ShowCurrentScreenAgain(id, current,
+                                          "The field " + merge.GetRefusedField() +
+                                              " takes a number: nothing was sent.",
+                                          true);
+        }
         pageRoom = merge.GetScreenRoom();
     }
     const std::string sizeNotice = CheckPostedSize(shown, pageRoom);
-    if (!sizeNotice.empty()) return ShowCurrentScreenAgain(id, current, sizeNotice);
+    if (!sizeNotice.empty()) return ShowCurrentScreenAgain(id, current, sizeNotice, true);
     Result r = ProcessInput(m_cStatus);
     if (r != Result::Success) return r;
 
@@ -344,6 +361,7 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
     }
     integrator.SetFccMods(&m_Protocol.GetLastFccMods());
     integrator.SetSelectedField(m_Protocol.GetLastSelectedField());
+    integrator.SetShowTyped(m_bShowTyped);
     integrator.SetCda(nullptr);
     PrepareXFcgiRequest(Result::Success, nullptr);
 
@@ -379,6 +397,8 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
 int CZelConversation::PrepareXFcgiRequest(Result code, const char *administrator) {
     xFcgiPutStr("mcs.error", "");
     xFcgiPutStr("mcs.name", m_strFormatName.c_str());
+    // The terminal-id field of a converted page: the session's terminal id.
+    xFcgiPutStr("mcs.terminal", m_Values.strTerminal.c_str());
     xFcgiPutChr("mcs.function", ' ');
     xFcgiPutChr("mcs.hold", ' ');
     xFcgiPutChr("mcs.status", m_cStatus);
@@ -406,7 +426,10 @@ Result CZelConversation::ProcessInput(char status) {
         return Result::Success;
     }
     if (m_nCount > 0) {
+        // The header's count is the number of data bytes that follow: a
+        // page's DoXMIT may send less than the screen holds.
         AppendFill(buffer, kHeader + m_nCount - buffer.GetLength(), m_cFiller);
+        buffer.SetEndOfBuffer(kHeader + m_nCount);
         return Result::Success;
     }
     if (buffer.GetLength() < kHeader) {
@@ -463,5 +486,6 @@ void CZelConversation::Reset() {
     m_bNotify = false;
     m_bPageSent = false;
     m_strNotice.clear();
+    m_bShowTyped = false;
     xFcgiPutClear();
 }

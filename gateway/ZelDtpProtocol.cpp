@@ -239,13 +239,18 @@ unsigned CZelDtpProtocol::GetPoolSessionId(unsigned pool) {
     }
 }
 
-Result CZelDtpProtocol::GetStoredScreen(unsigned id, CBuffer &screen) {
+Result CZelDtpProtocol::GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMods *mods) {
     screen.SetLength(0, 0);
+    if (mods) mods->Reset();
     try {
         RecordPtr rec;
         Result r = m_SessionTable.Get(id, rec, true, true);
         if (IsError(r)) return r;
         if (!rec) return Result::SessTblInvalidSessId;
+        if (mods) {
+            CBuffer bytes;
+            if (!IsError(rec->GetLatestFccMods(bytes))) mods->Attach(bytes);
+        }
         return rec->GetLatestMcsData(screen);
     } catch (const CZelSessionTable::Exception &e) {
         return e.GetResult();

@@ -131,8 +131,9 @@ public:
     // session's stored screen data cut or zero-extended to count bytes.
     Result LoadLastMcsData(unsigned id, CBuffer &buffer, int count);
     // The session's stored screen as it stands (MCS header and data; empty
-    // while the session has none).
-    Result GetStoredScreen(unsigned id, CBuffer &screen);
+    // while the session has none), and with mods its field control
+    // modifications (translated; empty when it has none).
+    Result GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMods *mods = nullptr);
     // LoadLastMcsData's second step over a stored screen already read.
     static void AppendStoredData(CBuffer &buffer, const CBuffer &stored, int count);
     CZelSessionTable &GetSessionTable() { return m_SessionTable; }

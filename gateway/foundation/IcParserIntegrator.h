@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "Result.h"
@@ -77,6 +78,17 @@ public:
     void SetFccMods(CZelFccMods *mods) { m_pFccMods = mods; }
     void SetCda(const CBuffer *cda) { m_pCda = cda; }
     void SetSelectedField(int field) { m_nSelectedField = field; }
+    // Reading a form: the host's own screen (20-byte MCS header and data,
+    // as stored) that the form changes. Without it the screen data starts
+    // from zeros (the DezUR data block).
+    void SetHostScreen(const CBuffer *screen) { m_pHostScreen = screen; }
+    // Sending a page: fields the submitted form posted show the values as
+    // typed (the current screen shown again after refused input), except
+    // fields the screen shows protected.
+    void SetShowTyped(bool on) { m_bShowTyped = on; }
+    // After OpenHtmlFile refused a form (InvalidParam): the field whose
+    // posted value is no number.
+    const std::string &GetRefusedField() const { return m_strRefusedField; }
     // The screen-data room of the last page opened with its screen: the end
     // of its furthest field (0 before one was opened).
     int GetScreenRoom() const { return m_nScreenRoom; }
@@ -105,8 +117,9 @@ public:
     // Finds and compiles the template, hands it the screen and the session
     // values, then sends the page (send) or reads the submitted form back
     // into the screen data (no send, with loadData). Success, the search's
-    // result, ParserFileNotFound (no compiled template) or ParserGeneric
-    // (loadData without a data description, a failed send).
+    // result, ParserFileNotFound (no compiled template), ParserGeneric
+    // (loadData without a data description, a failed send) or InvalidParam
+    // (a number field posted with other characters: nothing merged).
     Result OpenHtmlFile(const std::string &name, char send, char loadData);
 
     // Detaches the template in use: its screen-data and field-control
@@ -140,6 +153,14 @@ private:
     void PutPageValues(tcpHTML *t);
     // mcs.fccmods[N].* of a page that tests them (IcParserIntegratorFccMods.cpp).
     void PutFccModsValues(const tcpHTML *t);
+    // Fields of the page's input table that the screen shows protected
+    // (not as inputs) under the modifications and the screen's filler.
+    std::set<std::string> ProtectedFields(const tcpHTML *t, char filler) const;
+    // The name of the form field at the host's selected position of the
+    // input table, counting real fields only; null when there is none.
+    const char *ActiveField(const tcpHTML *t) const;
+    // Values the form posted, shown in place of the screen's (SetShowTyped).
+    void PutTypedValues(const tcpHTML *t);
 
     tcpHTML *m_pTemplate = nullptr;          // template in use, or null
     CZelFccMods *m_pFccMods = nullptr;
@@ -147,6 +168,9 @@ private:
     CBuffer *m_pMcsData = nullptr;
     CZelConfigParser *m_pConfig = nullptr;   // not null: configuration mode
     int m_nSelectedField = -1;
+    const CBuffer *m_pHostScreen = nullptr;
+    bool m_bShowTyped = false;
+    std::string m_strRefusedField;
     int m_nScreenRoom = 0;
     _tagT3IVALUES *m_pValues = nullptr;
     std::string m_strErrorText;

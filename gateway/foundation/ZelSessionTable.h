@@ -157,12 +157,20 @@ public:
         std::string GetLatestDataFileName() const;          // "w0-w1-w2-w3"
         Result SetLatestMcsData(const CBuffer &data);       // empty data deletes
         Result GetLatestMcsData(CBuffer &out) const;
+        // The field control modifications of that screen (translated), in a
+        // file of their own beside it ("w0-w1-w2-w3.fcc"); an empty list
+        // deletes the file, and a missing file reads as an empty list.
+        Result SetLatestFccMods(const CBuffer &mods);
+        Result GetLatestFccMods(CBuffer &out) const;
         // Deletes the file and frees the record.
         void Remove();
 
     private:
         friend class CZelSessionTable;
         bool Writable() const;
+        // A session file written over in place, or read whole.
+        static Result WriteDataFile(const std::string &path, const CBuffer &data);
+        static Result ReadDataFile(const std::string &path, CBuffer &out);
         void StoreClient();                       // REMOTE_ADDR and own pid
         void Touch();                             // client, record and table times
 

@@ -51,6 +51,15 @@ size_t framesCount(const std::string& hostLog, const std::string& direction, con
                                          << " frames, not " << n;
 }
 
+::testing::AssertionResult gatewayLogged(const Stack& s, const std::string& text)
+{
+    for (int waited = 0; waited < 3000; waited += 20) {
+        if (s.gatewayLog().find(text) != std::string::npos) return ::testing::AssertionSuccess();
+        sleepMs(20);
+    }
+    return ::testing::AssertionFailure() << "the gateway did not log '" << text << "'";
+}
+
 size_t inputsCount(const std::string& hostLog)
 {
     size_t n = 0;
