@@ -147,7 +147,8 @@ void CZelDtpProtocol::CloseExpiredSession(int recordTimeout, unsigned id, const 
         }
         if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: record R%X locked\n", id);
         const time_t seen = rec->GetLastAccessed();
-        if (difftime(time(nullptr), seen) <= recordTimeout) return;
+        // Still expired by the rule the pass listed it by.
+        if (!CZelSessionTable::IsExpired(seen, time(nullptr), static_cast<unsigned>(recordTimeout))) return;
         if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: record still expired\n");
         CZelName name(kLocapWidth);
         rec->GetLocap(name);
