@@ -467,16 +467,16 @@ bool WriteConfigFile(const RequestMap_t &request, bool bodyComplete, std::string
     // must have been read whole.
     CZelConfigParser previous;
     int parseStatus = 0;
-    if (ReadConfigPath(*path, previous, &parseStatus) != Result::Success) {
+    std::string fault;
+    if (ReadConfigPath(*path, previous, &parseStatus, &fault) != Result::Success) {
         struct stat st {};
         if (stat(path->c_str(), &st) == 0 || errno != ENOENT)
             return refuse("the current configuration file cannot be read");
         previous.Reset();   // a new file
     } else if (parseStatus != 0) {
-        return refuse("the current configuration file breaks off part-way (XML error " +
-                      std::to_string(parseStatus) +
-                      "), so the settings after the fault were not read and a save would lose "
-                      "them; mend the file by hand first. Nothing was saved");
+        return refuse("the current configuration file is broken (" + fault +
+                      "), so what could not be read would be lost by a save; mend the file by hand "
+                      "first. Nothing was saved");
     }
 
     std::string text;

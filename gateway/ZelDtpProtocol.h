@@ -107,7 +107,12 @@ public:
     // port than these (the configuration changed); then as
     // IsSessionConnected.
     Result CheckConnection(const std::string &locap, const std::string &address, int port);
-    void SetReconfigureTimestamp(time_t t);
+    // Moves the shared reconfiguration stamp on to t, never back; with
+    // pastCurrent at least one second past its value, so that every process
+    // reloads. The new stamp (t while no table is attached).
+    time_t SetReconfigureTimestamp(time_t t, bool pastCurrent = false);
+    // The shared stamp; false while no table is attached.
+    bool GetReconfigureTimestamp(time_t &out);
     // True when the shared reconfiguration stamp is not later than t (this
     // process is current).
     bool IsReconfigured(time_t t);

@@ -177,8 +177,17 @@ TEST(ConfigForm, ValuesPathsAndEnvironmentAreEscaped) {
 
 TEST(ConfigForm, BrokenFileIsShownWithAWarning) {
     const std::string f = Form("<ServerAdmin value=\"a\"/></nothing><Cache value=\"b\"/>");
-    EXPECT_TRUE(Has(f, "<b>Warning:</b> the file breaks off part-way (XML error -2)"));
+    EXPECT_TRUE(Has(f, "<b>Warning:</b> the file is broken (line 1: the close tag &lt;/nothing&gt; closes "
+                       "no element); only what could be read is shown"));
     EXPECT_TRUE(Has(f, "value=\"a\">"));
+    const std::string g = Form("<ZelConf><ServerAdmin value=\"a\"/><Max<<Sessions value=\"5\"/>"
+                               "<Cache value=\"b\"/></ZelConf>");
+    EXPECT_TRUE(Has(g, "<b>Warning:</b> the file is broken (line 1: the tag name "
+                       "&quot;Max&lt;&lt;Sessions&quot; holds &#39;&lt;&#39;)"))
+        << g;
+    EXPECT_TRUE(Has(g, "value=\"b\">"));   // what could be read is shown
+    EXPECT_FALSE(Has(Form("<ZelConf><Cache value=\"b\"/></ZelConf>"), "Warning:"));
 }
+
 
 }  // namespace
