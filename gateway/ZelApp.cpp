@@ -59,9 +59,16 @@ int CZelApp::Run() {
             xFcgiFinish();
             return 0;
         }
-        if (RouteRequest() == Route::InitialPage) continue;
-        OnEndRequest();
-        if (!xFcgiRetiring() && !CheckForUpdates()) xFcgiRetire();
+        if (RouteRequest() != Route::InitialPage) {
+            OnEndRequest();
+            if (!xFcgiRetiring() && !CheckForUpdates()) xFcgiRetire();
+        }
+        if (!xFcgiRetiring()) {
+            // The answer is complete, so a cleaner forked now holds no
+            // request of the web server's.
+            xFcgiFinish();
+            KeepCleanerAlive();
+        }
     }
 }
 

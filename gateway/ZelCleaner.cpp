@@ -39,12 +39,22 @@ void SleepSeconds(unsigned seconds) {
 
 }  // namespace
 
+bool CZelDtpProtocol::IsCleanerMissing() {
+    if (!m_SessionTable.IsAttached()) return false;
+    try {
+        return m_SessionTable.CheckCleanerProcessRunning() == Result::SessTblNoCleanerProcess;
+    } catch (const CZelSessionTable::Exception &e) {
+        logPrintf("#Cleaner: Session Table exception %d\n", ResultCode(e.GetResult()));
+        return false;
+    }
+}
+
 int CZelDtpProtocol::RunCleanerLoop(int recordTimeout, int systemTimeout, const CZelLocapTable &locaps,
-                                    time_t configTime, const std::string &configPath) {
+                                    time_t configTime, const std::string &configPath, bool expireOrphans) {
     try {
         if (m_SessionTable.CheckCleanerProcessRunning() != Result::SessTblNoCleanerProcess) return 1;
         // Nobody else is alive: every session left in the table is stale.
-        if (m_SessionTable.CheckProcessIDs() == 1) m_SessionTable.ExpireAll();
+        if (expireOrphans && m_SessionTable.CheckProcessIDs() == 1) m_SessionTable.ExpireAll();
     } catch (const CZelSessionTable::Exception &e) {
         logPrintf("#Cleaner: Session Table exception %d\n", ResultCode(e.GetResult()));
         return 1;

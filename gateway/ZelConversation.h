@@ -81,7 +81,8 @@ public:
     // 1 in the calling process; in a forked cleaner the end of its work
     // (0 table removed, 2 configuration changed).
     int RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,
-                              const std::string &configPath);
+                              const std::string &configPath, bool expireOrphans = true);
+    bool IsCleanerMissing() { return m_Protocol.IsCleanerMissing(); }
 
     // --- one request ---------------------------------------------------------
     // Success when a page was sent, CommTransTerminated (the host ended the

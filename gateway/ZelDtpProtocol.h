@@ -179,9 +179,14 @@ public:
     // --- the cleaner process (ZelCleaner.cpp) ------------------------------
     // 1 in the calling process (a cleaner runs already, or one was forked);
     // in the forked cleaner the end of its work: 0 when the session table
-    // was removed, 2 when the configuration changed.
+    // was removed, 2 when the configuration changed. With expireOrphans, a
+    // caller that finds no other live gateway process first expires every
+    // session (they belong to processes gone); a running worker that
+    // replaces a lost cleaner keeps them.
     int RunCleanerLoop(int recordTimeout, int systemTimeout, const CZelLocapTable &locaps,
-                       time_t configTime, const std::string &configPath);
+                       time_t configTime, const std::string &configPath, bool expireOrphans = true);
+    // No cleaner holds the cleaner lock (a cheap probe of the lock).
+    bool IsCleanerMissing();
     // Closes one expired session on its host over this process's own
     // connection, unless it was used meanwhile.
     void CloseExpiredSession(int recordTimeout, unsigned id, const CZelLocapTable &locaps);

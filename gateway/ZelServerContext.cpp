@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "IcParserIntegrator.h"
@@ -230,9 +231,20 @@ int CZelServerContext::InitLogAndDtp(bool reconfigure, const CZelConfigFileVersi
     return x;
 }
 
-int CZelServerContext::StartCleaner() {
+void CZelServerContext::KeepCleanerAlive() {
+    const time_t now = std::time(nullptr);
+    if (now == m_tLastCleanerCheck || m_bCleanerLoop || !m_bConfigLoaded) return;
+    m_tLastCleanerCheck = now;
+    if (!m_Conversation.IsCleanerMissing()) return;
+    if (logCtrlFlgs & LOG_EVENTS)
+        logPrintf("#App: no cleaner runs; P%d starts one\n", static_cast<int>(::getpid()));
+    StartCleaner(false);
+}
+
+int CZelServerContext::StartCleaner(bool expireOrphans) {
     m_bCleanerLoop = true;
-    int r = m_Conversation.RunCleanerProcessLoop(GetLocapTable(), m_nOwnConfigTime, m_strConfFile);
+    int r = m_Conversation.RunCleanerProcessLoop(GetLocapTable(), m_nOwnConfigTime, m_strConfFile,
+                                                 expireOrphans);
     if (r == 1) {
         // The worker that forked (or found) the cleaner goes on serving.
         m_bCleanerLoop = false;

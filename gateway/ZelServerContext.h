@@ -74,6 +74,10 @@ public:
     // Host input on socket fd between requests: whether a whole message
     // was taken there (else the loop counts it as trouble).
     bool OnSocketInput(int fd);
+    // Between requests, at most once a second: when no cleaner runs any
+    // more (killed, crashed), starts one the way Init does, keeping the
+    // sessions. Of workers that notice at once, one cleaner survives.
+    void KeepCleanerAlive();
 
     // --- routing -------------------------------------------------------------------
     // Serves the accepted request (after OnBeginRequest).
@@ -143,7 +147,7 @@ private:
     // points standard error at it.
     void OpenLog();
     // The cleaner's start (and, in a cleaner, its hand-over after a reload).
-    int StartCleaner();
+    int StartCleaner(bool expireOrphans = true);
     // A cleaner forked while a request was being served must never answer
     // or finish that request: it ends here when its work is done.
     [[noreturn]] void EndCleanerForkedInRequest(int status);
@@ -162,6 +166,7 @@ private:
     // the last read of the file (see Init).
     int32_t m_nOwnConfigTime = 0;
     bool m_bConfigLoaded = false;      // a configuration is in force
+    time_t m_tLastCleanerCheck = 0;    // second of the last KeepCleanerAlive probe
 
     std::string m_strSessIdName = "SID";   // session-id field of the request
     bool m_bInRequest = false;         // between OnBeginRequest and OnEndRequest
