@@ -150,8 +150,8 @@ TEST_F(Routing, AGroupCanAnswerWithAnInitialPage)
     EXPECT_EQ(s.table().records.size(), 0u) << "no session for an initial page";
     // A group's transaction URL still starts the transaction.
     EXPECT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
-    // A missing initial page still answers, with an empty page.
-    EXPECT_TRUE(isEmptyAnswer(s.get("/lost/")));
+    // A missing initial page answers with the page of a missing template.
+    EXPECT_TRUE(isErrorPage(s.get("/lost/"), -2));
 }
 
 // --- error pages ------------------------------------------------------------------

@@ -336,3 +336,38 @@ TEST(QoricDezUr, HostFormShownWithItsHeaderAndScreenText) {
     EXPECT_TRUE(r.has("FORM SCREEN=[DEZUR SCREEN TEXT]")) << r.raw;
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
+
+// DezUR switched off: a program that asks for a DezUR exchange gets no
+// answer, so its session is closed on the host at once, and the browser
+// gets the page of a missing template.
+TEST(QoricDezUr, SwitchedOffClosesTheHostSession) {
+    QoricRig rig({"--locap", "QOR1", "--fault", "dezur:header=H,screen=S"});
+    rig.configure(" <EnableDezUr VALUE=\"no\"/>\n");
+    rig.writeTemplates();
+    ASSERT_GT(rig.startWorker(), 0);
+    Response r = rig.get("/app/echo", "a=1");
+    ASSERT_TRUE(r.ok) << r.raw;
+    EXPECT_TRUE(r.has("ended with code -2")) << r.raw;
+    EXPECT_TRUE(rig.waitLog("the host starts a DezUR exchange but EnableDezUr is off; the session is closed", 5000))
+        << rig.log();
+    EXPECT_TRUE(rig.waitLog("Sending CLOSE packet for session", 5000)) << rig.log();
+    bool closed = false;
+    for (int i = 0; i < 100 && !(closed = rig.host()->log().find(" recv Close (") != std::string::npos); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(closed) << rig.host()->log();
+    EXPECT_EQ(rig.host()->log().find(" recv DezUrRead ("), std::string::npos);
+    EXPECT_EQ(rig.sanitizerReports(), "");
+}
+
+// An application group whose first page is missing: the visitor gets the
+// page of a missing template, not an empty one.
+TEST(QoricRouting, MissingInitialPageGivesTheMinusTwoPage) {
+    QoricRig rig;
+    rig.configure(" <AppGroup URL=\"/welcome/\" NAME=\"W\" HTML=\"nothere.htx\"/>\n");
+    ASSERT_GT(rig.startWorker(), 0);
+    Response r = rig.get("/welcome/");
+    ASSERT_TRUE(r.ok) << r.raw;
+    EXPECT_TRUE(r.has("Application  ended with code -2</p>")) << r.raw;
+    EXPECT_TRUE(rig.waitLog("Unable to find initial webpage: nothere.htx", 5000)) << rig.log();
+    EXPECT_EQ(rig.sanitizerReports(), "");
+}

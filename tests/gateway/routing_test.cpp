@@ -195,7 +195,8 @@ TEST_F(Routing, InitialPageAndItsAbsence) {
     // A session id means the request is no first request.
     out = Request("/init", "SID=0123");
     EXPECT_FALSE(contains(out, "Welcome")) << out;
-    EXPECT_EQ(Request("/gone", ""), kEmptyResponse);
+    // A group whose page is missing: the page of a missing template.
+    EXPECT_EQ(Request("/gone", ""), BuiltinPage(-2));
 }
 
 TEST_F(Routing, DefaultTransactionWithItsCda) {
@@ -213,6 +214,8 @@ TEST_F(Routing, ConfiguredErrorPageAndItsFailure) {
     std::string out = Request("/qoric", "pib.transaction=TRX&pib.locap=NOPE");
     EXPECT_TRUE(contains(out, "CODE=-1006 ADMIN=boss@example")) << out;
     EXPECT_FALSE(contains(out, "Application Terminated")) << out;
+    out = Request("/gone", "");
+    EXPECT_TRUE(contains(out, "CODE=-2 ADMIN=boss@example")) << out;
 
     ScratchDir other;
     other.write("qoric.conf",
