@@ -208,14 +208,14 @@ void EnvironmentEntries(std::ostream &out, const CZelConfigParser &m) {
 }
 
 void FormEnd(std::ostream &out) {
-    // The Add buttons save the form like Submit and show one more empty
-    // row in their table.
+    // The Add buttons save the form like Submit (Reset cannot undo that,
+    // so they say it) and show one more empty row in their table.
     out << "    <br>\n"
            "    <input type=\"submit\" value=\"Submit\" >\n"
            "    <input type=\"reset\" value=\"Reset\" >\n"
-           "    <input type=\"submit\" name=\"LocapAdd\" value=\"Add locap\" >\n"
-           "    <input type=\"submit\" name=\"TransactionAdd\" value=\"Add transaction\" >\n"
-           "    <input type=\"submit\" name=\"AppGroupAdd\" value=\"Add application group\" >\n"
+           "    <input type=\"submit\" name=\"LocapAdd\" value=\"Save and add a locap\" >\n"
+           "    <input type=\"submit\" name=\"TransactionAdd\" value=\"Save and add a transaction\" >\n"
+           "    <input type=\"submit\" name=\"AppGroupAdd\" value=\"Save and add an application group\" >\n"
            "    <input\n"
            "        type=\"hidden\"\n"
            "        name=\"nextaction\"\n"
@@ -247,7 +247,7 @@ bool ReadConfigFile(const RequestMap_t &request, CZelConfigParser &model, int *p
 }
 
 bool ShowConfigEditForm(std::istream & /*in*/, std::ostream &out, std::ostream & /*err*/,
-                        const RequestMap_t &request) {
+                        const RequestMap_t &request, const std::string &savedAt) {
     CZelConfigParser model;
     int parseStatus = 0;
     std::string fault;
@@ -263,6 +263,9 @@ bool ShowConfigEditForm(std::istream & /*in*/, std::ostream &out, std::ostream &
     if (path)
         out << "<font color=\"#808080\" size=\"-1\"><b>Config file:</b> " << Html(*path)
             << "</font><br><br>\n";
+    if (!savedAt.empty())
+        out << "<font color=\"green\"><b>Saved:</b> the file was written at " << Html(savedAt)
+            << ".</font><br><br>\n";
     if (parseStatus != 0)
         out << "<font color=\"red\"><b>Warning:</b> the file is broken (" << Html(fault)
             << "); only what could be read is shown, and the editor will not save over the file"

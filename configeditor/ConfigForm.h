@@ -13,10 +13,11 @@
 class CZelConfigParser;
 
 // Writes the form to `out`; false (after "<br>Can't read config file!<br>")
-// when the file cannot be read. A broken file is shown with a warning that
-// says what is wrong with it.
+// when the file cannot be read. savedAt, when not empty, is the time of the
+// save just made, shown in a line above the settings. A broken file is
+// shown with a warning that says what is wrong with it.
 bool ShowConfigEditForm(std::istream &in, std::ostream &out, std::ostream &err,
-                        const RequestMap_t &request);
+                        const RequestMap_t &request, const std::string &savedAt = std::string());
 
 // Resets the model and reads the request's "ConfigFile" into it. False when
 // the field is absent or the file cannot be opened. A broken file (it breaks

@@ -13,7 +13,7 @@
 // XML name may be: what the reader could not take would be lost), a
 // general setting other than LogLevel is missing, a number is no whole
 // number within the bounds the gateway's reader applies (a locap's port
-// from 1 to 65535), or any value to be
+// from 1 to 65535, a row count from 0 to 100000), or any value to be
 // written holds a double quote or a control character or is longer than
 // the reader takes whole. The file is saved as FileSave.h says; a failed
 // save leaves the old text.

@@ -84,7 +84,12 @@ TEST(ConfigForm, HeadGeneralRowsAndEnd) {
                        "                size=\"10\"\n                value=\"h3MPK\">\n"));
     EXPECT_TRUE(Has(f, "    <br>\n"
                        "    <input type=\"submit\" value=\"Submit\" >\n"
-                       "    <input type=\"reset\" value=\"Reset\" >\n"));
+                       "    <input type=\"reset\" value=\"Reset\" >\n"
+                       "    <input type=\"submit\" name=\"LocapAdd\" value=\"Save and add a locap\" >\n"
+                       "    <input type=\"submit\" name=\"TransactionAdd\" value=\"Save and add a transaction\" >\n"
+                       "    <input type=\"submit\" name=\"AppGroupAdd\" value=\"Save and add an application group\" >\n"));
+    // Only a form shown after a save says when the file was saved.
+    EXPECT_FALSE(Has(f, "<b>Saved:</b>"));
     const std::string tail = "    <input\n        type=\"hidden\"\n        name=\"nextaction\"\n"
                              "        value=\"write_file\">\n</form>\n\n";
     EXPECT_EQ(f.substr(f.size() - tail.size()), tail);
@@ -189,5 +194,17 @@ TEST(ConfigForm, BrokenFileIsShownWithAWarning) {
     EXPECT_FALSE(Has(Form("<ZelConf><Cache value=\"b\"/></ZelConf>"), "Warning:"));
 }
 
+TEST(ConfigForm, AFormShownAfterASaveSaysWhen) {
+    edtest::WriteFile("saved.conf", "<ZelConf/>");
+    RequestMap_t r{{"ConfigFile", "saved.conf"}, {"ScriptName", "/qorconfig"}};
+    std::istringstream in;
+    std::ostringstream out, err;
+    ASSERT_TRUE(ShowConfigEditForm(in, out, err, r, SaveTimeText(32875200)));
+    const std::string f = out.str();
+    const size_t saved = f.find("<font color=\"green\"><b>Saved:</b> the file was written at 1971-01-1");
+    EXPECT_NE(saved, std::string::npos) << f;
+    EXPECT_LT(f.find("<b>Config file:</b> saved.conf"), saved);
+    EXPECT_LT(saved, f.find("<table"));
+}
 
 }  // namespace

@@ -96,6 +96,7 @@ curl -s -o "$dir/saved.html" "$url" \
     --data-urlencode "ConfigFile=$dir/victim" \
     --data-urlencode "nextaction=write_file" || fail "save request failed"
 grep -q 'value="ops@example.org">' "$dir/saved.html" || fail "saved form not shown: $(cat "$dir/saved.html")"
+grep -q '<b>Saved:</b> the file was written at 20' "$dir/saved.html" || fail "no line that says when it was saved"
 grep -q '<ServerAdmin value="ops@example.org"/>' "$dir/qoric.conf" || fail "file not written"
 grep -q '<Transaction name="ORDER" id="ORDPROG" cda="a+b" log="hT"/>' "$dir/qoric.conf" \
     || fail "transaction row or carried log option missing"
