@@ -97,6 +97,7 @@ TEST(ParserIntegrator, AWholeReadLeavesTheModelAloneForABrokenFile) {
     } broken[] = {
         {whole.substr(0, whole.size() - 1), "the close tag </ZelConf> has no '>'"},
         {whole.substr(0, whole.size() - 10), "the input ends with <ZelConf> still open"},
+        {"", "the input holds no element"},
         {whole.substr(0, whole.find("<Transaction") + 20), "the input ends inside a quoted value"},
         {"<ZelConf><Max<<Sessions value=\"5\"/></ZelConf>", "the tag name \"Max<<Sessions\" holds '<'"},
         {"<ZelConf></Other><ServerAdmin value=\"x\"/></ZelConf>", "does not close <ZelConf>"},

@@ -170,7 +170,7 @@ TEST(QoricStartup, ACutConfigurationIsRefusedAtStartAndOnReload) {
     const std::string good = gwtest::readText(rig.confPath());
     const size_t last = good.rfind('>');
     std::vector<size_t> cuts;
-    for (size_t cut = 1; cut < last; cut += 41) cuts.push_back(cut);
+    for (size_t cut = 0; cut < last; cut += 41) cuts.push_back(cut);   // 0: an empty file
     cuts.push_back(last);
     for (size_t cut : cuts) {
         rig.write("conf/qoric.conf", good.substr(0, cut));

@@ -145,7 +145,7 @@ TEST(EditorRoundTrip, AFileCutAnywhereIsNeverSavedOver) {
     CZelConfigParser gateway;
     ASSERT_EQ(ReadConfigPath(path, gateway), Result::Success);
     std::vector<size_t> cuts;
-    for (size_t cut = 1; cut < last; cut += 29) cuts.push_back(cut);
+    for (size_t cut = 0; cut < last; cut += 29) cuts.push_back(cut);   // 0: an empty file
     cuts.push_back(last);   // all but the last '>'
     for (size_t cut : cuts) {
         const std::string part = saved.substr(0, cut);

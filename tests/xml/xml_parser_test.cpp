@@ -286,6 +286,8 @@ TEST(XmlParseFault, FirstFaultOfTheInputWithItsLine) {
         {"<cfg><t n=\"1\"", 0, XML_FAULT_OPEN, "line 1: the input ends inside the tag <t>"},
         {"<cfg><t n=\"1", 0, XML_FAULT_OPEN, "the input ends inside a quoted value"},
         {"<cfg><!-- note", 0, XML_FAULT_OPEN, "the input ends inside a comment"},
+        {"", 0, XML_FAULT_OPEN, "line 1: the input holds no element"},
+        {" \n<!-- a comment -->\n# a note\n", 0, XML_FAULT_OPEN, "line 4: the input holds no element"},
         {"<cfg><a><b>", 0, XML_FAULT_OPEN, "the input ends with <cfg> <a> <b> still open"},
         {"<a><b><c><d><e><f>", 0, XML_FAULT_OPEN, "the input ends with <a> <b> ... <e> <f> still open"},
         {"<cfg><Max<<Sessions v=\"5\"/></cfg>", 0, XML_FAULT_NAME,
@@ -317,6 +319,8 @@ TEST(XmlParseFault, FirstFaultOfTheInputWithItsLine) {
     // GET mode knows no such faults.
     Tree get("a<b=1", true);
     EXPECT_EQ(XmlParseFault(get.ref), 0);
+    Tree none("", true);
+    EXPECT_EQ(XmlParseFault(none.ref), 0);
 }
 
 TEST(XmlParseFault, StreamThatCannotBeReadAndAFreshParse) {

@@ -278,6 +278,9 @@ void Reader::checkEnd() {
     for (const xmlNode* n = r_->tagClosed && r_->cur ? r_->cur->owner : r_->cur; n && n != r_->root;
          n = n->owner)
         open.push_back(n);
+    // A document has at least its root element: an input without one (an
+    // empty file) is one cut off before it began.
+    if (open.empty() && !r_->root->sub) fault(XML_FAULT_OPEN, "the input holds no element");
     if (open.empty()) return;
     // Outermost first; of a deep nest the two outermost and two innermost.
     std::string names;

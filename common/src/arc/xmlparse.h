@@ -141,7 +141,8 @@ int XmlParse(XmlRef ref, FILE* fd, const char* buf, size_t buflen, bool bIsGet);
 // for them), reported by XmlParseFault besides XmlParse's own -1 to -3.
 enum : int {
     XML_FAULT_OPEN = -4,   // the input ended inside a tag, a comment, a
-                           // quoted value or an element (the root included)
+                           // quoted value or an element (the root included),
+                           // or holds no element at all
     XML_FAULT_NAME = -5,   // a tag or attribute name that is empty or holds
                            // a character no XML name may hold (such as '<')
     XML_FAULT_READ = -6,   // the stream reported a read error
