@@ -102,14 +102,15 @@ Result CZelSessionTable::UseLockFile(const std::string &path, bool create) {
 }
 
 bool CZelSessionTable::LockFileMoved() const {
-    if (m_nLockFd < 0 || m_strLockFile.empty()) return false;
-    struct stat onDisk {};
-    if (lstat(m_strLockFile.c_str(), &onDisk) != 0) return true;
-    return static_cast<uint64_t>(onDisk.st_dev) != m_nLockDev || static_cast<uint64_t>(onDisk.st_ino) != m_nLockIno;
+    // Deleted or replaced, the open file has no name left; asking the
+    // descriptor costs less than a look-up of the path at every lock.
+    struct stat open {};
+    return m_nLockFd >= 0 && fstat(m_nLockFd, &open) == 0 && open.st_nlink == 0;
 }
 
 bool CZelSessionTable::RemoveLockFile() {
-    if (m_nLockFd < 0 || LockFileMoved()) return false;
+    // The path must still name the file locked here.
+    if (m_nLockFd < 0 || IsLockFileReplaced()) return false;
     struct flock fl {};
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;

@@ -9,10 +9,11 @@
 // holds a record lock, never the reverse.  Locks die with their process,
 // so a crashed worker never leaves a record locked.  The cleaner deletes
 // the lock file together with an idle table, and only while no other
-// process holds a lock on it; whoever takes a lock checks afterwards that
-// the path still names the file it locked, and takes the file on disk
-// (made anew when needed) if not, so one table's locking never splits over
-// two files.  A lock file deleted or replaced otherwise is noticed the same
+// process holds a lock on it or is attached to the table; whoever takes a
+// lock while not attached (a process joining the table, the editor between
+// two stamps) checks afterwards that the path still names the file it
+// locked, and takes the file on disk (made anew when needed) if not, so one
+// table's locking never splits over two files.  A lock file deleted or replaced otherwise is noticed the same
 // way, at Init and at the start of each cleaner pass.
 //
 // Nested classes:
@@ -303,8 +304,8 @@ private:
     // was replaced; closing the old descriptor would drop every lock of the
     // process on it, so that happens only while none is held.
     Result UseLockFile(const std::string &path, bool create);
-    // After a lock was granted: whether the path no longer names the open
-    // lock file (deleted or replaced meanwhile).
+    // After a lock was granted: whether the open lock file has lost its
+    // name (deleted, or replaced by another file, meanwhile).
     bool LockFileMoved() const;
     // Deletes the lock file while no other process holds a lock on it (a
     // whole-file lock proves it and keeps others out until the file is

@@ -109,7 +109,10 @@ bool CZelSessionTable::AcquireRange(int first, int length, bool wait) {
             // any more guards nothing, so the file on disk is taken and
             // locked instead. That is possible only while no other range
             // of this process is held on the old file, and is tried once.
-            if (!moved && LockFileMoved() && !HoldsAnyRange()) {
+            // The cleaner deletes the file only while no other process is
+            // attached to the table, so a process that is attached (every
+            // worker between its start and its end) need not ask.
+            if (!moved && !IsAttached() && LockFileMoved() && !HoldsAnyRange()) {
                 moved = true;
                 struct flock un = fl;
                 un.l_type = F_UNLCK;
