@@ -358,16 +358,3 @@ TEST(QoricDezUr, SwitchedOffClosesTheHostSession) {
     EXPECT_EQ(rig.host()->log().find(" recv DezUrRead ("), std::string::npos);
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
-
-// An application group whose first page is missing: the visitor gets the
-// page of a missing template, not an empty one.
-TEST(QoricRouting, MissingInitialPageGivesTheMinusTwoPage) {
-    QoricRig rig;
-    rig.configure(" <AppGroup URL=\"/welcome/\" NAME=\"W\" HTML=\"nothere.htx\"/>\n");
-    ASSERT_GT(rig.startWorker(), 0);
-    Response r = rig.get("/welcome/");
-    ASSERT_TRUE(r.ok) << r.raw;
-    EXPECT_TRUE(r.has("Application  ended with code -2</p>")) << r.raw;
-    EXPECT_TRUE(rig.waitLog("Unable to find initial webpage: nothere.htx", 5000)) << rig.log();
-    EXPECT_EQ(rig.sanitizerReports(), "");
-}
