@@ -118,9 +118,9 @@ Result CZelConversation::InitDtp(const std::string &cacheStore, const std::strin
 }
 
 int CZelConversation::RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,
-                                            const std::string &configPath) {
+                                            const std::string &configPath, bool expireOrphans) {
     return m_Protocol.RunCleanerLoop(m_nInstanceTimeout, m_nSystemTimeout, locaps, configTime,
-                                     configPath);
+                                     configPath, expireOrphans);
 }
 
 // --- page names -----------------------------------------------------------------
@@ -228,6 +228,16 @@ Result CZelConversation::ProcessRequestSteps(const std::string &uri,
             std::string form;
             r = m_Protocol.SendDezUr(id, uri, dezUrEnvironment, extra, input, form, dezUrReply);
             m_strFormatName = form;
+        } else if (r == Result::Success && m_Protocol.IsReadPending()) {
+            // The program asks for a DezUR exchange, which is switched off:
+            // it would wait for an answer until the cleaner expired the
+            // session. The request ends with the page of a missing
+            // template, and the host session ends with it.
+            if (logCtrlFlgs & LOG_EVENTS)
+                logPrintf("#Conversation: R%X: the host starts a DezUR exchange but EnableDezUr is off;"
+                          " the session is closed\n", id);
+            m_Protocol.CloseSession(id, false, true);
+            r = Result::FileNotFound;
         }
     } else {
         if (m_Protocol.CheckConnection(m_Values.strLocap, m_strHostAddress, static_cast<int>(m_nPort)) ==

@@ -70,7 +70,10 @@ public:
                    int fccLevel);
     int ExitDtp() { return m_Protocol.Exit(); }
     bool IsReconfigured(time_t t) { return m_Protocol.IsReconfigured(t); }
-    void SetReconfigureTimestamp(time_t t) { m_Protocol.SetReconfigureTimestamp(t); }
+    time_t SetReconfigureTimestamp(time_t t, bool pastCurrent = false) {
+        return m_Protocol.SetReconfigureTimestamp(t, pastCurrent);
+    }
+    bool GetReconfigureTimestamp(time_t &out) { return m_Protocol.GetReconfigureTimestamp(out); }
     int CheckSocket() { return m_Protocol.IsMsgAvail(); }
     // Host input on socket fd between requests: whether a whole message
     // was taken there.
@@ -78,7 +81,8 @@ public:
     // 1 in the calling process; in a forked cleaner the end of its work
     // (0 table removed, 2 configuration changed).
     int RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,
-                              const std::string &configPath);
+                              const std::string &configPath, bool expireOrphans = true);
+    bool IsCleanerMissing() { return m_Protocol.IsCleanerMissing(); }
 
     // --- one request ---------------------------------------------------------
     // Success when a page was sent, CommTransTerminated (the host ended the

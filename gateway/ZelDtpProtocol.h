@@ -107,7 +107,12 @@ public:
     // port than these (the configuration changed); then as
     // IsSessionConnected.
     Result CheckConnection(const std::string &locap, const std::string &address, int port);
-    void SetReconfigureTimestamp(time_t t);
+    // Moves the shared reconfiguration stamp on to t, never back; with
+    // pastCurrent at least one second past its value, so that every process
+    // reloads. The new stamp (t while no table is attached).
+    time_t SetReconfigureTimestamp(time_t t, bool pastCurrent = false);
+    // The shared stamp; false while no table is attached.
+    bool GetReconfigureTimestamp(time_t &out);
     // True when the shared reconfiguration stamp is not later than t (this
     // process is current).
     bool IsReconfigured(time_t t);
@@ -175,9 +180,14 @@ public:
     // --- the cleaner process (ZelCleaner.cpp) ------------------------------
     // 1 in the calling process (a cleaner runs already, or one was forked);
     // in the forked cleaner the end of its work: 0 when the session table
-    // was removed, 2 when the configuration changed.
+    // was removed, 2 when the configuration changed. With expireOrphans, a
+    // caller that finds no other live gateway process first expires every
+    // session (they belong to processes gone); a running worker that
+    // replaces a lost cleaner keeps them.
     int RunCleanerLoop(int recordTimeout, int systemTimeout, const CZelLocapTable &locaps,
-                       time_t configTime, const std::string &configPath);
+                       time_t configTime, const std::string &configPath, bool expireOrphans = true);
+    // No cleaner holds the cleaner lock (a cheap probe of the lock).
+    bool IsCleanerMissing();
     // Closes one expired session on its host over this process's own
     // connection, unless it was used meanwhile.
     void CloseExpiredSession(int recordTimeout, unsigned id, const CZelLocapTable &locaps);

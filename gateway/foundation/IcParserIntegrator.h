@@ -24,6 +24,7 @@
 
 class CBuffer;
 class CZelConfigParser;
+struct XmlRef;
 class CZelFccMods;
 struct tcpHTML;
 
@@ -60,16 +61,26 @@ public:
     }
 
     // Reads the file into the model (the caller calls Reset first). Success,
-    // also when the XML breaks off part-way (what was read before the fault
-    // is applied; see GetLastParseStatus); ParserFileNotFound when the file
-    // cannot be opened or is not a regular file: the model is then unchanged.
+    // also when the file is broken (what could be read is applied; see
+    // GetLastParseStatus); ParserFileNotFound when the file cannot be
+    // opened or is not a regular file: the model is then unchanged.
     Result OpenConfigFile(const std::string &name);
     // The same over a stream the caller opened and closes.
     Result ReadConfigStream(FILE *stream, const std::string &name);
+    // Reads the file only when it is whole: the model is then Reset and
+    // filled (Success). A file that cannot be opened or is broken leaves
+    // the model exactly as it was: ParserFileNotFound, with the reason in
+    // GetLastParseFault. The gateway reads its configuration this way.
+    Result ReadWholeConfigFile(const std::string &name);
+    // Whether the file can be opened and is whole, without applying it: 0,
+    // ParserFileNotFound's code, or the parser's fault code; why says what.
+    static int CheckConfigFile(const std::string &name, std::string &why);
 
-    // The XML parser's result of the last read: 0, or its negative code
-    // when the document broke off and later settings were not read.
+    // The last read: 0 when the document was whole, else the code of its
+    // first fault (XmlParseFault: it broke off, a name was invalid, the
+    // file could not be read), and that fault as "line N: what".
     int GetLastParseStatus() const { return m_nParseStatus; }
+    const std::string &GetLastParseFault() const { return m_strParseFault; }
 
     // ---- page mode -----------------------------------------------------
     // The screen's field control modifications (translated), the CDA text
@@ -142,6 +153,8 @@ public:
     static int ExitXFcgi();
 
 private:
+    // Hands every element of a parsed configuration to the model.
+    void ApplyConfigTree(XmlRef tree);
     // FindTemplateFile; fileTime receives the modification time of the file
     // found (nanoseconds).
     static Result FindTemplateFile(std::string &name, int64_t &fileTime);
@@ -175,6 +188,7 @@ private:
     _tagT3IVALUES *m_pValues = nullptr;
     std::string m_strErrorText;
     int m_nParseStatus = 0;
+    std::string m_strParseFault;
 
     static std::string s_strRegularStorePath;
     static std::string s_strAlternateStorePath;
