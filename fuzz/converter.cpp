@@ -1,9 +1,10 @@
 // fuzz-libs: qor_formats qor_foundation qor_xfcgi qor_xml qor_arc
 // The converter over arbitrary format bytes, writing into a temporary
 // folder: a conversion either fails and writes nothing, or writes a page
-// that the template compiler takes without a single error (host text can
-// never become markup or a placeholder) and a field file the field-table
-// reader loads.
+// no larger than the limit of its header's screen, with no more fields
+// than the screen has cells, that the template compiler takes without a
+// single error (host text can never become markup or a placeholder) and a
+// field file the field-table reader loads.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "ArcTFDFormatSaver.h"
 #include "ZelBuffer.h"
 #include "ZelMCSConverter.h"
 #include "logprint.h"
@@ -65,6 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     tcpHTML page;
     page.path = htx;
     page.text = Slurp(htx);
+    const int cells = s_converter->GetFormat().GetFormatHdrPeeker()->GetScreenCells();
+    if (page.text.size() > CArcTFDFormatSaver::PageSizeLimit(cells)) std::abort();
+    if (s_converter->GetFormat().GetFieldCount() > cells) std::abort();
     FILE *messages = std::fopen("/dev/null", "w");
     xFcgiCompileTemplate(page, messages);
     std::fclose(messages);
