@@ -93,6 +93,7 @@ TEST(FormatBounds, RealScreensAtTheirLargestConvert) {
         EXPECT_GE(page, s.least);
         EXPECT_LE(page, CArcTFDFormatSaver::PageSizeLimit(s.rows * s.columns));
     }
+    EXPECT_EQ(CArcTFDFormatSaver::PageSizeLimit(24 * 80), 4u << 20);
 
     // 1,040 one-column numbers of 63 digits and one of 15: 65,535 bytes.
     const std::string numbers = hostile::Times(80, hostile::Bytes({1, 0x0C, 0, 0, 63}) + "9");
@@ -105,14 +106,6 @@ TEST(FormatBounds, RealScreensAtTheirLargestConvert) {
         EXPECT_EQ(Convert(c, hostile::Format("EDGE", area)), last == 15 ? Result::Success : Result::FormatConversionError);
         EXPECT_EQ(log.contains("the host data passes 65,535 bytes"), last == 16);
     }
-}
-
-TEST(FormatBounds, PageSizeLimitFollowsTheScreen) {
-    EXPECT_EQ(CArcTFDFormatSaver::PageSizeLimit(24 * 80), 4u << 20);
-    EXPECT_EQ(CArcTFDFormatSaver::PageSizeLimit(27 * 132), (4ull << 20) * 27 * 132 / 1920);
-    EXPECT_EQ(CArcTFDFormatSaver::PageSizeLimit(12 * 80), 2u << 20);
-    EXPECT_EQ(CArcTFDFormatSaver::PageSizeLimit(1), 64u << 10) << "room for the page's head and script";
-    EXPECT_EQ(CArcTFDFormatSaver::PageSizeLimit(0), 64u << 10);
 }
 
 // Past its limit a page is not written, nor is its field file; making it
