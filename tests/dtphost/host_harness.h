@@ -59,6 +59,7 @@ public:
     HostProcess& operator=(const HostProcess&) = delete;
 
     uint16_t port() const { return port_; }
+    pid_t pid() const { return pid_; }
     std::string log() const;
     std::string errors() const;  // its standard error (sanitizer reports)
     bool alive();

@@ -162,8 +162,10 @@ TEST_F(Lifecycle, SigtermWhileBusyFinishesTheRequestFirst)
     // signal ends that wait, the request is answered with the error page
     // and then the worker ends.
     s.pauseHost();
+    const auto sends = [&] { return countOf(s.gatewayLog(), "Sending MCSO packet"); };
+    const size_t before = sends();
     auto answer = std::async(std::launch::async, [&] { return v.submit({{"field_007", "LATE"}}); });
-    sleepMs(700);
+    for (int i = 0; i < 500 && sends() == before; ++i) sleepMs(20);  // the worker now waits for its host
     kill(worker, SIGTERM);
     EXPECT_TRUE(waitGone(worker, 2000)) << "a worker waiting for its host ends promptly";
     EXPECT_EQ(errorCodeOf(answer.get().body), -1011);

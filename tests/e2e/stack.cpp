@@ -367,17 +367,13 @@ void Stack::setReconfigured(uint32_t stamp) const
 
 void Stack::pauseHost()
 {
-    const std::string exe = realPath(hosttest::hostBinary());
-    for (const ProcInfo& p : allProcesses())
-        if (p.ppid == getpid() && linkOf(p.pid, "exe") == exe) kill(p.pid, SIGSTOP);
+    if (host_ && host_->pid() > 0) kill(host_->pid(), SIGSTOP);
     paused_ = true;
 }
 
 void Stack::resumeHost()
 {
-    const std::string exe = realPath(hosttest::hostBinary());
-    for (const ProcInfo& p : allProcesses())
-        if (p.ppid == getpid() && linkOf(p.pid, "exe") == exe) kill(p.pid, SIGCONT);
+    if (host_ && host_->pid() > 0) kill(host_->pid(), SIGCONT);
     paused_ = false;
 }
 

@@ -129,6 +129,13 @@ bool portOpen(uint16_t port)
     return ok;
 }
 
+size_t countOf(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
 std::vector<ProcInfo> allProcesses()
 {
     std::vector<ProcInfo> out;

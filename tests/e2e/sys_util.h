@@ -22,6 +22,7 @@ bool isExecutable(const std::string& path);
 
 // Files.
 std::string readFile(const std::string& path);  // "" when unreadable
+size_t countOf(const std::string& text, const std::string& part);  // occurrences of `part`
 void writeText(const std::string& path, const std::string& text);
 std::string realPath(const std::string& path);
 std::string makeDir(const std::string& pattern);  // mkdtemp; the real path
