@@ -291,12 +291,8 @@ int findEntry(std::string_view name, uint64_t h)
     return -1;
 }
 
-int findEntry(std::string_view name)
-{
-    return findEntry(name, hashMore(kHashStart, name));
-}
-
-void addNewVar(std::string_view name, std::string_view value, XVarMark mark)
+// A new entry for name (hash h) with the open row subscripts.
+void addNewVar(std::string_view name, uint64_t h, std::string_view value, XVarMark mark)
 {
     ensureCreated();
     std::string withRows;
@@ -309,7 +305,7 @@ void addNewVar(std::string_view name, std::string_view value, XVarMark mark)
     OutVar v;
     v.nameOff = appendRaw(full);
     v.nameLen = full.size();
-    v.nameHash = hashMore(kHashStart, full);
+    v.nameHash = subscripts.empty() ? h : hashMore(kHashStart, full);
     v.valueOff = appendRaw(value);
     v.valueLen = value.size();
     v.mark = mark;
@@ -340,6 +336,18 @@ void changeVar(size_t idx, std::string_view value, XVarMark mark)
     w.valueLen = value.size();
     w.mark = mark;
     oValuesEnd = oUsed;
+}
+
+// The common put for a name (hash h) and a value that do not lie in the
+// data area.
+void chgVar(std::string_view name, uint64_t h, std::string_view value, XVarMark mark)
+{
+    constantsOpen = false;
+    const int idx = findEntry(name, h);
+    if (idx < 0)
+        addNewVar(name, h, value, mark);
+    else
+        changeVar(static_cast<size_t>(idx), value, mark);
 }
 
 bool pointsIntoData(const char *p)
@@ -391,12 +399,7 @@ int xFcgiChgVar(std::string_view name, std::string_view value, XVarMark mark)
         valueCopy.assign(value);
         value = valueCopy;
     }
-    constantsOpen = false;
-    int idx = findEntry(name);
-    if (idx < 0)
-        addNewVar(name, value, mark);
-    else
-        changeVar(static_cast<size_t>(idx), value, mark);
+    chgVar(name, hashMore(kHashStart, name), value, mark);
     return 1;
 }
 
@@ -417,7 +420,7 @@ static int addConstant(const char *name, std::string_view value)
         return 0;
     std::string nameCopy(name);
     std::string valueCopy(value);
-    addNewVar(nameCopy, valueCopy, XVarMark::Raw);
+    addNewVar(nameCopy, hashMore(kHashStart, nameCopy), valueCopy, XVarMark::Raw);
     OutVar &v = oTab.back();
     v.constValueOff = v.valueOff;
     v.constValueLen = v.valueLen;
@@ -460,7 +463,7 @@ int searchOutTab(const char *name, int length)
             // The value is a view of the bound copy of the screen data,
             // which the put does not move.
             const std::string_view value = boundValue(static_cast<size_t>(i), beyond);
-            xFcgiChgVar(boundFields[static_cast<size_t>(i)].name, value, XVarMark::Data);
+            chgVar(boundFields[static_cast<size_t>(i)].name, h, value, XVarMark::Data);
             lastBoundField = i;
             lastBoundBeyond = beyond;
         }
@@ -588,7 +591,7 @@ void xFcgiPutBoundFields()
         if (boundFields[i].occurrences >= 2)
             continue;
         bool beyond = false;
-        xFcgiChgVar(boundFields[i].name, boundValue(i, beyond), XVarMark::Data);
+        chgVar(boundFields[i].name, boundHashes[i], boundValue(i, beyond), XVarMark::Data);
     }
 }
 
