@@ -383,13 +383,9 @@ int Compiler::placeholderSegment(const Placeholder& ph, bool inTag) {
 
 // "~name~" after #DEZUR-CONVERTED (or the substitution list's delimiter).
 bool Compiler::dezurName() {
-    size_t e = pos + 1;
-    while (e < n && e - pos - 1 <= kMaxDezurName && s[e] != delim) {
-        char c = s[e];
-        if (!(isAlnum(c) || c == '_' || c == '-' || c == '.')) return false;
-        ++e;
-    }
-    if (e >= n || s[e] != delim || e == pos + 1 || e - pos - 1 > kMaxDezurName) return false;
+    const size_t len = xFcgiDezurNameAt(s, pos, delim);
+    if (!len) return false;
+    const size_t e = pos + 1 + len;
     emitText(pos);
     HtmlSegment g;
     g.kind = g.firstKind = SEG_VARIABLE;
@@ -1183,6 +1179,7 @@ size_t Compiler::scriptChar(size_t p) {
 void Compiler::run() {
     T.segments.clear();
     T.segments.reserve(8);
+    T.tildes.clear();
     T.errors = T.warnings = 0;
     while (pos < n) {
         const char c = s[pos];
@@ -1211,6 +1208,7 @@ void Compiler::run() {
                 continue;
             }
         }
+        if (c == '~') T.tildes.push_back(static_cast<uint32_t>(pos));
         if (delim && c == delim && dezurName()) continue;
         pos = inScript ? scriptChar(pos) : pos + 1;
     }
@@ -1225,6 +1223,18 @@ void xFcgiCompileTemplate(tcpHTML& t, FILE* errors) {
 }
 
 // ------------------------------------------------------ recognition helpers --
+
+size_t xFcgiDezurNameAt(std::string_view text, size_t at, char delim) {
+    if (at >= text.size() || text[at] != delim) return 0;
+    size_t e = at + 1;
+    while (e < text.size() && e - at - 1 <= kMaxDezurName && text[e] != delim) {
+        const char c = text[e];
+        if (!(isAlnum(c) || c == '_' || c == '-' || c == '.')) return 0;
+        ++e;
+    }
+    if (e >= text.size() || text[e] != delim || e == at + 1 || e - at - 1 > kMaxDezurName) return 0;
+    return e - at - 1;
+}
 
 const char* xFcgiKeyWord(const char* text, const char* keyword, int length, int* skip) {
     if (!text || !keyword || length <= 0) return nullptr;

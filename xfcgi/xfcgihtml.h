@@ -141,6 +141,9 @@ struct tcpHTML {
     // The compiled text.
     std::string text;
     std::vector<HtmlSegment> segments;
+    // Offsets of the '~' the compiler read as plain text: where a
+    // rewritten page, whose "~" opens names, must keep a literal '~'.
+    std::vector<uint32_t> tildes;
     int64_t fileTime = -1;  // modification time of the file read (ns)
     time_t loadTime = 0;    // when it was read
     time_t checkTime = 0;   // when it was last compared with its file
@@ -253,6 +256,11 @@ const char* xFcgiKeyWord(const char* text, const char* keyword, int length, int*
 // needs the "=" after optional blanks. Returns the distance to behind the
 // name (or the "="), 0 when it does not match. text must be NUL-terminated.
 int isDirective(const char* text, const char* name, int* skip);
+
+// The length of the DezUR substitution name that delim at text[at] opens
+// ("~name~": 1 to 31 letters, digits, '_', '-' or '.', then delim), or 0
+// when it opens none.
+size_t xFcgiDezurNameAt(std::string_view text, size_t at, char delim);
 
 // Listing of the compiled segments.
 void dumpOutTemplate(FILE* stream, const tcpHTML& t);

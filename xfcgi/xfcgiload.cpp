@@ -51,6 +51,7 @@ void clearCompiled(tcpHTML& t) {
     xFcgiCacheCharge(-static_cast<long long>(t.text.size()));
     t.text.clear();
     t.segments.clear();
+    t.tildes.clear();
     t.mainFields.clear();
     t.towebFields.clear();
     t.fromwebFields.clear();

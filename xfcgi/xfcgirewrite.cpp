@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "logprint.h"
 #include "xfcgihtml.h"
@@ -44,9 +45,12 @@ std::string ownWithName(const tcpHTML& t, const HtmlSegment& g) {
 }
 
 // An attribute value in quotes the compiler reads back: double quotes,
-// or single ones when the text holds a double quote.
+// single ones when the text holds a double quote, none when it holds
+// both (such a value was written unquoted, so it has no blank).
 std::string quoted(std::string_view v) {
-    const char q = v.find('"') != std::string_view::npos ? '\'' : '"';
+    const bool dq = v.find('"') != std::string_view::npos;
+    if (dq && v.find('\'') != std::string_view::npos) return std::string(v);
+    const char q = dq ? '\'' : '"';
     std::string out(1, q);
     out.append(v);
     out += q;
@@ -55,30 +59,67 @@ std::string quoted(std::string_view v) {
 
 void put(FILE* f, std::string_view s) { std::fwrite(s.data(), 1, s.size(), f); }
 
+// The rewritten page as it is built: its text, and where literal '~'
+// characters of the template stand in it after the DezUR marker.
+struct HtxText {
+    std::string text;
+    std::vector<size_t> tildes;
+    bool converted = false;  // "<!--#DEZUR-CONVERTED-->" written
+    void put(std::string_view s) { text.append(s); }
+};
+
+// A '~' that stays literal in a page where "~name~" is a name: a directive
+// that writes it, which the compiler recognises in text, attribute values,
+// comments and SCRIPT and STYLE elements alike.
+constexpr std::string_view kLiteralTilde = "<!--#ECHO VALUE=\"~\"-->";
+
 // Literal text: line ends as carriage return and line feed, the web
-// server's own address prefixes as their placeholders.
-void putText(FILE* f, std::string_view text, const LocalHttp& lh) {
+// server's own address prefixes as their placeholders. The '~' that the
+// compiler read as plain text are noted.
+void putText(HtxText& out, const tcpHTML& t, TextSpan span, const LocalHttp& lh) {
+    const std::string_view text = t.textOf(span);
+    auto tilde = std::lower_bound(t.tildes.begin(), t.tildes.end(), span.off);
     for (size_t i = 0; i < text.size();) {
         if (!lh.http.empty() && text.compare(i, lh.http.size(), lh.http) == 0) {
-            put(f, "\\{LOCALHTTP}");
+            out.put("\\{LOCALHTTP}");
             i += lh.http.size();
             continue;
         }
         if (!lh.https.empty() && text.compare(i, lh.https.size(), lh.https) == 0) {
-            put(f, "\\{LOCALHTTPS}");
+            out.put("\\{LOCALHTTPS}");
             i += lh.https.size();
             continue;
         }
+        const size_t at = span.off + i;
+        while (tilde != t.tildes.end() && *tilde < at) ++tilde;
+        if (out.converted && tilde != t.tildes.end() && *tilde == at)
+            out.tildes.push_back(out.text.size());
         const char c = text[i++];
         if (c == '\r' && i < text.size() && text[i] == '\n') {
-            put(f, "\r\n");
+            out.put("\r\n");
             ++i;
         } else if (c == '\n') {
-            put(f, "\r\n");
+            out.put("\r\n");
         } else {
-            std::fputc(c, f);
+            out.text += c;
         }
     }
+}
+
+// The finished page: each noted '~' that would open a name (its closing
+// '~' may be one noted too, and is judged in its turn) is written as
+// kLiteralTilde, so that the page fills as the template did.
+std::string keepTildes(const HtxText& out) {
+    std::string page;
+    size_t from = 0;
+    for (size_t at : out.tildes) {
+        if (!xFcgiDezurNameAt(out.text, at, '~')) continue;
+        page.append(out.text, from, at - from);
+        page.append(kLiteralTilde);
+        from = at + 1;
+    }
+    page.append(out.text, from, std::string::npos);
+    return page;
 }
 
 // Whether the segment's own text is the body of a "\{...}" placeholder
@@ -87,71 +128,71 @@ bool ownIsPlaceholder(const tcpHTML& t, const HtmlSegment& g) {
     return g.own.len && g.own.off >= 2 && t.text.compare(g.own.off - 2, 2, "\\{") == 0;
 }
 
-void putPlaceholder(FILE* f, const tcpHTML& t, const HtmlSegment& g) {
+void putPlaceholder(HtxText& out, const tcpHTML& t, const HtmlSegment& g) {
     if (!(g.direction & HtmlSegment::kOutput)) return;
     std::string name(t.textOf(g.name));
     fixUpName(name);
     if (g.kind == SEG_VARIABLE && g.own.len) {
-        put(f, "\\{" + ownWithName(t, g) + "}");
+        out.put("\\{" + ownWithName(t, g) + "}");
+    } else if (g.kind == SEG_ECHO && g.own.len && !ownIsPlaceholder(t, g)) {
+        // An #ECHO directive: written back whole, so that its VALUE (or
+        // COMPUTE) is shown and set as before.
+        out.put("<!--#ECHO " + ownWithName(t, g) + " -->");
     } else if (g.kind == SEG_ECHO && name.empty() && g.own.len) {
-        // An expression placeholder or an #ECHO without VAR= has no name
-        // to write; its own text says what it shows.
-        if (ownIsPlaceholder(t, g))
-            put(f, "\\{" + std::string(t.textOf(g.own)) + "}");
-        else
-            put(f, "<!--#ECHO " + std::string(t.textOf(g.own)) + " -->");
+        // An expression placeholder: its own text says what it shows.
+        out.put("\\{" + std::string(t.textOf(g.own)) + "}");
     } else {
-        put(f, "\\{" + name + "}");
+        out.put("\\{" + name + "}");
     }
 }
 
 // A Bool placeholder: its own text, or one made from its parts.
-void putBool(FILE* f, const tcpHTML& t, const HtmlSegment& g) {
+void putBool(HtxText& out, const tcpHTML& t, const HtmlSegment& g) {
     if (!(g.direction & HtmlSegment::kOutput)) return;  // a form field's: in the tag text
     if (ownIsPlaceholder(t, g)) {
-        put(f, "\\{" + std::string(t.textOf(g.own)) + "}");
+        out.put("\\{" + std::string(t.textOf(g.own)) + "}");
         return;
     }
-    std::string out = "\\{" + std::string(t.textOf(g.name)) + " BOOL='" +
-                      std::string(t.textOf(g.value)) + "'";
-    if (g.defValue.len) out += " '" + std::string(t.textOf(g.defValue)) + "'";
-    put(f, out + "}");
+    std::string text = "\\{" + std::string(t.textOf(g.name)) + " BOOL='" +
+                       std::string(t.textOf(g.value)) + "'";
+    if (g.defValue.len) text += " '" + std::string(t.textOf(g.defValue)) + "'";
+    out.put(text + "}");
 }
 
-void putBegin(FILE* f, const tcpHTML& t, const HtmlSegment& g) {
-    std::string out = "<!--#BEGIN NAME=" + quoted(t.textOf(g.name));
+void putBegin(HtxText& out, const tcpHTML& t, const HtmlSegment& g) {
+    std::string text = "<!--#BEGIN NAME=" + quoted(t.textOf(g.name));
     if (g.flags & HtmlSegment::kUnlimited)
-        out += " MAX=*";
+        text += " MAX=*";
     else if (g.maxRep != 1)
-        out += " MAX=" + std::to_string(g.maxRep);
-    if (g.flags & HtmlSegment::kInline) out += " INLINE=\"YES\"";
-    if (g.flags & HtmlSegment::kRadioGroup) out += " RadioGroup=\"YES\"";
-    put(f, out + " -->");
+        text += " MAX=" + std::to_string(g.maxRep);
+    if (g.flags & HtmlSegment::kInline) text += " INLINE=\"YES\"";
+    if (g.flags & HtmlSegment::kRadioGroup) text += " RadioGroup=\"YES\"";
+    out.put(text + " -->");
 }
 
-void writeHtx(FILE* f, const tcpHTML& t, const LocalHttp& lh) {
-    bool converted = false;
+std::string htxOf(const tcpHTML& t, const LocalHttp& lh) {
+    HtxText out;
     for (size_t i = 0; i < t.segments.size(); ++i) {
         const HtmlSegment& g = t.segments[i];
         switch (g.kind) {
         case SEG_TEXT:
-            putText(f, t.textOf(g.own), lh);
-            if (!converted && (t.flags & tcpHTML::kWebTables)) {
-                put(f, "<!--#DEZUR-CONVERTED-->\r\n");
-                converted = true;
+            putText(out, t, g.own, lh);
+            if (!out.converted && (t.flags & tcpHTML::kWebTables)) {
+                out.put("<!--#DEZUR-CONVERTED-->\r\n");
+                out.converted = true;
             }
             break;
-        case SEG_BOOL: putBool(f, t, g); break;
-        case SEG_IF: put(f, "<!--#IF expr=" + quoted(t.textOf(g.value)) + " -->"); break;
-        case SEG_ELIF: put(f, "<!--#ELIF expr=" + quoted(t.textOf(g.value)) + " -->"); break;
-        case SEG_BEGIN: putBegin(f, t, g); break;
-        case SEG_ELSE: put(f, "<!--#ELSE-->\r\n"); break;
-        case SEG_END: put(f, "<!--#ENDIF-->\r\n"); break;
+        case SEG_BOOL: putBool(out, t, g); break;
+        case SEG_IF: out.put("<!--#IF expr=" + quoted(t.textOf(g.value)) + " -->"); break;
+        case SEG_ELIF: out.put("<!--#ELIF expr=" + quoted(t.textOf(g.value)) + " -->"); break;
+        case SEG_BEGIN: putBegin(out, t, g); break;
+        case SEG_ELSE: out.put("<!--#ELSE-->\r\n"); break;
+        case SEG_END: out.put("<!--#ENDIF-->\r\n"); break;
         case SEG_INCLUDE:
-            put(f, "<!--#INCLUDE FILE=\"" + std::string(t.textOf(g.own)) + "\"" +
-                       ((g.flags & HtmlSegment::kIncludeProcessed) ? "" : " PROCESS=NO") + "-->");
+            out.put("<!--#INCLUDE FILE=" + quoted(t.textOf(g.own)) +
+                    ((g.flags & HtmlSegment::kIncludeProcessed) ? "" : " PROCESS=NO") + "-->");
             break;
-        case SEG_SET: put(f, "<!--#SET " + std::string(t.textOf(g.own)) + " -->"); break;
+        case SEG_SET: out.put("<!--#SET " + std::string(t.textOf(g.own)) + " -->"); break;
         case SEG_SUBMIT:
         case SEG_TEXTAREA:
         case SEG_CHECKBOX:
@@ -161,13 +202,14 @@ void writeHtx(FILE* f, const tcpHTML& t, const LocalHttp& lh) {
             break;  // form fields live on in the tag text around them
         default:
             if (isPlaceholderKind(g.kind))
-                putPlaceholder(f, t, g);
+                putPlaceholder(out, t, g);
             else
-                std::fprintf(f, "<p>**** Unknown type %d at %d</p>\n", g.kind,
-                             static_cast<int>(i));
+                out.put("<p>**** Unknown type " + std::to_string(g.kind) + " at " +
+                        std::to_string(i) + "</p>\n");
             break;
         }
     }
+    return keepTildes(out);
 }
 
 // Mask text of n bytes, as the field lines show it: "X(n)" in quotes.
@@ -353,7 +395,7 @@ int xFcgiRewriteTemplate(const char* tmpl, std::string& copybookDir, std::string
         const std::string htx = htxDir + "/" + names.lower + ".htx";
         if (FILE* f = xFcgiRewriteOpen(htx)) {
             logPrintf("#Rewrite %s to QOR/ic %s\n", t->path.c_str(), htx.c_str());
-            writeHtx(f, *t, lh);
+            put(f, htxOf(*t, lh));
             ok = xFcgiRewriteClose(f, htx) && ok;
         } else {
             ok = false;

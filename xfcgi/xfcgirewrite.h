@@ -40,6 +40,10 @@ enum : int {
 // Literal text that begins with the value of LOCALHTTP (or else of
 // LOCALHTTPS, used only when LOCALHTTP is set) is written as
 // "\{LOCALHTTP}" ("\{LOCALHTTPS}"); an empty value counts as unset.
+// The rewritten page fills as the template did: after its
+// "<!--#DEZUR-CONVERTED-->" marker a literal '~' that would open a
+// "~name~" is written as <!--#ECHO VALUE="~"-->, an #ECHO directive is
+// written back whole, and attribute values are quoted as their text needs.
 int xFcgiRewriteTemplate(const char* tmpl, std::string& copybookDir, std::string& htxDir);
 
 // ------------------------------------------------------- name helpers ----

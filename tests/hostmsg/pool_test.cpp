@@ -142,6 +142,55 @@ TEST(Pool, CheckReportsEachDamage)
     }
 }
 
+TEST(Pool, FreeNextToADamagedTagFailsAndChangesNothing)
+{
+    // Runs after the set-up: A pages 1-2, B page 3, C page 4, free 5-255.
+    struct Damage {
+        const char *name;
+        std::function<void()> harm;
+        const char *freeLine;   // pmFree's report
+        const char *checkLine;  // pmCheck's
+    };
+    const Damage damages[] = {
+        {"run after marked free", [] { pages()[4].size |= kPmFree; },
+         "pmFree: page map of pool 0 damaged at page 4", "4 marked free but not in free list!"},
+        {"run before marked free", [] { pages()[1].size |= kPmFree, pages()[2].size |= kPmFree; },
+         "pmFree: page map of pool 0 damaged at page 2", "1 marked free but not in free list!"},
+        {"last tag of the run before", [] { pages()[2].size |= kPmFree; },
+         "pmFree: page map of pool 0 damaged at page 2", "1 has bad size trailer! 32770, should be 2."},
+    };
+    Pools pools(kPool);
+    for (const Damage &d : damages) {
+        Log log("damaged.log");
+        ASSERT_EQ(pmInit(0, kPool), 256);
+        ASSERT_EQ(pmAlloc(0, 2 * kPage, 1), kPage);
+        const uint32_t b = pmAlloc(0, 1, 2);
+        ASSERT_EQ(pmAlloc(0, 1, 3), 4 * kPage);
+        std::memset(pmGetMap(0) + b, 0x5A, kPage);
+        d.harm();
+
+        EXPECT_EQ(pmFree(0, b, pmGetMap(0) + b), -1) << d.name;
+        EXPECT_NE(log.text().find(d.freeLine), std::string::npos) << d.name << "\n" << log.text();
+        // Nothing changed: B is still allocated and uncleared, the free
+        // list still holds every free page.
+        uint16_t owner = 0;
+        EXPECT_TRUE(pmRunOf(0, b, nullptr, nullptr, &owner)) << d.name;
+        EXPECT_EQ(owner, 2);
+        EXPECT_EQ(static_cast<unsigned char>(pmGetMap(0)[b + kPage - 1]), 0x5A) << d.name;
+        uint32_t largest = 0;
+        EXPECT_EQ(pmAvail(0, &largest), 251 * kPage) << d.name;
+        EXPECT_EQ(largest, 251 * kPage);
+        EXPECT_GT(pmCheck(0), 0) << d.name;
+        EXPECT_NE(log.text().find(d.checkLine), std::string::npos) << d.name << "\n" << log.text();
+        // Other allocations and frees still work (away from the damage).
+        EXPECT_EQ(pmAlloc(0, 200 * kPage, 4), 5 * kPage) << d.name;
+        const uint32_t one = pmAlloc(0, 1, 5);
+        EXPECT_EQ(one, 205 * kPage) << d.name;
+        EXPECT_EQ(pmFree(0, one, nullptr), 1) << d.name;
+        EXPECT_EQ(pmAvail(0, nullptr), 51 * kPage) << d.name;
+    }
+}
+
 TEST(Pool, DescriptorText)
 {
     Log log("text.log");

@@ -1,5 +1,6 @@
 // tpltest -c and -h: the files written for an order form compared byte for
 // byte, the rewritten page loaded and filled again, and the refusals.
+#include <algorithm>
 #include <regex>
 
 #include "tpltest/tpltest_run.h"
@@ -153,4 +154,76 @@ TEST_F(Rewrite, FaultsThatAreMended) {
     EXPECT_NE(readFile(dir_ + "/out2/order.htx").find("<html>"), std::string::npos);
     EXPECT_EQ(run("-h no/such -i html-order.html", out, "", &err), 255);
     EXPECT_NE(err.find("Error opening no/such/order.htx"), std::string::npos) << err;
+}
+
+namespace {
+
+// The page a form test wrote into the log: the text between the two rows
+// of stars, without the log's own lines, carriage returns and empty lines
+// (the rewritten page ends its lines with CR LF and adds some after
+// directives).
+std::string filledPage(const std::string& log) {
+    const size_t from = log.find("Result of Send Form follows");
+    const size_t start = log.find('\n', log.find("****", from));
+    const size_t end = log.find("****", start);
+    if (from == std::string::npos || start == std::string::npos || end == std::string::npos) return "";
+    std::istringstream in(log.substr(start + 1, end - start - 1));
+    static const std::regex logLine("^ \\d\\d:\\d\\d:\\d\\d\\.\\d\\d .*");
+    std::string page, line;
+    while (std::getline(in, line)) {
+        line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+        if (line.find_first_not_of(" \t") == std::string::npos || std::regex_match(line, logLine)) continue;
+        page += line + "\n";
+    }
+    return page;
+}
+
+}  // namespace
+
+TEST_F(Rewrite, RewrittenPageFillsAsTheOriginal) {
+    // Literal "~word~" where the rewritten page reads "~name~" as a name
+    // (text, attributes, a comment, STYLE and SCRIPT), an #ECHO that sets
+    // and shows a value, an #INCLUDE whose name holds a double quote.
+    write("html-tilde.html",
+          "<html><head><title>Tilde ~word~</title>\n"
+          "<!--#DEZUR-SUBSTITUTION-LIST NAME(10,1) = name -->\n"
+          "<style>p.x:before { content: \"~word~\"; }</style>\n"
+          "</head><body>\n"
+          "<p>Name \\{name}; see ~word~ for help, ~a~b~, ~~word~~ and ~not a name~</p>\n"
+          "<a href=\"/~word~/help\" title='~word~'>help</a>\n"
+          "<!-- a comment with ~word~ -->\n"
+          "<input name=\"note\" value=\"~word~ \\{name}\" maxlength=20>\n"
+          "<script>\n"
+          "var s = \"~word~\", t = '\\~word~'; // ~word~\n"
+          "var ~word~x = 1;\n"
+          "</script>\n"
+          "<!--#ECHO VAR=greet VALUE=\"Hello \\{name}\"-->\n"
+          "<p>\\{greet}</p>\n"
+          "<!--#INCLUDE FILE='inc\"q.htx'-->\n"
+          "</body></html>\n");
+    write("inc\"q.htx", "<p>included ~word~ \\{name}</p>\n");
+    write("tilde.txt", "<mcsdata>\nJane\n</mcsdata>\n");
+    // Names the page must not pick up from the environment.
+    const std::string env = "word=LEAK a=LEAK b=LEAK";
+    std::string out;
+    ASSERT_EQ(run("-t -i html-tilde.html -m tilde.txt", out, env), 0);
+    const std::string original = filledPage(readFile(kLog));
+    ASSERT_EQ(run("-c htx -h htx -i html-tilde.html", out, "mkdir htx && " + env), 0) << out;
+    const std::string htx = readFile(dir_ + "/htx/tilde.htx");
+    for (const char* kept : {"<!--#ECHO VAR=greet VALUE=\"Hello \\{name}\" -->",
+                             "<!--#INCLUDE FILE='inc\"q.htx'-->",
+                             "see <!--#ECHO VALUE=\"~\"-->word~ for help",
+                             "<input name=\"note\" value=\"~word~ \\{name}\" maxlength=20>"})
+        EXPECT_NE(htx.find(kept), std::string::npos) << kept << "\n" << htx;
+    ASSERT_EQ(run("-t -i htx/tilde.htx -m tilde.txt", out, env), 0);
+    const std::string rewritten = filledPage(readFile(kLog));
+
+    EXPECT_EQ(rewritten, original);
+    for (const char* filled : {"<p>Name Jane; see ~word~ for help, ~a~b~, ~~word~~ and ~not a name~</p>",
+                               "<a href=\"/~word~/help\" title='~word~'>", "content: \"~word~\"",
+                               "var s = \"~word~\", t = '\\~word~'; // ~word~\nvar ~word~x = 1;",
+                               "Hello Jane\n<p>Hello Jane</p>", "<p>included ~word~ Jane</p>"})
+        EXPECT_NE(rewritten.find(filled), std::string::npos) << filled << "\n" << rewritten;
+    for (const char* bad : {"LEAK", "Missing"})
+        EXPECT_EQ(rewritten.find(bad), std::string::npos) << bad << "\n" << rewritten;
 }

@@ -140,12 +140,12 @@ TEST(JsonWrite, ExactTextEscapesAndArrays) {
 
 TEST(JsonParse, MembersArraysEscapesAndLiterals) {
     Tree t;
-    ASSERT_EQ(t.json(" {\"a\": \"x\\u00e9\\u20ac\\ud83d\\ude00\\n\\\"\", \"n\": -12.5e3, \"t\": true,"
+    ASSERT_EQ(t.json(" {\"a\": \"x\\u00e9\\u00FF\xc3\xa9\xc2\x80\\n\\\"\", \"n\": -12.5e3, \"t\": true,"
                      " \"z\": null, \"o\": {\"@id\": 4, \"#text\": \"body\", \"k\": false},"
                      " \"e\": [], \"eo\": {}, \"l\": [1, {\"m\": \"2\"}, \"3\"]} "),
               0);
     EXPECT_EQ(shape(t),
-              "a=x\xe9\xe2\x82\xac\xf0\x9f\x98\x80\n\"\n"
+              "a=x\xe9\xff\xe9\x80\n\"\n"
               "n=-12.5e3\n"
               "t=true\n"
               "z=\n"
@@ -187,6 +187,18 @@ TEST(JsonParse, ErrorsAndDepth) {
         {"[1]", "ERROR JP parse error near [1]"},
         {"{\"a\": 01}", "ERROR JP parse error near 1}"},
         {"{\"a\": \"tab\there\"}", "ERROR JP parse error near"},
+        // One byte a character: above U+00FF, escaped or raw, and bytes
+        // that are not UTF-8 are refused.
+        {"{\"a\": \"\xc3\xa9\\u00ff\\u20ac\"}", "ERROR JSON character U+20AC is above U+00FF near \\u20ac\"}"},
+        {"{\"a\": \"\\ud83d\\ude00\"}", "ERROR JSON character U+1F600 is above U+00FF near \\ud83d"},
+        {"{\"a\": \"x\xe2\x82\xac\"}", "ERROR JSON character U+20AC is above U+00FF near ...\"}"},
+        {"{\"\xc4\x80\": 1}", "ERROR JSON character U+0100 is above U+00FF near"},
+        {"{\"a\": \"caf\xe9\"}", "ERROR JSON text is not UTF-8 near .\"}"},
+        {"{\"a\": \"\x80\"}", "ERROR JSON text is not UTF-8 near"},
+        {"{\"a\": \"\xc0\xa9\"}", "ERROR JSON text is not UTF-8 near"},          // overlong
+        {"{\"a\": \"\xed\xa0\x80\"}", "ERROR JSON text is not UTF-8 near"},      // a surrogate
+        {"{\"a\": \"\xf4\x90\x80\x80\"}", "ERROR JSON text is not UTF-8 near"},  // past U+10FFFF
+        {"{\"a\": \"\xc3", "ERROR JSON text is not UTF-8 near"},                  // cut
         {"{\"a\":" + nested("{\"a\":", "}", 64, "1") + "}", "ERROR JSON nested deeper than 64 levels"},
     };
     for (const Case& c : cases) {

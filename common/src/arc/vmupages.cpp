@@ -12,6 +12,7 @@
 #include "logprint.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -60,6 +61,37 @@ struct Map {
         if (next != kPmNil)
             page[next].prev = prev;
         return true;
+    }
+
+    // Whether the free run at i is on the free list with links that agree
+    // at i, so that unlink(i) mends the list rather than cutting it: a run
+    // whose tag says free but that the list does not reach (a damaged tag)
+    // must not be unlinked.
+    bool onFreeList(uint16_t i) const
+    {
+        uint16_t prev = kPmNil;
+        uint16_t cur = hdr->freeHead;
+        for (uint32_t steps = 0; cur != kPmNil && steps < pages; ++steps) {
+            if (!inPool(cur))
+                return false;
+            if (cur == i) {
+                const uint16_t next = page[i].next;
+                return page[i].prev == prev && linkOk(next) && (next == kPmNil || page[next].prev == i);
+            }
+            prev = cur;
+            cur = page[cur].next;
+        }
+        return false;
+    }
+
+    // A free run joined by pmFree: the run whose first entry is head.
+    // false when its tags disagree or it is not on the free list.
+    bool joinable(uint16_t head) const
+    {
+        const PmPage e = page[head];
+        const uint16_t s = runSize(e);
+        return isFree(e) && s >= 1 && uint32_t{head} + s <= pages && page[head + s - 1].size == e.size &&
+               onFreeList(head);
     }
 
     // The run that holds page `at`, walking runs in address order.
@@ -207,35 +239,44 @@ int pmFree(int pool, uint32_t offset, void *clearAddress)
         return -1;
     }
     const int freed = n;
+    // Every neighbour that is to be joined is checked before anything
+    // changes: a tag that says free on a run the free list does not hold
+    // is damage, and unlinking that run would cut the list.
+    uint16_t before = kPmNil, after = kPmNil;
+    if (head > m.mapPages && Map::isFree(m.page[head - 1])) {
+        const uint16_t ps = Map::runSize(m.page[head - 1]);
+        if (ps == 0 || head - ps < m.mapPages || m.page[head - ps].size != m.page[head - 1].size ||
+            !m.joinable(static_cast<uint16_t>(head - ps))) {
+            m.damaged("pmFree", head - 1);
+            return -1;
+        }
+        before = static_cast<uint16_t>(head - ps);
+    }
+    if (uint32_t{head} + n < m.pages && Map::isFree(m.page[head + n])) {
+        if (!m.joinable(static_cast<uint16_t>(head + n))) {
+            m.damaged("pmFree", head + n);
+            return -1;
+        }
+        after = static_cast<uint16_t>(head + n);
+    }
     if (clearAddress) {
         const uint64_t runBytes = uint64_t{n} * m.pageSize;
         std::memset(clearAddress, 0, runBytes < s_maxClear ? runBytes : s_maxClear);
     }
     uint16_t start = head;
     uint16_t total = n;
-    // A free run just before: its last entry is right before ours.
-    if (head > m.mapPages) {
-        const PmPage tail = m.page[head - 1];
-        const uint16_t ps = Map::runSize(tail);
-        if (Map::isFree(tail) && ps >= 1 && head - ps >= m.mapPages &&
-            m.page[head - ps].size == tail.size && m.unlink(static_cast<uint16_t>(head - ps))) {
-            start = static_cast<uint16_t>(head - ps);
-            total = static_cast<uint16_t>(total + ps);
-            m.page[head - 1].size = 0;
-            m.page[head].size = 0;
-        }
+    if (before != kPmNil) {
+        m.unlink(before);
+        start = before;
+        total = static_cast<uint16_t>(total + (head - before));
+        m.page[head - 1].size = 0;
+        m.page[head].size = 0;
     }
-    // A free run just after.
-    const uint32_t after = uint32_t{head} + n;
-    if (after < m.pages) {
-        const PmPage next = m.page[after];
-        const uint16_t ns = Map::runSize(next);
-        if (Map::isFree(next) && ns >= 1 && after + ns <= m.pages &&
-            m.page[after + ns - 1].size == next.size && m.unlink(static_cast<uint16_t>(after))) {
-            total = static_cast<uint16_t>(total + ns);
-            m.page[after - 1].size = 0;
-            m.page[after].size = 0;
-        }
+    if (after != kPmNil) {
+        total = static_cast<uint16_t>(total + Map::runSize(m.page[after]));
+        m.unlink(after);
+        m.page[after - 1].size = 0;
+        m.page[after].size = 0;
     }
     const uint16_t oldHead = m.hdr->freeHead;
     m.setRun(start, total, true, 0);
@@ -304,6 +345,7 @@ int pmCheck(int pool)
     if (!openMap(pool, m, false, "pmCheck"))
         return 1;
     int faults = 0;
+    std::vector<bool> onList(m.pages);
     uint16_t prev = kPmNil;
     uint16_t cur = m.hdr->freeHead;
     for (uint32_t steps = 1; cur != kPmNil; ++steps) {
@@ -337,8 +379,32 @@ int pmCheck(int pool)
             logPrintf("#%d has forward link to itself!\n", cur);
             return faults + 1;
         }
+        onList[cur] = true;
         prev = cur;
         cur = e.next;
+    }
+    // Runs in address order: a run tagged free that the list does not hold
+    // can never be allocated, and pmFree refuses to join it.
+    for (uint32_t p = m.mapPages; p < m.pages;) {
+        const PmPage e = m.page[p];
+        const uint16_t s = Map::runSize(e);
+        if (s == 0 || p + s > m.pages) {
+            logPrintf("#%u has bad run size %d!\n", p, s);
+            return faults + 1;
+        }
+        if (!onList[p]) {
+            // (Runs on the list had their trailers checked above.)
+            if (Map::isFree(e)) {
+                logPrintf("#%u marked free but not in free list!\n", p);
+                ++faults;
+            }
+            if (m.page[p + s - 1].size != e.size) {
+                logPrintf("#%u has bad size trailer! %d, should be %d.\n", p, m.page[p + s - 1].size,
+                          e.size);
+                ++faults;
+            }
+        }
+        p += s;
     }
     return faults;
 }

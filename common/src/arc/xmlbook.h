@@ -24,7 +24,9 @@
 // (in JSON a member). Numbers are written with a '.' placed by npl,
 // leading zeros removed and '-' when negative; text without trailing
 // blanks (E and N also without leading ones) and without control
-// characters; a field of X'FF' bytes as "<High-Values>".
+// characters; a field of X'FF' bytes as "<High-Values>". Read back, text
+// is stored left-justified in X fields and right-justified in E and N
+// fields, blank-filled, so a record goes out and comes back the same.
 #pragma once
 
 #include <cstddef>

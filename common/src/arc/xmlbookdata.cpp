@@ -205,11 +205,18 @@ XmlBookPut xmlBookPutText(const XmlBookFld& d, std::string_view text, unsigned c
         return XmlBookPut::Ok;
     }
     if (isText(d.type)) {
+        // X is left-justified. E and N hold numbers as the record shows
+        // them, right-justified; their text was written without the
+        // leading blanks, which go back on the left (a text too long keeps
+        // its right end, as a right-justified move does).
         const size_t n = text.size() < d.size ? text.size() : d.size;
+        const bool right = d.type != 'X';
+        const std::string_view kept = right ? text.substr(text.size() - n) : text.substr(0, n);
+        unsigned char* to = right ? p + (d.size - n) : p;
+        std::memset(right ? p : p + n, ' ', d.size - n);
         for (size_t i = 0; i < n; ++i)
-            p[i] = static_cast<unsigned char>(
-                d.toUpper ? std::toupper(static_cast<unsigned char>(text[i])) : text[i]);
-        std::memset(p + n, ' ', d.size - n);
+            to[i] = static_cast<unsigned char>(
+                d.toUpper ? std::toupper(static_cast<unsigned char>(kept[i])) : kept[i]);
         return n < text.size() ? XmlBookPut::Cut : XmlBookPut::Ok;
     }
     bool negative, lost;

@@ -73,9 +73,10 @@ private:
         return true;
     }
 
-    // A string at the read position (on its opening quote) into out.
-    // Code points up to 0xFF become one byte (as the writer sends them),
-    // higher ones UTF-8.
+    // A string at the read position (on its opening quote) into out. The
+    // document is UTF-8, and the tree holds one byte a character (as the
+    // writer reads it): a character up to U+00FF, raw or escaped, becomes
+    // its byte; a higher one, or bytes that are not UTF-8, is refused.
     bool string(std::string& out) {
         ++p_;
         while (p_ < s_.size()) {
@@ -85,6 +86,15 @@ private:
                 return true;
             }
             if (c < 0x20) return parseError();
+            if (c >= 0x80) {
+                unsigned cp;
+                const size_t n = utf8(s_, p_, cp);
+                if (n == 0) return notUtf8();
+                if (cp > 0xFF) return aboveLatin1(cp);
+                out += static_cast<char>(cp);
+                p_ += n;
+                continue;
+            }
             if (c != '\\') {
                 out += static_cast<char>(c);
                 ++p_;
@@ -104,6 +114,7 @@ private:
             case 't': out += '\t'; break;
             case 'u': {
                 unsigned cp;
+                const size_t at = p_ - 2;
                 if (!hex4(s_, p_, cp)) return parseError();
                 p_ += 4;
                 if (cp >= 0xD800 && cp <= 0xDBFF) {
@@ -116,7 +127,11 @@ private:
                 } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
                     return parseError();
                 }
-                appendCodePoint(out, cp);
+                if (cp > 0xFF) {
+                    p_ = at;  // show the escape
+                    return aboveLatin1(cp);
+                }
+                out += static_cast<char>(cp);
                 break;
             }
             default:
@@ -127,22 +142,39 @@ private:
         return parseError();
     }
 
-    static void appendCodePoint(std::string& out, unsigned cp) {
-        if (cp < 0x100) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+    // The UTF-8 sequence at s[at] (a byte from 0x80 on): its length and
+    // character, or 0 when it is not UTF-8 (a stray continuation byte, a
+    // cut or overlong sequence, a surrogate, beyond U+10FFFF).
+    static size_t utf8(std::string_view s, size_t at, unsigned& cp) {
+        const unsigned char b = static_cast<unsigned char>(s[at]);
+        size_t n;
+        unsigned min;
+        if (b >= 0xC2 && b <= 0xDF) {
+            n = 2, min = 0x80, cp = b & 0x1Fu;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            n = 3, min = 0x800, cp = b & 0x0Fu;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            n = 4, min = 0x10000, cp = b & 0x07u;
         } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+            return 0;
         }
+        if (at + n > s.size()) return 0;
+        for (size_t i = 1; i < n; ++i) {
+            const unsigned char t = static_cast<unsigned char>(s[at + i]);
+            if ((t & 0xC0) != 0x80) return 0;
+            cp = cp << 6 | (t & 0x3Fu);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+        return n;
+    }
+
+    bool notUtf8() {
+        logPrintf("#ERROR JSON text is not UTF-8 near %s\n", near().c_str());
+        return false;
+    }
+    bool aboveLatin1(unsigned cp) {
+        logPrintf("#ERROR JSON character U+%04X is above U+00FF near %s\n", cp, near().c_str());
+        return false;
     }
 
     // A number, true, false or null at the read position; null gives

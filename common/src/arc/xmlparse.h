@@ -143,3 +143,11 @@ xmlNode* XmlWalk(XmlRef* ref, int function, ...);
 void XmlDestroy(XmlRef ref);
 // Destroys and nulls both fields of the handle.
 void XmlDestroyIt(XmlRef* ref);
+
+// Parses the rest of stream fd as XmlParse parses a buffer, with entity
+// references ("&amp;", "&lt;", "&#65;", ...) decoded: a document that
+// XmlWrite escaped (a record written by XmlFromCobol among them) reads
+// back from its file as it was written. XmlParse from a stream decodes
+// nothing, and the readers of the configuration and field files keep it
+// so. Returns as XmlParse, or -1 when the stream cannot be read (logged).
+int XmlParseDecoded(XmlRef ref, FILE* fd);

@@ -40,12 +40,17 @@ int XmlWrite(XmlRef ref, FILE* fd, char* buf, size_t buflen);
 
 // Reads one JSON object (from fd when given, else from the first buflen
 // bytes of buf) into the tree: its members become the top-level nodes.
+// The document is UTF-8; the tree holds one byte a character, so each
+// character up to U+00FF (raw or as a \u escape) is stored as that byte.
 // Returns 0, or -1 on a syntax error, a member name longer than 1023
-// characters or nesting deeper than 64 levels ("#ERROR JSON syntax error at
-// : no string near (%s)", "#ERROR JP parse error near %s", "#ERROR what is
-// %c", "#ERROR JSON name longer than 1023 characters near %s" or "#ERROR
-// JSON nested deeper than 64 levels near %s" logged); the nodes built
-// before the error stay. What it reads, JsonWrite can write.
+// characters, nesting deeper than 64 levels, a character above U+00FF or
+// bytes that are not UTF-8 ("#ERROR JSON syntax error at : no string near
+// (%s)", "#ERROR JP parse error near %s", "#ERROR what is %c", "#ERROR
+// JSON name longer than 1023 characters near %s", "#ERROR JSON nested
+// deeper than 64 levels near %s", "#ERROR JSON character U+%04X is above
+// U+00FF near %s" or "#ERROR JSON text is not UTF-8 near %s" logged); the
+// nodes built before the error stay. What it reads, JsonWrite writes back
+// with the same values.
 int JsonParse(XmlRef ref, FILE* fd, const char* buf, size_t buflen);
 
 // Writes the tree as one JSON object, one member a line; results as
