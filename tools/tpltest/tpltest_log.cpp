@@ -42,16 +42,14 @@ FILE* tpltestOpenLog() {
         refused = "it is not a regular file";
     else if (st.st_uid != ::geteuid())
         refused = "it belongs to another user";
-    else if (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, 0) != 0)
-        refused = std::strerror(errno);
     if (refused) {
         std::fprintf(stderr, "tpltest: log %s not written: %s\n", path.c_str(), refused);
         ::close(fd);
         return nullptr;
     }
-    // The log takes a copy of the descriptor.
-    logOptions(("#" + std::to_string(fd)).c_str());
-    FILE* log = logOpen(path.c_str(), 0);
-    ::close(fd);
-    return log;
+    // The log opens (and empties) its file by name, as any log. The name of
+    // the descriptor held here is the file just checked, whatever becomes
+    // of the path meanwhile; it stays open for as long as the log may open
+    // its file again.
+    return logOpen(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0);
 }
