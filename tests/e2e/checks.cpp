@@ -51,6 +51,20 @@ size_t framesCount(const std::string& hostLog, const std::string& direction, con
                                          << " frames, not " << n;
 }
 
+::testing::AssertionResult gatewayLogged(const Stack& s, const std::string& text, size_t n)
+{
+    size_t seen = 0;
+    for (int waited = 0;; waited += 20) {
+        const std::string log = s.gatewayLog();
+        seen = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++seen;
+        if (seen == n) return ::testing::AssertionSuccess();
+        if (waited >= 3000 || seen > n) break;
+        sleepMs(20);
+    }
+    return ::testing::AssertionFailure() << "the gateway logged \"" << text << "\" " << seen << " times, not " << n;
+}
+
 size_t inputsCount(const std::string& hostLog)
 {
     size_t n = 0;
