@@ -208,14 +208,14 @@ void EnvironmentEntries(std::ostream &out, const CZelConfigParser &m) {
 }
 
 void FormEnd(std::ostream &out) {
-    // The Add buttons save the form like Submit and show one more empty
-    // row in their table.
+    // The Add buttons save the form like Submit (Reset cannot undo that,
+    // so they say it) and show one more empty row in their table.
     out << "    <br>\n"
            "    <input type=\"submit\" value=\"Submit\" >\n"
            "    <input type=\"reset\" value=\"Reset\" >\n"
-           "    <input type=\"submit\" name=\"LocapAdd\" value=\"Add locap\" >\n"
-           "    <input type=\"submit\" name=\"TransactionAdd\" value=\"Add transaction\" >\n"
-           "    <input type=\"submit\" name=\"AppGroupAdd\" value=\"Add application group\" >\n"
+           "    <input type=\"submit\" name=\"LocapAdd\" value=\"Save and add a locap\" >\n"
+           "    <input type=\"submit\" name=\"TransactionAdd\" value=\"Save and add a transaction\" >\n"
+           "    <input type=\"submit\" name=\"AppGroupAdd\" value=\"Save and add an application group\" >\n"
            "    <input\n"
            "        type=\"hidden\"\n"
            "        name=\"nextaction\"\n"
@@ -226,26 +226,32 @@ void FormEnd(std::ostream &out) {
 
 }  // namespace
 
-Result ReadConfigPath(const std::string &path, CZelConfigParser &model, int *parseStatus) {
+Result ReadConfigPath(const std::string &path, CZelConfigParser &model, int *parseStatus,
+                      std::string *fault) {
     model.Reset();
     CIcParserIntegrator reader(&model);
     const Result r = reader.OpenFile(path, 0, 0);
-    if (parseStatus) *parseStatus = r == Result::Success ? reader.GetLastParseStatus() : 0;
+    const bool read = r == Result::Success;
+    if (parseStatus) *parseStatus = read ? reader.GetLastParseStatus() : 0;
+    if (fault) *fault = read ? reader.GetLastParseFault() : std::string();
     return r;
 }
 
-bool ReadConfigFile(const RequestMap_t &request, CZelConfigParser &model, int *parseStatus) {
+bool ReadConfigFile(const RequestMap_t &request, CZelConfigParser &model, int *parseStatus,
+                    std::string *fault) {
     if (parseStatus) *parseStatus = 0;
+    if (fault) fault->clear();
     const std::string *path = Field(request, "ConfigFile");
     if (!path) return false;
-    return ReadConfigPath(*path, model, parseStatus) == Result::Success;
+    return ReadConfigPath(*path, model, parseStatus, fault) == Result::Success;
 }
 
 bool ShowConfigEditForm(std::istream & /*in*/, std::ostream &out, std::ostream & /*err*/,
-                        const RequestMap_t &request) {
+                        const RequestMap_t &request, const std::string &savedAt) {
     CZelConfigParser model;
     int parseStatus = 0;
-    if (!ReadConfigFile(request, model, &parseStatus)) {
+    std::string fault;
+    if (!ReadConfigFile(request, model, &parseStatus, &fault)) {
         out << "<br>Can't read config file!<br>\n";
         return false;
     }
@@ -257,10 +263,13 @@ bool ShowConfigEditForm(std::istream & /*in*/, std::ostream &out, std::ostream &
     if (path)
         out << "<font color=\"#808080\" size=\"-1\"><b>Config file:</b> " << Html(*path)
             << "</font><br><br>\n";
+    if (!savedAt.empty())
+        out << "<font color=\"green\"><b>Saved:</b> the file was written at " << Html(savedAt)
+            << ".</font><br><br>\n";
     if (parseStatus != 0)
-        out << "<font color=\"red\"><b>Warning:</b> the file breaks off part-way (XML error "
-            << parseStatus << "); only the settings before the fault are shown, and the editor"
-            << " will not save over the file until it has been mended.</font><br><br>\n";
+        out << "<font color=\"red\"><b>Warning:</b> the file is broken (" << Html(fault)
+            << "); only what could be read is shown, and the editor will not save over the file"
+            << " until it has been mended by hand.</font><br><br>\n";
 
     GeneralSettings(out, model);
     ConversionSettings(out, model);

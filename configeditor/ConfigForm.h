@@ -13,18 +13,23 @@
 class CZelConfigParser;
 
 // Writes the form to `out`; false (after "<br>Can't read config file!<br>")
-// when the file cannot be read.
+// when the file cannot be read. savedAt, when not empty, is the time of the
+// save just made, shown in a line above the settings. A broken file is
+// shown with a warning that says what is wrong with it.
 bool ShowConfigEditForm(std::istream &in, std::ostream &out, std::ostream &err,
-                        const RequestMap_t &request);
+                        const RequestMap_t &request, const std::string &savedAt = std::string());
 
 // Resets the model and reads the request's "ConfigFile" into it. False when
-// the field is absent or the file cannot be opened. A file that breaks off
-// part-way still counts as read; parseStatus (when given) then receives the
-// XML parser's negative code, else 0.
+// the field is absent or the file cannot be opened. A broken file (it breaks
+// off part-way, holds a name no XML name may be, or could not be read to
+// its end) still counts as read, with what could be read; parseStatus
+// (when given) then receives the parser's negative code, else 0, and fault
+// what the fault is ("line N: ...").
 bool ReadConfigFile(const RequestMap_t &request, CZelConfigParser &model,
-                    int *parseStatus = nullptr);
+                    int *parseStatus = nullptr, std::string *fault = nullptr);
 
 // The same for a path: Success, or ParserFileNotFound.
-Result ReadConfigPath(const std::string &path, CZelConfigParser &model, int *parseStatus = nullptr);
+Result ReadConfigPath(const std::string &path, CZelConfigParser &model, int *parseStatus = nullptr,
+                      std::string *fault = nullptr);
 
 #endif

@@ -61,27 +61,6 @@ long ParseNumber(const std::string &text) {
     return v;
 }
 
-// The rows to walk: the posted count, but no more than the rows whose
-// fields were really posted (the highest row number met, plus one).
-long RowCount(const RequestMap_t &request, const char *countField,
-              std::initializer_list<std::string_view> prefixes) {
-    const std::string *count = Posted(request, countField);
-    if (!count) return 0;
-    long n = ParseNumber(*count);
-    if (n <= 0) return 0;
-    long posted = 0;
-    for (const auto &field : request) {
-        const std::string_view key = field.first;
-        for (std::string_view prefix : prefixes) {
-            long idx;
-            if (key.size() > prefix.size() && key.compare(0, prefix.size(), prefix) == 0 &&
-                ParseIndex(key.substr(prefix.size()), idx) && idx + 1 > posted)
-                posted = idx + 1;
-        }
-    }
-    return n < posted ? n : posted;
-}
-
 // Collects the file text and the first reason a value cannot be written.
 class FileText {
 public:
@@ -176,6 +155,34 @@ private:
     std::string &m_text;
     std::string m_why;
 };
+
+// More rows than a form of kMaxRequestBody bytes can carry.
+constexpr int64_t kMaxFormRows = 100000;
+
+// The rows to walk: the posted count, but no more than the rows whose
+// fields were really posted (the highest row number met, plus one). A
+// count that is no whole number from 0 to kMaxFormRows is refused (the
+// refusal names the field) and gives no rows.
+long RowCount(FileText &f, const RequestMap_t &request, const char *countField,
+              std::initializer_list<std::string_view> prefixes) {
+    const std::string *postedCount = Posted(request, countField);
+    if (!postedCount) return 0;
+    std::string count = *postedCount;
+    if (!f.Number(count, 0, kMaxFormRows, countField)) return 0;
+    const long n = ParseNumber(count);
+    if (n == 0) return 0;
+    long posted = 0;
+    for (const auto &field : request) {
+        const std::string_view key = field.first;
+        for (std::string_view prefix : prefixes) {
+            long idx;
+            if (key.size() > prefix.size() && key.compare(0, prefix.size(), prefix) == 0 &&
+                ParseIndex(key.substr(prefix.size()), idx) && idx + 1 > posted)
+                posted = idx + 1;
+        }
+    }
+    return n < posted ? n : posted;
+}
 
 // The bounds the gateway's configuration reader applies to a numeric
 // setting; false for a setting that is no number.
@@ -307,7 +314,7 @@ void Locaps(FileText &f, const RequestMap_t &request) {
     f.Lines(kLocapComment);
     const std::string *defaultField = Posted(request, "DefaultLocap");
     const long defaultRow = defaultField ? ParseNumber(*defaultField) : -1;
-    const long rows = RowCount(request, "LocapCount",
+    const long rows = RowCount(f, request, "LocapCount",
                                {"LocapName", "LocapHost", "LocapPort", "LocapDelete"});
     for (long i = 0; i < rows && !f.Failed(); ++i) {
         const std::string n = std::to_string(i);
@@ -331,7 +338,7 @@ void Transactions(FileText &f, const RequestMap_t &request, const CZelConfigPars
     f.Lines(kTransactionSectionHead);
     f.Blank();
     f.Lines(kTransactionComment);
-    const long rows = RowCount(request, "TransactionCount",
+    const long rows = RowCount(f, request, "TransactionCount",
                                {"TransactionName", "TransactionId", "TransactionLocap",
                                 "TransactionCda", "TransactionLog", "TransactionStyle",
                                 "TransactionExtraHtx", "TransactionDelete"});
@@ -388,7 +395,7 @@ void AppGroupRows(FileText &f, const RequestMap_t &request, const CZelConfigPars
         for (const auto &e : old.Entries()) AppGroupLine(f, *e.second, "");
         return;
     }
-    const long rows = RowCount(request, "AppGroupCount",
+    const long rows = RowCount(f, request, "AppGroupCount",
                                {"AppGroupName", "AppGroupUrl", "AppGroupPid", "AppGroupStore",
                                 "AppGroupLog", "AppGroupHtml", "AppGroupTrid", "AppGroupCda",
                                 "AppGroupDelete"});
@@ -467,16 +474,16 @@ bool WriteConfigFile(const RequestMap_t &request, bool bodyComplete, std::string
     // must have been read whole.
     CZelConfigParser previous;
     int parseStatus = 0;
-    if (ReadConfigPath(*path, previous, &parseStatus) != Result::Success) {
+    std::string fault;
+    if (ReadConfigPath(*path, previous, &parseStatus, &fault) != Result::Success) {
         struct stat st {};
         if (stat(path->c_str(), &st) == 0 || errno != ENOENT)
             return refuse("the current configuration file cannot be read");
         previous.Reset();   // a new file
     } else if (parseStatus != 0) {
-        return refuse("the current configuration file breaks off part-way (XML error " +
-                      std::to_string(parseStatus) +
-                      "), so the settings after the fault were not read and a save would lose "
-                      "them; mend the file by hand first. Nothing was saved");
+        return refuse("the current configuration file is broken (" + fault +
+                      "), so what could not be read would be lost by a save; mend the file by hand "
+                      "first. Nothing was saved");
     }
 
     std::string text;

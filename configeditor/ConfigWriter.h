@@ -9,12 +9,14 @@
 // form changed them.
 //
 // A save is refused, and nothing is written, when the body was cut, the
-// file being replaced breaks off part-way (what follows the fault would be
-// lost), a general setting other than LogLevel is missing, a number is no
-// whole number within the bounds the gateway's reader applies (a locap's
-// port from 1 to 65535), or any value to be written holds a double quote
-// or a control character or is longer than the reader takes whole. The
-// file is saved as FileSave.h says; a failed save leaves the old text.
+// file being replaced is broken (it breaks off part-way or holds a name no
+// XML name may be: what the reader could not take would be lost), a
+// general setting other than LogLevel is missing, a number is no whole
+// number within the bounds the gateway's reader applies (a locap's port
+// from 1 to 65535, a row count from 0 to 100000), or any value to be
+// written holds a double quote or a control character or is longer than
+// the reader takes whole. The file is saved as FileSave.h says; a failed
+// save leaves the old text.
 #ifndef QOR_CONFIGWRITER_H
 #define QOR_CONFIGWRITER_H
 

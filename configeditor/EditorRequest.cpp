@@ -2,6 +2,7 @@
 #include "EditorRequest.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <istream>
 #include <ostream>
 
@@ -36,6 +37,14 @@ std::string Decode(std::string_view raw) {
 }
 
 }  // namespace
+
+std::string SaveTimeText(time_t t) {
+    struct tm local {};
+    char text[32];
+    if (!localtime_r(&t, &local) || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local) == 0)
+        return std::to_string(static_cast<long long>(t));
+    return text;
+}
 
 void ParseRequestBody(std::string_view body, RequestMap_t &map) {
     map.clear();
@@ -79,7 +88,7 @@ void DispatchRequest(std::istream &in, std::ostream &out, std::ostream &err,
         std::string why;
         if (IsSameOrigin(context.source, why) &&
             WriteConfigFile(map, context.bodyComplete, &why)) {
-            ShowConfigEditForm(in, out, err, map);
+            ShowConfigEditForm(in, out, err, map, SaveTimeText(std::time(nullptr)));
         } else {
             out << "<br>zelconfig: Error: Can't save config file!<br>";
             if (!why.empty()) out << Html(why) << "<br>";

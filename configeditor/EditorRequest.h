@@ -4,6 +4,7 @@
 #define QOR_EDITORREQUEST_H
 
 #include <cstddef>
+#include <ctime>
 #include <iosfwd>
 #include <map>
 #include <string>
@@ -26,6 +27,9 @@ constexpr std::size_t kMaxRequestBody = 1024 * 1024;
 // first value. The map is emptied first.
 void ParseRequestBody(std::string_view body, RequestMap_t &map);
 
+// A save's time as the form shows it: local "YYYY-MM-DD HH:MM:SS".
+std::string SaveTimeText(time_t t);
+
 // Reads the request body from `in` (at most kMaxRequestBody bytes) and
 // parses it. False when the body was longer and has been cut; `out` and
 // `err` are not used.
@@ -39,9 +43,9 @@ struct RequestContext {
 
 // Runs the action the form asks for and writes the page body to `out`:
 // no "nextaction" or "read_file" shows the form, "write_file" saves the
-// file and then shows the form, anything else is an error heading. A save
-// is refused when the body was cut or the form was posted from a page of
-// another site (RequestOrigin.h).
+// file and then shows the form with a line that says when it was saved,
+// anything else is an error heading. A save is refused when the body was
+// cut or the form was posted from a page of another site (RequestOrigin.h).
 void DispatchRequest(std::istream &in, std::ostream &out, std::ostream &err,
                      const RequestMap_t &map, const RequestContext &context = RequestContext());
 

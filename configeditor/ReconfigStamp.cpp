@@ -10,7 +10,9 @@ bool StampReconfiguration(time_t now) {
     static CZelSessionTable table;
     const Result r = table.Init(0, 1, 150000);
     if (ResultCode(r) < 0) return false;
-    table.SetLastReconfigured(now);
+    // Past the stamp as it stands: a worker that read the file before this
+    // save holds at most that stamp, also when it read it this second.
+    table.MoveLastReconfigured(now, true);
     table.Detach();
     return true;
 }

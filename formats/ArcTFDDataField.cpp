@@ -128,8 +128,18 @@ CArcTFDNumericField::CArcTFDNumericField(const CArcMcsField *host, CArcTFDFormat
         SetEditMask("99999");
         return;
     }
-    SetEditMask(mask);
-    if (!host) return;
+    if (!host) {
+        SetEditMask(mask);
+        return;
+    }
+    // A host's mask may carry NUL padding or other bytes: only the mask
+    // characters count, so that the picture and the digits agree. The field
+    // keeps the host's screen length.
+    SafeString kept;
+    for (char c : mask)
+        if (CArcTFDEditMask::IsEditMaskCharacter(c)) kept += c;
+    SetEditMask(kept);
+    CArcTFDDrawableField::SetLength(static_cast<int>(mask.size()));
     m_EditMask.SetBlankWhenBlank(host->IsNumericBlankWhenBlank());
     if (host->GetKind() != CArcMcsField::NumericEdited) return;
     const auto &edited = static_cast<const CArcMcsNumericEditedField &>(*host);

@@ -56,6 +56,8 @@ std::vector<CArcTFDDataLine> Sequence(const std::vector<CArcTFDDataLine> &data,
     int location = 0, shift = 0;
     for (CArcTFDDataLine line : merged) {
         const int at = line.offset + shift;
+        // Hidden digits lie in the gap before the field, never in a field.
+        line.hidden = std::min(line.hidden, std::max(at - location, 0));
         AddGap(out, at - location);
         location = std::max(location, at) + line.room;
         if (DataOf(line)->IsInputOnly()) shift += line.room;
@@ -134,7 +136,8 @@ void CArcTFDDataLayout::LayOutByOffset(const std::vector<CArcTFDDataLine> &lines
             line.room = host;
         }
         // The picture covers the last bytes of a wider host number.
-        line.offset = field->GetDataOffset() + (numeric && host > line.room ? host - line.room : 0);
+        line.hidden = numeric && host > line.room ? host - line.room : 0;
+        line.offset = field->GetDataOffset() + line.hidden;
         data.push_back(line);
     }
     std::stable_sort(data.begin(), data.end(), ByOffset);

@@ -8,8 +8,9 @@
 // pad of the line before it (a filler line when no line is before it).
 // Numbers are right-aligned in the host data: a numeric edited field whose
 // host digits exceed its mask shows the low digits, so its high ones are
-// such a span; a mask with more digits than the host keeps loses its
-// leading digit positions.
+// such a span (the field's hidden digits, which input rewrites with it); a
+// mask with more digits than the host keeps loses its leading digit
+// positions.
 //
 // Formats with input-only fields (SFS emulation) have two layouts: the host
 // sends a screen without them ("toweb": they come last, past the host data,
@@ -29,6 +30,7 @@ struct CArcTFDDataLine {
     int ordinal = 0;         // the field's number in the page (field_NNN)
     SafeString picture;      // the mask attribute
     int pad = 0;             // host bytes after the field that no field covers
+    int hidden = 0;          // host digits before the picture that the mask hides
     int room = 0;            // bytes the picture takes
     int offset = 0;          // where the picture starts in the host data
 };

@@ -68,9 +68,12 @@ SafeString CArcTFDDrawableFieldMeta::GetFieldPicAX9(const CArcTFDDrawableField *
         return LetterAndLength(ch, len);
     }
     case CArcTFDDrawableField::TypeNumeric: {
-        if (len < 1) return SafeString();
-        if (text.find_first_not_of(text[0]) == std::string::npos) return LetterAndLength(text[0], len);
+        // The digits the mask shows, not the field's screen length (a host
+        // mask may be padded).
         const CArcTFDEditMask &mask = static_cast<const CArcTFDNumericField *>(field)->GetEditMask();
+        const int digits = mask.GetNumberOfDigits();
+        if (len < 1 || digits < 1) return SafeString();
+        if (text.find_first_not_of(text[0]) == std::string::npos) return LetterAndLength(text[0], digits);
         return GetEditMaskPic(mask, mask.StripEditMaskText());
     }
     default: return SafeString();
@@ -84,7 +87,8 @@ SafeString CArcTFDDrawableFieldMeta::GetEditMaskPic(const CArcTFDEditMask &mask,
     for (size_t at = 0; at < text.size();) {
         size_t run = 1;
         while (at + run < text.size() && text[at + run] == text[at]) ++run;
-        if (run < 4)
+        // Only digit positions: the field file's reader repeats nothing else.
+        if (run < 4 || !CArcTFDEditMask::IsEditMaskDigitCharacter(text[at]))
             out.append(run, text[at]);
         else
             out += SafeString(1u, text[at]) + "(" + std::to_string(run) + ")";

@@ -198,8 +198,12 @@ size_t CArcTFDFormatSaver::PageSizeLimit(long long cells) {
 // --- the field file ------------------------------------------------------------
 
 std::string CArcTFDFormatSaver::GetT3IText() {
-    std::string out;
-    for (const CArcTFDDataRecord &record : Layout().GetRecords()) {
+    const std::vector<CArcTFDDataRecord> &records = Layout().GetRecords();
+    if (records.empty()) return std::string();
+    // The root says that the converter wrote the file (the gateway then
+    // takes host values as on a page of one main record).
+    std::string out = "<records converted=\"yes\">\n";
+    for (const CArcTFDDataRecord &record : records) {
         out += "<record type=\"";
         out += record.type;
         out += "\">\n";
@@ -210,14 +214,21 @@ std::string CArcTFDFormatSaver::GetT3IText() {
             // so no byte of it can end the attribute.
             out += "    <field name=\"" + name + "\" mask=\"" + Escaped(line.picture, false, true) + "\"";
             if (line.pad > 0) out += " pad=\"" + std::to_string(line.pad) + "\"";
+            if (line.hidden > 0) out += " hidden=\"" + std::to_string(line.hidden) + "\"";
             const auto *data = dynamic_cast<const CArcTFDDataErrorField *>(line.field);
+            // What decides whether the page shows the field as an input.
+            if (data && (line.field->GetHtmlType() == CArcTFDDrawableField::HtmlLimited ||
+                         line.field->GetHtmlType() == CArcTFDDrawableField::HtmlFull)) {
+                out += " fccindex=\"" + std::to_string(data->GetIndex() - 1) + "\"";
+                if (line.field->IsProtected()) out += " protected=\"yes\"";
+            }
             if (data && !data->GetDefaultText().empty())
                 out += " default=\"" + Escaped(data->GetDefaultText(), false, true) + "\"";
             out += "/>\n";
         }
         out += "</record>\n";
     }
-    return out;
+    return out + "</records>\n";
 }
 
 // --- the page ---------------------------------------------------------------------

@@ -5,6 +5,7 @@
 // screen record with a guard zone behind it, and the cookies are searched.
 #include <cerrno>
 #include <cstdarg>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -111,6 +112,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (rec[i] != '\x5A') std::abort();  // nothing beyond the record
     used = xFcgiGetMcsData(nullptr, 0, &t);
     if (used != 63) std::abort();
+
+    // Over the host's own screen (the cookie's bytes), with a toweb table
+    // whose fields lie elsewhere and hide digits: a merge stays inside the
+    // record, or refuses a number and leaves the record alone.
+    t.towebFields = t.fromwebFields;
+    for (TemplateField& f : t.towebFields) f.location = static_cast<uint16_t>((f.location * 7 + size) % 70);
+    t.fromwebFields[1].hidden = static_cast<uint8_t>(size % 10);
+    t.towebFields[6].hidden = static_cast<uint8_t>(size % 4);
+    t.towebFields[2].pad = 5;
+    t.fromwebFields[2].pad = 3;
+    XFcgiHostScreen host;
+    host.data = cookie;
+    if (size & 2) host.keep.insert("u");
+    std::fill(rec.begin(), rec.end(), '\x5A');
+    used = xFcgiGetMcsData(rec.data(), 40, &t, &host);
+    if (used > 40 || (used < 0) != !host.refused.empty()) std::abort();
+    for (size_t i = 40; i < rec.size(); ++i)
+        if (rec[i] != '\x5A') std::abort();
+    if (used < 0)
+        for (size_t i = 0; i < 40; ++i)
+            if (rec[i] != '\x5A') std::abort();   // refused before anything changed
 
     std::string out;
     xFcgiGetCookie("PIDPOOL_ID", out);

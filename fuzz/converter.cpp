@@ -4,10 +4,14 @@
 // no larger than the limit of its header's screen, with no more fields
 // than the screen has cells, that the template compiler takes without a
 // single error (host text can never become markup or a placeholder) and a
-// field file the field-table reader loads.
+// field file the field-table reader loads, in which every field the host
+// sends data for lies on its own host bytes (its picture and the digits its
+// mask hides cover exactly the data offset and length the format reader
+// found), whatever the host's edit masks hold.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +19,9 @@
 #include <sstream>
 #include <string>
 
+#include "ArcTFDCollections.h"
+#include "ArcTFDDataField.h"
+#include "ArcTFDFieldMeta.h"
 #include "ArcTFDFormatSaver.h"
 #include "ZelBuffer.h"
 #include "ZelMCSConverter.h"
@@ -37,6 +44,28 @@ std::string Slurp(const std::string &path) {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+// Aborts unless each host data field's bytes are where the field file's
+// reader places the field.
+void CheckPlaces(const CArcTFDFormat &format, const tcpHTML &page) {
+    const TemplateFieldTable &placed = page.towebFields.empty() ? page.mainFields : page.towebFields;
+    std::vector<CArcTFDDrawableField *> sorted;
+    for (int i = 0; i < format.GetFieldCount(); ++i) sorted.push_back(format.GetFieldByIdx(i));
+    std::stable_sort(sorted.begin(), sorted.end(), CArcTFD::CArcTFDFldCompare());
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        const auto *data = dynamic_cast<const CArcTFDDataErrorField *>(sorted[i]);
+        if (!data || data->IsInputOnly() || data->GetDataOffset() < 0 || data->GetDataLength() <= 0) continue;
+        if (CArcTFDDrawableFieldMeta::GetFieldPicAX9(sorted[i]).empty()) continue;
+        const std::string name = CArcTFDDrawableFieldMeta::GetFieldNameCStyle(sorted[i], static_cast<int>(i) + 1);
+        const TemplateField *f = nullptr;
+        for (const TemplateField &t : placed)
+            if (t.name == name) f = &t;
+        if (!f) std::abort();
+        const long start = static_cast<long>(f->location) - f->hidden;
+        const long end = static_cast<long>(f->location) + static_cast<long>(f->length);
+        if (start != data->GetDataOffset() || end != data->GetDataOffset() + data->GetDataLength()) std::abort();
+    }
 }
 
 }  // namespace
@@ -75,6 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::fclose(messages);
     if (page.errors != 0 || page.text.find("</HTML>") == std::string::npos) std::abort();
     if (!Slurp(t3i).empty() && xFcgiLoadDataDesc(&page, t3i.c_str(), false) != 1) std::abort();
+    CheckPlaces(s_converter->GetFormat(), page);
     std::remove(htx.c_str());
     std::remove(t3i.c_str());
     return 0;

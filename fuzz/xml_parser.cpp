@@ -30,6 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (stream && size > 1) f = fmemopen(text, size - 1, "r");
     int rc = XmlParse(ref, f, text, size - 1, get);
     if (rc != 0 && rc != -1 && rc != -2 && rc != -3) std::abort();
+    // A strict reader's view (XML mode): an error of XmlParse is a fault
+    // too, and every fault has a text.
+    std::string fault;
+    const int strict = XmlParseFault(ref, &fault);
+    if (strict < XML_FAULT_READ || strict > 0 || (strict != 0) == fault.empty()) std::abort();
+    if (get ? strict != 0 : rc != 0 && strict == 0) std::abort();
 
     size_t count = 0;
     for (xmlNode* n = XmlWalk(&ref, XML_WALK_FIRST); n; n = XmlWalk(&ref, XML_WALK_NEXT)) {

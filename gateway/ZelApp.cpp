@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "IcParserIntegrator.h"
 #include "logprint.h"
 #include "xfcgin.h"
 
@@ -58,9 +59,16 @@ int CZelApp::Run() {
             xFcgiFinish();
             return 0;
         }
-        if (RouteRequest() == Route::InitialPage) continue;
-        OnEndRequest();
-        if (!xFcgiRetiring() && !CheckForUpdates()) xFcgiRetire();
+        if (RouteRequest() != Route::InitialPage) {
+            OnEndRequest();
+            if (!xFcgiRetiring() && !CheckForUpdates()) xFcgiRetire();
+        }
+        if (!xFcgiRetiring()) {
+            // The answer is complete, so a cleaner forked now holds no
+            // request of the web server's.
+            xFcgiFinish();
+            KeepCleanerAlive();
+        }
     }
 }
 
@@ -122,10 +130,18 @@ int CZelApp::CheckForUpdates() {
         return 0;
     }
     if (!m_strConfFile.empty() && static_cast<unsigned char>(m_strConfFile[0]) > ' ') {
-        struct stat st {};
-        if (::stat(m_strConfFile.c_str(), &st) == 0 && static_cast<int64_t>(st.st_mtime) != m_tConfMod) {
+        const CZelConfigFileVersion now = CZelConfigFileVersion::Of(m_strConfFile);
+        if (now.exists && now != m_tConfMod) {
+            m_tConfMod = now;
+            // A fresh run would refuse a file that is broken: this one
+            // serves on with the configuration it has instead.
+            std::string why;
+            if (CIcParserIntegrator::CheckConfigFile(m_strConfFile, why) != 0) {
+                logPrintf("#Config: %s was changed but cannot be used (%s); the configuration read before stays in force\n",
+                          m_strConfFile.c_str(), why.c_str());
+                return 1;
+            }
             logPrintf("#Note: %s was updated; Exiting\n", m_strConfFile.c_str());
-            m_tConfMod = static_cast<int64_t>(st.st_mtime);
             return 0;
         }
     }

@@ -39,12 +39,22 @@ void SleepSeconds(unsigned seconds) {
 
 }  // namespace
 
+bool CZelDtpProtocol::IsCleanerMissing() {
+    if (!m_SessionTable.IsAttached()) return false;
+    try {
+        return m_SessionTable.CheckCleanerProcessRunning() == Result::SessTblNoCleanerProcess;
+    } catch (const CZelSessionTable::Exception &e) {
+        logPrintf("#Cleaner: Session Table exception %d\n", ResultCode(e.GetResult()));
+        return false;
+    }
+}
+
 int CZelDtpProtocol::RunCleanerLoop(int recordTimeout, int systemTimeout, const CZelLocapTable &locaps,
-                                    time_t configTime, const std::string &configPath) {
+                                    time_t configTime, const std::string &configPath, bool expireOrphans) {
     try {
         if (m_SessionTable.CheckCleanerProcessRunning() != Result::SessTblNoCleanerProcess) return 1;
         // Nobody else is alive: every session left in the table is stale.
-        if (m_SessionTable.CheckProcessIDs() == 1) m_SessionTable.ExpireAll();
+        if (expireOrphans && m_SessionTable.CheckProcessIDs() == 1) m_SessionTable.ExpireAll();
     } catch (const CZelSessionTable::Exception &e) {
         logPrintf("#Cleaner: Session Table exception %d\n", ResultCode(e.GetResult()));
         return 1;
@@ -147,7 +157,8 @@ void CZelDtpProtocol::CloseExpiredSession(int recordTimeout, unsigned id, const 
         }
         if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: record R%X locked\n", id);
         const time_t seen = rec->GetLastAccessed();
-        if (difftime(time(nullptr), seen) <= recordTimeout) return;
+        // Still expired by the rule the pass listed it by.
+        if (!CZelSessionTable::IsExpired(seen, time(nullptr), static_cast<unsigned>(recordTimeout))) return;
         if (logCtrlFlgs & LOG_DETAIL) logPrintf("#Cleaner DTP: record still expired\n");
         CZelName name(kLocapWidth);
         rec->GetLocap(name);

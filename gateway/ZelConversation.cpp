@@ -118,9 +118,9 @@ Result CZelConversation::InitDtp(const std::string &cacheStore, const std::strin
 }
 
 int CZelConversation::RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,
-                                            const std::string &configPath) {
+                                            const std::string &configPath, bool expireOrphans) {
     return m_Protocol.RunCleanerLoop(m_nInstanceTimeout, m_nSystemTimeout, locaps, configTime,
-                                     configPath);
+                                     configPath, expireOrphans);
 }
 
 // --- page names -----------------------------------------------------------------
@@ -228,6 +228,16 @@ Result CZelConversation::ProcessRequestSteps(const std::string &uri,
             std::string form;
             r = m_Protocol.SendDezUr(id, uri, dezUrEnvironment, extra, input, form, dezUrReply);
             m_strFormatName = form;
+        } else if (r == Result::Success && m_Protocol.IsReadPending()) {
+            // The program asks for a DezUR exchange, which is switched off:
+            // it would wait for an answer until the cleaner expired the
+            // session. The request ends with the page of a missing
+            // template, and the host session ends with it.
+            if (logCtrlFlgs & LOG_EVENTS)
+                logPrintf("#Conversation: R%X: the host starts a DezUR exchange but EnableDezUr is off;"
+                          " the session is closed\n", id);
+            m_Protocol.CloseSession(id, false, true);
+            r = Result::FileNotFound;
         }
     } else {
         if (m_Protocol.CheckConnection(m_Values.strLocap, m_strHostAddress, static_cast<int>(m_nPort)) ==
@@ -262,13 +272,19 @@ void CZelConversation::WriteHeader(CBuffer &buffer, const std::string &name, cha
 Result CZelConversation::SubmitScreen(unsigned id) {
     CBuffer &buffer = m_Protocol.GetLastMcsData();
     CBuffer current;
-    const bool stored = !IsError(m_Protocol.GetStoredScreen(id, current));
+    // The screen as the host sent it, with the modifications it was shown
+    // with (also for showing it again).
+    const bool stored = !IsError(m_Protocol.GetStoredScreen(id, current, &m_Protocol.GetLastFccMods()));
     CArcMcsHdr header;
     const bool hasHeader = current.GetLength() >= kHeader;
     if (hasHeader) header = PeekHeader(current);
     const CArcMcsHdr *shown = hasHeader ? &header : nullptr;
-    const std::string notice = CheckSubmittedInput(shown);
-    if (!notice.empty()) return ShowCurrentScreenAgain(id, current, notice);
+    // A form of an earlier screen shows the current screen as it is; input
+    // refused for the current screen shows it with what the user typed.
+    std::string notice = CheckSubmittedScreen(shown);
+    if (!notice.empty()) return ShowCurrentScreenAgain(id, current, notice, false);
+    notice = CheckSubmittedCharacters();
+    if (!notice.empty()) return ShowCurrentScreenAgain(id, current, notice, true);
 
     m_Record.InitializeRecord();
     const std::string page = PageName(m_strFormatName);
@@ -278,13 +294,24 @@ Result CZelConversation::SubmitScreen(unsigned id) {
     int pageRoom = 0;
     {
         // The submitted fields go into the stored screen through the page's
-        // field table; a page that cannot be had leaves the screen as it is.
+        // field table, changing the host's bytes only where the user typed;
+        // a page that cannot be had leaves the screen as it is.
         CIcParserIntegrator merge(&m_Values, &buffer, m_Protocol.GetLastErrorText());
-        OpenPage(merge, page, 0, 1);
+        merge.SetFccMods(&m_Protocol.GetLastFccMods());
+        if (stored && hasHeader) merge.SetHostScreen(&current);
+        const Result merged = OpenPage(merge, page, 0, 1);
+        if (merged == Result::InvalidParam && !merge.GetRefusedField().empty()) {
+            if (logCtrlFlgs & LOG_EVENTS)
+                logPrintf("#Conversation: R%X posted no number in %s\n", id, merge.GetRefusedField().c_str());
+            return ShowCurrentScreenAgain(id, current,
+                                          "The field " + merge.GetRefusedField() +
+                                              " takes a number: nothing was sent.",
+                                          true);
+        }
         pageRoom = merge.GetScreenRoom();
     }
     const std::string sizeNotice = CheckPostedSize(shown, pageRoom);
-    if (!sizeNotice.empty()) return ShowCurrentScreenAgain(id, current, sizeNotice);
+    if (!sizeNotice.empty()) return ShowCurrentScreenAgain(id, current, sizeNotice, true);
     Result r = ProcessInput(m_cStatus);
     if (r != Result::Success) return r;
 
@@ -344,6 +371,7 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
     }
     integrator.SetFccMods(&m_Protocol.GetLastFccMods());
     integrator.SetSelectedField(m_Protocol.GetLastSelectedField());
+    integrator.SetShowTyped(m_bShowTyped);
     integrator.SetCda(nullptr);
     PrepareXFcgiRequest(Result::Success, nullptr);
 
@@ -379,6 +407,8 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
 int CZelConversation::PrepareXFcgiRequest(Result code, const char *administrator) {
     xFcgiPutStr("mcs.error", "");
     xFcgiPutStr("mcs.name", m_strFormatName.c_str());
+    // The terminal-id field of a converted page: the session's terminal id.
+    xFcgiPutStr("mcs.terminal", m_Values.strTerminal.c_str());
     xFcgiPutChr("mcs.function", ' ');
     xFcgiPutChr("mcs.hold", ' ');
     xFcgiPutChr("mcs.status", m_cStatus);
@@ -406,7 +436,10 @@ Result CZelConversation::ProcessInput(char status) {
         return Result::Success;
     }
     if (m_nCount > 0) {
+        // The header's count is the number of data bytes that follow: a
+        // page's DoXMIT may send less than the screen holds.
         AppendFill(buffer, kHeader + m_nCount - buffer.GetLength(), m_cFiller);
+        buffer.SetEndOfBuffer(kHeader + m_nCount);
         return Result::Success;
     }
     if (buffer.GetLength() < kHeader) {
@@ -463,5 +496,6 @@ void CZelConversation::Reset() {
     m_bNotify = false;
     m_bPageSent = false;
     m_strNotice.clear();
+    m_bShowTyped = false;
     xFcgiPutClear();
 }

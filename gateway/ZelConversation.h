@@ -70,7 +70,10 @@ public:
                    int fccLevel);
     int ExitDtp() { return m_Protocol.Exit(); }
     bool IsReconfigured(time_t t) { return m_Protocol.IsReconfigured(t); }
-    void SetReconfigureTimestamp(time_t t) { m_Protocol.SetReconfigureTimestamp(t); }
+    time_t SetReconfigureTimestamp(time_t t, bool pastCurrent = false) {
+        return m_Protocol.SetReconfigureTimestamp(t, pastCurrent);
+    }
+    bool GetReconfigureTimestamp(time_t &out) { return m_Protocol.GetReconfigureTimestamp(out); }
     int CheckSocket() { return m_Protocol.IsMsgAvail(); }
     // Host input on socket fd between requests: whether a whole message
     // was taken there.
@@ -78,7 +81,8 @@ public:
     // 1 in the calling process; in a forked cleaner the end of its work
     // (0 table removed, 2 configuration changed).
     int RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,
-                              const std::string &configPath);
+                              const std::string &configPath, bool expireOrphans = true);
+    bool IsCleanerMissing() { return m_Protocol.IsCleanerMissing(); }
 
     // --- one request ---------------------------------------------------------
     // Success when a page was sent, CommTransTerminated (the host ended the
@@ -150,18 +154,21 @@ private:
     // runs it once more.
     template <class Operation> Result WithReconnect(unsigned id, Operation operation);
     // Why a submitted form must not reach the host (the notice for the
-    // page), or empty: a form of an earlier screen, characters outside the
-    // character set. shown is the header of the session's stored screen,
-    // null without one.
-    std::string CheckSubmittedInput(const CArcMcsHdr *shown) const;
+    // page), or empty: a form of an earlier screen (shown is the header of
+    // the session's stored screen, null without one), characters outside
+    // the character set.
+    std::string CheckSubmittedScreen(const CArcMcsHdr *shown) const;
+    std::string CheckSubmittedCharacters() const;
     // The same for the posted McsSize and McsCount: each must lie between 0
     // and the larger of the current screen's size and the room of the
     // page's field table (input-only fields make a screen's input longer
     // than what the host sent).
     std::string CheckPostedSize(const CArcMcsHdr *shown, int pageRoom) const;
-    // The current screen becomes the reply, with the notice in mcs.error;
+    // The current screen becomes the reply, with the notice in mcs.error
+    // and, with showTyped, the values the form posted in its fields;
     // without a stored screen the request fails with InvalidParam.
-    Result ShowCurrentScreenAgain(unsigned id, const CBuffer &current, const std::string &notice);
+    Result ShowCurrentScreenAgain(unsigned id, const CBuffer &current, const std::string &notice,
+                                  bool showTyped);
     // Fills and sends the page of the reply screen.
     Result ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUrReply);
     // Opens a page through the integrator, refusing unsafe names.
@@ -191,6 +198,7 @@ private:
     int m_nSystemTimeout = 240;
     bool m_bPageSent = false;
     std::string m_strNotice;           // why the current screen is shown again
+    bool m_bShowTyped = false;         // ...with the values the form posted
     std::string m_strCharacterSet;
     bool m_bRefuseC1 = false;          // the set is ISO-8859-1
 };

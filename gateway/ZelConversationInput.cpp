@@ -1,8 +1,8 @@
 // Conversation: checks of a submitted form before it reaches the host.
 //
 // Input the host must not get is not sent: the session stays as it is and
-// its current screen (as the host last sent it) is shown again, with the
-// reason in mcs.error. That covers a form whose McsSize or McsCount lies
+// its current screen (as the host last sent it, its fields showing what the
+// user typed) is shown again, with the reason in mcs.error. That covers a form whose McsSize or McsCount lies
 // outside the current screen (and the page's own room), a form of an earlier screen (sent again
 // after Reload or Back: the host would take it as input for the screen it
 // shows now), and characters the host's character set cannot hold: those
@@ -70,7 +70,7 @@ bool CZelConversation::SamePage(const std::string &postedName, const std::string
     return PageName(postedName) == PageName(headerName);
 }
 
-std::string CZelConversation::CheckSubmittedInput(const CArcMcsHdr *shown) const {
+std::string CZelConversation::CheckSubmittedScreen(const CArcMcsHdr *shown) const {
     // A local subscreen is the gateway's own page over the current screen;
     // a session without a stored screen (a DezUR exchange) has nothing to
     // compare with.
@@ -80,6 +80,10 @@ std::string CZelConversation::CheckSubmittedInput(const CArcMcsHdr *shown) const
                       m_strFormatName.c_str(), std::string(shown->GetName()).c_str());
         return "This form was for an earlier screen: nothing was sent. This is the current screen.";
     }
+    return std::string();
+}
+
+std::string CZelConversation::CheckSubmittedCharacters() const {
     for (int i = 0, n = xFcgiInputCount(); i < n; ++i) {
         const char *value = xFcgiInputValue(i);
         if (!HasCharacterReference(value) && !(m_bRefuseC1 && HasC1Control(value))) continue;
@@ -104,7 +108,7 @@ std::string CZelConversation::CheckPostedSize(const CArcMcsHdr *shown, int pageR
 }
 
 Result CZelConversation::ShowCurrentScreenAgain(unsigned id, const CBuffer &current,
-                                                const std::string &notice) {
+                                                const std::string &notice, bool showTyped) {
     if (current.GetLength() < kHeader) {
         logError("#Conversation: input for R%X refused and no current screen to show\n", id);
         return Result::InvalidParam;
@@ -113,6 +117,7 @@ Result CZelConversation::ShowCurrentScreenAgain(unsigned id, const CBuffer &curr
     buffer.SetLength(0, 0);
     buffer += current;
     m_strNotice = notice;
+    m_bShowTyped = showTyped;
     // The screen awaits new input as when it was first shown.
     m_cStatus = ' ';
     m_strLocalSubscreen.clear();

@@ -167,12 +167,25 @@ Result CZelDtpProtocol::CheckConnection(const std::string &locap, const std::str
     return Result::CommDisconnected;
 }
 
-void CZelDtpProtocol::SetReconfigureTimestamp(time_t t) {
-    if (!m_SessionTable.IsAttached()) return;
+time_t CZelDtpProtocol::SetReconfigureTimestamp(time_t t, bool pastCurrent) {
+    if (!m_SessionTable.IsAttached()) return t;
     try {
-        m_SessionTable.SetLastReconfigured(t);
+        return m_SessionTable.MoveLastReconfigured(t, pastCurrent);
     } catch (const CZelSessionTable::Exception &e) {
         logPrintf("#DTP: reconfiguration stamp not written: %d\n", ResultCode(e.GetResult()));
+        return t;
+    }
+}
+
+bool CZelDtpProtocol::GetReconfigureTimestamp(time_t &out) {
+    out = 0;
+    if (!m_SessionTable.IsAttached()) return false;
+    try {
+        out = m_SessionTable.GetLastReconfigured();
+        return true;
+    } catch (const CZelSessionTable::Exception &e) {
+        logPrintf("#DTP: reconfiguration stamp not read: %d\n", ResultCode(e.GetResult()));
+        return false;
     }
 }
 
@@ -239,13 +252,18 @@ unsigned CZelDtpProtocol::GetPoolSessionId(unsigned pool) {
     }
 }
 
-Result CZelDtpProtocol::GetStoredScreen(unsigned id, CBuffer &screen) {
+Result CZelDtpProtocol::GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMods *mods) {
     screen.SetLength(0, 0);
+    if (mods) mods->Reset();
     try {
         RecordPtr rec;
         Result r = m_SessionTable.Get(id, rec, true, true);
         if (IsError(r)) return r;
         if (!rec) return Result::SessTblInvalidSessId;
+        if (mods) {
+            CBuffer bytes;
+            if (!IsError(rec->GetLatestFccMods(bytes))) mods->Attach(bytes);
+        }
         return rec->GetLatestMcsData(screen);
     } catch (const CZelSessionTable::Exception &e) {
         return e.GetResult();

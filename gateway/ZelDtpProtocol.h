@@ -107,7 +107,12 @@ public:
     // port than these (the configuration changed); then as
     // IsSessionConnected.
     Result CheckConnection(const std::string &locap, const std::string &address, int port);
-    void SetReconfigureTimestamp(time_t t);
+    // Moves the shared reconfiguration stamp on to t, never back; with
+    // pastCurrent at least one second past its value, so that every process
+    // reloads. The new stamp (t while no table is attached).
+    time_t SetReconfigureTimestamp(time_t t, bool pastCurrent = false);
+    // The shared stamp; false while no table is attached.
+    bool GetReconfigureTimestamp(time_t &out);
     // True when the shared reconfiguration stamp is not later than t (this
     // process is current).
     bool IsReconfigured(time_t t);
@@ -131,8 +136,9 @@ public:
     // session's stored screen data cut or zero-extended to count bytes.
     Result LoadLastMcsData(unsigned id, CBuffer &buffer, int count);
     // The session's stored screen as it stands (MCS header and data; empty
-    // while the session has none).
-    Result GetStoredScreen(unsigned id, CBuffer &screen);
+    // while the session has none), and with mods its field control
+    // modifications (translated; empty when it has none).
+    Result GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMods *mods = nullptr);
     // LoadLastMcsData's second step over a stored screen already read.
     static void AppendStoredData(CBuffer &buffer, const CBuffer &stored, int count);
     CZelSessionTable &GetSessionTable() { return m_SessionTable; }
@@ -174,9 +180,14 @@ public:
     // --- the cleaner process (ZelCleaner.cpp) ------------------------------
     // 1 in the calling process (a cleaner runs already, or one was forked);
     // in the forked cleaner the end of its work: 0 when the session table
-    // was removed, 2 when the configuration changed.
+    // was removed, 2 when the configuration changed. With expireOrphans, a
+    // caller that finds no other live gateway process first expires every
+    // session (they belong to processes gone); a running worker that
+    // replaces a lost cleaner keeps them.
     int RunCleanerLoop(int recordTimeout, int systemTimeout, const CZelLocapTable &locaps,
-                       time_t configTime, const std::string &configPath);
+                       time_t configTime, const std::string &configPath, bool expireOrphans = true);
+    // No cleaner holds the cleaner lock (a cheap probe of the lock).
+    bool IsCleanerMissing();
     // Closes one expired session on its host over this process's own
     // connection, unless it was used meanwhile.
     void CloseExpiredSession(int recordTimeout, unsigned id, const CZelLocapTable &locaps);

@@ -422,6 +422,9 @@ Result CZelDtpProtocol::DecodeProgramMessage(const TQorMsgo &msg, CZelSessionTab
     }
     if (m_SentScreen.id == record.GetLocalSessionId()) m_SentScreen = SentScreen{};   // replaced
     Result stored = record.SetLatestMcsData(data);
+    // The modifications go with it: a later request (of any worker) merges
+    // the form by what the screen showed protected.
+    if (!IsError(stored)) stored = record.SetLatestFccMods(screen.fccMods.GetBuffer());
     if (IsError(stored))
         logError("#DTP: screen of session R%X not stored: %d\n", record.GetLocalSessionId(), ResultCode(stored));
     return Result::Success;

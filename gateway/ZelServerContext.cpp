@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "IcParserIntegrator.h"
@@ -90,16 +91,31 @@ int32_t Time32(int64_t t) { return static_cast<int32_t>(t); }
 
 }  // namespace
 
-int CZelServerContext::ReadConfiguration(const std::string &path) {
-    Reset();
-    CIcParserIntegrator reader(this);
-    Result r = reader.OpenFile(path, 0, 1);
-    if (r != Result::Success) return ResultCode(r);
-    // A document that breaks off is invalid: the settings after the fault
-    // would silently be missing.
-    return reader.GetLastParseStatus();
+CZelConfigFileVersion CZelConfigFileVersion::Of(const std::string &path) {
+    CZelConfigFileVersion v;
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return v;
+    v.exists = true;
+    v.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    v.size = static_cast<int64_t>(st.st_size);
+    v.dev = static_cast<uint64_t>(st.st_dev);
+    v.ino = static_cast<uint64_t>(st.st_ino);
+    return v;
 }
 
+int CZelServerContext::ReadConfiguration(const std::string &path) {
+    // Read whole or not at all: the settings after a fault would silently
+    // be missing, and a reload must not lose the configuration in force.
+    CIcParserIntegrator reader(this);
+    return ResultCode(reader.ReadWholeConfigFile(path));
+}
+
+// When a process reloads. A save moves the shared stamp past every stamp a
+// process may hold (the editor and "-reconf" write at least the stamp plus
+// one second, nothing ever moves it back), and a process's configuration
+// time is the stamp as it stood just before it read the file. So a process
+// reloads at its next request after every save, however close two saves
+// are, and once: after the reload its time is level with the stamp again.
 int CZelServerContext::Init(bool reconfigure) {
     struct rlimit core {};
     core.rlim_cur = core.rlim_max = static_cast<rlim_t>(kCoreLimit);
@@ -113,7 +129,20 @@ int CZelServerContext::Init(bool reconfigure) {
     }
     const std::string path = m_strConfFile;
 
+    time_t stampBefore = 0;
+    const bool stampKnown = m_Conversation.GetReconfigureTimestamp(stampBefore);
+    const CZelConfigFileVersion version = CZelConfigFileVersion::Of(path);
     const int status = ReadConfiguration(path);
+    if (status != 0 && m_bConfigLoaded) {
+        // A reload of a file that is broken or cannot be read: the process
+        // serves on with the configuration it has, until the file changes
+        // again or the next save.
+        logPrintf("#Config: reload of %s refused (status %d); the configuration read before stays in force\n",
+                  path.c_str(), status);
+        m_tConfMod = version;
+        if (stampKnown) m_nOwnConfigTime = Time32(stampBefore);
+        return 0;
+    }
     if (status != 0) {
         static const char kHint[] =
             "#The configuration file is the one QORICCONFPATH names (default %s);"
@@ -128,9 +157,9 @@ int CZelServerContext::Init(bool reconfigure) {
         }
         return status;
     }
-    const int64_t fileTime = FileTime(path);
-    m_tConfMod = fileTime;
-    return InitLogAndDtp(reconfigure, fileTime);
+    m_bConfigLoaded = true;
+    m_tConfMod = version;
+    return InitLogAndDtp(reconfigure, version, stampKnown, stampBefore);
 }
 
 void CZelServerContext::OpenLog() {
@@ -143,7 +172,8 @@ void CZelServerContext::OpenLog() {
         gosCoreExtra(gosCoreCopyCommand(name).c_str(), true);
 }
 
-int CZelServerContext::InitLogAndDtp(bool reconfigure, int64_t fileTime) {
+int CZelServerContext::InitLogAndDtp(bool reconfigure, const CZelConfigFileVersion &version, bool stampKnown,
+                                     time_t stampBefore) {
     OpenLog();
 
     m_nMaxRunUsage = GetMaxUsage();
@@ -167,8 +197,19 @@ int CZelServerContext::InitLogAndDtp(bool reconfigure, int64_t fileTime) {
         return ResultCode(r);
     }
 
-    m_nOwnConfigTime = Time32(fileTime);
-    if (reconfigure) m_Conversation.SetReconfigureTimestamp(m_nOwnConfigTime);
+    if (stampKnown) {
+        m_nOwnConfigTime = Time32(stampBefore);
+    } else {
+        // At start-up the table is joined only after the read: a file
+        // changed meanwhile makes the first request reload.
+        time_t stamp = 0;
+        m_Conversation.GetReconfigureTimestamp(stamp);
+        m_nOwnConfigTime = Time32(stamp);
+        if (CZelConfigFileVersion::Of(m_strConfFile) != version) --m_nOwnConfigTime;
+    }
+    if (reconfigure)
+        m_nOwnConfigTime = Time32(m_Conversation.SetReconfigureTimestamp(
+            static_cast<time_t>(version.mtimeNs / 1000000000), true));
 
     const int x = CIcParserIntegrator::InitXFcgi();
     if (x < 0) {
@@ -190,9 +231,20 @@ int CZelServerContext::InitLogAndDtp(bool reconfigure, int64_t fileTime) {
     return x;
 }
 
-int CZelServerContext::StartCleaner() {
+void CZelServerContext::KeepCleanerAlive() {
+    const time_t now = std::time(nullptr);
+    if (now == m_tLastCleanerCheck || m_bCleanerLoop || !m_bConfigLoaded) return;
+    m_tLastCleanerCheck = now;
+    if (!m_Conversation.IsCleanerMissing()) return;
+    if (logCtrlFlgs & LOG_EVENTS)
+        logPrintf("#App: no cleaner runs; P%d starts one\n", static_cast<int>(::getpid()));
+    StartCleaner(false);
+}
+
+int CZelServerContext::StartCleaner(bool expireOrphans) {
     m_bCleanerLoop = true;
-    int r = m_Conversation.RunCleanerProcessLoop(GetLocapTable(), m_nOwnConfigTime, m_strConfFile);
+    int r = m_Conversation.RunCleanerProcessLoop(GetLocapTable(), m_nOwnConfigTime, m_strConfFile,
+                                                 expireOrphans);
     if (r == 1) {
         // The worker that forked (or found) the cleaner goes on serving.
         m_bCleanerLoop = false;
@@ -202,9 +254,10 @@ int CZelServerContext::StartCleaner() {
     if (m_bInRequest) m_bForkedInRequest = true;
     while (r == 2) {
         // The configuration changed: take it up and hand the cleaning over
-        // to a fresh cleaner.
-        m_nOwnConfigTime = Time32(FileTime(m_strConfFile));
-        m_Conversation.SetReconfigureTimestamp(m_nOwnConfigTime);
+        // to a fresh cleaner. A file changed by hand moves the stamp to its
+        // time, so that the workers reload too.
+        const int64_t fileTime = FileTime(m_strConfFile);
+        if (fileTime > 0) m_Conversation.SetReconfigureTimestamp(static_cast<time_t>(fileTime));
         if (Init(false) < 0) break;
         r = m_Conversation.RunCleanerProcessLoop(GetLocapTable(), m_nOwnConfigTime, m_strConfFile);
     }

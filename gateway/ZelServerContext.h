@@ -17,11 +17,29 @@
 #define QOR_ZELSERVERCONTEXT_H
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "Result.h"
 #include "ZelConfigParser.h"
 #include "ZelConversation.h"
+
+// One version of the configuration file: its modification time to the
+// nanosecond, its size and which file it is, so that a file saved again
+// within the same second is still a change.
+struct CZelConfigFileVersion {
+    bool exists = false;
+    int64_t mtimeNs = 0;
+    int64_t size = 0;
+    uint64_t dev = 0;
+    uint64_t ino = 0;
+
+    static CZelConfigFileVersion Of(const std::string &path);
+    bool operator==(const CZelConfigFileVersion &o) const {
+        return exists == o.exists && mtimeNs == o.mtimeNs && size == o.size && dev == o.dev && ino == o.ino;
+    }
+    bool operator!=(const CZelConfigFileVersion &o) const { return !(*this == o); }
+};
 
 // The web-server side of the context; it holds nothing of its own.
 class CZelHttpServerContext {
@@ -56,6 +74,10 @@ public:
     // Host input on socket fd between requests: whether a whole message
     // was taken there (else the loop counts it as trouble).
     bool OnSocketInput(int fd);
+    // Between requests, at most once a second: when no cleaner runs any
+    // more (killed, crashed), starts one the way Init does, keeping the
+    // sessions. Of workers that notice at once, one cleaner survives.
+    void KeepCleanerAlive();
 
     // --- routing -------------------------------------------------------------------
     // Serves the accepted request (after OnBeginRequest).
@@ -98,8 +120,10 @@ public:
                                         const std::string &styleSheet,
                                         const std::string &charset = std::string());
 
-    // Reads the configuration file into this model (Reset first); the
-    // parser's status. Start-up and reload use it, and so can tests.
+    // Reads the configuration file into this model when the file is whole
+    // (Reset first); else leaves the model as it was and returns
+    // ParserFileNotFound's code. Start-up and reload use it, and so can
+    // tests.
     int ReadConfiguration(const std::string &path);
 
     CZelConversation &GetConversation() { return m_Conversation; }
@@ -109,19 +133,21 @@ public:
 
 protected:
     // Unit state of the application: the configuration path, the use
-    // limit and the file's modification time as the last Init saw it.
+    // limit and the version of the file the last Init read (or refused).
     std::string m_strConfFile;
     long m_nMaxRunUsage = 0;
-    int64_t m_tConfMod = 0;
+    CZelConfigFileVersion m_tConfMod;
 
 private:
-    // Start-up steps after the configuration was read.
-    int InitLogAndDtp(bool reconfigure, int64_t fileTime);
+    // Start-up steps after the configuration was read; the stamp as it
+    // stood before the read, when the table was attached then.
+    int InitLogAndDtp(bool reconfigure, const CZelConfigFileVersion &version, bool stampKnown,
+                      time_t stampBefore);
     // Opens the log of the configuration (through the log server) and
     // points standard error at it.
     void OpenLog();
     // The cleaner's start (and, in a cleaner, its hand-over after a reload).
-    int StartCleaner();
+    int StartCleaner(bool expireOrphans = true);
     // A cleaner forked while a request was being served must never answer
     // or finish that request: it ends here when its work is done.
     [[noreturn]] void EndCleanerForkedInRequest(int status);
@@ -136,7 +162,11 @@ private:
     std::string m_strSessionId;
     std::string m_strCdaText;
     bool m_bCleanerLoop = false;       // inside the cleaner-start step
-    int32_t m_nOwnConfigTime = 0;      // configuration time of the last read
+    // Configuration time: the reconfiguration stamp as it stood just before
+    // the last read of the file (see Init).
+    int32_t m_nOwnConfigTime = 0;
+    bool m_bConfigLoaded = false;      // a configuration is in force
+    time_t m_tLastCleanerCheck = 0;    // second of the last KeepCleanerAlive probe
 
     std::string m_strSessIdName = "SID";   // session-id field of the request
     bool m_bInRequest = false;         // between OnBeginRequest and OnEndRequest

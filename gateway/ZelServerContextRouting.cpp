@@ -207,6 +207,8 @@ CZelServerContext::Route CZelServerContext::RouteRequest() {
             std::string path = group->m_strHtml;
             if (IsError(CIcParserIntegrator::FindTemplateFile(path))) {
                 logPrintf("#Unable to find initial webpage: %s\n", group->m_strHtml.c_str());
+                // The visitor learns it too: the error page of a missing template.
+                OutputErrorFile(Result::FileNotFound);
             } else {
                 if (Detail()) logPrintf("#Send back as initial webpage: %s\n", path.c_str());
                 // Sent either way: a page that cannot be loaded is answered

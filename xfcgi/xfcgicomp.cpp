@@ -138,6 +138,7 @@ private:
     bool scanBody(size_t p, size_t limit, bool needClose, Placeholder& ph) const;
     bool scanPlaceholder(size_t p, Placeholder& ph) const;
     int placeholderSegment(const Placeholder& ph, bool inTag);
+    bool inUrlQuery(size_t p) const;
     bool dezurName();
     bool directive();
     bool formTag();
@@ -355,12 +356,38 @@ bool Compiler::scanPlaceholder(size_t p, Placeholder& ph) const {
     return true;
 }
 
+// Whether position p lies in the query of a URL: inside a tag, in the
+// quoted value of an ACTION, HREF or SRC attribute, behind its "?".
+bool Compiler::inUrlQuery(size_t p) const {
+    bool query = false;
+    size_t q = p;
+    while (true) {
+        if (q == 0) return false;
+        const char c = s[--q];
+        if (c == '<' || c == '>') return false;
+        if (c == '?') query = true;
+        if (c == '"' || c == '\'') break;
+    }
+    if (!query) return false;
+    while (q > 0 && isWs(s[q - 1])) --q;
+    if (q == 0 || s[q - 1] != '=') return false;
+    --q;
+    while (q > 0 && isWs(s[q - 1])) --q;
+    size_t nameEnd = q;
+    while (q > 0 && isAlnum(s[q - 1])) --q;
+    const std::string key = upperOf(std::string_view(s).substr(q, nameEnd - q));
+    if (key != "ACTION" && key != "HREF" && key != "SRC") return false;
+    while (q > 0 && s[q - 1] != '<' && s[q - 1] != '>') --q;
+    return q > 0 && s[q - 1] == '<';
+}
+
 // Makes the segment of a placeholder; text before it becomes a Text segment.
 int Compiler::placeholderSegment(const Placeholder& ph, bool inTag) {
     emitText(ph.start);
     HtmlSegment g;
     g.kind = g.firstKind = ph.kind;
     g.flags = ph.flags;
+    if (!inScript && inUrlQuery(ph.start)) g.flags |= HtmlSegment::kInUrlQuery;
     g.direction = HtmlSegment::kOutput;
     g.name = ph.name;
     g.value = ph.value;

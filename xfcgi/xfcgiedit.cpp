@@ -125,3 +125,14 @@ std::string xFcgiEditNumeric(std::string_view value, std::string_view mask, size
     while (!out.empty() && out.back() == ' ') out.pop_back();
     return out;
 }
+
+std::string xFcgiShownText(std::string_view value, const TemplateField& f, bool hostStyle) {
+    if (const size_t nul = value.find('\0'); nul != std::string_view::npos) value = value.substr(0, nul);
+    while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+    if (value.empty()) return std::string();
+    if (xFcgiIsNumericPicture(f.picture.c_str()))
+        return xFcgiEditNumeric(value, f.picture, f.length, hostStyle);
+    if (hostStyle)
+        while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    return std::string(value);
+}

@@ -78,6 +78,7 @@ struct HtmlSegment {
     static constexpr uint32_t kSizedFromTable = 1u << 13;
     static constexpr uint32_t kInScript = 1u << 14;     // inside a SCRIPT element
     static constexpr uint32_t kInScriptString = 1u << 15;  // ...and in a string literal there
+    static constexpr uint32_t kInUrlQuery = 1u << 16;   // in a URL's query (ACTION, HREF, SRC)
 
     uint8_t kind = SEG_TEXT;
     uint8_t firstKind = SEG_TEXT;  // kind as first recorded
@@ -111,6 +112,8 @@ struct tcpHTML {
     static constexpr unsigned kOwnsHeader = 16;
     static constexpr unsigned kFilled = 32;     // the gateway filled the page: the
                                                 // last-form cookie is wanted
+    static constexpr unsigned kConverted = 64;  // the converter's field file: host
+                                                // values as on a main-record page
     // The members up to ownScreen are the field-table reader's and request
     // input's view of a template; they keep this order.
     std::string path;       // as it was found
@@ -302,6 +305,19 @@ bool xFcgiIsNumericPicture(const char* picture);
 // trailing blanks removed; at most 47 characters.
 std::string xFcgiEditNumeric(std::string_view value, std::string_view mask,
                              size_t fieldLength, bool dataDescription);
+
+// The text a page shows for a screen field whose bytes are value (what
+// its form posts back when the user leaves it alone): up to the first NUL,
+// trailing blanks dropped, a numeric picture edited, otherwise leading
+// blanks dropped in hostStyle (xFcgiHostStyle).
+std::string xFcgiShownText(std::string_view value, const TemplateField& f, bool hostStyle);
+
+// Whether a template shows and takes host values in the style of pages
+// with toweb or fromweb tables (EBCDIC signs, leading blanks dropped):
+// those pages, unless the converter wrote their field file.
+inline bool xFcgiHostStyle(const tcpHTML& t) {
+    return (t.flags & tcpHTML::kWebTables) && !(t.flags & tcpHTML::kConverted);
+}
 
 // Toolkit-internal output: text held in a 4 KiB buffer and written in
 // pieces of at most 8192 bytes, the FastCGI stream flushed every 32 KiB.

@@ -15,7 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <set>
 #include <string>
+#include <string_view>
 
 struct tcpHTML;
 
@@ -98,13 +100,34 @@ int xFcgiInputLines(int i);  // 1 + line feeds decoded in the value
 int xFcgiGetCookie(const char* name, std::string& out);
 
 // ------------------------------------------------------ screen record ----
+// The host's own screen that a submitted form changes (the screen the
+// page was filled from), and what the merge tells back.
+struct XFcgiHostScreen {
+    std::string_view data;        // the screen data (toweb layout on pages with one)
+    std::set<std::string> keep;   // fields the screen shows protected: never merged
+    std::string refused;          // out: the field whose value is no number
+};
+
 // Moves the submitted form into a host screen record through the
 // template's fromweb table (else its main table). The record is mcs with
 // capacity bytes; with mcs null, the template's screen buffer (allocated
 // from its screen size when it has none). Nothing is written beyond the
-// record's capacity. Returns the largest field end (the used length, also
-// kept in the template), or -1 without a table or a buffer.
-int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl);
+// record's capacity.
+// Without host, the record starts from zeros and a field not posted is
+// zeroed. With host, the record starts from the host's data (on a page
+// with toweb and fromweb tables, each field and pad from its own place in
+// the toweb layout) and keeps it where the user changed nothing: in bytes
+// no field covers, in fields not posted (but for cleared checkboxes and
+// radio buttons: fields of those kinds, or named by such input elements
+// of the page), in fields posted as the page showed them and in the
+// fields of keep. A number the user changed fills its hidden digits too.
+// A posted number holding anything but blanks, digits and + - ( ) $ . ,
+// / : is refused: -1, with its field named in host->refused, before the
+// record is touched.
+// Returns the used length (the largest field end, with host at least the
+// end of the host bytes kept; also kept in the template), or -1 without a
+// table or a buffer.
+int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* host = nullptr);
 
 // Writes n zoned-decimal digits with d implied decimals for text ("-" or
 // "(" anywhere makes it negative): integer digits beyond n - d are cut on

@@ -1,7 +1,9 @@
 // Submitted form -> host screen record, through a template's field table.
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "logprint.h"
@@ -13,20 +15,46 @@ namespace {
 
 bool isNumericKind(uint32_t kind) { return kind >= 3 && kind <= 7; }
 bool isTextKind(uint32_t kind) { return kind == 1 || kind == 2 || (kind >= 10 && kind <= 14); }
+// Form fields a browser does not post when they are cleared: checkboxes
+// and radio buttons, by their kind or by the page's own input elements.
+bool isClearedKind(uint32_t kind) { return kind == SEG_CHECKBOX || kind == SEG_RADIO; }
+
+std::string folded(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) c = c == '-' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::set<std::string> clearedWhenAbsent(const tcpHTML& t) {
+    std::set<std::string> names;
+    for (const HtmlSegment& g : t.segments)
+        if (isClearedKind(g.kind) || isClearedKind(g.firstKind)) names.insert(folded(t.textOf(g.name)));
+    return names;
+}
 
 const char* shownPath(const tcpHTML* tmpl) {
     const char* rel = xFcgiRelDir(tmpl->path.c_str());
     return rel ? rel : "";
 }
 
-// The field's bytes as the form gives them (length bytes, blank-filled).
-std::string fieldBytes(const TemplateField& f, const std::string& value, bool ebcdicSign,
-                       const tcpHTML* tmpl) {
-    std::string area(f.length, ' ');
+bool takesNumber(const TemplateField& f) {
+    return isNumericKind(f.kind) || (isTextKind(f.kind) && xFcgiIsNumericPicture(f.picture.c_str()));
+}
+
+// What a number may hold: what the page's key filter lets through and
+// what its own edit shows, signs and currency included.
+bool isNumberText(std::string_view v) {
+    return v.find_first_not_of(" 0123456789+-()$.,/:") == std::string_view::npos;
+}
+
+// The field's bytes as the form gives them, hidden digits first: a
+// number fills them all as zoned digits.
+std::string fieldBytes(const TemplateField& f, size_t hidden, const std::string& value,
+                       bool ebcdicSign, const tcpHTML* tmpl) {
+    std::string area(hidden + f.length, ' ');
     const char* pic = f.picture.c_str();
-    bool numericPicture = xFcgiIsNumericPicture(pic);
-    if (isNumericKind(f.kind) || (isTextKind(f.kind) && numericPicture)) {
-        editNumeric(&area[0], static_cast<int>(f.length), f.decimals, value.data(), value.size(),
+    if (takesNumber(f)) {
+        editNumeric(&area[0], static_cast<int>(area.size()), f.decimals, value.data(), value.size(),
                     pic, ebcdicSign);
     } else if (isTextKind(f.kind)) {
         size_t n = std::min(std::strlen(value.c_str()), area.size());
@@ -39,6 +67,67 @@ std::string fieldBytes(const TemplateField& f, const std::string& value, bool eb
                   static_cast<unsigned>(f.kind), f.name.c_str(), shownPath(tmpl));
     }
     return area;
+}
+
+const TemplateField* namedIn(const TemplateFieldTable& table, const std::string& name) {
+    for (const TemplateField& f : table)
+        if (f.name == name) return &f;
+    return nullptr;
+}
+
+// A field's bytes over all its occurrences, its hidden digits included:
+// the offset, the count (clipped to capacity), and how many hidden digits
+// lie before its location.
+struct Span {
+    size_t at = 0, n = 0, hidden = 0;
+};
+
+Span spanOf(const TemplateField& f, size_t capacity) {
+    Span s;
+    s.hidden = std::min<size_t>(f.hidden, f.location);
+    s.at = f.location - s.hidden;
+    const size_t whole = s.hidden + static_cast<size_t>(f.length) * (f.occurrences >= 2 ? f.occurrences : 1);
+    s.n = s.at < capacity ? std::min(whole, capacity - s.at) : 0;
+    return s;
+}
+
+// Copies n bytes of the host data from `from` into the record at `to`
+// (what the host data does not hold stays zero).
+void copyHost(char* mcs, size_t capacity, size_t to, std::string_view host, size_t from, size_t n) {
+    if (to >= capacity) return;
+    n = std::min(n, capacity - to);
+    if (from >= host.size()) return;
+    std::memcpy(mcs + to, host.data() + from, std::min(n, host.size() - from));
+}
+
+// The record as the host's own data of the screen lays out in the input
+// table: on a page of one layout the data itself; on a page with toweb
+// and fromweb tables each fromweb field (hidden digits included) and its
+// pad from its toweb namesake's place. Returns the end of the bytes kept.
+size_t placeHostData(char* mcs, size_t capacity, const TemplateFieldTable& in,
+                     const TemplateFieldTable* out, std::string_view host) {
+    if (!out) {
+        const size_t n = std::min(capacity, host.size());
+        std::memcpy(mcs, host.data(), n);
+        return n;
+    }
+    size_t end = 0;
+    for (int pass = 0; pass < 2; ++pass) {   // pads first, then the fields over them
+        for (const TemplateField& f : in) {
+            const TemplateField* twin = namedIn(*out, f.name);
+            if (!twin) continue;
+            const Span to = spanOf(f, SIZE_MAX), from = spanOf(*twin, SIZE_MAX);
+            if (pass == 0) {
+                copyHost(mcs, capacity, to.at + to.n, host, from.at + from.n, std::min<size_t>(f.pad, twin->pad));
+                continue;
+            }
+            const size_t hidden = std::min(to.hidden, from.hidden);
+            copyHost(mcs, capacity, to.at + to.hidden - hidden, host, from.at + from.hidden - hidden,
+                     std::min(to.n - to.hidden, from.n - from.hidden) + hidden);
+            end = std::max(end, std::min(capacity, to.at + to.n + f.pad));
+        }
+    }
+    return end;
 }
 
 }  // namespace
@@ -75,7 +164,7 @@ void editNumeric(char* out, int n, int d, const char* text, size_t textLength,
     std::memcpy(out, digits.data(), static_cast<size_t>(n));
 }
 
-int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl) {
+int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* host) {
     if (!tmpl) return -1;
     const TemplateFieldTable* table = !tmpl->fromwebFields.empty() ? &tmpl->fromwebFields
                                       : !tmpl->mainFields.empty()  ? &tmpl->mainFields
@@ -98,23 +187,59 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl) {
         logPrintf("#ERROR xFcgiGetMcsData called for %s when no 'mcsdata'\n", shownPath(tmpl));
         return -1;
     }
+    // The page showed host values from the toweb table when it has one.
+    const TemplateFieldTable* shownTable =
+        table == &tmpl->fromwebFields && !tmpl->towebFields.empty() ? &tmpl->towebFields : nullptr;
+    const bool hostStyle = xFcgiHostStyle(*tmpl);
+
+    // A number with other characters is refused before anything changes.
+    if (host) {
+        host->refused.clear();
+        for (const TemplateField& f : *table) {
+            const int idx = xFcgiFindDataTable(f.name.c_str(), 0);
+            if (idx < 0 || !takesNumber(f) || host->keep.count(f.name)) continue;
+            const char* value = xFcgiInputValue(idx);
+            if (value && !isNumberText(value)) {
+                host->refused = f.name;
+                logPrintf("#GetMcsData %s: %s is not a number\n", shownPath(tmpl), f.name.c_str());
+                return -1;
+            }
+        }
+    }
 
     std::memset(mcs, 0, std::min(capacity, static_cast<size_t>(std::max(tmpl->screenSize, 0))));
-    const bool ebcdicSign = (tmpl->flags & tcpHTML::kWebTables) != 0;
+    const std::set<std::string> cleared = host ? clearedWhenAbsent(*tmpl) : std::set<std::string>();
+    size_t keptEnd = 0;
+    if (host) {
+        keptEnd = placeHostData(mcs, capacity, *table, shownTable, host->data);
+        if (!shownTable) keptEnd = std::max(keptEnd, std::min(capacity, host->data.size()));
+    }
     const bool detail = (logCtrlFlgs & LOG_DETAIL) != 0;
     std::string missing;
     size_t largestEnd = 0;
     for (const TemplateField& f : *table) {
-        size_t at = 0;
-        size_t room = xFcgiFieldSpan(f, 0, capacity, &at);
+        const Span span = spanOf(f, capacity);
+        const size_t at = f.location;
         largestEnd = std::max(largestEnd, std::min(capacity, at + f.length));
+        const size_t room = at < capacity ? std::min<size_t>(f.length, capacity - at) : 0;
         int idx = xFcgiFindDataTable(f.name.c_str(), 0);
         if (idx >= 0) {
-            std::string bytes = fieldBytes(f, xFcgiInputValue(idx) ? std::string(xFcgiInputValue(idx)) : "",
-                                           ebcdicSign, tmpl);
-            if (room) std::memcpy(mcs + at, bytes.data(), room);
+            const std::string value = xFcgiInputValue(idx) ? std::string(xFcgiInputValue(idx)) : "";
+            if (host) {
+                // A field the screen shows protected, or one whose value is
+                // what the page showed, keeps the host's bytes.
+                if (host->keep.count(f.name)) continue;
+                const TemplateField* shown = shownTable ? namedIn(*shownTable, f.name) : &f;
+                // (A field the host sends no bytes for, such as an input-
+                // only one, takes what was posted.)
+                if (shown && shown->location + shown->length <= host->data.size() &&
+                    value == xFcgiShownText(host->data.substr(shown->location, shown->length), *shown,
+                                            hostStyle))
+                    continue;
+            }
+            const std::string bytes = fieldBytes(f, span.hidden, value, hostStyle, tmpl);
+            if (span.n) std::memcpy(mcs + span.at, bytes.data(), std::min(span.n, bytes.size()));
         } else {
-            if (room) std::memset(mcs + at, 0, room);
             if (detail) {
                 if (!missing.empty()) missing += ", ";
                 missing += f.name;
@@ -123,10 +248,15 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl) {
                     missing.clear();
                 }
             }
+            // Not posted: the host's bytes stay, except for a cleared
+            // checkbox or radio button (and without host data).
+            if (!host || isClearedKind(f.kind) || cleared.count(folded(f.name)))
+                if (room) std::memset(mcs + at, 0, room);
         }
     }
     if (detail && !missing.empty())
         logPrintf("#GetMcsData %s: not received %s\n", shownPath(tmpl), missing.c_str());
-    tmpl->usedScreenLen = static_cast<int>(largestEnd);
-    return static_cast<int>(largestEnd);
+    const size_t used = std::max(largestEnd, keptEnd);
+    tmpl->usedScreenLen = static_cast<int>(used);
+    return static_cast<int>(used);
 }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <set>
 
 namespace {
 
@@ -53,6 +54,7 @@ std::string boundData;
 bool screenBound = false;
 int lastBoundField = -1;
 bool lastBoundBeyond = false;
+std::set<std::string> heldFields;   // left unbound (xFcgiHoldScreenFields)
 
 void (*freeHook)() = nullptr;
 bool sidUsed = false;  // a link of the page carried the session id
@@ -551,8 +553,17 @@ void xFcgiDataRewind(size_t mark)
 
 // --------------------------------------------------------------- binding --
 
+void xFcgiHoldScreenFields(const std::vector<std::string> &names)
+{
+    heldFields.insert(names.begin(), names.end());
+}
+
 void xFcgiBindScreen(std::vector<XFcgiBoundField> fields, const char *data, size_t length)
 {
+    if (!heldFields.empty())
+        fields.erase(std::remove_if(fields.begin(), fields.end(),
+                                    [](const XFcgiBoundField &f) { return heldFields.count(f.name) != 0; }),
+                     fields.end());
     boundFields = std::move(fields);
     boundHashes.clear();
     for (const XFcgiBoundField &f : boundFields)
@@ -662,6 +673,7 @@ void xFcgiPutClear()
     oValuesEnd = oUsed;
     lastNotFound.clear();
     sidUsed = false;
+    heldFields.clear();
 }
 
 void xFcgiFreeFlds()

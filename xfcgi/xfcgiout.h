@@ -122,6 +122,10 @@ struct XFcgiBoundField {
 void xFcgiBindScreen(std::vector<XFcgiBoundField> fields, const char *data,
                      size_t length);
 void xFcgiUnbindScreen();
+// Screen fields of these names are left out of the bindings that follow,
+// so that values put under their names show instead (what a refused form
+// posted); until the variables are cleared.
+void xFcgiHoldScreenFields(const std::vector<std::string> &names);
 bool xFcgiScreenBound();
 // Puts every bound field with fewer than 2 occurrences now.
 void xFcgiPutBoundFields();
@@ -216,5 +220,9 @@ void xFcgiEscapeData(std::string_view value, std::string &out);
 // the bytes from 0x80 on becomes \xHH, so the script sees the true value
 // and the value can never end its string or the SCRIPT element.
 void xFcgiEscapeScriptString(std::string_view value, std::string &out);
+// Appends value to out URL-encoded: ASCII letters and digits as they are,
+// a blank as "+", every other byte as "%" and two upper-case hexadecimal
+// digits (cookie values, values in the query of a URL in a page).
+void xFcgiEscapeUrl(std::string_view value, std::string &out);
 
 #endif

@@ -214,3 +214,20 @@ void xFcgiEscapeScriptString(std::string_view value, std::string &out)
         out += hex[u & 0xF];
     }
 }
+
+void xFcgiEscapeUrl(std::string_view value, std::string &out)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    for (char c : value) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')) {
+            out += c;
+        } else if (c == ' ') {
+            out += '+';
+        } else {
+            out += '%';
+            out += hex[u >> 4];
+            out += hex[u & 0xF];
+        }
+    }
+}

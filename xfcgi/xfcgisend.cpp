@@ -62,13 +62,15 @@ void traceTable(bool skipErr) {
     }
 }
 
-// Where a value lands: in HTML, in the code of a SCRIPT element, or in a
-// string literal there.
-enum class Ctx { Html, ScriptCode, ScriptString };
+// Where a value lands: in HTML, in the code of a SCRIPT element, in a
+// string literal there, or in the query of a URL in a tag (where "&" or
+// "#" of a value would end it).
+enum class Ctx { Html, ScriptCode, ScriptString, UrlQuery };
 
 struct Page {
     tcpHTML* outer = nullptr;
     bool dataDesc = false;                       // the page has a data description
+    bool hostStyle = false;                      // EBCDIC signs, leading blanks dropped
     const XFcgiTranEntry* tran = nullptr;
     const TemplateFieldTable* bound = nullptr;   // the screen fields bound
     bool dumpDue = true;                         // the missing-variable dump
@@ -111,6 +113,8 @@ void Writer::writeValue(std::string_view v, bool data, Ctx script, std::string_v
     out.clear();
     if (script == Ctx::ScriptString) {
         xFcgiEscapeScriptString(v, out);
+    } else if (script == Ctx::UrlQuery) {
+        xFcgiEscapeUrl(v, out);
     } else if (script == Ctx::ScriptCode) {
         size_t dropped = 0;
         for (char c : v) {
@@ -199,7 +203,7 @@ void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script) {
         static_cast<size_t>(boundField) < m_page.bound->size()) {
         const TemplateField& f = (*m_page.bound)[static_cast<size_t>(boundField)];
         if (xFcgiIsNumericPicture(f.picture.c_str())) {
-            writeValue(xFcgiEditNumeric(value, f.picture, f.length, m_page.dataDesc), data,
+            writeValue(xFcgiEditNumeric(value, f.picture, f.length, m_page.hostStyle), data,
                        script, name);
             return;
         }
@@ -207,7 +211,7 @@ void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script) {
     if (quotes) send("\"");
     if (images) send(imageDir());
     std::string_view v = value;
-    if (m_page.dataDesc)
+    if (m_page.hostStyle)
         while (!v.empty() && (v.front() == ' ' || v.front() == '\0')) v.remove_prefix(1);
     writeValue(v, data, script, name);
     if (quotes) send("\"");
@@ -410,6 +414,7 @@ void Writer::walk(const tcpHTML& t, size_t first, size_t last, Ctx script) {
         const HtmlSegment& g = t.segments[i];
         const Ctx sc = (g.flags & HtmlSegment::kInScriptString) ? Ctx::ScriptString
                        : (g.flags & HtmlSegment::kInScript)     ? Ctx::ScriptCode
+                       : (g.flags & HtmlSegment::kInUrlQuery)   ? Ctx::UrlQuery
                                                                  : script;
         switch (g.kind) {
         case SEG_TEXT:
@@ -503,6 +508,7 @@ int xFcgiSendPreloadedTemplate(tcpHTML* t, const XFcgiTranEntry* transaction,
     page.outer = t;
     page.tran = transaction;
     page.dataDesc = (t->flags & tcpHTML::kWebTables) != 0;
+    page.hostStyle = xFcgiHostStyle(*t);
     const bool trace = (logCtrlFlgs & LOG_DETAIL) != 0;
 
     // Screen data: the one given, else the saved copy, else the template's.

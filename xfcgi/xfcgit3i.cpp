@@ -62,6 +62,9 @@ bool makeField(const xmlNode* element, long location, TemplateField& f, long lon
     }
     long occurs = attrNumber(attrValue(element, "occurs"));
     long pad = attrNumber(attrValue(element, "pad"));
+    const long hidden = attrNumber(attrValue(element, "hidden"));
+    const char* fcc = attrValue(element, "fccindex");
+    const char* prot = attrValue(element, "protected");
     if (occurs < 2) occurs = 0;
     end = location + static_cast<long long>(length) * (occurs ? occurs : 1) + pad;
     char text[160];
@@ -71,6 +74,10 @@ bool makeField(const xmlNode* element, long location, TemplateField& f, long lon
         std::snprintf(text, sizeof text, "pad %ld", pad);
     else if (decimals > kMaxDecimals)
         std::snprintf(text, sizeof text, "decimals %d", decimals);
+    else if (hidden < 0 || hidden > kMaxPad || hidden > location)
+        std::snprintf(text, sizeof text, "hidden %ld at %ld", hidden, location);
+    else if (fcc && (attrNumber(fcc) < 0 || attrNumber(fcc) > kMaxOccurs))
+        std::snprintf(text, sizeof text, "fccindex %ld", attrNumber(fcc));
     else if (end > kMaxLocation)
         std::snprintf(text, sizeof text, "length %d at %ld ends at %lld, past the largest screen of %ld bytes",
                       length, location, end, static_cast<long>(kMaxLocation));
@@ -86,6 +93,11 @@ bool makeField(const xmlNode* element, long location, TemplateField& f, long lon
     f.occurrences = static_cast<int16_t>(occurs);
     f.elementLength = static_cast<uint16_t>(occurs ? length : 0);
     f.pad = static_cast<uint8_t>(pad);
+    f.hidden = static_cast<uint8_t>(hidden);
+    if (fcc) {
+        f.fccIndex = static_cast<int16_t>(attrNumber(fcc));
+        if (prot && strcasecmp(prot, "yes") == 0) f.flags |= TemplateField::kProtected;
+    }
     return true;
 }
 
@@ -204,6 +216,7 @@ int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing, std::string
     tmpl->fromwebFields.clear();
     tmpl->screenSize = 0;
     tmpl->fccModCount = 0;
+    tmpl->flags &= ~tcpHTML::kConverted;
 
     XmlRef ref = XmlCreate();
     std::unique_ptr<xmlRoot, TreeCloser> tree(ref.root);
@@ -216,7 +229,10 @@ int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing, std::string
     int screenSize = 0, fccMods = 0;
     for (xmlNode* n = XmlWalk(&ref, XML_WALK_FIRST); n; n = XmlWalk(&ref, XML_WALK_NEXT)) {
         if (!n->tag) continue;
-        if (strcasecmp(n->tag, "record") == 0) {
+        if (strcasecmp(n->tag, "records") == 0) {
+            const char* converted = attrValue(n, "converted");
+            if (converted && strcasecmp(converted, "yes") == 0) tmpl->flags |= tcpHTML::kConverted;
+        } else if (strcasecmp(n->tag, "record") == 0) {
             const char* type = attrValue(n, "type");
             if (!type) continue;
             if (strcasecmp(type, "toweb") == 0) {

@@ -5,6 +5,20 @@
 // "main") holding "field" elements with name, cobname, mask (a COBOL
 // picture), occurs and pad. The location of each field in the host screen
 // record follows from the order of the fields within its group.
+//
+// Field files the screen-format converter writes say more, in markers that
+// files of earlier builds lack (they read as before):
+//  - the root <records converted="yes">: the page shows and takes host
+//    values as a converted page of a single main record does (signed
+//    numbers with the sign in bit 0x40 of the last digit, leading blanks
+//    kept), also when it has toweb and fromweb records;
+//  - hidden="n" on a numeric field: the n host bytes before it (the end of
+//    the pad or filler line before it) are high digits its mask hides;
+//  - fccindex="n" (and protected="yes" when the field was protected at
+//    conversion) on the fields of a page converted with limited or full
+//    field-control support: the field shows as text, not as an input,
+//    unless modification pair n (with the screen's filler) makes it
+//    enterable.
 #ifndef QOR_XFCGIT3I_H
 #define QOR_XFCGIT3I_H
 
@@ -20,6 +34,7 @@ struct tcpHTML;
 struct TemplateField {
     // Bits of flags.
     static constexpr uint8_t kUpperCase = 8;  // input is upper-cased
+    static constexpr uint8_t kProtected = 16; // protected at conversion (with fccIndex)
 
     uint32_t kind = 1;             // segment kind; 1 for every .t3i field
     std::string name;              // as used in the template and the form
@@ -33,6 +48,8 @@ struct TemplateField {
     std::string cobName;           // COBOL name
     uint8_t flags = 0;
     uint16_t curOccurrence = 0;    // running occurrence while a page is filled
+    uint8_t hidden = 0;            // host digits before the field that its mask hides
+    int16_t fccIndex = -1;         // modification pair that decides its protection
 };
 
 using TemplateFieldTable = std::vector<TemplateField>;

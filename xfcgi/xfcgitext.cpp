@@ -141,19 +141,7 @@ int xFcgiPutCookie(const char* name, const char* value, int seconds, const char*
     std::string line = "Set-Cookie: ";
     line += name ? name : "";
     line += '=';
-    static const char hex[] = "0123456789ABCDEF";
-    for (const char* p = value ? value : ""; *p; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (std::isalnum(c)) {
-            line += static_cast<char>(c);
-        } else if (c == ' ') {
-            line += '+';
-        } else {
-            line += '%';
-            line += hex[c >> 4];
-            line += hex[c & 15];
-        }
-    }
+    xFcgiEscapeUrl(value ? value : "", line);
     line += "; path=/";
     if (seconds != 0) {
         time_t when = std::time(nullptr) + seconds;

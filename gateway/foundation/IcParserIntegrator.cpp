@@ -27,21 +27,44 @@ struct TreeGuard {
     ~TreeGuard() { XmlDestroy(ref); }
 };
 
+
+// Opens a configuration file for reading through a buffer of the reader's
+// size; null (after a log line for what is no regular file) when it cannot.
+std::unique_ptr<FILE, FileCloser> OpenConfigStream(const std::string &name, std::vector<char> &buffer) {
+    buffer.resize(kReadBufferSize);
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "r"));
+    if (!file) return file;
+    struct stat st {};
+    if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
+        logPrintf("#Config: %s is not a regular file\n", name.c_str());
+        file.reset();
+        return file;
+    }
+    std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());
+    return file;
+}
+
+// Parses a stream into the tree; the parser's fault code, and its text.
+int ParseConfigTree(FILE *stream, XmlRef tree, std::string &fault) {
+    XmlParse(tree, stream, nullptr, 0, false);
+    return XmlParseFault(tree, &fault);
+}
+
 }  // namespace
 
 Result CIcParserIntegrator::OpenConfigFile(const std::string &name) {
     if (!m_pConfig) return Result::ParserGeneric;
     // The buffer must outlive the stream that uses it.
-    std::vector<char> buffer(kReadBufferSize);
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "r"));
+    std::vector<char> buffer;
+    std::unique_ptr<FILE, FileCloser> file = OpenConfigStream(name, buffer);
     if (!file) return Result::ParserFileNotFound;
-    struct stat st {};
-    if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
-        logPrintf("#Config: %s is not a regular file\n", name.c_str());
-        return Result::ParserFileNotFound;
-    }
-    std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());
     return ReadConfigStream(file.get(), name);
+}
+
+void CIcParserIntegrator::ApplyConfigTree(XmlRef tree) {
+    XmlRef walk = tree;
+    for (xmlNode *n = XmlWalk(&walk, XML_WALK_FIRST); n; n = XmlWalk(&walk, XML_WALK_NEXT))
+        if (n->tag && !n->isAttribute) m_pConfig->ParseICConfig(n);
 }
 
 Result CIcParserIntegrator::ReadConfigStream(FILE *stream, const std::string &name) {
@@ -49,13 +72,11 @@ Result CIcParserIntegrator::ReadConfigStream(FILE *stream, const std::string &na
     if (!stream) return Result::ParserFileNotFound;
     try {
         TreeGuard tree{XmlCreate()};
-        m_nParseStatus = XmlParse(tree.ref, stream, nullptr, 0, false);
+        m_nParseStatus = ParseConfigTree(stream, tree.ref, m_strParseFault);
         if (m_nParseStatus != 0)
-            logPrintf("#Config: %s breaks off (XML error %d); later settings are not read\n",
-                      name.c_str(), m_nParseStatus);
-        XmlRef walk = tree.ref;
-        for (xmlNode *n = XmlWalk(&walk, XML_WALK_FIRST); n; n = XmlWalk(&walk, XML_WALK_NEXT))
-            if (n->tag && !n->isAttribute) m_pConfig->ParseICConfig(n);
+            logPrintf("#Config: %s is broken (%s); only what could be read is used\n", name.c_str(),
+                      m_strParseFault.c_str());
+        ApplyConfigTree(tree.ref);
     } catch (const std::exception &e) {
         logError("#Config: unexpected exception reading %s: %s\n", name.c_str(), e.what());
         m_pConfig->ParseICComplete();
@@ -63,6 +84,49 @@ Result CIcParserIntegrator::ReadConfigStream(FILE *stream, const std::string &na
     }
     m_pConfig->ParseICComplete();
     return Result::Success;
+}
+
+Result CIcParserIntegrator::ReadWholeConfigFile(const std::string &name) {
+    if (!m_pConfig) return Result::ParserGeneric;
+    m_nParseStatus = ResultCode(Result::ParserFileNotFound);
+    m_strParseFault = "the file cannot be opened";
+    std::vector<char> buffer;
+    std::unique_ptr<FILE, FileCloser> file = OpenConfigStream(name, buffer);
+    if (!file) return Result::ParserFileNotFound;
+    try {
+        // The whole document is read before anything of it is applied, so
+        // a broken one changes nothing.
+        TreeGuard tree{XmlCreate()};
+        m_nParseStatus = ParseConfigTree(file.get(), tree.ref, m_strParseFault);
+        if (m_nParseStatus != 0) {
+            logPrintf("#Config: %s is broken (%s); it is not used\n", name.c_str(), m_strParseFault.c_str());
+            return Result::ParserFileNotFound;
+        }
+        m_pConfig->Reset();
+        ApplyConfigTree(tree.ref);
+    } catch (const std::exception &e) {
+        logError("#Config: unexpected exception reading %s: %s\n", name.c_str(), e.what());
+        m_pConfig->ParseICComplete();
+        return Result::ParserGeneric;
+    }
+    m_pConfig->ParseICComplete();
+    return Result::Success;
+}
+
+int CIcParserIntegrator::CheckConfigFile(const std::string &name, std::string &why) {
+    std::vector<char> buffer;
+    std::unique_ptr<FILE, FileCloser> file = OpenConfigStream(name, buffer);
+    if (!file) {
+        why = "the file cannot be opened";
+        return ResultCode(Result::ParserFileNotFound);
+    }
+    try {
+        TreeGuard tree{XmlCreate()};
+        return ParseConfigTree(file.get(), tree.ref, why);
+    } catch (const std::exception &e) {
+        why = e.what();
+        return ResultCode(Result::ParserGeneric);
+    }
 }
 
 int CIcParserIntegrator::InitXFcgi() {

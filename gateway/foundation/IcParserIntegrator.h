@@ -17,12 +17,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "Result.h"
 
 class CBuffer;
 class CZelConfigParser;
+struct XmlRef;
 class CZelFccMods;
 struct tcpHTML;
 
@@ -59,16 +61,26 @@ public:
     }
 
     // Reads the file into the model (the caller calls Reset first). Success,
-    // also when the XML breaks off part-way (what was read before the fault
-    // is applied; see GetLastParseStatus); ParserFileNotFound when the file
-    // cannot be opened or is not a regular file: the model is then unchanged.
+    // also when the file is broken (what could be read is applied; see
+    // GetLastParseStatus); ParserFileNotFound when the file cannot be
+    // opened or is not a regular file: the model is then unchanged.
     Result OpenConfigFile(const std::string &name);
     // The same over a stream the caller opened and closes.
     Result ReadConfigStream(FILE *stream, const std::string &name);
+    // Reads the file only when it is whole: the model is then Reset and
+    // filled (Success). A file that cannot be opened or is broken leaves
+    // the model exactly as it was: ParserFileNotFound, with the reason in
+    // GetLastParseFault. The gateway reads its configuration this way.
+    Result ReadWholeConfigFile(const std::string &name);
+    // Whether the file can be opened and is whole, without applying it: 0,
+    // ParserFileNotFound's code, or the parser's fault code; why says what.
+    static int CheckConfigFile(const std::string &name, std::string &why);
 
-    // The XML parser's result of the last read: 0, or its negative code
-    // when the document broke off and later settings were not read.
+    // The last read: 0 when the document was whole, else the code of its
+    // first fault (XmlParseFault: it broke off, a name was invalid, the
+    // file could not be read), and that fault as "line N: what".
     int GetLastParseStatus() const { return m_nParseStatus; }
+    const std::string &GetLastParseFault() const { return m_strParseFault; }
 
     // ---- page mode -----------------------------------------------------
     // The screen's field control modifications (translated), the CDA text
@@ -77,6 +89,17 @@ public:
     void SetFccMods(CZelFccMods *mods) { m_pFccMods = mods; }
     void SetCda(const CBuffer *cda) { m_pCda = cda; }
     void SetSelectedField(int field) { m_nSelectedField = field; }
+    // Reading a form: the host's own screen (20-byte MCS header and data,
+    // as stored) that the form changes. Without it the screen data starts
+    // from zeros (the DezUR data block).
+    void SetHostScreen(const CBuffer *screen) { m_pHostScreen = screen; }
+    // Sending a page: fields the submitted form posted show the values as
+    // typed (the current screen shown again after refused input), except
+    // fields the screen shows protected.
+    void SetShowTyped(bool on) { m_bShowTyped = on; }
+    // After OpenHtmlFile refused a form (InvalidParam): the field whose
+    // posted value is no number.
+    const std::string &GetRefusedField() const { return m_strRefusedField; }
     // The screen-data room of the last page opened with its screen: the end
     // of its furthest field (0 before one was opened).
     int GetScreenRoom() const { return m_nScreenRoom; }
@@ -105,8 +128,9 @@ public:
     // Finds and compiles the template, hands it the screen and the session
     // values, then sends the page (send) or reads the submitted form back
     // into the screen data (no send, with loadData). Success, the search's
-    // result, ParserFileNotFound (no compiled template) or ParserGeneric
-    // (loadData without a data description, a failed send).
+    // result, ParserFileNotFound (no compiled template), ParserGeneric
+    // (loadData without a data description, a failed send) or InvalidParam
+    // (a number field posted with other characters: nothing merged).
     Result OpenHtmlFile(const std::string &name, char send, char loadData);
 
     // Detaches the template in use: its screen-data and field-control
@@ -129,6 +153,8 @@ public:
     static int ExitXFcgi();
 
 private:
+    // Hands every element of a parsed configuration to the model.
+    void ApplyConfigTree(XmlRef tree);
     // FindTemplateFile; fileTime receives the modification time of the file
     // found (nanoseconds).
     static Result FindTemplateFile(std::string &name, int64_t &fileTime);
@@ -140,6 +166,14 @@ private:
     void PutPageValues(tcpHTML *t);
     // mcs.fccmods[N].* of a page that tests them (IcParserIntegratorFccMods.cpp).
     void PutFccModsValues(const tcpHTML *t);
+    // Fields of the page's input table that the screen shows protected
+    // (not as inputs) under the modifications and the screen's filler.
+    std::set<std::string> ProtectedFields(const tcpHTML *t, char filler) const;
+    // The name of the form field at the host's selected position of the
+    // input table, counting real fields only; null when there is none.
+    const char *ActiveField(const tcpHTML *t) const;
+    // Values the form posted, shown in place of the screen's (SetShowTyped).
+    void PutTypedValues(const tcpHTML *t);
 
     tcpHTML *m_pTemplate = nullptr;          // template in use, or null
     CZelFccMods *m_pFccMods = nullptr;
@@ -147,10 +181,14 @@ private:
     CBuffer *m_pMcsData = nullptr;
     CZelConfigParser *m_pConfig = nullptr;   // not null: configuration mode
     int m_nSelectedField = -1;
+    const CBuffer *m_pHostScreen = nullptr;
+    bool m_bShowTyped = false;
+    std::string m_strRefusedField;
     int m_nScreenRoom = 0;
     _tagT3IVALUES *m_pValues = nullptr;
     std::string m_strErrorText;
     int m_nParseStatus = 0;
+    std::string m_strParseFault;
 
     static std::string s_strRegularStorePath;
     static std::string s_strAlternateStorePath;

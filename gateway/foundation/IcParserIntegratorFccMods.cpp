@@ -88,3 +88,25 @@ void CIcParserIntegrator::PutFccModsValues(const tcpHTML *t) {
         }
     }
 }
+
+std::set<std::string> CIcParserIntegrator::ProtectedFields(const tcpHTML *t, char filler) const {
+    // The page's own test: a field protected at conversion is an input only
+    // when the host unprotects it; any other one unless the host protects
+    // it, and only on a screen with a filler other than a blank.
+    std::set<std::string> out;
+    if (!t) return out;
+    const TemplateFieldTable &table = !t->fromwebFields.empty() ? t->fromwebFields : t->mainFields;
+    const CBuffer *mods = m_pFccMods ? &m_pFccMods->GetBuffer() : nullptr;
+    const int pairs = mods ? mods->GetLength() / 2 : 0;
+    for (const TemplateField &f : table) {
+        if (f.fccIndex < 0) continue;
+        const int i = f.fccIndex;
+        const FieldMods m = i < pairs ? Decode(static_cast<uint8_t>(mods->GetAt(2 * i)),
+                                               static_cast<uint8_t>(mods->GetAt(2 * i + 1)))
+                                      : FieldMods{};
+        const bool enterable = (f.flags & TemplateField::kProtected) ? m.unprotectedOn != 0
+                                                                      : !m.protectedOn && filler != ' ';
+        if (!enterable) out.insert(f.name);
+    }
+    return out;
+}

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <strings.h>
 #include <ctime>
 #include <exception>
 #include <map>
@@ -50,6 +52,20 @@ struct Found {
 };
 bool s_bInRequest = false;
 std::map<std::string, Found> s_FoundInRequest;
+
+// Whether the page has a form field of that name ("NAME=name", the name
+// quoted or not).
+bool IsFormField(const std::string &text, const char *name) {
+    const size_t n = std::strlen(name);
+    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+        size_t b = at;
+        if (b > 0 && (text[b - 1] == '"' || text[b - 1] == '\'')) --b;
+        if (b < 5 || strncasecmp(text.c_str() + b - 5, "NAME=", 5) != 0) continue;
+        const char after = at + n < text.size() ? text[at + n] : '>';
+        if (after == '"' || after == '\'' || after == '>' || after == ' ' || after == '/') return true;
+    }
+    return false;
+}
 
 std::string JoinStore(const std::string &store, const std::string &name) {
     std::string path = store;
@@ -250,6 +266,35 @@ void CIcParserIntegrator::AttachScreen(tcpHTML *t) {
     m_nScreenRoom = t->screenSize;
 }
 
+const char *CIcParserIntegrator::ActiveField(const tcpHTML *t) const {
+    if (m_nSelectedField < 0) return nullptr;
+    int count = 0, real = 0;
+    xFcgiGetOrd(t, 0, nullptr, &count);
+    for (int i = 0; i < count; ++i) {
+        const char *name = xFcgiGetOrd(t, i, nullptr, nullptr);
+        // A filler line holds host bytes no field shows.
+        if (!name || strcasecmp(name, "filler") == 0) continue;
+        if (real++ < m_nSelectedField) continue;
+        return IsFormField(t->text, name) ? name : nullptr;
+    }
+    return nullptr;
+}
+
+void CIcParserIntegrator::PutTypedValues(const tcpHTML *t) {
+    const std::set<std::string> protectedFields =
+        ProtectedFields(t, m_pMcsData && m_pMcsData->GetLength() > 17 ? m_pMcsData->GetBuffer()[17] : ' ');
+    std::vector<std::string> typed;
+    // The fields the page shows and the ones its form posts.
+    for (const TemplateFieldTable *table : {&t->mainFields, &t->towebFields, &t->fromwebFields})
+        for (const TemplateField &f : *table) {
+            const int idx = xFcgiFindDataTable(f.name.c_str(), 0);
+            if (idx < 0 || protectedFields.count(f.name)) continue;
+            xFcgiPutStr(f.name.c_str(), xFcgiInputValue(idx));
+            typed.push_back(f.name);
+        }
+    xFcgiHoldScreenFields(typed);
+}
+
 void CIcParserIntegrator::PutPageValues(tcpHTML *t) {
     if (m_pValues) {
         const _tagT3IVALUES &v = *m_pValues;
@@ -282,11 +327,7 @@ void CIcParserIntegrator::PutPageValues(tcpHTML *t) {
         for (size_t i = 0; i < kClocks; ++i) xFcgiPutStr(kClock[i].name, clockText[i]);
     }
     xFcgiPutStr("mcs.error", m_strErrorText.c_str());
-    const char *active = nullptr;
-    if (m_nSelectedField != -1) {
-        int length = 0, count = 0;
-        active = xFcgiGetOrd(t, 0, &length, &count);
-    }
+    const char *active = ActiveField(t);
     xFcgiPutStr("mcs.activefield", active ? active : "");
     t->flags |= tcpHTML::kFilled;
     std::string cda;
@@ -327,11 +368,26 @@ Result CIcParserIntegrator::OpenHtmlFile(const std::string &name, char send, cha
 
     PutPageValues(t);
     if (send && loadData) PutFccModsValues(t);
+    if (send && loadData && m_bShowTyped) PutTypedValues(t);
 
     if (send) {
         if (!xFcgiSendPreloadedTemplate(t, nullptr, nullptr)) return Result::ParserGeneric;
     } else if (t->mcsData && m_pMcsData && loadData) {
-        const int used = xFcgiGetMcsData(t->mcsData, t->mcsCapacity, t);
+        XFcgiHostScreen host;
+        if (m_pHostScreen) {
+            const int kHeader = CArcMcsHdr::kHeaderLength;
+            const CBuffer &screen = *m_pHostScreen;
+            if (screen.GetLength() > kHeader)
+                host.data = std::string_view(screen.GetBuffer() + kHeader,
+                                             static_cast<size_t>(screen.GetLength() - kHeader));
+            const char filler = screen.GetLength() > 17 ? screen.GetBuffer()[17] : ' ';
+            host.keep = ProtectedFields(t, filler);
+        }
+        const int used = xFcgiGetMcsData(t->mcsData, t->mcsCapacity, t, m_pHostScreen ? &host : nullptr);
+        if (!host.refused.empty()) {
+            m_strRefusedField = host.refused;
+            return Result::InvalidParam;
+        }
         // A failed read (-1) leaves the screen as it was, header and all.
         if (used >= 0) m_pMcsData->SetEndOfBuffer(CArcMcsHdr::kHeaderLength + used);
     }

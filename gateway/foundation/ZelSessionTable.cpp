@@ -101,6 +101,33 @@ Result CZelSessionTable::UseLockFile(const std::string &path, bool create) {
     return Result::Success;
 }
 
+bool CZelSessionTable::LockFileMoved() const {
+    // Deleted or replaced, the open file has no name left; asking the
+    // descriptor costs less than a look-up of the path at every lock.
+    struct stat open {};
+    return m_nLockFd >= 0 && fstat(m_nLockFd, &open) == 0 && open.st_nlink == 0;
+}
+
+bool CZelSessionTable::RemoveLockFile() {
+    // The path must still name the file locked here.
+    if (m_nLockFd < 0 || IsLockFileReplaced()) return false;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 0;   // the whole file: granted only when nobody else holds any byte
+    if (fcntl(m_nLockFd, F_SETLK, &fl) != 0) {
+        if (logCtrlFlgs & LOG_EVENTS)
+            logPrintf("#Session table lock file %s is in use; kept\n", m_strLockFile.c_str());
+        return false;
+    }
+    const bool removed = unlink(m_strLockFile.c_str()) == 0;
+    fl.l_type = F_UNLCK;
+    while (fcntl(m_nLockFd, F_SETLK, &fl) != 0 && errno == EINTR) {
+    }
+    return removed;
+}
+
 // ---------------------------------------------------------------------------
 // Creation and attachment
 
@@ -128,6 +155,7 @@ Result CZelSessionTable::Init(int entries, int low, int high) {
     }
 
     // Attach mode never creates the lock file: without it there is no table.
+    m_bCreateLockFile = create;
     if (UseLockFile(LockFilePath(static_cast<int32_t>(key)), create) != Result::Success) {
         int err = errno;
         logPrintf("#Problem opening sesstbl_lock in cwd[%s] shmsize %d\n", WorkingDirectory().c_str(), logSize);
@@ -436,4 +464,17 @@ void CZelSessionTable::SetLastReconfigured(time_t t) {
     if (!cb) return;
     Lock lock(this, Lock::ControlBlockLock, true);
     cb->lastReconfigured = TimeToWord(t);
+}
+
+time_t CZelSessionTable::MoveLastReconfigured(time_t t, bool pastCurrent) {
+    ControlBlock *cb = GetControlBlockAddress();
+    if (!cb) return 0;
+    Lock lock(this, Lock::ControlBlockLock, true);
+    const int64_t current = static_cast<int64_t>(WordToTime(cb->lastReconfigured));
+    int64_t next = static_cast<int64_t>(t);
+    if (next < current + (pastCurrent ? 1 : 0)) next = current + (pastCurrent ? 1 : 0);
+    // The word holds seconds up to 2106; a stamp never wraps to 0.
+    if (next > static_cast<int64_t>(UINT32_MAX)) next = UINT32_MAX;
+    cb->lastReconfigured = TimeToWord(static_cast<time_t>(next));
+    return static_cast<time_t>(next);
 }

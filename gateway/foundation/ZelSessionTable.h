@@ -7,9 +7,14 @@
 // digits of the table's key: byte 0 the cleaner, byte 1 the control block,
 // byte 2 + i record i.  A process may take the control-block lock while it
 // holds a record lock, never the reverse.  Locks die with their process,
-// so a crashed worker never leaves a record locked.  A lock file deleted
-// or replaced while processes run is noticed at Init and at the start of
-// each cleaner pass, and the new file is taken.
+// so a crashed worker never leaves a record locked.  The cleaner deletes
+// the lock file together with an idle table, and only while no other
+// process holds a lock on it or is attached to the table; whoever takes a
+// lock while not attached (a process joining the table, the editor between
+// two stamps) checks afterwards that the path still names the file it
+// locked, and takes the file on disk (made anew when needed) if not, so one
+// table's locking never splits over two files.  A lock file deleted or replaced otherwise is noticed the same
+// way, at Init and at the start of each cleaner pass.
 //
 // Nested classes:
 //  - Guid_t: the 16-byte session GUID and its 32-hex-digit text form;
@@ -157,12 +162,20 @@ public:
         std::string GetLatestDataFileName() const;          // "w0-w1-w2-w3"
         Result SetLatestMcsData(const CBuffer &data);       // empty data deletes
         Result GetLatestMcsData(CBuffer &out) const;
+        // The field control modifications of that screen (translated), in a
+        // file of their own beside it ("w0-w1-w2-w3.fcc"); an empty list
+        // deletes the file, and a missing file reads as an empty list.
+        Result SetLatestFccMods(const CBuffer &mods);
+        Result GetLatestFccMods(CBuffer &out) const;
         // Deletes the file and frees the record.
         void Remove();
 
     private:
         friend class CZelSessionTable;
         bool Writable() const;
+        // A session file written over in place, or read whole.
+        static Result WriteDataFile(const std::string &path, const CBuffer &data);
+        static Result ReadDataFile(const std::string &path, CBuffer &out);
         void StoreClient();                       // REMOTE_ADDR and own pid
         void Touch();                             // client, record and table times
 
@@ -188,9 +201,9 @@ public:
         unsigned GetTableTimeout() const { return m_nTableTimeout; }
         CZelSessionTable *GetSessionTable() const { return m_Lock.GetSessionTable(); }
 
-        // One pass: lists the local ids of records idle for at least the
-        // record time-out (a registered process holding such a record is
-        // killed); removes an idle empty table.  Success, or
+        // One pass: lists the local ids of records expired (IsExpired: idle
+        // for more than the record time-out; a registered process holding
+        // such a record is killed); removes an idle empty table.  Success, or
         // SessTblStopCleanerProcess when this process is not the cleaner,
         // the table has just been removed, or the lock file was replaced
         // and another cleaner holds the new one.
@@ -201,6 +214,14 @@ public:
         unsigned m_nRecordTimeout = 120;
         unsigned m_nTableTimeout = 240;
     };
+
+    // The one rule of expiry, for the cleaner's pass and for closing a
+    // session it listed: idle for more than `timeout` seconds. Access times
+    // are whole seconds, so a session is never expired before it has been
+    // idle for the whole time-out.
+    static bool IsExpired(time_t lastAccessed, time_t now, unsigned timeout) {
+        return static_cast<int64_t>(now) - static_cast<int64_t>(lastAccessed) > static_cast<int64_t>(timeout);
+    }
 
     // ------------------------------------------------------------------
     CZelSessionTable() = default;
@@ -247,6 +268,11 @@ public:
     void SetLastAccessed(time_t t);
     time_t GetLastReconfigured();
     void SetLastReconfigured(time_t t);
+    // Moves the reconfiguration stamp to t when that is later, and with
+    // pastCurrent at least one second past the stamp as it stands, so that
+    // the new stamp is later than any stamp a process may hold; it never
+    // goes back. The new stamp (0 while not attached).
+    time_t MoveLastReconfigured(time_t t, bool pastCurrent);
 
     // Find (or, with id / pool 0, create) a record and hand out its handle.
     // Success, SessTblRecordLocked (the handle is still given, unlocked), or
@@ -286,6 +312,13 @@ private:
     // was replaced; closing the old descriptor would drop every lock of the
     // process on it, so that happens only while none is held.
     Result UseLockFile(const std::string &path, bool create);
+    // After a lock was granted: whether the open lock file has lost its
+    // name (deleted, or replaced by another file, meanwhile).
+    bool LockFileMoved() const;
+    // Deletes the lock file while no other process holds a lock on it (a
+    // whole-file lock proves it and keeps others out until the file is
+    // gone); then lets go of every lock of this process on it.
+    bool RemoveLockFile();
 
     Result InitLocked(bool create, uint32_t requested, int key, int low, int high,
                       bool &retryLater);
@@ -308,6 +341,7 @@ private:
 
     int m_nLockFd = -1;
     std::string m_strLockFile;
+    bool m_bCreateLockFile = false;         // the last Init may make the file
     uint64_t m_nLockDev = 0;                // identity of the open lock file
     uint64_t m_nLockIno = 0;
     int m_nShmId = -1;

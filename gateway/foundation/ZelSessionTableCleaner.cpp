@@ -1,6 +1,6 @@
 // Cleaner pass over the session table: lists the sessions that have been
-// idle for the record time-out, and removes the whole table once it has
-// stayed empty for the table time-out.  Each pass first makes sure that
+// idle for the record time-out, and removes the whole table (and its lock
+// file) once it has stayed empty for the table time-out.  Each pass first makes sure that
 // its lock file is still the one on disk.
 #include "ZelSessionTable.h"
 
@@ -40,7 +40,7 @@ Result CZelSessionTable::Cleaner::Run(std::vector<int> &expired) {
             SessionRecord *rec = table->RecordAt(i);
             const unsigned id = rec->localId;
             if (id == 0) continue;
-            if (now - static_cast<int64_t>(WordToTime(rec->lastAccessed)) < m_nRecordTimeout) continue;
+            if (!IsExpired(WordToTime(rec->lastAccessed), static_cast<time_t>(now), m_nRecordTimeout)) continue;
             try {
                 Lock recordLock(table, static_cast<int>(i), 1, false);
                 if (!recordLock.IsLockSuccessful()) {
@@ -71,6 +71,9 @@ Result CZelSessionTable::Cleaner::Run(std::vector<int> &expired) {
         ds.shm_nattch < 2) {
         table->RemoveSegment();
         unlink(m_ShmIdFilePath);
+        // The lock file goes with its table, unless a process is using it
+        // (one about to attach takes the file anew once it is gone).
+        table->RemoveLockFile();
         return Result::SessTblStopCleanerProcess;
     }
     return Result::Success;

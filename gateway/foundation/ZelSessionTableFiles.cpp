@@ -22,6 +22,9 @@ namespace {
 // Screens are a few KiB; anything this large is not a file of ours.
 constexpr off_t kMaxDataFileSize = 16 * 1024 * 1024;
 
+// The field control modifications of a session's screen, beside it.
+constexpr const char *kFccModsSuffix = ".fcc";
+
 std::string FileNameOf(const uint32_t (&guid)[4]) {
     char name[48];
     std::snprintf(name, sizeof name, "%" PRIu32 "-%" PRIu32 "-%" PRIu32 "-%" PRIu32, guid[0],
@@ -80,6 +83,7 @@ void CZelSessionTable::RemoveLatestDataFile(const SessionRecord &rec) {
     std::string dir = m_strLatestMcsDataDirectory.empty() ? std::string(m_DefLatestMcsDataDirectory)
                                                           : m_strLatestMcsDataDirectory;
     UnlinkDataFile(dir + FileNameOf(rec.guid));
+    UnlinkDataFile(dir + FileNameOf(rec.guid) + kFccModsSuffix);
 }
 
 // ---------------------------------------------------------------------------
@@ -93,7 +97,25 @@ std::string CZelSessionTable::Record::GetLatestDataFileName() const {
 Result CZelSessionTable::Record::SetLatestMcsData(const CBuffer &data) {
     LOG_ASSERT(m_pTable != nullptr);
     if (!Writable()) return Result::SessTblLatestMcsDataFile;
-    std::string path = m_pTable->GetLatestMcsDataDirectory() + GetLatestDataFileName();
+    return WriteDataFile(m_pTable->GetLatestMcsDataDirectory() + GetLatestDataFileName(), data);
+}
+
+Result CZelSessionTable::Record::SetLatestFccMods(const CBuffer &mods) {
+    LOG_ASSERT(m_pTable != nullptr);
+    if (!Writable()) return Result::SessTblLatestMcsDataFile;
+    return WriteDataFile(m_pTable->GetLatestMcsDataDirectory() + GetLatestDataFileName() + kFccModsSuffix, mods);
+}
+
+Result CZelSessionTable::Record::GetLatestFccMods(CBuffer &out) const {
+    LOG_ASSERT(m_pTable != nullptr);
+    out.SetLength(0, 0);
+    if (!Writable()) return Result::SessTblLatestMcsDataFile;
+    const std::string path = m_pTable->GetLatestMcsDataDirectory() + GetLatestDataFileName() + kFccModsSuffix;
+    if (access(path.c_str(), F_OK) != 0 && errno == ENOENT) return Result::Success;   // none
+    return ReadDataFile(path, out);
+}
+
+Result CZelSessionTable::Record::WriteDataFile(const std::string &path, const CBuffer &data) {
     if (data.GetLength() <= 0)
         return UnlinkDataFile(path) ? Result::Success : Result::SessTblLatestMcsDataFile;
 
@@ -116,7 +138,11 @@ Result CZelSessionTable::Record::GetLatestMcsData(CBuffer &out) const {
     LOG_ASSERT(m_pTable != nullptr);
     out.SetLength(0, 0);
     if (!Writable()) return Result::SessTblLatestMcsDataFile;
-    std::string path = m_pTable->GetLatestMcsDataDirectory() + GetLatestDataFileName();
+    return ReadDataFile(m_pTable->GetLatestMcsDataDirectory() + GetLatestDataFileName(), out);
+}
+
+Result CZelSessionTable::Record::ReadDataFile(const std::string &path, CBuffer &out) {
+    out.SetLength(0, 0);
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return Result::SessTblLatestMcsDataFile;
     struct stat st {};

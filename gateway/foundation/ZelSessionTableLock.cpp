@@ -91,8 +91,7 @@ int CZelSessionTable::Lock::GetLockProcessId() const {
 bool CZelSessionTable::AcquireRange(int first, int length, bool wait) {
     if (m_nLockFd < 0) return false;
     auto &held = HeldRanges();
-    const RangeKey key(m_nLockDev, m_nLockIno, first, length);
-    auto it = held.find(key);
+    auto it = held.find(RangeKey(m_nLockDev, m_nLockIno, first, length));
     if (it != held.end()) {
         ++it->second;
         return true;
@@ -102,9 +101,28 @@ bool CZelSessionTable::AcquireRange(int first, int length, bool wait) {
     fl.l_whence = SEEK_SET;
     fl.l_start = first;
     fl.l_len = length;
+    bool moved = false;
     for (;;) {
         if (fcntl(m_nLockFd, wait ? F_SETLKW : F_SETLK, &fl) == 0) {
-            held.emplace(key, 1);
+            // The cleaner may have deleted the file (with its table) before
+            // this lock was granted: a lock on a file nobody else can open
+            // any more guards nothing, so the file on disk is taken and
+            // locked instead. That is possible only while no other range
+            // of this process is held on the old file, and is tried once.
+            // The cleaner deletes the file only while no other process is
+            // attached to the table, so a process that is attached (every
+            // worker between its start and its end) need not ask.
+            if (!moved && !IsAttached() && LockFileMoved() && !HoldsAnyRange()) {
+                moved = true;
+                struct flock un = fl;
+                un.l_type = F_UNLCK;
+                while (fcntl(m_nLockFd, F_SETLK, &un) != 0 && errno == EINTR) {
+                }
+                // Attach mode makes no file: without one the old file stays.
+                UseLockFile(m_strLockFile, m_bCreateLockFile);
+                continue;
+            }
+            held.emplace(RangeKey(m_nLockDev, m_nLockIno, first, length), 1);
             return true;
         }
         if (errno == EINTR) continue;           // a signal while waiting: ask again

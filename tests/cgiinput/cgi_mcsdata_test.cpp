@@ -133,6 +133,110 @@ TEST(GetMcsData, ClippedToTheRecord) {
     EXPECT_EQ(std::string(rec.data(), 12), "abcd012#####");
 }
 
+// The merge over the host's own screen: bytes the user did not change
+// stay as the host sent them; what the user typed replaces them.
+TEST(GetMcsData, KeepsTheHostBytesTheUserLeftAlone) {
+    const std::string converted = "<records converted=\"yes\">";
+    // A number whose mask hides two host digits, text, a pad, upper case.
+    const std::string main = converted +
+                             "<record type=\"main\"><field name=\"filler\" mask=\"X(2)\"/>"
+                             "<field name=\"n\" mask=\"ZZ9.99\" hidden=\"2\"/>"
+                             "<field name=\"a\" mask=\"X(4)\" pad=\"2\"/><field name=\"u\" mask=\"U(4)\"/>"
+                             "</record></records>";
+    // A hand-written page with toweb and fromweb records: a field the host
+    // does not send comes first in the input.
+    const std::string web = "<record type=\"toweb\"><field name=\"a\" mask=\"X(4)\"/></record>"
+                            "<record type=\"fromweb\"><field name=\"i\" mask=\"X(3)\"/>"
+                            "<field name=\"a\" mask=\"X(4)\"/></record>";
+    // A converted page with an input-only field before a number with hidden
+    // digits: its pad holds them in the input.
+    const std::string sfs = converted +
+                            "<record type=\"toweb\"><field name=\"filler\" mask=\"X(2)\"/>"
+                            "<field name=\"n\" mask=\"ZZ9\" hidden=\"2\"/><field name=\"b\" mask=\"X(2)\" pad=\"1\"/>"
+                            "<field name=\"i\" mask=\"X(2)\"/></record>"
+                            "<record type=\"fromweb\"><field name=\"i\" mask=\"X(2)\" pad=\"2\"/>"
+                            "<field name=\"n\" mask=\"ZZ9\" hidden=\"2\"/><field name=\"b\" mask=\"X(2)\" pad=\"1\"/>"
+                            "</record></records>";
+    const struct {
+        const char* what;
+        const std::string& t3i;
+        std::string host, query, record;
+        int used;
+    } cases[] = {
+        {"a changed number fills its hidden digits", main, "0012345AB  xyab12", "n=7.5&a=AB&u=ab12",
+         "0000750AB  xyab12", 17},
+        {"a number posted as shown keeps digits the mask hides", main, "1212345AB  xyab12",
+         "n=123.45&a=AB&u=ab12", "1212345AB  xyab12", 17},
+        {"fields not posted keep the host's bytes", main, std::string("1212345\0B  xyab12", 17), "",
+         std::string("1212345\0B  xyab12", 17), 17},
+        {"changed text", main, "0000000ABCDxyab12", "n=0.00&a=ab&u=cd", "0000000ab  xyCD  ", 17},
+        {"a negative number", main, "0000000ABCDxyab12", "n=-1.5", "000015pABCDxyab12", 17},
+        {"leading blanks on a hand-written web page", web, "  AB", "i=q&a=AB", "q    AB", 7},
+        {"each field from its toweb place", sfs, "01234BBxII", "i=qq&n=234&b=BB", "qq01234BBx", 10},
+        {"a changed number after an input-only field", sfs, "01234BBxII", "i=qq&n=5&b=BB", "qq00005BBx", 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        tcpHTML t = templateFrom(c.t3i);
+        xFcgiGetParsedInput(c.query.c_str());
+        std::vector<char> rec(32, 'Q');
+        XFcgiHostScreen host;
+        host.data = c.host;
+        EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t, &host), c.used);
+        EXPECT_EQ(std::string(rec.data(), c.record.size()), c.record);
+        EXPECT_TRUE(host.refused.empty());
+    }
+}
+
+TEST(GetMcsData, RefusesLettersInNumbersAndKeepsProtectedFields) {
+    tcpHTML t = templateFrom(
+        "<record type=\"main\"><field name=\"n\" mask=\"ZZ9\"/><field name=\"p\" mask=\"9(2)\"/>"
+        "<field name=\"a\" mask=\"X(2)\"/></record>");
+    for (const char* bad : {"n=ab", "n=12x", "n=1%09", "p=7&n=%E4"}) {
+        SCOPED_TRACE(bad);
+        xFcgiGetParsedInput(bad);
+        std::vector<char> rec(8, 'Q');
+        XFcgiHostScreen host;
+        host.data = "00112AB";
+        EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t, &host), -1);
+        EXPECT_EQ(host.refused, "n");
+        EXPECT_EQ(std::string(rec.data(), 8), "QQQQQQQQ") << "nothing changed";
+    }
+    // What the key filter lets through and the page's edit shows passes; a
+    // field the screen shows protected keeps the host's bytes whatever came.
+    xFcgiGetParsedInput("n=+(1)&p=x&a=zz");
+    std::vector<char> rec(8, 'Q');
+    XFcgiHostScreen host;
+    host.data = "00112AB";
+    host.keep = {"p", "a"};
+    EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t, &host), 7);
+    EXPECT_EQ(std::string(rec.data(), 7), "00q12AB");
+}
+
+// Checkboxes and radio buttons of hand-written pages are not posted when
+// cleared: their bytes are zeroed as before.
+TEST(GetMcsData, ClearedCheckboxesAreZeroed) {
+    tcpHTML t;
+    t.path = "p.htx";
+    TemplateField box;
+    box.name = "box";
+    box.kind = 12;
+    box.length = 1;
+    t.mainFields.push_back(box);
+    TemplateField text;
+    text.name = "t";
+    text.length = 2;
+    text.location = 1;
+    t.mainFields.push_back(text);
+    t.screenSize = 3;
+    xFcgiGetParsedInput("");
+    std::vector<char> rec(3, 'Q');
+    XFcgiHostScreen host;
+    host.data = "Yab";
+    EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t, &host), 3);
+    EXPECT_EQ(std::string(rec.data(), 3), std::string("\0ab", 3));
+}
+
 TEST(GetMcsData, TemplateBuffers) {
     tcpHTML t = templateFrom(kAmountForm);
     xFcgiGetParsedInput("amt=1&b=ok");

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "Result.h"
@@ -75,10 +76,68 @@ TEST(ParserIntegrator, DocumentThatBreaksOffKeepsWhatCameBefore) {
     EXPECT_EQ(m.GetCacheStore(), "");
     // The completion still ran: the locap read before the fault is the default.
     EXPECT_EQ(m.GetTransactionTable().GetDefaultLocap(), "X");
-    EXPECT_TRUE(log.contains("broken.conf breaks off (XML error -2)"));
+    EXPECT_TRUE(log.contains("broken.conf is broken (line 4: the close tag </Mismatch> does not close "
+                             "<ZelConf>); only what could be read is used"));
 
     ASSERT_EQ(ReadText(m, "<ServerAdmin value=\"b\"/>", "good.conf", &status), Result::Success);
     EXPECT_EQ(status, 0);
+}
+
+// The gateway's way: a file is applied whole or not at all.
+TEST(ParserIntegrator, AWholeReadLeavesTheModelAloneForABrokenFile) {
+    cfgtest::LogCapture log;
+    CZelConfigParser m;
+    ReadText(m, "<ZelConf><ServerAdmin value=\"before\"/><MaxSessions value=\"7\"/>"
+                "<Locap name=\"a\" address=\"h\" port=\"1\"/></ZelConf>");
+    const std::string whole = "<ZelConf><ServerAdmin value=\"after\"/><Locap name=\"b\" address=\"h\" port=\"2\"/>"
+                              "<Transaction name=\"t\" id=\"p\"/></ZelConf>";
+    const struct {
+        std::string text;
+        const char *fault;
+    } broken[] = {
+        {whole.substr(0, whole.size() - 1), "the close tag </ZelConf> has no '>'"},
+        {whole.substr(0, whole.size() - 10), "the input ends with <ZelConf> still open"},
+        {"", "the input holds no element"},
+        {whole.substr(0, whole.find("<Transaction") + 20), "the input ends inside a quoted value"},
+        {"<ZelConf><Max<<Sessions value=\"5\"/></ZelConf>", "the tag name \"Max<<Sessions\" holds '<'"},
+        {"<ZelConf></Other><ServerAdmin value=\"x\"/></ZelConf>", "does not close <ZelConf>"},
+    };
+    CIcParserIntegrator reader(&m);
+    for (const auto &b : broken) {
+        {
+            std::ofstream out("whole.conf", std::ios::binary | std::ios::trunc);
+            out << b.text;
+        }
+        EXPECT_EQ(reader.ReadWholeConfigFile("whole.conf"), Result::ParserFileNotFound) << b.text;
+        EXPECT_NE(reader.GetLastParseFault().find(b.fault), std::string::npos) << reader.GetLastParseFault();
+        EXPECT_LT(reader.GetLastParseStatus(), 0);
+        EXPECT_EQ(m.GetServerAdmin(), "before");
+        EXPECT_EQ(m.GetMaxSessions(), 7);
+        ASSERT_NE(m.GetLocapTable().Find("A"), nullptr);
+        std::string why;
+        EXPECT_LT(CIcParserIntegrator::CheckConfigFile("whole.conf", why), 0);
+        EXPECT_NE(why.find(b.fault), std::string::npos) << why;
+    }
+    EXPECT_TRUE(log.contains("whole.conf is broken (line 1: "));
+    EXPECT_TRUE(log.contains("); it is not used"));
+    EXPECT_EQ(reader.ReadWholeConfigFile("no-such.conf"), Result::ParserFileNotFound);
+    EXPECT_EQ(m.GetServerAdmin(), "before");
+
+    // A whole file replaces the model (after Reset: MaxSessions is back to
+    // its default, the old locap gone).
+    {
+        std::ofstream out("whole.conf", std::ios::binary | std::ios::trunc);
+        out << whole;
+    }
+    std::string why = "x";
+    EXPECT_EQ(CIcParserIntegrator::CheckConfigFile("whole.conf", why), 0);
+    EXPECT_EQ(why, "");
+    ASSERT_EQ(reader.ReadWholeConfigFile("whole.conf"), Result::Success);
+    EXPECT_EQ(reader.GetLastParseStatus(), 0);
+    EXPECT_EQ(m.GetServerAdmin(), "after");
+    EXPECT_EQ(m.GetMaxSessions(), CZelConfigParser::kDefaultMaxSessions);
+    EXPECT_EQ(m.GetLocapTable().Find("A"), nullptr);
+    EXPECT_EQ(m.GetTransactionTable().GetDefaultLocap(), "B");
 }
 
 TEST(ParserIntegrator, StreamsAndOddBytesAreReadWithoutHarm) {

@@ -113,6 +113,12 @@ void Form::set(const std::string& field, const std::string& value)
     fields.emplace_back(field, value);
 }
 
+void Form::erase(const std::string& field)
+{
+    for (auto it = fields.begin(); it != fields.end();)
+        it = it->first == field ? fields.erase(it) : it + 1;
+}
+
 std::string Form::actionParam(const std::string& name) const
 {
     size_t q = action.find('?');
@@ -230,10 +236,17 @@ const HttpResponse& Visitor::submitWith(const std::string& extraQuery, const Hea
     return send(extraQuery, typed, ' ');
 }
 
-const HttpResponse& Visitor::send(const std::string& extraQuery, const HeaderList& typed, char status)
+const HttpResponse& Visitor::submitWithout(const std::vector<std::string>& left, const HeaderList& typed)
+{
+    return send("", typed, ' ', left);
+}
+
+const HttpResponse& Visitor::send(const std::string& extraQuery, const HeaderList& typed, char status,
+                                  const std::vector<std::string>& left)
 {
     Form f = form_;
     for (const auto& t : typed) f.set(t.first, t.second);
+    for (const std::string& name : left) f.erase(name);
     if (status != ' ') f.set("McsStatus", std::string(1, status));
     std::string target = resolveUrl(path_, f.action);
     if (!extraQuery.empty()) target += (target.find('?') == std::string::npos ? "?" : "&") + extraQuery;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace e2e {
 
@@ -21,6 +22,7 @@ struct Form {
     bool has(const std::string& field) const;
     std::string get(const std::string& field) const;  // "" when absent
     void set(const std::string& field, const std::string& value);  // adds when absent
+    void erase(const std::string& field);  // not posted (a cleared checkbox)
     // A query parameter of the action URL ("" when absent).
     std::string actionParam(const std::string& name) const;
 };
@@ -44,6 +46,9 @@ public:
     // `typed` (field name, value) and pressed Enter (status ' ') or a
     // function key (status '0'..'M', as the page script sets McsStatus).
     const HttpResponse& submit(const HeaderList& typed = {}, char status = ' ');
+    // The same without the fields `left` (as a browser leaves out cleared
+    // checkboxes, or a script that posts what it likes).
+    const HttpResponse& submitWithout(const std::vector<std::string>& left, const HeaderList& typed = {});
     // Posts the current form to its action plus `extraQuery` (appended with
     // '&'), as the pages' own buttons do for mcs.page.
     const HttpResponse& submitWith(const std::string& extraQuery, const HeaderList& typed = {});
@@ -56,7 +61,8 @@ public:
     void setCookie(const std::string& cookie) { cookie_ = cookie; }
 
 private:
-    const HttpResponse& send(const std::string& extraQuery, const HeaderList& typed, char status);
+    const HttpResponse& send(const std::string& extraQuery, const HeaderList& typed, char status,
+                             const std::vector<std::string>& left = {});
     const HttpResponse& post(const std::string& target, const std::string& body);
     const HttpResponse& take(const std::string& target, HttpResponse r);
 

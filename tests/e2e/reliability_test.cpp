@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <future>
 #include <mutex>
@@ -109,6 +110,64 @@ TEST_F(Reliability, TwoInstallationsEachHaveTheirOwnCleaner)
     EXPECT_TRUE(waitUntil([&] { return processAlive(cleanerLockHolder(lockA)); }, 5000));
     EXPECT_TRUE(isScreen(a.get("/demo/ECHO"), "ECHO"));
     EXPECT_EQ(cleanerLockHolder(lockB), b.table().cleanerPid) << "the other installation is untouched";
+}
+
+// What "qorshm -t" says of the table's cleaner: its pid when it names a
+// live one, else 0.
+pid_t cleanerShownByQorshm(const Stack& s)
+{
+    const std::string cmd = qorshmBinary() + " -d '" + s.root() + "' -t 2>&1";   // -d before -t
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        pclose(p);
+    }
+    const size_t at = out.find(" Cleaner: P");
+    if (at == std::string::npos) return 0;
+    const pid_t pid = static_cast<pid_t>(std::atol(out.c_str() + at + 11));
+    const size_t end = out.find(' ', at + 11);
+    return end != std::string::npos && out.compare(end, 9, " missing;") != 0 ? pid : 0;
+}
+
+TEST_F(Reliability, AKilledCleanerIsReplacedAndSessionsExpireOnTime)
+{
+    if (!isExecutable(qorshmBinary())) GTEST_SKIP() << "qorshm is not built yet";
+    Stack s(withConfig(kShortTimeout, 2));
+    ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+    ASSERT_TRUE(waitUntil([&] { return cleanerShownByQorshm(s) > 0; }, 5000));
+    s.killCleaners();
+    ASSERT_EQ(cleanerShownByQorshm(s), 0) << "qorshm shows the cleaner missing";
+
+    // Requests go on (pages without a session): a worker notices within a
+    // second of a request and starts a cleaner.
+    const Clock::time_point killed = Clock::now();
+    pid_t cleaner = 0;
+    while (msSince(killed) < 8000 && !(cleaner = cleanerShownByQorshm(s))) {
+        EXPECT_TRUE(isErrorPage(s.get("/DEMO"), -7));
+        sleepMs(100);
+    }
+    ASSERT_GT(cleaner, 0) << s.gatewayLog();
+    EXPECT_LT(msSince(killed), 3000);
+    EXPECT_TRUE(processAlive(cleaner));
+    EXPECT_EQ(s.cleaners(), std::vector<pid_t>{cleaner}) << "one cleaner between the workers";
+    EXPECT_NE(s.gatewayLog().find("no cleaner runs;"), std::string::npos);
+
+    // The session opened before the kill expires, and one left idle now
+    // expires on time: once idle for more than its 3 whole seconds, at the
+    // cleaner's next pass (every second), closed on the host.
+    ASSERT_TRUE(waitUntil([&] { return s.table().records.empty(); }, 10000));
+    ASSERT_TRUE(hostLogged(s, "recv", "Close", 1));
+    const size_t closes = 1;
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
+    const Clock::time_point opened = Clock::now();
+    ASSERT_FALSE(s.table().records.empty());
+    ASSERT_TRUE(waitUntil([&] { return s.table().records.empty(); }, 10000)) << "the session expires";
+    const long idle = msSince(opened);
+    EXPECT_GE(idle, 2900);
+    EXPECT_LE(idle, 3000 + 1000 + 1000 + 1000);
+    EXPECT_TRUE(hostLogged(s, "recv", "Close", closes + 1));
 }
 
 TEST_F(Reliability, AHostThatStopsAnsweringGetsAnErrorPageInTime)

@@ -150,8 +150,8 @@ TEST_F(Routing, AGroupCanAnswerWithAnInitialPage)
     EXPECT_EQ(s.table().records.size(), 0u) << "no session for an initial page";
     // A group's transaction URL still starts the transaction.
     EXPECT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
-    // A missing initial page still answers, with an empty page.
-    EXPECT_TRUE(isEmptyAnswer(s.get("/lost/")));
+    // A missing initial page answers with the page of a missing template.
+    EXPECT_TRUE(isErrorPage(s.get("/lost/"), -2));
 }
 
 // --- error pages ------------------------------------------------------------------
@@ -337,16 +337,29 @@ TEST_F(Routing, EveryEndOfARequestAnswers)
     ASSERT_TRUE(isScreen(v.open("/demo/DEMO"), "LOGON"));
     EXPECT_TRUE(isEmptyAnswer(v.submit({}, '3')));
 
-    // A reload that fails: the file lost its transactions and the stamp moved.
+    // A reload of a file that breaks off part-way (a save cut short): the
+    // worker serves on with the configuration it has, and says so.
     ASSERT_TRUE(s.waitForWorkers(1));
     const pid_t worker = s.workers().front();
-    std::string broken = s.configText();
-    for (size_t at; (at = broken.find("<Transaction ")) != std::string::npos;)
-        broken.erase(at, broken.find("/>", at) + 2 - at);
+    const std::string good = s.configText();
     const time_t t = modTime(s.configPath());
-    s.writeRawConfig(broken);
+    s.writeRawConfig(good.substr(0, good.find("<Transaction ") + 20));
     setModTime(s.configPath(), t + 5);
-    s.setReconfigured(static_cast<uint32_t>(t + 5));
+    s.setReconfigured(std::max(s.table().lastReconfigured, static_cast<uint32_t>(t + 5)) + 1);
+    EXPECT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+    EXPECT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+    EXPECT_EQ(s.workers(), std::vector<pid_t>{worker}) << "the worker goes on";
+    EXPECT_NE(s.gatewayLog().find("the configuration read before stays in force"), std::string::npos)
+        << s.gatewayLog();
+
+    // A reload of a whole file that lost its transactions cannot serve:
+    // the request gets an empty answer and the worker ends.
+    std::string empty = good;
+    for (size_t at; (at = empty.find("<Transaction ")) != std::string::npos;)
+        empty.erase(at, empty.find("/>", at) + 2 - at);
+    s.writeRawConfig(empty);
+    setModTime(s.configPath(), t + 6);
+    s.setReconfigured(s.table().lastReconfigured + 1);
     EXPECT_TRUE(isEmptyAnswer(s.get("/demo/ECHO")));
     EXPECT_TRUE(waitGone(worker, 5000)) << "a worker whose reload failed ends";
     s.writeConfig("");

@@ -40,6 +40,7 @@ std::string qoricBinary()
     return q && *q ? q : binaryDir() + "/gateway/qoric";
 }
 std::string qorconfigBinary() { return binaryDir() + "/configeditor/qorconfig"; }
+std::string qorshmBinary() { return binaryDir() + "/tools/qorshm/qorshm"; }
 std::string fixedPageBinary() { return binaryDir() + "/tests/e2e/e2e_fixed_page"; }
 
 bool isExecutable(const std::string& path)

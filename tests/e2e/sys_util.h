@@ -17,6 +17,7 @@ std::string binaryDir();
 // The programs; QOR_E2E_QORIC may name a gateway binary built elsewhere.
 std::string qoricBinary();
 std::string qorconfigBinary();
+std::string qorshmBinary();
 std::string fixedPageBinary();
 bool isExecutable(const std::string& path);
 

@@ -110,6 +110,14 @@ TEST_F(ConversationUnit, PlainInputIsSizedByCount) {
     ASSERT_EQ(Screen().GetLength(), 32);
     EXPECT_EQ(std::string(Screen().GetBuffer() + 20, 12), "ddddd*******");
 
+    // A count below what the screen holds (a page's DoXMIT): exactly count
+    // data bytes follow the header.
+    conv.Reset();
+    Screen() = CBuffer(std::string(20, ' ').append(27, 'f').c_str(), 47);
+    conv.SetCount("14");
+    ASSERT_EQ(conv.ProcessInput(' '), Result::Success);
+    EXPECT_EQ(Screen().GetLength(), 34);
+
     // Count 0: the header's count becomes what the screen holds.
     conv.Reset();
     Screen() = CBuffer(std::string(20, ' ').append(7, 'e').c_str(), 27);
@@ -141,6 +149,7 @@ TEST_F(ConversationUnit, OutputVariablesOfARequest) {
     EXPECT_EQ(Var("mcs.function"), " ");
     EXPECT_EQ(Var("mcs.page"), "SUB");
     EXPECT_EQ(Var("mcs.error"), "");
+    EXPECT_EQ(Var("mcs.terminal"), "") << "defined, as the terminal-id field shows it";
     EXPECT_EQ(Var("err.code"), "-1009");
     EXPECT_EQ(Var("err.administrator"), "admin@x");
     conv.Reset();

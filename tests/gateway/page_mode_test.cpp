@@ -187,14 +187,26 @@ TEST_F(PageMode, WithoutSessionValuesOnlyThePageVariables) {
     EXPECT_EQ(Var("cda.text"), "");
 }
 
-TEST_F(PageMode, ActiveFieldIsTheTablesFirstField) {
-    dir.write("reg/f.htx", "A=\\{mcs.activefield}");
-    dir.write("reg/f.t3i", kHundredT3i);
-    CBuffer screen = Screen("F", 100, 100, ' ', std::string(100, 'x'));
-    CIcParserIntegrator page(nullptr, &screen, "");
-    page.SetSelectedField(1);
-    ASSERT_EQ(page.OpenHtmlFile("f.htx", 1, 1), Result::Success);
-    EXPECT_TRUE(contains(fcgistub::output, "A=a")) << fcgistub::output;
+// The host's selected field counts the real fields of the page's table (a
+// filler line of host bytes is no field); a position that names no field
+// of the form names none.
+TEST_F(PageMode, ActiveFieldIsTheHostsSelectedField) {
+    dir.write("reg/f.htx", "A=\\{mcs.activefield}<INPUT NAME=\"a\"><INPUT NAME='b'>");
+    dir.write("reg/f.t3i", "<record type=\"main\"><field name=\"filler\" mask=\"X(2)\"/>"
+                           "<field name=\"a\" mask=\"X(58)\"/><field name=\"b\" mask=\"X(30)\"/>"
+                           "<field name=\"c\" mask=\"X(10)\"/></record>");
+    const struct {
+        int selected;
+        const char *shown;
+    } cases[] = {{0, "A=a<"}, {1, "A=b<"}, {2, "A=<"}, {3, "A=<"}, {-1, "A=<"}};
+    for (const auto &c : cases) {
+        fcgistub::reset();
+        CBuffer screen = Screen("F", 100, 100, ' ', std::string(100, 'x'));
+        CIcParserIntegrator page(nullptr, &screen, "");
+        page.SetSelectedField(c.selected);
+        ASSERT_EQ(page.OpenHtmlFile("f.htx", 1, 1), Result::Success);
+        EXPECT_TRUE(contains(fcgistub::output, c.shown)) << c.selected << fcgistub::output;
+    }
 }
 
 TEST_F(PageMode, ScreenIsPaddedWithTheFillerUpToTheTemplatesSize) {

@@ -336,3 +336,25 @@ TEST(QoricDezUr, HostFormShownWithItsHeaderAndScreenText) {
     EXPECT_TRUE(r.has("FORM SCREEN=[DEZUR SCREEN TEXT]")) << r.raw;
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
+
+// DezUR switched off: a program that asks for a DezUR exchange gets no
+// answer, so its session is closed on the host at once, and the browser
+// gets the page of a missing template.
+TEST(QoricDezUr, SwitchedOffClosesTheHostSession) {
+    QoricRig rig({"--locap", "QOR1", "--fault", "dezur:header=H,screen=S"});
+    rig.configure(" <EnableDezUr VALUE=\"no\"/>\n");
+    rig.writeTemplates();
+    ASSERT_GT(rig.startWorker(), 0);
+    Response r = rig.get("/app/echo", "a=1");
+    ASSERT_TRUE(r.ok) << r.raw;
+    EXPECT_TRUE(r.has("ended with code -2")) << r.raw;
+    EXPECT_TRUE(rig.waitLog("the host starts a DezUR exchange but EnableDezUr is off; the session is closed", 5000))
+        << rig.log();
+    EXPECT_TRUE(rig.waitLog("Sending CLOSE packet for session", 5000)) << rig.log();
+    bool closed = false;
+    for (int i = 0; i < 100 && !(closed = rig.host()->log().find(" recv Close (") != std::string::npos); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(closed) << rig.host()->log();
+    EXPECT_EQ(rig.host()->log().find(" recv DezUrRead ("), std::string::npos);
+    EXPECT_EQ(rig.sanitizerReports(), "");
+}

@@ -20,7 +20,12 @@
 #include <string>
 #include <thread>
 
+#include <sys/ipc.h>
+
+#include <vector>
+
 #include "Result.h"
+#include "ZelSessionTableLayout.h"
 #include "qoric_rig.h"
 
 using gwtest::QoricRig;
@@ -145,9 +150,60 @@ TEST(QoricStartup, IdleTableIsRemovedAndItsCleanerEnds) {
     ASSERT_TRUE(WaitFor([&] { return (cleaner = rig.cleanerPid()) > 0; }, 5000));
     // Only the cleaner is attached: the empty table goes after two idle
     // seconds, and the cleaner's process ends with it.
+    const std::string lockFile =
+        sesstbl::LockFilePath(static_cast<int32_t>(ftok(rig.workDir().c_str(), sesstbl::kFtokProjectId)));
+    EXPECT_TRUE(std::filesystem::exists(lockFile));
     EXPECT_TRUE(WaitFor([&] { return !rig.tableExists(); }, 15000));
     EXPECT_TRUE(WaitFor([&] { return !rig.alive(cleaner); }, 5000));
     EXPECT_TRUE(rig.waitLog("Cleaner DTP: terminating now", 5000)) << rig.log();
+    EXPECT_FALSE(std::filesystem::exists(lockFile)) << "the lock file goes with the table";
+    EXPECT_EQ(rig.sanitizerReports(), "");
+}
+
+// A configuration file cut anywhere before its last closing tag (a save
+// cut short): a fresh start refuses it as it refuses a missing file, and a
+// running worker keeps serving with the configuration it has.
+TEST(QoricStartup, ACutConfigurationIsRefusedAtStartAndOnReload) {
+    QoricRig rig;
+    rig.configure();
+    rig.writeTemplates();
+    const std::string good = gwtest::readText(rig.confPath());
+    const size_t last = good.rfind('>');
+    std::vector<size_t> cuts;
+    for (size_t cut = 0; cut < last; cut += 41) cuts.push_back(cut);   // 0: an empty file
+    cuts.push_back(last);
+    for (size_t cut : cuts) {
+        rig.write("conf/qoric.conf", good.substr(0, cut));
+        EXPECT_EQ(rig.runQoric({}), ResultCode(Result::ParserFileNotFound) & 0xFF) << "cut at " << cut;
+        EXPECT_NE(gwtest::readText(rig.file("run.stderr")).find("#Status -3001 parsing " + rig.confPath()),
+                  std::string::npos);
+    }
+
+    rig.write("conf/qoric.conf", good);
+    pid_t worker = rig.startWorker();
+    ASSERT_TRUE(rig.get("/app/echo").has("NAME=[ECHO]"));
+    for (size_t cut : cuts) {
+        // The file and the stamp change, as a save would change them.
+        rig.write("conf/qoric.conf", good.substr(0, cut));
+        ASSERT_TRUE(rig.writeStamp(rig.reconfigStamp() + 1));
+        Response r = rig.get("/app/echo");
+        EXPECT_TRUE(r.has("NAME=[ECHO]")) << "cut at " << cut << ": " << r.raw;
+    }
+    EXPECT_TRUE(rig.waitLog("; the configuration read before stays in force", 5000, cuts.size())) << rig.log();
+    // Changed without a save's stamp: served as it is, and the worker that
+    // would retire to start afresh (and then refuse the file) stays.
+    rig.write("conf/qoric.conf", good.substr(0, last / 2));
+    EXPECT_TRUE(rig.get("/app/echo").has("NAME=[ECHO]"));
+    EXPECT_TRUE(rig.waitLog("was changed but cannot be used", 5000)) << rig.log();
+    EXPECT_FALSE(rig.waitLog("App: P" + std::to_string(worker) + " retires after", 300));
+    EXPECT_EQ(rig.waitWorker(worker, 300), -2);
+
+    // The file mended with a new group and saved: the next request has it.
+    std::string mended = good;
+    mended.insert(mended.rfind("</qoric>"), " <AppGroup URL=\"/new/\" NAME=\"NEW\"/>\n");
+    rig.write("conf/qoric.conf", mended);
+    ASSERT_TRUE(rig.writeStamp(rig.reconfigStamp() + 1));
+    EXPECT_TRUE(rig.get("/new/echo").has("NAME=[ECHO]")) << rig.log();
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
 
@@ -327,7 +383,8 @@ TEST(QoricLoop, CleanerStartedDuringARequestNeverAnswersIt) {
     // starts a cleaner while it is being served.
     kill(oldCleaner, SIGKILL);
     ASSERT_TRUE(WaitFor([&] { return !rig.alive(oldCleaner); }, 5000));
-    ASSERT_TRUE(rig.writeStamp(static_cast<uint32_t>(MTime(rig.confPath()) + 100)));
+    const uint32_t moved = static_cast<uint32_t>(MTime(rig.confPath()) + 100);
+    ASSERT_TRUE(rig.writeStamp(moved));
     Response during = rig.post("/app/echo", "", "SID=" + sid + "&mcs.name=ECHO&McsStatus=+&McsCount=74&typed=DURING");
     EXPECT_TRUE(during.ok) << during.raw;
     EXPECT_TRUE(during.has("SHOWN=[DURING]")) << during.raw;
@@ -338,13 +395,15 @@ TEST(QoricLoop, CleanerStartedDuringARequestNeverAnswersIt) {
     // connection of the request.
     EXPECT_EQ(rig.socketsBesidesZero(inRequest), 0);
 
-    // Its work ends at its first wake-up (the stamp is later than the
-    // configuration it started with): it hands over to a new cleaner and
-    // ends instead of going back into the request it was started in.
+    // Its work ends at its first wake-up after the file changes: it hands
+    // over to a new cleaner and ends instead of going back into the
+    // request it was started in.
+    Touch(rig.confPath(), 5);
     EXPECT_TRUE(rig.waitLog("was started during a request; ending", 10000)) << rig.log();
     EXPECT_TRUE(WaitFor([&] { return !rig.alive(inRequest); }, 5000));
     EXPECT_TRUE(WaitFor([&] { int32_t p = rig.cleanerPid(); return p > 0 && p != inRequest && rig.alive(p); }, 5000));
-    EXPECT_EQ(rig.reconfigStamp(), static_cast<uint32_t>(MTime(rig.confPath())));
+    // The stamp never goes back, not even to the file's time.
+    EXPECT_EQ(rig.reconfigStamp(), moved);
 
     // The workers go on serving the same session.
     Response after = rig.post("/app/echo", "", "SID=" + sid + "&mcs.name=ECHO&McsStatus=+&McsCount=74&typed=AFTER");

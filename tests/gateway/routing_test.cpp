@@ -22,7 +22,8 @@ namespace {
 
 const std::string kEmptyResponse = "Content-type: text/html\r\nCache-Control: no-cache\r\n\r\n";
 
-std::string MinusSevenPage() {
+// The built-in page of a request that names no transaction.
+std::string BuiltinPage(int code) {
     return "Content-Type: text/html\n"
            "Cache-Control: no-cache\n"
            "\n"
@@ -31,9 +32,11 @@ std::string MinusSevenPage() {
            "        <title>Application Terminated</title>\n"
            "    </head>\n"
            "    <body>\n"
-           "        <p align=\"center\">Application  ended with code -7</p>\n"
+           "        <p align=\"center\">Application  ended with code " + std::to_string(code) + "</p>\n"
            "    </body></html>\n";
 }
+
+std::string MinusSevenPage() { return BuiltinPage(-7); }
 
 class Routing : public ::testing::Test {
 protected:
@@ -192,7 +195,8 @@ TEST_F(Routing, InitialPageAndItsAbsence) {
     // A session id means the request is no first request.
     out = Request("/init", "SID=0123");
     EXPECT_FALSE(contains(out, "Welcome")) << out;
-    EXPECT_EQ(Request("/gone", ""), kEmptyResponse);
+    // A group whose page is missing: the page of a missing template.
+    EXPECT_EQ(Request("/gone", ""), BuiltinPage(-2));
 }
 
 TEST_F(Routing, DefaultTransactionWithItsCda) {
@@ -210,6 +214,8 @@ TEST_F(Routing, ConfiguredErrorPageAndItsFailure) {
     std::string out = Request("/qoric", "pib.transaction=TRX&pib.locap=NOPE");
     EXPECT_TRUE(contains(out, "CODE=-1006 ADMIN=boss@example")) << out;
     EXPECT_FALSE(contains(out, "Application Terminated")) << out;
+    out = Request("/gone", "");
+    EXPECT_TRUE(contains(out, "CODE=-2 ADMIN=boss@example")) << out;
 
     ScratchDir other;
     other.write("qoric.conf",
@@ -230,4 +236,11 @@ TEST_F(Routing, ConfiguredErrorPageAndItsFailure) {
 
 TEST_F(Routing, ConfigurationErrors) {
     EXPECT_EQ(ctx.ReadConfiguration(dir.file("absent.conf")), ResultCode(Result::ParserFileNotFound));
+    // A file that ends before its root is closed is refused the same way,
+    // and changes nothing of the configuration in force.
+    Configure("");
+    dir.write("cut.conf", "<qoric>\n <Locap NAME=\"OTHER\" ADDRESS=\"h\" PORT=\"2\"/>\n");
+    EXPECT_EQ(ctx.ReadConfiguration(dir.file("cut.conf")), ResultCode(Result::ParserFileNotFound));
+    EXPECT_NE(ctx.GetLocapTable().Find("QOR1"), nullptr);
+    EXPECT_EQ(ctx.GetLocapTable().Find("OTHER"), nullptr);
 }

@@ -393,6 +393,37 @@ TEST_F(ServerTest, LostServerIsReplaced)
     EXPECT_NE(text.find("after the loss"), std::string::npos) << text;
 }
 
+// Stopped with SIGTERM (a web server ending its process group) while a
+// client still writes: what the client wrote is in the file, then the
+// closing line, and the pid file and FIFO are gone.
+TEST_F(ServerTest, SigtermWritesWhatItHoldsAndItsClosingLine)
+{
+    ASSERT_NE(openShared(), nullptr);
+    pid_t server = pidIn(pidFile);
+    ASSERT_GT(server, 0);
+    EXPECT_EQ(logPrintf("#before the end\n"), 1);
+    ASSERT_EQ(kill(server, SIGTERM), 0);
+    ASSERT_TRUE(waitFor([&] { return gone(server); }, 5000));
+    EXPECT_FALSE(exists(pidFile));
+    EXPECT_FALSE(exists(fifo));
+    const std::string text = readFile(log);
+    const std::string srvLine = "...... Log Server process P" + std::to_string(server);
+    const size_t written = text.find("before the end\n");
+    const size_t term = text.find(srvLine + " got SIGTERM\n");
+    const size_t closing = text.find(srvLine + " closing ");
+    EXPECT_NE(written, std::string::npos) << text;
+    EXPECT_NE(term, std::string::npos) << text;
+    EXPECT_NE(closing, std::string::npos) << text;
+    EXPECT_LT(written, term);
+    EXPECT_LT(term, closing);
+    // The client's next line meets no reader and starts a new server.
+    EXPECT_EQ(logPrintf("#after the end\n"), 1);
+    signal(SIGCHLD, SIG_DFL);
+    EXPECT_NE(pidIn(pidFile), server);
+    logClose();
+    EXPECT_NE(finalLog().find("after the end"), std::string::npos);
+}
+
 TEST_F(ServerTest, SimultaneousStartsMakeOneServer)
 {
     int go[2];

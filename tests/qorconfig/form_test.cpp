@@ -84,7 +84,12 @@ TEST(ConfigForm, HeadGeneralRowsAndEnd) {
                        "                size=\"10\"\n                value=\"h3MPK\">\n"));
     EXPECT_TRUE(Has(f, "    <br>\n"
                        "    <input type=\"submit\" value=\"Submit\" >\n"
-                       "    <input type=\"reset\" value=\"Reset\" >\n"));
+                       "    <input type=\"reset\" value=\"Reset\" >\n"
+                       "    <input type=\"submit\" name=\"LocapAdd\" value=\"Save and add a locap\" >\n"
+                       "    <input type=\"submit\" name=\"TransactionAdd\" value=\"Save and add a transaction\" >\n"
+                       "    <input type=\"submit\" name=\"AppGroupAdd\" value=\"Save and add an application group\" >\n"));
+    // Only a form shown after a save says when the file was saved.
+    EXPECT_FALSE(Has(f, "<b>Saved:</b>"));
     const std::string tail = "    <input\n        type=\"hidden\"\n        name=\"nextaction\"\n"
                              "        value=\"write_file\">\n</form>\n\n";
     EXPECT_EQ(f.substr(f.size() - tail.size()), tail);
@@ -177,8 +182,29 @@ TEST(ConfigForm, ValuesPathsAndEnvironmentAreEscaped) {
 
 TEST(ConfigForm, BrokenFileIsShownWithAWarning) {
     const std::string f = Form("<ServerAdmin value=\"a\"/></nothing><Cache value=\"b\"/>");
-    EXPECT_TRUE(Has(f, "<b>Warning:</b> the file breaks off part-way (XML error -2)"));
+    EXPECT_TRUE(Has(f, "<b>Warning:</b> the file is broken (line 1: the close tag &lt;/nothing&gt; closes "
+                       "no element); only what could be read is shown"));
     EXPECT_TRUE(Has(f, "value=\"a\">"));
+    const std::string g = Form("<ZelConf><ServerAdmin value=\"a\"/><Max<<Sessions value=\"5\"/>"
+                               "<Cache value=\"b\"/></ZelConf>");
+    EXPECT_TRUE(Has(g, "<b>Warning:</b> the file is broken (line 1: the tag name "
+                       "&quot;Max&lt;&lt;Sessions&quot; holds &#39;&lt;&#39;)"))
+        << g;
+    EXPECT_TRUE(Has(g, "value=\"b\">"));   // what could be read is shown
+    EXPECT_FALSE(Has(Form("<ZelConf><Cache value=\"b\"/></ZelConf>"), "Warning:"));
+}
+
+TEST(ConfigForm, AFormShownAfterASaveSaysWhen) {
+    edtest::WriteFile("saved.conf", "<ZelConf/>");
+    RequestMap_t r{{"ConfigFile", "saved.conf"}, {"ScriptName", "/qorconfig"}};
+    std::istringstream in;
+    std::ostringstream out, err;
+    ASSERT_TRUE(ShowConfigEditForm(in, out, err, r, SaveTimeText(32875200)));
+    const std::string f = out.str();
+    const size_t saved = f.find("<font color=\"green\"><b>Saved:</b> the file was written at 1971-01-1");
+    EXPECT_NE(saved, std::string::npos) << f;
+    EXPECT_LT(f.find("<b>Config file:</b> saved.conf"), saved);
+    EXPECT_LT(saved, f.find("<table"));
 }
 
 }  // namespace

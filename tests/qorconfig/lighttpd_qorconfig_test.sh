@@ -96,6 +96,7 @@ curl -s -o "$dir/saved.html" "$url" \
     --data-urlencode "ConfigFile=$dir/victim" \
     --data-urlencode "nextaction=write_file" || fail "save request failed"
 grep -q 'value="ops@example.org">' "$dir/saved.html" || fail "saved form not shown: $(cat "$dir/saved.html")"
+grep -q '<b>Saved:</b> the file was written at 20' "$dir/saved.html" || fail "no line that says when it was saved"
 grep -q '<ServerAdmin value="ops@example.org"/>' "$dir/qoric.conf" || fail "file not written"
 grep -q '<Transaction name="ORDER" id="ORDPROG" cda="a+b" log="hT"/>' "$dir/qoric.conf" \
     || fail "transaction row or carried log option missing"
@@ -162,14 +163,17 @@ refused "no sessions" "MaxSessions is not a whole number" --data-urlencode "MaxS
 kept "blanks around a number" '<InstanceCleanup value="300"/>' --data-urlencode "InstanceCleanup= 300 "
 grep -q '<LogLevel value="debug"/>' "$dir/qoric.conf" || fail "LogLevel lost by a later save"
 
-# A file that breaks off: shown with a warning, never saved over.
+# A file that breaks off, or that ends before its last closing tag: shown
+# with a warning, never saved over.
 good=$(cat "$dir/qoric.conf")
 printf '%s\n' '<ZelConf><ServerAdmin value="a"/></Broken>' \
     '<Transaction name="LATE" id="P"/><AppGroup url="/g1/"/><AppGroup url="/g2/"/></ZelConf>' \
     >"$dir/qoric.conf"
 page=$(curl -s -X POST --data-binary '' "$url")
-grep -q "the file breaks off part-way" <<<"$page" || fail "no warning for a broken file"
-refused "broken file" "breaks off part-way" --data-urlencode "ServerAdmin=x@example.org"
+grep -q "the file is broken (line 1: the close tag" <<<"$page" || fail "no warning for a broken file"
+refused "broken file" "is broken (line 1" --data-urlencode "ServerAdmin=x@example.org"
+printf '%s' "${good%>*}" >"$dir/qoric.conf"
+refused "cut file" "is broken (line" --data-urlencode "ServerAdmin=x@example.org"
 
 # A file made read-only is not saved over, even by root.
 printf '%s\n' "$good" >"$dir/qoric.conf"

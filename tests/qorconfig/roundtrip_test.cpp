@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <vector>
 
 #include "ConfigForm.h"
 #include "ConfigWriter.h"
+#include "IcParserIntegrator.h"
 #include "editor_test_util.h"
 
 namespace {
@@ -63,6 +65,13 @@ std::string Request(const std::string &path, const std::string &body) {
     return out.str();
 }
 
+// The page less the line that says when the file was saved.
+std::string WithoutSavedLine(std::string page) {
+    const size_t at = page.find("<font color=\"green\"><b>Saved:</b>");
+    if (at != std::string::npos) page.erase(at, page.find("<br><br>\n", at) + 9 - at);
+    return page;
+}
+
 TEST(EditorRoundTrip, UnchangedFormSavesTheSameModelAndStableBytes) {
     edtest::TempDir dir;
     const std::string path = dir.file("qoric.conf");
@@ -80,7 +89,9 @@ TEST(EditorRoundTrip, UnchangedFormSavesTheSameModelAndStableBytes) {
 
     const std::string page = Request(path, edtest::EncodeBody(fields));
     ASSERT_EQ(page.find("Can't save"), std::string::npos) << page;
-    EXPECT_EQ(page, form);   // the form shown after the save is the same
+    // The form shown after the save is the same, with a line that says when.
+    EXPECT_EQ(WithoutSavedLine(page), form);
+    EXPECT_NE(page.find("<b>Saved:</b> the file was written at "), std::string::npos);
     const std::string first = ReadFile(path);
     CZelConfigParser saved;
     int status = 1;
@@ -116,6 +127,42 @@ TEST(EditorRoundTrip, AddRowsThroughTheForm) {
     EXPECT_EQ(m.GetDefaultLocap(), "ALPHA");
     EXPECT_EQ(m.GetTransactionTable().Size(), 1u);
     EXPECT_EQ(m.GetTransactionTable().Lookup("PLAIN")->m_strId, "P");
+}
+
+// A file as the editor saves it, cut at many points up to its last
+// closing tag (a save that broke off, a disk that filled up): the form says
+// it is broken, posting that form back unchanged is refused and leaves the
+// file byte for byte as it was, and the gateway's reader refuses it whole.
+TEST(EditorRoundTrip, AFileCutAnywhereIsNeverSavedOver) {
+    edtest::TempDir dir;
+    const std::string path = dir.file("qoric.conf");
+    edtest::WriteFile(path, kConfig);
+    ASSERT_EQ(Request(path, edtest::EncodeBody(edtest::FormFields(Request(path, "")))).find("Can't save"),
+              std::string::npos);
+    const std::string saved = ReadFile(path);
+    const size_t last = saved.rfind('>');
+    ASSERT_GT(last, 4000u);
+    CZelConfigParser gateway;
+    ASSERT_EQ(ReadConfigPath(path, gateway), Result::Success);
+    std::vector<size_t> cuts;
+    for (size_t cut = 0; cut < last; cut += 29) cuts.push_back(cut);   // 0: an empty file
+    cuts.push_back(last);   // all but the last '>'
+    for (size_t cut : cuts) {
+        const std::string part = saved.substr(0, cut);
+        edtest::WriteFile(path, part);
+        const std::string form = Request(path, "");
+        ASSERT_NE(form.find("<b>Warning:</b> the file is broken (line "), std::string::npos)
+            << "cut at " << cut << ":\n" << form;
+        const std::string page = Request(path, edtest::EncodeBody(edtest::FormFields(form)));
+        EXPECT_NE(page.find("Can't save config file!"), std::string::npos) << cut;
+        EXPECT_NE(page.find("the current configuration file is broken (line "), std::string::npos) << page;
+        ASSERT_EQ(ReadFile(path), part) << "cut at " << cut;
+        CIcParserIntegrator reader(&gateway);
+        EXPECT_EQ(reader.ReadWholeConfigFile(path), Result::ParserFileNotFound) << cut;
+        EXPECT_EQ(gateway.GetServerRoot(), "/opt/qoric") << cut;
+        EXPECT_EQ(gateway.GetLocapTable().Size(), 2u) << cut;
+    }
+    EXPECT_GT(cuts.size(), 150u);
 }
 
 }  // namespace

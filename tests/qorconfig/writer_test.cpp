@@ -107,14 +107,19 @@ TEST(ConfigWriter, LocapRows) {
     EXPECT_FALSE(Has(f, "name=\"B\""));
     EXPECT_FALSE(Has(f, "default=\"yes\""));
 
-    // A count far beyond the posted rows only walks those.
+    // A count beyond the posted rows only walks those; a negative or
+    // absurd one is refused and the file stays as it was.
     r = Scalars(dir.file("q.conf"));
-    r.insert({{"LocapCount", "2000000000"}, {"LocapName0", "A"}, {"LocapHost0", "h"},
+    r.insert({{"LocapCount", "50000"}, {"LocapName0", "A"}, {"LocapHost0", "h"},
               {"LocapPort0", "1"}, {"LocapName00", "X"}});
     f = Save(r);
     EXPECT_TRUE(Has(f, "<Locap name=\"A\" address=\"h\" port=\"1\"/>\n"));
-    r["LocapCount"] = "-3";
-    EXPECT_FALSE(Has(Save(r), "<Locap "));
+    for (const char *count : {"-3", "2000000000"}) {
+        r["LocapCount"] = count;
+        std::string why;
+        EXPECT_EQ(Save(r, false, &why), f) << count;
+        EXPECT_EQ(why, "the value of LocapCount is not a whole number from 0 to 100000");
+    }
 
     // DefaultLocap is read as strtol reads it: no digits give row 0.
     r = Scalars(dir.file("q.conf"));
@@ -167,6 +172,12 @@ TEST(ConfigWriter, RefusesValuesTheReaderCannotTakeAndWritesNothing) {
          "the value of PidPoolHigh is not a whole number from -2147483648 to 2147483647"},
         {"MaxSessions", "99999999999", "the value of MaxSessions is not a whole number from 1 to "},
         {"LocapPort0", "-1", "the value of LocapPort0 is not a whole number from 1 to 65535"},
+        // Row counts: a negative or absurd one would write a file without rows.
+        {"LocapCount", "-1", "the value of LocapCount is not a whole number from 0 to 100000"},
+        {"TransactionCount", "-5", "the value of TransactionCount is not a whole number from 0 to 100000"},
+        {"TransactionCount", "99999999999", "the value of TransactionCount is not a whole number"},
+        {"AppGroupCount", "1x", "the value of AppGroupCount is not a whole number from 0 to 100000"},
+        {"LocapCount", "100001", "the value of LocapCount is not a whole number from 0 to 100000"},
     };
     for (const Case &c : cases) {
         RequestMap_t r = Scalars(path);

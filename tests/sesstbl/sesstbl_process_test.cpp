@@ -178,8 +178,8 @@ TEST_F(SessTblProcess, WaitingLookupSeesTheRecordFreedMeanwhile) {
 TEST_F(SessTblProcess, CleanerListsIdleSessionsOnly) {
     unsigned a = CreateSession(), b = CreateSession();
     time_t now = time(nullptr);
-    rec(0).lastAccessed = TimeToWord(now - 120);     // exactly the time-out
-    rec(1).lastAccessed = TimeToWord(now - 100);
+    rec(0).lastAccessed = TimeToWord(now - 121);     // more than the time-out
+    rec(1).lastAccessed = TimeToWord(now - 119);
     Table::Cleaner cleaner(&table);
     ASSERT_TRUE(cleaner.IsLockSuccessful());
     cleaner.SetRecordTimeout(120);
@@ -255,13 +255,15 @@ TEST_F(SessTblProcess, CleanerWithoutItsLockStops) {
     EXPECT_EQ(cleanerChild.Wait(), 0);
 }
 
-// The process holding byte 0 of a lock file (seen from another process).
-pid_t CleanerByteHolder(const std::string &file) {
+// The process holding a byte of a lock file, 0 the cleaner's (seen from
+// another process).
+pid_t CleanerByteHolder(const std::string &file, int byte = 0) {
     int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
     struct flock fl {};
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
+    fl.l_start = byte;
     fl.l_len = 1;
     pid_t holder = fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK ? fl.l_pid : 0;
     close(fd);
@@ -336,7 +338,74 @@ TEST_F(SessTblProcess, IdleEmptyTableIsRemovedWhenAlone) {
     struct shmid_ds ds {};
     EXPECT_NE(shmctl(id, IPC_STAT, &ds), 0);
     EXPECT_FALSE(Exists(shmidFile));
+    EXPECT_FALSE(Exists(table.GetLockFilePath())) << "the lock file goes with the table";
     EXPECT_EQ(cleaner.Run(expired), Result::SessTblStopCleanerProcess);
+}
+
+// The lock file goes with an idle table, but never while another process
+// holds a lock on it; a process that still has the deleted file open and
+// then takes a lock finds the file gone and locks the one on disk, so
+// everybody locks the same file again.
+TEST_F(SessTblProcess, TheLockFileGoesWithTheTableUnlessInUse) {
+    const std::string file = table.GetLockFilePath();
+    ASSERT_TRUE(Exists(file));
+    // Joined the table once, and let the segment go: it keeps the file open.
+    ForkedChild late([&](int ready, int command) {
+        table.Detach();   // the attachment the fork inherited
+        Table t;
+        if (ResultCode(t.Init(10, 1, 100)) < 0) return 2;
+        t.Detach();
+        ChildReady(ready);
+        ChildAwait(command);
+        Table::Lock cb(&t, Table::Lock::ControlBlockLock, true);
+        if (!cb.IsLockSuccessful() || t.IsLockFileReplaced()) return 3;
+        ChildReady(ready);
+        ChildAwait(command);
+        return 0;
+    });
+    ASSERT_TRUE(late.WaitReady());
+    // Holds a record byte of the file without joining the table.
+    ForkedChild holder([&](int ready, int command) {
+        table.Detach();
+        int fd = open(file.c_str(), O_RDWR | O_CLOEXEC);
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = 50;
+        fl.l_len = 1;
+        if (fd < 0 || fcntl(fd, F_SETLK, &fl) != 0) return 2;
+        ChildReady(ready);
+        ChildAwait(command);
+        return 0;
+    });
+    ASSERT_TRUE(holder.WaitReady());
+
+    Table::Cleaner cleaner(&table);
+    cleaner.SetTableTimeout(240);
+    std::vector<int> expired;
+    table.GetControlBlockAddress()->lastAccessed = TimeToWord(time(nullptr) - 240);
+    EXPECT_EQ(cleaner.Run(expired), Result::SessTblStopCleanerProcess);
+    EXPECT_FALSE(table.IsAttached());
+    EXPECT_TRUE(Exists(file)) << "a lock is held on it";
+    holder.Release();
+    EXPECT_EQ(holder.Wait(), 0);
+
+    // A new table on the same file, idle as well: both go.
+    ASSERT_GE(ResultCode(table.Init(10, 1, 100)), 0);
+    table.GetControlBlockAddress()->lastAccessed = TimeToWord(time(nullptr) - 240);
+    EXPECT_EQ(cleaner.Run(expired), Result::SessTblStopCleanerProcess);
+    EXPECT_FALSE(table.IsAttached());
+    EXPECT_FALSE(Exists(file));
+
+    // The late process locks the control block: on a new file at the path.
+    late.Release();
+    ASSERT_TRUE(late.WaitReady());
+    EXPECT_TRUE(Exists(file));
+    const pid_t lateProcess = late.Pid();
+    ForkedChild probe([&](int, int) { return CleanerByteHolder(file, 1) == lateProcess ? 0 : 1; });
+    EXPECT_EQ(probe.Wait(), 0) << "the lock is held on the file on disk";
+    late.Release();
+    EXPECT_EQ(late.Wait(), 0);
 }
 
 TEST_F(SessTblProcess, RecentlyUsedEmptyTableStays) {

@@ -178,6 +178,16 @@ TEST_F(SessTblTable, AttachModeStampsAndKeepsTheRest) {
     editor.SetLastReconfigured(1234567890);
     EXPECT_EQ(table.GetLastReconfigured(), 1234567890);
     EXPECT_EQ(cb()->lastReconfigured, 1234567890u);
+    // Moving the stamp: never back; past the current one when asked, so
+    // two saves in one second give two stamps.
+    EXPECT_EQ(editor.MoveLastReconfigured(1234567000, false), 1234567890);
+    EXPECT_EQ(editor.MoveLastReconfigured(1234567895, false), 1234567895);
+    EXPECT_EQ(editor.MoveLastReconfigured(1234567895, true), 1234567896);
+    EXPECT_EQ(editor.MoveLastReconfigured(1234567895, true), 1234567897);
+    EXPECT_EQ(editor.MoveLastReconfigured(1234567999, true), 1234567999);
+    EXPECT_EQ(cb()->lastReconfigured, 1234567999u);
+    cb()->lastReconfigured = UINT32_MAX;             // the word never wraps to 0
+    EXPECT_EQ(editor.MoveLastReconfigured(5, true), static_cast<time_t>(UINT32_MAX));
     EXPECT_EQ(cb()->numberOfRecords, 7u);
     EXPECT_EQ(cb()->pidPoolLow, 10);
     EXPECT_EQ(cb()->pidPoolHigh, 20);
@@ -290,6 +300,16 @@ TEST_F(SessTblTable, CountersSkipZeroAndWrapPools) {
     EXPECT_EQ(table.GetNextPidPool(), 5);
     cb()->pidPoolNext = -3;                          // damaged: back into range
     EXPECT_EQ(table.GetNextPidPool(), 5);
+}
+
+// Access times are whole seconds: only more than the time-out is sure to be
+// the whole time-out, so exactly the time-out is not expired yet.
+TEST(SessTblExpiry, OneRuleIdleForMoreThanTheTimeout) {
+    EXPECT_FALSE(CZelSessionTable::IsExpired(1000, 1119, 120));
+    EXPECT_FALSE(CZelSessionTable::IsExpired(1000, 1120, 120));
+    EXPECT_TRUE(CZelSessionTable::IsExpired(1000, 1121, 120));
+    EXPECT_FALSE(CZelSessionTable::IsExpired(1000, 900, 120));   // a clock set back
+    EXPECT_TRUE(CZelSessionTable::IsExpired(0, 4000000000LL, 120));
 }
 
 TEST_F(SessTblTable, StampsAreStoredAsWords) {

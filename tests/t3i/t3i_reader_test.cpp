@@ -213,6 +213,9 @@ TEST(LoadDataDesc, OutOfRangeFieldsRefuseTheWholeFile) {
         "<field mask=\"X(8192)\"/><field mask=\"X(8192)\"/><field mask=\"X\"/>",
         "<field name=\"d\" mask=\"V9(300)\"/>",
         "<field name=\"n\" mask=\"X\" occurs=\"99999999999999999999\"/>",
+        "<field name=\"h\" mask=\"9(3)\" hidden=\"2\"/>",   // more hidden digits than bytes before it
+        "<field name=\"h\" mask=\"9(3)\" hidden=\"-1\"/>",
+        "<field name=\"f\" mask=\"X\" fccindex=\"-2\"/>",
     };
     for (const char* body : bad) {
         LogCapture log;
@@ -229,6 +232,37 @@ TEST(LoadDataDesc, OutOfRangeFieldsRefuseTheWholeFile) {
     tcpHTML t;
     EXPECT_EQ(xFcgiLoadDataDesc(&t, "edge.t3i", false), 1);
     EXPECT_EQ(t.screenSize, 65535);
+}
+
+// What the converter adds: the root that marks its files, the digits a
+// mask hides, the field-control index and protection. Files without them
+// read as before.
+TEST(LoadDataDesc, ConverterMarkers) {
+    writeFile("c.t3i", "<records converted=\"yes\"><record type=\"toweb\">"
+                       "<field name=\"filler\" mask=\"X(2)\"/>"
+                       "<field name=\"n\" mask=\"ZZ9\" hidden=\"2\" fccindex=\"0\" protected=\"yes\"/>"
+                       "<field name=\"a\" mask=\"X(2)\" fccindex=\"3\"/></record></records>");
+    tcpHTML t;
+    ASSERT_EQ(xFcgiLoadDataDesc(&t, "c.t3i", false), 1);
+    EXPECT_TRUE(t.flags & tcpHTML::kConverted);
+    EXPECT_TRUE(t.flags & tcpHTML::kWebTables);
+    EXPECT_FALSE(xFcgiHostStyle(t)) << "signs and blanks as on a main-record page";
+    ASSERT_EQ(t.towebFields.size(), 3u);
+    const TemplateField& n = t.towebFields[1];
+    EXPECT_EQ(n.location, 2);
+    EXPECT_EQ(n.hidden, 2);
+    EXPECT_EQ(n.fccIndex, 0);
+    EXPECT_TRUE(n.flags & TemplateField::kProtected);
+    EXPECT_EQ(t.towebFields[2].fccIndex, 3);
+    EXPECT_FALSE(t.towebFields[2].flags & TemplateField::kProtected);
+
+    // A file of an earlier build, loaded into the same template.
+    writeFile("old.t3i", "<record type=\"toweb\"><field name=\"n\" mask=\"ZZ9\"/></record>");
+    ASSERT_EQ(xFcgiLoadDataDesc(&t, "old.t3i", false), 1);
+    EXPECT_FALSE(t.flags & tcpHTML::kConverted);
+    EXPECT_TRUE(xFcgiHostStyle(t));
+    EXPECT_EQ(t.towebFields[0].hidden, 0);
+    EXPECT_EQ(t.towebFields[0].fccIndex, -1);
 }
 
 TEST(LoadDataDesc, BrokenXmlUsesWhatWasRead) {

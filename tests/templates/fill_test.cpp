@@ -304,6 +304,44 @@ TEST_F(TemplateFill, ScreenFieldsAndEditMasks) {
     EXPECT_EQ(page(&c.t, screen.c_str()), "[AABBCCDDAA][  -121][ab][]");
 }
 
+// A page with toweb and fromweb tables shows signs and leading blanks in
+// the style of its field file: EBCDIC zones and blanks dropped for
+// hand-written ones, as a main record for the converter's.
+TEST_F(TemplateFill, ConvertedFieldFilesShowValuesAsAMainRecord) {
+    for (const bool converted : {false, true}) {
+        Compiled c;
+        compile(c, "[\\{n}][\\{a}]");
+        TemplateField n, a;
+        n.name = "n";
+        n.length = 4;
+        n.picture = "SZZZ9";
+        a.name = "a";
+        a.length = 4;
+        a.location = 4;
+        a.picture = "X(4)";
+        c.t.towebFields = {n, a};
+        c.t.flags |= tcpHTML::kWebTables | (converted ? tcpHTML::kConverted : 0);
+        const std::string screen = "012J  AB";
+        c.t.mcsCount = static_cast<int>(screen.size());
+        // (In the ASCII style "J" is a negative digit of no value.)
+        EXPECT_EQ(page(&c.t, screen.c_str()), converted ? "[ -12][  AB]" : "[-121][AB]");
+        const std::string ascii = "012q  AB";
+        EXPECT_EQ(page(&c.t, ascii.c_str()), converted ? "[-121][  AB]" : "[  12][AB]");
+    }
+}
+
+// Values in the query of a URL in a tag are URL-encoded, so that "&" or
+// "#" of a value cannot end it; elsewhere they are HTML-escaped.
+TEST_F(TemplateFill, ValuesInAUrlQueryAreEncoded) {
+    xFcgiPutStr("mcs.name", "A&sid=1#");
+    xFcgiPutStr("mcs.filler", "%");
+    xFcgiPutRaw("raw", "a&b");
+    EXPECT_EQ(fill("<FORM NAME=\"\\{mcs.name}\" ACTION=\"qoric?mcs.name=\\{mcs.name}&mcs.filler=\\{mcs.filler}\">"
+                   "<a href='x?q=\\{mcs.name}&r=\\{raw}'>\\{mcs.name}</a><img src=\"\\{mcs.name}\">"),
+              "<FORM NAME=\"A&amp;sid=1#\" ACTION=\"qoric?mcs.name=A%26sid%3D1%23&mcs.filler=%25\">"
+              "<a href='x?q=A%26sid%3D1%23&r=a&b'>A&amp;sid=1#</a><img src=\"A&amp;sid=1#\">");
+}
+
 TEST_F(TemplateFill, EditNumeric) {
     EXPECT_EQ(xFcgiEditNumeric("0012J", "-ZZZZ9", 5, true), "  -121");
     EXPECT_EQ(xFcgiEditNumeric("0012J", "-ZZZ9", 5, true), "  -12");

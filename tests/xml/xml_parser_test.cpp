@@ -270,6 +270,76 @@ TEST(XmlParse, DeepAndWideTreesDestroyWithoutRecursion) {
     EXPECT_EQ(n, 50000);
 }
 
+// What XmlParse forgives but a strict caller refuses: the first fault of
+// the input, with its line; XmlParse's own result stays as it was.
+TEST(XmlParseFault, FirstFaultOfTheInputWithItsLine) {
+    LogCapture log;
+    const struct {
+        const char* text;
+        int rc;          // XmlParse's result
+        int fault;       // XmlParseFault's
+        const char* what;
+    } cases[] = {
+        {"<a><b/>x</a>", 0, 0, ""},
+        {"<a><b></a>", 0, 0, ""},                       // a forgiven close tag
+        {"<cfg>\n<x v=\"1\"/>\n", 0, XML_FAULT_OPEN, "line 3: the input ends with <cfg> still open"},
+        {"<cfg><t n=\"1\"", 0, XML_FAULT_OPEN, "line 1: the input ends inside the tag <t>"},
+        {"<cfg><t n=\"1", 0, XML_FAULT_OPEN, "the input ends inside a quoted value"},
+        {"<cfg><!-- note", 0, XML_FAULT_OPEN, "the input ends inside a comment"},
+        {"", 0, XML_FAULT_OPEN, "line 1: the input holds no element"},
+        {" \n<!-- a comment -->\n# a note\n", 0, XML_FAULT_OPEN, "line 4: the input holds no element"},
+        {"<cfg><a><b>", 0, XML_FAULT_OPEN, "the input ends with <cfg> <a> <b> still open"},
+        {"<a><b><c><d><e><f>", 0, XML_FAULT_OPEN, "the input ends with <a> <b> ... <e> <f> still open"},
+        {"<cfg><Max<<Sessions v=\"5\"/></cfg>", 0, XML_FAULT_NAME,
+         "the tag name \"Max<<Sessions\" holds '<'"},
+        {"<cfg>\n<x a<b=\"1\"/></cfg>", 0, XML_FAULT_NAME, "line 2: the attribute name \"a<b\" holds '<'"},
+        {"<cfg><1x/></cfg>", 0, XML_FAULT_NAME, "the tag name \"1x\" holds '1'"},
+        {"<cfg><></cfg>", 0, XML_FAULT_NAME, "an empty tag name"},
+        {"<cfg><x =\"1\"/></cfg>", 0, XML_FAULT_NAME, "an empty attribute name"},
+        {"<cfg><x\x01/></cfg>", 0, XML_FAULT_NAME, "holds the control character 1"},
+        {"<my-cfg><a.b_c:d x-y=\"1\"/><\xe9t\xe9/></my-cfg>", 0, 0, ""},
+        {"<a>\n</b>", -2, -2, "line 2: the close tag </b> does not close <a>"},
+        {"</a>", -2, -2, "the close tag </a> closes no element"},
+        {"<a/>\n</b>", -2, -2, "line 2: the close tag </b> closes no element"},
+        {"<a><b/></c></a>", -2, -2, "the close tag </c> does not close <a>"},
+        {"<a></a x>", -1, -1, "the close tag </a> has no '>'"},
+        {"<a b c=1>", -3, -3, "the attribute b has no '='"},
+        {"<a x=\"1\"><<b/>", 0, XML_FAULT_NAME, "the tag name \"<b\" holds '<'"},   // the first fault wins
+    };
+    for (const auto& c : cases) {
+        Tree t(c.text);
+        EXPECT_EQ(t.rc, c.rc) << c.text;
+        std::string what;
+        EXPECT_EQ(XmlParseFault(t.ref, &what), c.fault) << c.text;
+        EXPECT_NE(what.find(c.what), std::string::npos) << c.text << ": " << what;
+        if (c.fault == 0) {
+            EXPECT_EQ(what, "");
+        }
+    }
+    // GET mode knows no such faults.
+    Tree get("a<b=1", true);
+    EXPECT_EQ(XmlParseFault(get.ref), 0);
+    Tree none("", true);
+    EXPECT_EQ(XmlParseFault(none.ref), 0);
+}
+
+TEST(XmlParseFault, StreamThatCannotBeReadAndAFreshParse) {
+    FILE* f = std::fopen("/dev/null", "w");   // reading it is an error
+    ASSERT_NE(f, nullptr);
+    XmlRef ref = XmlCreate();
+    EXPECT_EQ(XmlParse(ref, f, nullptr, 0, false), 0);
+    std::string what;
+    EXPECT_EQ(XmlParseFault(ref, &what), XML_FAULT_READ);
+    EXPECT_EQ(what, "line 1: the input could not be read");
+    std::fclose(f);
+    // A later parse of the same tree reports its own input only.
+    const std::string whole = "<a/>";
+    EXPECT_EQ(XmlParse(ref, nullptr, whole.data(), whole.size(), false), 0);
+    EXPECT_EQ(XmlParseFault(ref, &what), 0);
+    XmlDestroyIt(&ref);
+    EXPECT_EQ(XmlParseFault(ref), 0);
+}
+
 TEST(XmlGet, KeysValuesAndBlanks) {
     Tree t("a=1&b&c=", true);
     ASSERT_EQ(t.rc, 0);

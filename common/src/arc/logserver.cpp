@@ -154,8 +154,12 @@ bool sendRecord(int fd, const std::string &body)
 // ---------------------------------------------------------------- server
 
 volatile sig_atomic_t gotAlarm = 0;
+volatile sig_atomic_t gotTerm = 0;
 
 void onAlarm(int) { gotAlarm = 1; }
+// SIGTERM (a web server stopping its process group, a system shutdown):
+// the loop ends the way it ends for want of clients.
+void onTerm(int) { gotTerm = 1; }
 
 void armTimer(int ms)
 {
@@ -197,7 +201,8 @@ private:
     int clients() const;
     int checkClients();
     void wrapCheck();
-    void tryStop(char *buf);
+    void tryStop(char *buf, bool asked = false);
+    [[noreturn]] void stop(char *buf, int lk, int lockErr);
 
     std::string log_, special_, pidPath_, fifoPath_;
     bool keepOld_;
@@ -433,18 +438,18 @@ void LogServer::wrapCheck()
     own(line + limitParts());
 }
 
-// No client is left. Under the pid-file lock (so no client attaches
-// meanwhile and no new server truncates the file under us): take what
-// arrived meanwhile and carry on, or close the FIFO, write the closing
-// line, close the file, remove the pid file and the FIFO, and end.
-void LogServer::tryStop(char *buf)
+// No client is left, or the server was asked to end (asked: SIGTERM).
+// Under the pid-file lock (so no client attaches meanwhile and no new
+// server truncates the file under us): take what arrived meanwhile and,
+// unless asked to end, carry on; else stop.
+void LogServer::tryStop(char *buf, bool asked)
 {
     int lk = lockPidFile(pidPath_, false);
     int lockErr = errno;
     int fl = fcntl(fifo_, F_GETFL);
     fcntl(fifo_, F_SETFL, fl | O_NONBLOCK);
     ssize_t n = read(fifo_, buf, kReadSize);
-    if (n > 0) {
+    if (n > 0 && !asked) {
         fcntl(fifo_, F_SETFL, fl);
         feed(buf, static_cast<size_t>(n));
         wrapCheck();
@@ -453,10 +458,24 @@ void LogServer::tryStop(char *buf)
             ::close(lk);
         return;
     }
+    if (n > 0)
+        feed(buf, static_cast<size_t>(n));
+    stop(buf, lk, lockErr);
+}
+
+// Writes what the FIFO still holds, closes it, writes the closing line,
+// closes the file, removes the pid file and the FIFO (when they are still
+// this server's), and ends.
+void LogServer::stop(char *buf, int lk, int lockErr)
+{
+    ssize_t n;
     while ((n = read(fifo_, buf, kReadSize)) > 0)
         feed(buf, static_cast<size_t>(n));
     ::close(fifo_); // a late writer gets EPIPE and starts a new server
     drain();
+    if (gotTerm)
+        own(format("%s...... Log Server process P%d got SIGTERM\n", prefix().c_str(),
+                   static_cast<int>(getpid())));
     std::string p = prefix();
     own(format("%s...... Log Server process P%d closing %s\n\n\n", p.c_str(),
                static_cast<int>(getpid()), logState.today.c_str()));
@@ -499,6 +518,8 @@ void LogServer::run()
     sa.sa_handler = onAlarm;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGALRM, &sa, nullptr); // no SA_RESTART: open and read return
+    sa.sa_handler = onTerm;
+    sigaction(SIGTERM, &sa, nullptr);
 
     // Wait for the first writer, bounded by the alarm: a client that gave
     // up waiting cannot leave the server hanging here.
@@ -506,6 +527,15 @@ void LogServer::run()
     armTimer(alarmMsSetting);
     fifo_ = ::open(fifoPath_.c_str(), O_RDONLY | O_CLOEXEC);
     armTimer(0);
+    if (fifo_ < 0 && gotTerm) {
+        // Ended before any client wrote: nothing to log, nothing left behind.
+        int lk = lockPidFile(pidPath_, false);
+        if (lk >= 0 && readPid(lk) == getpid()) {
+            unlink(pidPath_.c_str());
+            unlink(fifoPath_.c_str());
+        }
+        _exit(0);
+    }
     if (fifo_ < 0) {
         fprintf(stderr, "logserver: ERROR open %s [%s]\n", fifoPath_.c_str(), strerror(errno));
         _exit(-1);
@@ -533,6 +563,8 @@ void LogServer::run()
     char buf[kReadSize];
     int idle = 0;
     for (;;) {
+        if (gotTerm)
+            tryStop(buf, true);
         // The wait for data is bounded, so dead clients are noticed even
         // while some process keeps the FIFO open.
         pollfd pfd{fifo_, POLLIN, 0};

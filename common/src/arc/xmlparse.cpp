@@ -49,6 +49,24 @@ bool sameTag(const char* a, const char* b) {
     return a && b && (a == b || strcasecmp(a, b) == 0);
 }
 
+// Whether c may stand in an XML name (first: at its start). Bytes of 0x80
+// and above are letters of some character set.
+bool nameChar(unsigned char c, bool first) {
+    if (c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':')
+        return true;
+    return !first && ((c >= '0' && c <= '9') || c == '-' || c == '.');
+}
+
+// The first character of a name that no XML name may hold, or -1 (an
+// empty name gives 0).
+int badNameChar(const std::string& name) {
+    if (name.empty()) return 0;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (!nameChar(static_cast<unsigned char>(name[i]), i == 0))
+            return static_cast<unsigned char>(name[i]);
+    return -1;
+}
+
 // Character source and parsing state of one XmlParse call.
 class Reader {
 public:
@@ -60,6 +78,16 @@ public:
 private:
     xmlRoot* r_;
     xmlNode* attrTail_ = nullptr;  // last attribute of the element being read
+
+    // Notes the first fault of an XML-mode parse (XmlParseFault).
+    void fault(int code, const std::string& text) {
+        if (r_->isGet || r_->fault != 0) return;
+        r_->fault = code;
+        r_->faultLine = r_->line;
+        r_->faultText = text;
+    }
+    void checkName(const std::string& name, const char* what);
+    void checkEnd();
 
     int get();
     int entity();
@@ -96,10 +124,16 @@ int Reader::get() {
     r_->wasSpcl = 0;
     if (r_->fd) {
         int c = std::fgetc(r_->fd);
-        return c == EOF ? kEof : c;
+        if (c == EOF) {
+            if (std::ferror(r_->fd)) fault(XML_FAULT_READ, "the input could not be read");
+            return kEof;
+        }
+        if (c == '\n') ++r_->line;
+        return c;
     }
     if (!r_->buf || r_->pos >= r_->buflen) return kEof;
     int c = static_cast<unsigned char>(r_->buf[r_->pos++]);
+    if (c == '\n') ++r_->line;
     if (r_->isGet) {
         if (c == '+') {
             r_->wasSpcl = 1;
@@ -182,6 +216,7 @@ std::string Reader::readValue(int quote) {
     int c;
     if (quote) {
         while ((c = get()) != kEof && !(c == quote && !r_->wasSpcl)) add(c);
+        if (c == kEof) fault(XML_FAULT_OPEN, "the input ends inside a quoted value");
         return value;
     }
     c = skipBlanks();
@@ -213,12 +248,57 @@ void Reader::comment() {
         if (c == '>' && prev == '-') return;
         if (!isBlank(c)) prev = c;
     }
+    fault(XML_FAULT_OPEN, "the input ends inside a comment");
+}
+
+// A name from the input as a fault text shows it.
+std::string shown(const std::string& name) { return logSafeText(name, 60); }
+
+void Reader::checkName(const std::string& name, const char* what) {
+    const int bad = badNameChar(name);
+    if (bad < 0) return;
+    if (bad == 0)
+        fault(XML_FAULT_NAME, std::string("an empty ") + what + " name");
+    else if (bad > ' ' && bad < 0x7F)
+        fault(XML_FAULT_NAME, std::string("the ") + what + " name \"" + shown(name) + "\" holds '" +
+                                  static_cast<char>(bad) + "'");
+    else
+        fault(XML_FAULT_NAME, std::string("the ") + what + " name \"" + shown(name) +
+                                  "\" holds the control character " + std::to_string(bad));
+}
+
+// At the end of the input: whatever is still open is cut off.
+void Reader::checkEnd() {
+    if (r_->isInTag) {
+        fault(XML_FAULT_OPEN, "the input ends inside the tag <" +
+                                  shown(r_->cur && r_->cur->tag ? r_->cur->tag : "") + ">");
+        return;
+    }
+    std::vector<const xmlNode*> open;   // innermost first
+    for (const xmlNode* n = r_->tagClosed && r_->cur ? r_->cur->owner : r_->cur; n && n != r_->root;
+         n = n->owner)
+        open.push_back(n);
+    // A document has at least its root element: an input without one (an
+    // empty file) is one cut off before it began.
+    if (open.empty() && !r_->root->sub) fault(XML_FAULT_OPEN, "the input holds no element");
+    if (open.empty()) return;
+    // Outermost first; of a deep nest the two outermost and two innermost.
+    std::string names;
+    for (size_t i = open.size(); i-- > 0;) {
+        if (open.size() > 4 && i == open.size() - 3) {
+            names += " ...";
+            i = 1;
+        }
+        names += std::string(names.empty() ? "" : " ") + "<" + shown(open[i]->tag ? open[i]->tag : "") + ">";
+    }
+    fault(XML_FAULT_OPEN, "the input ends with " + names + " still open");
 }
 
 int Reader::closeTag() {
     std::string name = readName();
     if (skipBlanks() != '>') {
         logPrintf("# XML: missing > for %s\n", name.c_str());
+        fault(-1, "the close tag </" + shown(name) + "> has no '>'");
         return -1;
     }
     xmlNode* cur = r_->cur;
@@ -229,6 +309,11 @@ int Reader::closeTag() {
         r_->cur = cur = cur->owner;  // the child's close tag was missing
     if (atTop || !sameTag(cur->tag, name.c_str())) {
         logPrintf("# XML: mismatch %s != /%s\n", cur ? cur->tag : "", name.c_str());
+        // The element left open (a closed one's owner) is what it fails to close.
+        const xmlNode* open = atTop ? nullptr : r_->tagClosed ? cur->owner : cur;
+        fault(-2, !open || open == r_->root
+                      ? "the close tag </" + shown(name) + "> closes no element"
+                      : "the close tag </" + shown(name) + "> does not close <" + shown(open->tag) + ">");
         // A caller reading from a stream may still hand a buffer: it is
         // there for this dump.
         if (r_->buf && r_->buflen > 0)
@@ -241,7 +326,9 @@ int Reader::closeTag() {
 
 void Reader::startTag() {
     r_->isInTag = 1;
-    xmlNode* n = addNode(readName(), nullptr);
+    const std::string name = readName();
+    checkName(name, "tag");
+    xmlNode* n = addNode(name, nullptr);
     linkNode(r_->cur, n, !r_->tagClosed);
     r_->cur = n;
     r_->tagClosed = 0;
@@ -305,8 +392,10 @@ int Reader::parseXml() {
             } else {
                 unget(c);
                 std::string name = readName();
+                checkName(name, "attribute");
                 if (skipBlanks() != '=') {
                     logPrintf("# XML: missing = for attribute %s\n", name.c_str());
+                    fault(-3, "the attribute " + shown(name) + " has no '='");
                     return -3;
                 }
                 xmlNode* owner = r_->cur;
@@ -358,6 +447,7 @@ int Reader::parseXml() {
         unget(c);
         textRun();
     }
+    checkEnd();
     markArrays();
     r_->nest = 0;
     r_->last = nullptr;
@@ -524,6 +614,10 @@ int XmlParse(XmlRef ref, FILE* fd, const char* buf, size_t buflen, bool bIsGet) 
     r->isGet = bIsGet;
     r->isInTag = 0;
     r->wasSpcl = 0;
+    r->fault = 0;
+    r->faultLine = 0;
+    r->faultText.clear();
+    r->line = 1;
     Reader reader(r);
     int rc = bIsGet ? reader.parseGet() : reader.parseXml();
     r->fd = nullptr;
@@ -581,6 +675,14 @@ xmlNode* XmlWalk(XmlRef* ref, int function, ...) {
     }
     va_end(ap);
     return result;
+}
+
+int XmlParseFault(XmlRef ref, std::string* text) {
+    if (text) text->clear();
+    if (!ref.root) return 0;
+    if (text && ref.root->fault != 0)
+        *text = "line " + std::to_string(ref.root->faultLine) + ": " + ref.root->faultText;
+    return ref.root->fault;
 }
 
 void XmlDestroy(XmlRef ref) { delete ref.root; }

@@ -87,6 +87,13 @@ struct xmlRoot {
     int pushObject = 0;
     std::string wrkstr;       // writer work string
 
+    // The first fault of the last XML-mode parse (see XmlParseFault): its
+    // code (0: none), the input line it was met on and what it was.
+    int fault = 0;
+    int faultLine = 0;
+    std::string faultText;
+    int line = 1;             // input line being read
+
     // Every node of the tree; destroying the root record frees them all
     // without recursion.
     std::vector<std::unique_ptr<xmlNode>> nodes;
@@ -129,6 +136,24 @@ XmlRef XmlCreate();
 // without '>'), -2 (close tag that matches nothing open), -3 (attribute or GET
 // key without '='). Nodes built before an error stay in the tree.
 int XmlParse(XmlRef ref, FILE* fd, const char* buf, size_t buflen, bool bIsGet);
+
+// Faults of a document that XmlParse itself forgives (it still returns 0
+// for them), reported by XmlParseFault besides XmlParse's own -1 to -3.
+enum : int {
+    XML_FAULT_OPEN = -4,   // the input ended inside a tag, a comment, a
+                           // quoted value or an element (the root included),
+                           // or holds no element at all
+    XML_FAULT_NAME = -5,   // a tag or attribute name that is empty or holds
+                           // a character no XML name may hold (such as '<')
+    XML_FAULT_READ = -6,   // the stream reported a read error
+};
+
+// Whether the last XmlParse of the tree (XML mode) read a whole document:
+// 0, or the code of the first fault met in the input (XmlParse's own
+// error, or one of the XML_FAULT codes). text, when given, receives
+// "line N: " and what the fault was. A strict caller refuses the document
+// on any fault; a lenient one (the tree is built either way) may use it.
+int XmlParseFault(XmlRef ref, std::string* text = nullptr);
 
 // Walk and add; returns the node or null. RESET returns the root node;
 // FIRST the first top-level node; NEXT steps depth-first, parent before

@@ -1,0 +1,154 @@
+// Converted screens give the host back exactly its screen, changed only
+// where the user typed: through lighttpd, each test compares the bytes the
+// host receives with the bytes it sent.
+#include "host_formats.h"
+
+namespace e2e {
+namespace {
+
+class HostBytes : public ::testing::Test {
+protected:
+    void SetUp() override { E2E_REQUIRE_QORIC(); }
+};
+
+const std::string kNul(1, '\0');
+
+// KEEP: a number of 7 host digits whose mask ZZ9.99 shows 5 (its first
+// host bytes are no field's), an upper-case field, a number whose host
+// mask is padded with NULs, a text after it and the terminal id; the
+// host's error line below.
+const std::string kKeepArea = bytes({6, 0x4C, 0, 0x02, 7}) + "ZZ9.99" + bytes({4, 0x41, 0}) +
+                              bytes({8, 0x4C, 0, 0, 4}) + "ZZZ9" + kNul + kNul + kNul + kNul +
+                              bytes({4, 0x42, 0}) + bytes({4, 0x9A, 0}) + bytes({0, 0x14, 0, 60, 0x92, 0});
+const std::string kKeepData = "0012345" "ab12" "0042" "TEXT";
+
+StackOptions keepHost(const std::string& screenLines, const std::string& extra = "")
+{
+    return hostWith("transaction KEEP KEEP\nscreen KEEP\n  field 0 7 \"0012345\"\n  field 7 4 \"ab12\"\n"
+                    "  field 11 4 \"0042\"\n  field 15 4 \"TEXT\"\n  terminal T001\n" +
+                        screenLines + "  enter -> same\n",
+                    {{"keep.t3z", screenFormat("KEEP", kKeepArea)}},
+                    "<Transaction NAME=\"KEEP\" ID=\"KEEP\" LOCAP=\"QOR1\"/>\n" + extra);
+}
+
+TEST_F(HostBytes, FieldsTheUserLeftAloneKeepTheHostBytes)
+{
+    Stack s(keepHost("  cursor 0\n"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/KEEP"), "KEEP"));
+    EXPECT_EQ(v.form().get("field_001"), "123.45");
+    EXPECT_EQ(v.form().get("field_002"), "ab12");
+    EXPECT_EQ(v.form().get("field_003"), "  42");
+    EXPECT_EQ(v.form().get("field_004"), "TEXT") << "the NUL-padded mask moves no later field";
+    EXPECT_EQ(v.form().get("McsCount"), "19");
+    // The cursor goes where the host put it, past the bytes no field covers.
+    EXPECT_TRUE(pageHas(v.last().body, "document.KEEP.field_001.focus()")) << v.last().body;
+
+    // Posted as shown: the host gets its own bytes, hidden digits, lower
+    // case and all.
+    ASSERT_TRUE(isScreen(v.submit(), "KEEP"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("KEEP", 19, ' ', ' ', 19, kKeepData))) << s.hostLog();
+
+    // A changed number fills all its host bytes; fields not posted keep
+    // theirs.
+    ASSERT_TRUE(isScreen(v.submitWithout({"field_002", "field_004"}, {{"field_001", "7.5"}, {"field_003", "9"}}),
+                         "KEEP"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("KEEP", 19, ' ', ' ', 19, "0000750" "ab12" "0009" "TEXT")))
+        << s.hostLog();
+
+    // A DoXMIT count below the screen's size sends that many bytes.
+    ASSERT_TRUE(isScreen(v.submit({{"McsCount", "9"}}), "KEEP"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("KEEP", 19, ' ', ' ', 9, "0012345ab"))) << s.hostLog();
+}
+
+TEST_F(HostBytes, LettersInANumberAreRefusedAndNothingIsSent)
+{
+    Stack s(keepHost("  cursor 2\n"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/KEEP"), "KEEP"));
+    EXPECT_TRUE(pageHas(v.last().body, "document.KEEP.field_003.focus()"));
+    EXPECT_TRUE(pageHas(v.last().body, "<SPAN CLASS=\"SPECIAL\"></SPAN>")) << "the terminal id is defined";
+    EXPECT_EQ(v.last().body.find("Missing variable"), std::string::npos);
+    const size_t before = inputsCount(s.hostLog());
+    for (const char* bad : {"ab", "12x"}) {
+        ASSERT_TRUE(isScreen(v.submit({{"field_003", bad}, {"field_004", "TYPED"}}), "KEEP"));
+        EXPECT_NE(v.last().body.find("The field field_003 takes a number: nothing was sent."), std::string::npos)
+            << v.last().body;
+        EXPECT_EQ(v.form().get("field_003"), bad) << "what the user typed stays";
+        EXPECT_EQ(v.form().get("field_004"), "TYPED");
+        EXPECT_EQ(inputsCount(s.hostLog()), before);
+    }
+    // The session goes on.
+    ASSERT_TRUE(isScreen(v.submit({{"field_003", " -1,2"}, {"field_004", "TEXT"}}), "KEEP"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("KEEP", 19, ' ', ' ', 19, "0012345" "ab12" "001r" "TEXT")))
+        << s.hostLog();
+}
+
+// An input-only field gives the page toweb and fromweb records: signed
+// numbers go both ways as on every other converted page, leading blanks
+// and the host's bytes stay.
+TEST_F(HostBytes, AnInputOnlyFormatKeepsSignsAndBytes)
+{
+    const std::string area = bytes({7, 0x4C, 0, 0x10, 7}) + "ZZZZZZ9" + bytes({3, 0x42, 0x20}) + bytes({4, 0x42, 0});
+    Stack s(hostWith("transaction SIGN SIGN\nscreen SIGN\n  field 0 7 \"001234u\"\n  field 7 4 \"  AB\"\n"
+                     "  enter -> same\n",
+                     {{"sign.t3z", screenFormat("SIGN", area, 0x20)}},
+                     "<Transaction NAME=\"SIGN\" ID=\"SIGN\" LOCAP=\"QOR1\"/>"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/SIGN"), "SIGN"));
+    EXPECT_EQ(v.form().get("field_001"), " -12345") << v.last().body;
+    EXPECT_EQ(v.form().get("field_003"), "  AB");
+    ASSERT_TRUE(isScreen(v.submit({{"field_002", "in"}}), "SIGN"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("SIGN", 14, ' ', ' ', 14, "001234u" "in " "  AB"))) << s.hostLog();
+    ASSERT_TRUE(isScreen(v.submit({{"field_001", "-7"}, {"field_003", "AB"}}), "SIGN"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("SIGN", 14, ' ', ' ', 14, "000000w" "   " "AB  "))) << s.hostLog();
+}
+
+// At level full a worker that never showed the screen gets a forged post:
+// what the screen shows protected keeps the host's bytes.
+TEST_F(HostBytes, ForgedValuesForProtectedFieldsDoNotReachTheHost)
+{
+    // Protected, unprotected but protected by the host, plain, and
+    // protected but unprotected by the host.
+    const std::string area = bytes({4, 0x82, 0, 4, 0x42, 0, 4, 0x42, 0, 4, 0x82, 0});
+    Stack s(hostWith("transaction PROT PROT\nscreen PROT\n  field 0 16 \"PPPPMMMMEEEEUUUU\"\n"
+                     "  fcc \"  .P  .U\"\n  filler X\n  enter -> same\n",
+                     {{"prot.t3z", screenFormat("PROT", area)}},
+                     "<Transaction NAME=\"PROT\" ID=\"PROT\" LOCAP=\"QOR1\"/>\n"
+                     "<FccModsSupport VALUE=\"full\"/>\n<MaxUsage VALUE=\"1\"/>"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/PROT"), "PROT"));
+    ASSERT_TRUE(isScreen(v.submit({{"field_001", "ffff"}, {"field_002", "ffff"}, {"field_003", "eeee"},
+                                   {"field_004", "uuuu"}}),
+                         "PROT"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("PROT", 16, ' ', 'X', 16, "PPPPMMMMeeeeuuuu"))) << s.hostLog();
+    // A refused post shows the screen with its modifications.
+    ASSERT_TRUE(isScreen(v.submit({{"field_001", "ffff"}, {"field_003", "&#8364;"}}), "PROT"));
+    EXPECT_TRUE(pageHas(v.last().body, "<SPAN CLASS=\"DATA_READONLY\">PPPP</SPAN>")) << v.last().body;
+    EXPECT_EQ(v.form().get("field_003"), "&#8364;");
+}
+
+// A hand-written page: a checkbox the user cleared is not posted, and its
+// byte is zeroed as before; the text field left alone keeps its bytes.
+TEST_F(HostBytes, AClearedCheckboxOfAHandWrittenPageIsZeroed)
+{
+    Stack s(hostWith("transaction BOX BOXS\nscreen BOXS\n  field 0 5 \" TEXY\"\n  enter -> same\n", {},
+                     "<Transaction NAME=\"BOX\" ID=\"BOX\" LOCAP=\"QOR1\"/>"));
+    hosttest::writeFile(s.root() + "/htx/boxs.t3i",
+                        "<record type=\"main\">\n    <field name=\"t\" mask=\"X(4)\"/>\n"
+                        "    <field name=\"box\" mask=\"X(1)\"/>\n</record>\n");
+    hosttest::writeFile(s.root() + "/htx/boxs.htx",
+                        "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
+                        "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n"
+                        "<INPUT TYPE=TEXT NAME=\"t\" VALUE=\"\\{t}\">\n"
+                        "<INPUT TYPE=CHECKBOX NAME=\"box\" VALUE=\"Y\">\n"
+                        "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"5\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"5\">\n"
+                        "</FORM></BODY></HTML>\n");
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/BOX"), "BOXS"));
+    ASSERT_TRUE(isScreen(v.submit(), "BOXS"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("BOXS", 5, ' ', ' ', 5, " TEX" + kNul))) << s.hostLog();
+}
+
+}  // namespace
+}  // namespace e2e
