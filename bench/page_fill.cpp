@@ -194,6 +194,39 @@ void BM_FormMerge(benchmark::State& state) {
 }
 BENCHMARK(BM_FormMerge)->Arg(0)->Arg(1);
 
+// N nested blocks of MAX=2 around one line: 2^N rows of a short line, the
+// innermost at depth N. Filling must cost in proportion to its output.
+std::string nestedTemplate(int levels) {
+    std::string t = "<html><body>\r\n";
+    for (int k = 1; k <= levels; ++k) t += "<!--#BEGIN NAME=b" + std::to_string(k) + " MAX=2-->";
+    t += "<p>row \\{b" + std::to_string(levels) + ".index}</p>\r\n";
+    for (int k = levels; k >= 1; --k) t += "<!--#END NAME=b" + std::to_string(k) + "-->";
+    return t + "</body></html>\r\n";
+}
+
+void BM_NestedRepetition(benchmark::State& state) {
+    const int levels = static_cast<int>(state.range(0));
+    const Screen& s = screen();
+    const std::string path = s.dir + "/nested" + std::to_string(levels) + ".htx";
+    std::ofstream(path) << nestedTemplate(levels);
+    tcpHTML* t = xFcgiGetFT(path.c_str());
+    if (!t) {
+        state.SkipWithError("template not loaded");
+        return;
+    }
+    size_t bytes = 0;
+    for (auto _ : state) {
+        xFcgiPutClear();
+        written = 0;
+        xFcgiSendPreloadedTemplate(t, nullptr, nullptr);
+        bytes += written;
+    }
+    state.SetItemsProcessed(state.iterations() << levels);   // rows
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.counters["page_bytes"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_NestedRepetition)->DenseRange(10, 16, 2)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

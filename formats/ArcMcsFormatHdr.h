@@ -41,6 +41,17 @@ public:
 
     bool IsSfsEmulationFormat() const { return (m_nEmulationFlags & kSfsEmulation) != 0; }
 
+    // The screen a format of this header is laid out on, in the 1-based
+    // rows and columns of the field walk: an SFS emulation format is always
+    // 24 rows of 80 columns from row 1, any other has its rows from its
+    // start row and its columns (at least one). Its cells: rows x columns.
+    int GetFirstScreenRow() const { return IsSfsEmulationFormat() ? 1 : m_nStartRow; }
+    int GetLastScreenRow() const { return IsSfsEmulationFormat() ? 24 : m_nStartRow + m_nRows - 1; }
+    int GetLastScreenColumn() const { return IsSfsEmulationFormat() ? 80 : (m_nColumns > 0 ? m_nColumns : 1); }
+    int GetScreenCells() const {
+        return (GetLastScreenRow() - GetFirstScreenRow() + 1) * GetLastScreenColumn();
+    }
+
     // The stored values, unchanged.
     const SafeString &GetName() const { return m_strName; }
     const SafeString &GetFirstName() const { return m_strFirstName; }

@@ -165,3 +165,15 @@ void CArcTFDDataLayout::LayOutByOffset(const std::vector<CArcTFDDataLine> &lines
     m_Records.push_back(std::move(toWeb));
     m_Records.push_back(std::move(fromWeb));
 }
+
+const char *CArcTFDDataLayout::Problem() const {
+    for (const CArcTFDDataRecord &record : m_Records) {
+        long long end = 0;
+        for (const CArcTFDDataLine &line : record.lines) {
+            if (line.pad > 255) return "a gap of more than 255 bytes between two fields of the host data";
+            end += static_cast<long long>(line.room) + line.pad;
+        }
+        if (end > 65535) return "a field record longer than 65,535 bytes";
+    }
+    return nullptr;
+}

@@ -49,6 +49,10 @@ public:
     // Bytes of screen data the page posts back (McsSize and McsCount): the
     // input record's lines and pads.
     int GetInputRoom() const { return m_nInputRoom; }
+    // Why the field file's reader would refuse these records, or null: a
+    // record whose fields and pads pass the 65,535 bytes of the largest
+    // screen, or a pad of more than 255 bytes.
+    const char *Problem() const;
 
 private:
     void LayOutInSequence(std::vector<CArcTFDDataLine> lines);

@@ -114,6 +114,12 @@ const HeadLine kHead[] = {
     {8, "</SCRIPT>"},
 };
 
+// A converted format whose files are not written, and why.
+Result FormatNotWritten(const char *why) {
+    logPrintf("#Converter: screen format not converted: %s\n", why);
+    return Result::FormatConversionError;
+}
+
 // Puts the files in place whole, or logs why they are not.
 Result PutInPlace(const std::vector<CArcTFDOutputFile> &files) {
     std::string why;
@@ -162,19 +168,33 @@ Result CArcTFDFormatSaver::WriteIntConnFile(CArcTFDIntConnFilesInfo *info) {
     std::vector<CArcTFDOutputFile> files;
     if (!info->GetT3IPath().empty()) files.push_back({info->GetT3IPath(), GetT3IText()});
     if (!info->GetHTXPath().empty()) files.push_back({info->GetHTXPath(), GetHTXText(info)});
+    if (const char *problem = WriteProblem()) return FormatNotWritten(problem);
     return PutInPlace(files);
 }
 
 Result CArcTFDFormatSaver::WriteT3IFile(CArcTFDIntConnFilesInfo *info) {
     if (!CheckReady(info, __LINE__)) return Result::FormatConversionError;
     if (info->GetT3IPath().empty()) return Result::Success;
+    if (const char *problem = Layout().Problem()) return FormatNotWritten(problem);
     return PutInPlace({{info->GetT3IPath(), GetT3IText()}});
 }
 
 Result CArcTFDFormatSaver::WriteHTXFile(CArcTFDIntConnFilesInfo *info) {
     if (!CheckReady(info, __LINE__)) return Result::FormatConversionError;
     if (info->GetHTXPath().empty()) return Result::Success;
-    return PutInPlace({{info->GetHTXPath(), GetHTXText(info)}});
+    std::string page = GetHTXText(info);
+    if (const char *problem = WriteProblem()) return FormatNotWritten(problem);
+    return PutInPlace({{info->GetHTXPath(), std::move(page)}});
+}
+
+const char *CArcTFDFormatSaver::WriteProblem() {
+    if (m_bPageTooLarge) return "its page is larger than a page of its screen can be";
+    return Layout().Problem();
+}
+
+size_t CArcTFDFormatSaver::PageSizeLimit(long long cells) {
+    constexpr long long kScreen = 24 * 80, kScreenPage = 4LL << 20, kLeast = 64LL << 10;
+    return static_cast<size_t>(std::max(kLeast, std::max(cells, 0LL) * kScreenPage / kScreen));
 }
 
 // --- the field file ------------------------------------------------------------
@@ -217,6 +237,9 @@ std::string CArcTFDFormatSaver::GetT3IText() {
 
 std::string CArcTFDFormatSaver::GetHTXText(CArcTFDIntConnFilesInfo *info) {
     if (!m_pFormat) return std::string();
+    const CArcTFDFormatHdrPeeker *header = m_pFormat->GetFormatHdrPeeker();
+    m_nPageLimit = m_nPageLimitSet ? m_nPageLimitSet : PageSizeLimit(header ? header->GetScreenCells() : 0);
+    m_bPageTooLarge = false;
     // The body first: the head's DoXMIT needs the detail record length the
     // layout finds.
     std::string body;
@@ -236,7 +259,9 @@ std::string CArcTFDFormatSaver::GetHTXText(CArcTFDIntConnFilesInfo *info) {
     Line(body, 12, "<INPUT TYPE=HIDDEN NAME=\"McsStatus\" VALUE=\" \">");
     Line(body, 12, "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + room + "\">");
     Line(body, 12, "<INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + room + "\">");
+    const size_t beforeAdditional = body.size();
     AppendAdditionalHtml(body);
+    const size_t additional = body.size() - beforeAdditional;
     Line(body, 8, "</FORM>");
     body += '\n';
     Line(body, 4, "</BODY>");
@@ -261,6 +286,7 @@ std::string CArcTFDFormatSaver::GetHTXText(CArcTFDIntConnFilesInfo *info) {
         Line(page, 12, ".ERROR { color:#FF0000;font-style:italic; }");
         Line(page, 8, "</STYLE>");
     }
+    if (page.size() + body.size() - additional > m_nPageLimit) m_bPageTooLarge = true;
     return page + body;
 }
 

@@ -60,6 +60,17 @@ public:
     std::string GetT3IText();
     std::string GetHTXText(CArcTFDIntConnFilesInfo *info);
 
+    // The largest page written for a screen of `cells` cells: 4 MiB for 24
+    // x 80, in proportion for other screens, never less than 64 KiB (the
+    // page's head and script); the additional HTML does not count. A
+    // format whose page would be larger is not written: its fields stop
+    // being written once the page passes the limit.
+    static size_t PageSizeLimit(long long cells);
+    // A lower limit than the screen's (0: the screen's).
+    void SetPageSizeLimit(size_t bytes) { m_nPageLimitSet = bytes; }
+    // Whether the last GetHTXText passed the limit.
+    bool PageTooLarge() const { return m_bPageTooLarge; }
+
     // The field part of the page in each layout, then the function-key
     // table at the layout's indent.
     void WriteHtmlFieldsTable3(std::string &out, CArcTFDIntConnFilesInfo *info);
@@ -103,6 +114,8 @@ private:
     void WriteDetailOpen(std::string &out, int indent);
     void WriteDetailClose(std::string &out, int indent);
     void AppendAdditionalHtml(std::string &out) const;
+    // Why the files cannot be written as they are made, or null.
+    const char *WriteProblem();
     // Table layout: one table per row group.
     void WriteRowGroup(std::string &out, size_t first, size_t end, int &ordinal, int width);
 
@@ -119,6 +132,9 @@ private:
     int m_nDetailCount = 0;
     int m_bDetail = 0;
     SafeString m_strAdditionalHtml;
+    size_t m_nPageLimitSet = 0;
+    size_t m_nPageLimit = 0;         // of the page being written
+    bool m_bPageTooLarge = false;
 };
 
 #endif

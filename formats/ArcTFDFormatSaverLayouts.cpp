@@ -35,6 +35,11 @@ int Percent(int part, int whole) {
 }  // namespace
 
 void CArcTFDFormatSaver::WriteField(std::string &out, const CArcTFDDrawableField *field, int ordinal, int indent) {
+    // A page past its limit is not written: the rest need not be made.
+    if (m_nPageLimit && out.size() > m_nPageLimit) {
+        m_bPageTooLarge = true;
+        return;
+    }
     m_nFieldCount = ordinal;
     if (CarriesData(field)) m_nDataCount += field->GetCobolLength();
     m_nIndent = indent;
@@ -73,7 +78,7 @@ void CArcTFDFormatSaver::WriteHtmlFieldsTable3(std::string &out, CArcTFDIntConnF
     m_strFieldHtmlStyle.clear();
     int ordinal = 1;
     int previousRow = 0;
-    for (size_t first = 0; first < m_Sorted.size();) {
+    for (size_t first = 0; first < m_Sorted.size() && !m_bPageTooLarge;) {
         // A group runs to the first written field on a later row.
         const int row = m_Sorted[first]->GetRow();
         size_t end = first + 1;

@@ -11,6 +11,10 @@
 //   c.SetFccModsStyle(FccModsLimited);
 //   Result r = c.Convert("order01.t3z");         // order01.t3i, order01.htx
 //
+// A format that no screen of its header's geometry can be is not converted
+// (see CArcMcsFieldWalk and CArcTFDFormatSaver::PageSizeLimit), so a few
+// bytes from a host cannot make a page of megabytes.
+//
 // Both files appear whole or not at all: they are written under temporary
 // names in the output directory and renamed into place, the field file
 // first, so a gateway worker never reads half a page or pairs a new page

@@ -1,12 +1,13 @@
 // fuzz-libs: qor_formats qor_foundation qor_xfcgi qor_xml qor_arc
 // The converter over arbitrary format bytes, writing into a temporary
 // folder: a conversion either fails and writes nothing, or writes a page
-// that the template compiler takes without a single error (host text can
-// never become markup or a placeholder) and a field file the field-table
-// reader loads, in which every field the host sends data for lies on its
-// own host bytes (its picture and the digits its mask hides cover exactly
-// the data offset and length the format reader found), whatever the
-// host's edit masks hold.
+// no larger than the limit of its header's screen, with no more fields
+// than the screen has cells, that the template compiler takes without a
+// single error (host text can never become markup or a placeholder) and a
+// field file the field-table reader loads, in which every field the host
+// sends data for lies on its own host bytes (its picture and the digits its
+// mask hides cover exactly the data offset and length the format reader
+// found), whatever the host's edit masks hold.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include "ArcTFDCollections.h"
 #include "ArcTFDDataField.h"
 #include "ArcTFDFieldMeta.h"
+#include "ArcTFDFormatSaver.h"
 #include "ZelBuffer.h"
 #include "ZelMCSConverter.h"
 #include "logprint.h"
@@ -94,6 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     tcpHTML page;
     page.path = htx;
     page.text = Slurp(htx);
+    const int cells = s_converter->GetFormat().GetFormatHdrPeeker()->GetScreenCells();
+    if (page.text.size() > CArcTFDFormatSaver::PageSizeLimit(cells)) std::abort();
+    if (s_converter->GetFormat().GetFieldCount() > cells) std::abort();
     FILE *messages = std::fopen("/dev/null", "w");
     xFcgiCompileTemplate(page, messages);
     std::fclose(messages);

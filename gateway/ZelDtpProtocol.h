@@ -265,6 +265,11 @@ private:
     Result DecodeProgramMessage(const TQorMsgo &msg, CZelSessionTable::Record &record,
                                 ScreenState &screen);
     Result ConvertScreenFormat(TMcsInterface *mcs);
+    // True (and logged) for a screen-format reply that must be dropped: any
+    // but the answer to this request's own format request, for its session
+    // (forSession), on the connection the request went out on. Dropping it
+    // changes nothing in the cache; the exchange reads on.
+    bool UnaskedFormat(TMcsInterface *mcs, const CZelSocketTransport *conn, bool forSession) const;
     // A view of a private copy of the reply packet (a DezUR message kept
     // for the next operation must not change with the next read).
     template <class View> TPktInterfacePtr<View> KeepView();
@@ -280,6 +285,9 @@ private:
     // The screen whose format GetScreenFormat asked for: its files are
     // named after it, so the page the conversation looks for is found.
     std::string m_strRequestedFormat;
+    // The connection that request went out on: a format reply is converted
+    // only while it waits, only from there.
+    const CZelSocketTransport *m_pFormatConn = nullptr;
     CZelSessionTable m_SessionTable;
     std::map<CZelName, std::unique_ptr<CZelSocketTransport>> m_Connections;
     std::string m_strLocap;              // own locap (ThisLocap)

@@ -130,8 +130,8 @@ Result CZelDtpProtocol::ProcessInterface(TBasePktInterface *packet, CZelSocketTr
             if (readOn) continue;
             return r;
         }
-        if (mcs && mcs->GetMcsType() == 'F') {
-            if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: ignore MCSO FREE\n");
+        if (mcs && (mcs->GetMcsType() == 'F' || UnaskedFormat(mcs.get(), conn, true))) {
+            if (mcs->GetMcsType() == 'F' && (logCtrlFlgs & LOG_DETAIL)) logPrintf("#DTP: ignore MCSO FREE\n");
             mcs.reset();
             view.reset();
             r = NextMessage(conn);
@@ -190,9 +190,12 @@ Result CZelDtpProtocol::OtherSessionMessage(unsigned id, unsigned receiver, Pack
         }
         // Another worker's session: its screen goes into its own record
         // and file only.
-        if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: processing MCSO for R%X\n", receiver);
-        Result stored = ProcessMcsInterface(mcs.get(), other.get(), false);
-        if (IsError(stored)) logPrintf("#DTP: message for R%X not stored: %d\n", receiver, ResultCode(stored));
+        if (!UnaskedFormat(mcs.get(), conn, false)) {
+            if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: processing MCSO for R%X\n", receiver);
+            Result stored = ProcessMcsInterface(mcs.get(), other.get(), false);
+            if (IsError(stored))
+                logPrintf("#DTP: message for R%X not stored: %d\n", receiver, ResultCode(stored));
+        }
         if (logCtrlFlgs & LOG_DETAIL) logPrintf("#DTP: wait for msg from R%X\n", id);
     } else {
         if (logCtrlFlgs & LOG_EVENTS) logPrintf("#BadDtpReply:%d: Session R%X not found; Drop it\n", __LINE__, receiver);
@@ -425,6 +428,17 @@ Result CZelDtpProtocol::DecodeProgramMessage(const TQorMsgo &msg, CZelSessionTab
     if (IsError(stored))
         logError("#DTP: screen of session R%X not stored: %d\n", record.GetLocalSessionId(), ResultCode(stored));
     return Result::Success;
+}
+
+bool CZelDtpProtocol::UnaskedFormat(TMcsInterface *mcs, const CZelSocketTransport *conn, bool forSession) const {
+    if (!mcs || mcs->GetMcsType() != 'S') return false;
+    if (forSession && !m_strRequestedFormat.empty() && conn == m_pFormatConn) return false;
+    std::string name;
+    if (auto *format = dynamic_cast<TQorScrFmt *>(mcs)) format->GetName(name);
+    name = TrimBlanks(name);
+    logPrintf("#DTP: screen format %s from locap %s not asked for; dropped\n",
+              logSafeText(name, name.size()).c_str(), conn ? conn->GetName().c_str() : "?");
+    return true;
 }
 
 Result CZelDtpProtocol::ConvertScreenFormat(TMcsInterface *mcs) {

@@ -320,12 +320,15 @@ Result CZelDtpProtocol::GetScreenFormat(unsigned id, const std::string &formatNa
         }
         if (logCtrlFlgs & LOG_EVENTS) logPrintf("#DTP: Sending MCSO (screen format) request on session R%X\n", id);
         m_strRequestedFormat = formatName;
+        m_pFormatConn = conn;
         r = ProcessInterface(mcso.release(), conn, id, rec.get());
         m_strRequestedFormat.clear();
+        m_pFormatConn = nullptr;
         if (IsError(r)) return FailSession(id, rec, r);
         return r;
     } catch (...) {
         m_strRequestedFormat.clear();
+        m_pFormatConn = nullptr;
         return FailSession(id, rec, dtperr::CurrentResult());
     }
 }

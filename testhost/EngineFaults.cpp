@@ -59,6 +59,7 @@ void Engine::inject(const Peer& peer, const std::string& event, Session* self, u
         switch (f.kind) {
         case Fault::Close: case Fault::Mcso: case Fault::Pren:
         case Fault::Msgo: case Fault::Free: case Fault::Garbage: case Fault::Silent:
+        case Fault::FormatReply:
             break;
         default:
             continue;
@@ -125,6 +126,22 @@ std::vector<Output> Engine::faultFrames(const Peer& peer, const Fault& f, Sessio
     case Fault::Free:
         log_.event(peer.id, note + "FREE program message to " + sid('R', d.R));
         return {frameOut(buildMcso(d.R, ids, kMcsFromProgram, mcsFunctionIndex('F'), {}))};
+    case Fault::FormatReply: {
+        // Named as given (else after the session's screen), carrying the
+        // format given (else the one of that name).
+        const ScreenDef* sc = self && self->current ? self->current : nullptr;
+        const std::string name = !f.name.empty() ? f.name : sc ? sc->name : "NOSCREEN";
+        FormatRecord rec;
+        rec.name = name;
+        rec.group = config_.locap;
+        std::string why;
+        if (!loadFormat(f.form.empty() ? name : f.form, rec, why)) rec.t3z.clear();
+        log_.event(peer.id, note + "format reply " + printable(name) + " of " + std::to_string(rec.t3z.size()) +
+                                " bytes to " + sid('R', d.R) + (why.empty() ? "" : " (format " + why + ")"));
+        Bytes p0;
+        appendText(p0, name, 8);
+        return {frameOut(buildMcso(d.R, ids, kMcsFormatReply, 0, {{p0}, {buildFormatRecord(rec)}}))};
+    }
     case Fault::Garbage: {
         log_.event(peer.id, note + "garbage of kind " + f.garbage);
         if (f.garbage == "short") return {frameOut(Bytes{kAccept, 0, 0})};

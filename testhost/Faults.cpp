@@ -80,6 +80,7 @@ const std::map<std::string, KindInfo>& kinds()
         {"garbage", {Fault::Garbage, "input", Fault::Instead}},
         {"dezur", {Fault::DezUr, "prst", Fault::Instead}},
         {"silent", {Fault::Silent, "input", Fault::Instead}},
+        {"format-reply", {Fault::FormatReply, "prst", Fault::Before}},
     };
     return k;
 }

@@ -27,6 +27,7 @@ struct Fault {
         Garbage,      // a frame the gateway must refuse
         DezUr,        // a DezUR exchange in place of the first screen
         Silent,       // no answer at all (a stalled host)
+        FormatReply,  // a screen-format reply nobody asked for
     };
     enum Pos { Before, Instead, After };
 

@@ -101,7 +101,8 @@ private:
 
     int selectSeg = -1, selectLongest = 0, selectOptionSize = 0;
     bool selectSized = false;
-    int textareaSeg = -1, textareaSum = 0;
+    int textareaSeg = -1;
+    int64_t textareaSum = 0;   // placeholder sizes inside the open text area
 
     // ---- helpers
     uint32_t lineAt(size_t p) {
@@ -969,7 +970,11 @@ bool Compiler::formTag() {
                 selectSeg = -1;
             } else if (tag[0] == 'T' && textareaSeg >= 0) {
                 HtmlSegment& g = T.segments[static_cast<size_t>(textareaSeg)];
-                g.size = std::max({(g.cols + 2) * g.rows, textareaSum, 1});
+                // In 64 bits: rows and columns are each capped, not their
+                // product; the size itself is capped like any size read.
+                const int64_t grid = (int64_t{g.cols} + 2) * g.rows;
+                g.size = static_cast<int32_t>(
+                    std::min<int64_t>(std::max({grid, textareaSum, int64_t{1}}), kMaxSize));
                 textareaSeg = -1;
             }
             pos = end;

@@ -3,15 +3,15 @@
 //
 // Names and values live in one data area (each followed by a NUL) and the
 // table holds offsets into it, so growing the area is one reallocation and
-// nothing refers to its old address. Lookups start at the entry found or
-// changed last, because templates and the gateway touch variables in
-// nearly the order in which they were created.
+// nothing refers to its old address. A hash index over the names finds an
+// entry in constant time however many there are: repeated blocks create a
+// variable per row, and a lookup inside n nested rows tries n + 1 names.
 #include "xfcgiout.h"
 
 #include "logprint.h"
 
 #include <algorithm>
-#include <array>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -22,7 +22,7 @@ namespace {
 struct OutVar {
     size_t nameOff = 0;
     size_t nameLen = 0;
-    uint32_t nameKey = 0;     // keyOfName(name): most entries differ in it
+    uint64_t nameHash = 0;    // NameHash of the name
     size_t valueOff = 0;
     size_t valueLen = 0;
     XVarMark mark = XVarMark::Data;
@@ -42,19 +42,13 @@ size_t oValuesEnd = 0;        // end of the last table write: temporaries lie ab
 size_t constEntries = 0;
 size_t constBytes = 0;
 bool constantsOpen = true;    // the first ordinary put closes it for good
-size_t searchHint = 0;
 bool dataMoved = false;
 std::string lastNotFound;
-
-// One bit per name key of every entry: a name whose bit is clear is in no
-// entry, so a lookup of a new name skips the scan.
-std::array<uint64_t, 16> keyBits{};
 
 std::vector<int> subscripts;  // open #BEGIN rows, outermost first
 
 // Screen data bound while a page is written.
 std::vector<XFcgiBoundField> boundFields;
-std::vector<uint32_t> boundKeys;    // keyOfName of each field's name
 std::vector<int32_t> boundRunning;  // running occurrence index per field
 std::string boundData;
 bool screenBound = false;
@@ -85,18 +79,16 @@ inline unsigned char folded(char c)
     return nameFold.map[static_cast<unsigned char>(c)];
 }
 
-// Key of a name as it compares: its length and its first and last two
-// folded bytes. Equal names have equal keys, so a scan compares names only
-// where the keys match; the ends are what names of one page differ in
-// ("field_001", "mcs.name", row subscripts), and the key costs the same
-// for every length.
-uint32_t keyOfName(std::string_view name)
+// Hash of a name as it compares (FNV-1a over the folded bytes), extended
+// byte by byte, so that the hashes of "x", "x_3" and "x_3_2" come from one
+// pass over the longest.
+constexpr uint64_t kHashStart = 14695981039346656037ull;
+
+inline uint64_t hashMore(uint64_t h, std::string_view bytes)
 {
-    const size_t n = name.size();
-    if (n == 0)
-        return 0;
-    return static_cast<uint32_t>(n & 0xFF) | uint32_t{folded(name[0])} << 8 |
-           uint32_t{folded(name[n - 1])} << 16 | uint32_t{folded(name[n > 1 ? n - 2 : 0])} << 24;
+    for (char c : bytes)
+        h = (h ^ folded(c)) * 1099511628211ull;
+    return h;
 }
 
 bool namesEqual(std::string_view a, std::string_view b)
@@ -114,6 +106,104 @@ bool namesEqual(std::string_view a, std::string_view b)
 std::string_view nameOf(const OutVar &v)
 {
     return {oData.data() + v.nameOff, v.nameLen};
+}
+
+// Open-addressing index of names: slots hold positions in a list whose
+// names and hashes the caller supplies. Kept at most half full.
+class NameIndex {
+public:
+    // Forgets every position; room for about `expected` names.
+    void reset(size_t expected)
+    {
+        size_t n = 64;
+        while (n < 2 * expected)
+            n *= 2;
+        if (slots_.size() == n)
+            std::fill(slots_.begin(), slots_.end(), kEmpty);
+        else
+            slots_.assign(n, kEmpty);
+        used_ = 0;
+    }
+
+    // The position of a name equal to `name` (hash h), or -1.
+    template <class NameAt>
+    int find(std::string_view name, uint64_t h, const NameAt &nameAt) const
+    {
+        if (slots_.empty())
+            return -1;
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = h & mask;; i = (i + 1) & mask) {
+            const int32_t pos = slots_[i];
+            if (pos == kEmpty)
+                return -1;
+            uint64_t ph;
+            const std::string_view pn = nameAt(pos, ph);
+            if (ph == h && namesEqual(pn, name))
+                return pos;
+        }
+    }
+
+    // Adds position `pos`; an equal name already there keeps its slot
+    // unless `replace`, when the new position takes it.
+    template <class NameAt>
+    void add(int32_t pos, const NameAt &nameAt, bool replace)
+    {
+        if (2 * (used_ + 1) > slots_.size())
+            grow(nameAt);
+        uint64_t h;
+        const std::string_view name = nameAt(pos, h);
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = h & mask;; i = (i + 1) & mask) {
+            const int32_t at = slots_[i];
+            if (at == kEmpty) {
+                slots_[i] = pos;
+                ++used_;
+                return;
+            }
+            uint64_t ah;
+            const std::string_view an = nameAt(at, ah);
+            if (ah == h && namesEqual(an, name)) {
+                if (replace)
+                    slots_[i] = pos;
+                return;
+            }
+        }
+    }
+
+private:
+    static constexpr int32_t kEmpty = -1;
+
+    template <class NameAt>
+    void grow(const NameAt &nameAt)
+    {
+        std::vector<int32_t> old;
+        old.swap(slots_);
+        slots_.assign(std::max<size_t>(64, 2 * old.size()), kEmpty);
+        used_ = 0;
+        for (int32_t pos : old)
+            if (pos != kEmpty)
+                add(pos, nameAt, true);
+    }
+
+    std::vector<int32_t> slots_;
+    size_t used_ = 0;
+};
+
+NameIndex tableIndex;   // positions in oTab
+NameIndex boundIndex;   // positions in boundFields; the first of a name
+std::vector<uint64_t> boundHashes;
+
+std::string_view tableNameAt(int32_t pos, uint64_t &h)
+{
+    const OutVar &v = oTab[static_cast<size_t>(pos)];
+    h = v.nameHash;
+    return nameOf(v);
+}
+
+std::string_view boundNameAt(int32_t pos, uint64_t &h)
+{
+    h = boundHashes[static_cast<size_t>(pos)];
+    return boundFields[static_cast<size_t>(pos)].name;
 }
 
 void ensureCreated()
@@ -154,80 +244,57 @@ std::string subscripted(std::string_view name, size_t levels)
     return s;
 }
 
-// The key's bit: 10 bits of the key, mixed.
-uint32_t keyBit(uint32_t key)
+// Entries of the table in the index; later entries of one name (only
+// constants can repeat a name) take its slot.
+void rebuildIndex()
 {
-    return (key * 2654435761u) >> 22;
+    tableIndex.reset(oTab.size());
+    for (size_t i = 0; i < oTab.size(); ++i)
+        tableIndex.add(static_cast<int32_t>(i), tableNameAt, true);
 }
 
-void noteKey(uint32_t key)
+// The table search of a lookup: the name (hash h) extended by the open row
+// subscripts, from the most specific to the plain one. The extended names
+// are prefixes of the longest one, hashed in one pass.
+int findEntry(std::string_view name, uint64_t h)
 {
-    const uint32_t b = keyBit(key);
-    keyBits[b >> 6] |= uint64_t{1} << (b & 63);
-}
-
-bool mayHoldKey(uint32_t key)
-{
-    const uint32_t b = keyBit(key);
-    return (keyBits[b >> 6] >> (b & 63)) & 1;
-}
-
-// The key bits of the entries left after the table was cut back.
-void rebuildKeyBits()
-{
-    keyBits.fill(0);
-    for (const OutVar &v : oTab)
-        noteKey(v.nameKey);
-}
-
-// One pass over the table for exactly this name: the hint first, then
-// round from hint + 1.
-int scanFor(std::string_view name)
-{
-    const size_t n = oTab.size();
-    if (n == 0)
-        return -1;
-    const uint32_t key = keyOfName(name);
-    if (!mayHoldKey(key))
-        return -1;
-    const size_t start = searchHint < n ? searchHint : 0;
-    auto matches = [&](size_t i) {
-        const OutVar &v = oTab[i];
-        return v.nameKey == key && v.nameLen == name.size() && namesEqual(nameOf(v), name);
-    };
-    for (size_t i = start; i < n; ++i)
-        if (matches(i)) {
-            searchHint = i;
-            return static_cast<int>(i);
-        }
-    for (size_t i = 0; i < start; ++i)
-        if (matches(i)) {
-            searchHint = i;
-            return static_cast<int>(i);
-        }
-    return -1;
-}
-
-// The table search of a lookup: the subscripted names from the most
-// specific to the plain one.
-int findEntry(std::string_view name)
-{
-    if (oTab.empty()) {
-        lastNotFound = subscripted(name, subscripts.size());
-        return -1;
+    if (subscripts.empty()) {
+        const int idx = tableIndex.find(name, h, tableNameAt);
+        if (idx < 0)
+            lastNotFound.assign(name.data(), name.size());
+        return idx;
+    }
+    static std::string full;   // keeps its capacity
+    full.assign(name.data(), name.size());
+    constexpr size_t kInline = 16;
+    std::pair<size_t, uint64_t> inlineCuts[kInline + 1];
+    std::vector<std::pair<size_t, uint64_t>> moreCuts;
+    std::pair<size_t, uint64_t> *cuts = inlineCuts;
+    if (subscripts.size() > kInline) {
+        moreCuts.resize(subscripts.size() + 1);
+        cuts = moreCuts.data();
+    }
+    cuts[0] = {full.size(), h};
+    for (size_t k = 0; k < subscripts.size(); ++k) {
+        char digits[16] = {'_'};
+        const char *end = std::to_chars(digits + 1, digits + sizeof digits, subscripts[k]).ptr;
+        const std::string_view part(digits, static_cast<size_t>(end - digits));
+        full.append(part.data(), part.size());
+        h = hashMore(h, part);
+        cuts[k + 1] = {full.size(), h};
     }
     for (size_t levels = subscripts.size() + 1; levels-- > 0;) {
-        int idx = levels ? scanFor(subscripted(name, levels)) : scanFor(name);
+        const int idx = tableIndex.find(std::string_view(full).substr(0, cuts[levels].first),
+                                        cuts[levels].second, tableNameAt);
         if (idx >= 0)
             return idx;
     }
-    lastNotFound.assign(name.data(), name.size());  // keeps its capacity
-    for (int s : subscripts)
-        lastNotFound += "_" + std::to_string(s);
+    lastNotFound.assign(full);
     return -1;
 }
 
-void addNewVar(std::string_view name, std::string_view value, XVarMark mark)
+// A new entry for name (hash h) with the open row subscripts.
+void addNewVar(std::string_view name, uint64_t h, std::string_view value, XVarMark mark)
 {
     ensureCreated();
     std::string withRows;
@@ -237,23 +304,21 @@ void addNewVar(std::string_view name, std::string_view value, XVarMark mark)
     const size_t need = full.size() + value.size();
     if (oUsed + need + 400 > oData.size())
         growData(oData.size() + need + 1024);
-    searchHint = oTab.empty() ? 0 : oTab.size() - 1;
     OutVar v;
     v.nameOff = appendRaw(full);
     v.nameLen = full.size();
-    v.nameKey = keyOfName(full);
-    noteKey(v.nameKey);
+    v.nameHash = subscripts.empty() ? h : hashMore(kHashStart, full);
     v.valueOff = appendRaw(value);
     v.valueLen = value.size();
     v.mark = mark;
     oTab.push_back(v);
+    tableIndex.add(static_cast<int32_t>(oTab.size() - 1), tableNameAt, true);
     oValuesEnd = oUsed;
 }
 
 // Stores the value for an existing entry.
 void changeVar(size_t idx, std::string_view value, XVarMark mark)
 {
-    searchHint = idx;
     OutVar &v = oTab[idx];
     // A constant's registered bytes are never overwritten, so that the
     // next clear can give its value back.
@@ -273,6 +338,18 @@ void changeVar(size_t idx, std::string_view value, XVarMark mark)
     w.valueLen = value.size();
     w.mark = mark;
     oValuesEnd = oUsed;
+}
+
+// The common put for a name (hash h) and a value that do not lie in the
+// data area.
+void chgVar(std::string_view name, uint64_t h, std::string_view value, XVarMark mark)
+{
+    constantsOpen = false;
+    const int idx = findEntry(name, h);
+    if (idx < 0)
+        addNewVar(name, h, value, mark);
+    else
+        changeVar(static_cast<size_t>(idx), value, mark);
 }
 
 bool pointsIntoData(const char *p)
@@ -324,12 +401,7 @@ int xFcgiChgVar(std::string_view name, std::string_view value, XVarMark mark)
         valueCopy.assign(value);
         value = valueCopy;
     }
-    constantsOpen = false;
-    int idx = findEntry(name);
-    if (idx < 0)
-        addNewVar(name, value, mark);
-    else
-        changeVar(static_cast<size_t>(idx), value, mark);
+    chgVar(name, hashMore(kHashStart, name), value, mark);
     return 1;
 }
 
@@ -350,7 +422,7 @@ static int addConstant(const char *name, std::string_view value)
         return 0;
     std::string nameCopy(name);
     std::string valueCopy(value);
-    addNewVar(nameCopy, valueCopy, XVarMark::Raw);
+    addNewVar(nameCopy, hashMore(kHashStart, nameCopy), valueCopy, XVarMark::Raw);
     OutVar &v = oTab.back();
     v.constValueOff = v.valueOff;
     v.constValueLen = v.valueLen;
@@ -385,22 +457,20 @@ int searchOutTab(const char *name, int length)
     if (name == nullptr)
         return -1;
     std::string_view want(name, length < 0 ? std::strlen(name) : static_cast<size_t>(length));
+    const uint64_t h = hashMore(kHashStart, want);
     if (screenBound) {
-        const uint32_t key = keyOfName(want);
-        for (size_t i = 0; i < boundFields.size(); ++i) {
-            if (boundKeys[i] != key || !namesEqual(boundFields[i].name, want))
-                continue;
+        const int i = boundIndex.find(want, h, boundNameAt);
+        if (i >= 0) {
             bool beyond = false;
             // The value is a view of the bound copy of the screen data,
             // which the put does not move.
-            const std::string_view value = boundValue(i, beyond);
-            xFcgiChgVar(boundFields[i].name, value, XVarMark::Data);
-            lastBoundField = static_cast<int>(i);
+            const std::string_view value = boundValue(static_cast<size_t>(i), beyond);
+            chgVar(boundFields[static_cast<size_t>(i)].name, h, value, XVarMark::Data);
+            lastBoundField = i;
             lastBoundBeyond = beyond;
-            break;
         }
     }
-    return findEntry(want);
+    return findEntry(want, h);
 }
 
 int xFcgiVarCount()
@@ -495,9 +565,12 @@ void xFcgiBindScreen(std::vector<XFcgiBoundField> fields, const char *data, size
                                     [](const XFcgiBoundField &f) { return heldFields.count(f.name) != 0; }),
                      fields.end());
     boundFields = std::move(fields);
-    boundKeys.clear();
+    boundHashes.clear();
     for (const XFcgiBoundField &f : boundFields)
-        boundKeys.push_back(keyOfName(f.name));
+        boundHashes.push_back(hashMore(kHashStart, f.name));
+    boundIndex.reset(boundFields.size());
+    for (size_t i = 0; i < boundFields.size(); ++i)
+        boundIndex.add(static_cast<int32_t>(i), boundNameAt, false);
     boundRunning.assign(boundFields.size(), 0);
     boundData.assign(data ? data : "", data ? length : 0);
     screenBound = true;
@@ -506,7 +579,8 @@ void xFcgiBindScreen(std::vector<XFcgiBoundField> fields, const char *data, size
 void xFcgiUnbindScreen()
 {
     boundFields.clear();
-    boundKeys.clear();
+    boundHashes.clear();
+    boundIndex.reset(0);
     boundRunning.clear();
     boundData.clear();
     screenBound = false;
@@ -528,7 +602,7 @@ void xFcgiPutBoundFields()
         if (boundFields[i].occurrences >= 2)
             continue;
         bool beyond = false;
-        xFcgiChgVar(boundFields[i].name, boundValue(i, beyond), XVarMark::Data);
+        chgVar(boundFields[i].name, boundHashes[i], boundValue(i, beyond), XVarMark::Data);
     }
 }
 
@@ -594,10 +668,9 @@ void xFcgiPutClear()
         v.valueLen = v.constValueLen;
         v.mark = v.constMark;
     }
-    rebuildKeyBits();
+    rebuildIndex();
     oUsed = std::min(constBytes, oData.size());
     oValuesEnd = oUsed;
-    searchHint = 0;
     lastNotFound.clear();
     sidUsed = false;
     heldFields.clear();

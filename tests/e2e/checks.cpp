@@ -51,13 +51,18 @@ size_t framesCount(const std::string& hostLog, const std::string& direction, con
                                          << " frames, not " << n;
 }
 
-::testing::AssertionResult gatewayLogged(const Stack& s, const std::string& text)
+::testing::AssertionResult gatewayLogged(const Stack& s, const std::string& text, size_t n)
 {
-    for (int waited = 0; waited < 3000; waited += 20) {
-        if (s.gatewayLog().find(text) != std::string::npos) return ::testing::AssertionSuccess();
+    size_t seen = 0;
+    for (int waited = 0;; waited += 20) {
+        const std::string log = s.gatewayLog();
+        seen = 0;
+        for (size_t at = log.find(text); at != std::string::npos && seen < n; at = log.find(text, at + 1)) ++seen;
+        if (seen == n) return ::testing::AssertionSuccess();
+        if (waited >= 3000) break;
         sleepMs(20);
     }
-    return ::testing::AssertionFailure() << "the gateway did not log '" << text << "'";
+    return ::testing::AssertionFailure() << "the gateway logged '" << text << "' " << seen << " times, fewer than " << n;
 }
 
 size_t inputsCount(const std::string& hostLog)

@@ -33,9 +33,9 @@ size_t framesCount(const std::string& hostLog, const std::string& direction, con
 // after the page has arrived.
 ::testing::AssertionResult hostLogged(const Stack& s, const std::string& direction, const std::string& cls,
                                       size_t n);
-// Waits up to 3 s for the gateway's log to hold `text`: the log server
-// writes a line a moment after the worker has answered.
-::testing::AssertionResult gatewayLogged(const Stack& s, const std::string& text);
+// Waits up to 3 s for the gateway's log to hold `text` at least `n` times:
+// the log server writes a line a moment after the worker has answered.
+::testing::AssertionResult gatewayLogged(const Stack& s, const std::string& text, size_t n = 1);
 // Number of screen inputs the host has taken.
 size_t inputsCount(const std::string& hostLog);
 

@@ -1,10 +1,16 @@
 // Screens without hand-written pages, through lighttpd: the gateway asks
 // the host for the screen format once, converts it into the Cache store and
 // shows the page; formats the host cannot supply or that cannot be
-// converted end the session with the error page; converted field files
+// converted (hostile ones included) end the session with the error page;
+// format replies nobody asked for change nothing; converted field files
 // keep in step with the host data; and pages converted with limited and
 // full field-control support follow the host's modifications and filler.
 #include "host_formats.h"
+#include "formats/hostile_formats.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
 
 namespace e2e {
 namespace {
@@ -100,6 +106,103 @@ TEST_F(Conversion, FormatsThatCannotBeHadEndTheSession)
     EXPECT_TRUE(hostLogged(s, "recv", "Close", 2)) << s.hostLog();
     EXPECT_EQ(s.table().records.size(), 0u);
     EXPECT_TRUE(readFile(s.root() + "/cache/badfmt.htx").empty());
+}
+
+// Formats that no 24 x 80 screen can be, converted on the spot: the error
+// page, the host session closed, nothing in the cache, and the worker
+// serves the next request.
+TEST_F(Conversion, HostileFormatsEndTheSessionAndLeaveTheWorkerServing)
+{
+    std::string script, config;
+    std::vector<std::pair<std::string, std::string>> formats;
+    const std::vector<hostile::Case> cases = hostile::Cases();
+    for (const hostile::Case& h : cases) {
+        script += "transaction " + h.name + " " + h.name + "\nscreen " + h.name + "\n  field 0 4 \"DATA\"\n";
+        config += "<Transaction NAME=\"" + h.name + "\" ID=\"" + h.name + "\" LOCAP=\"QOR1\"/>\n";
+        formats.push_back({h.name + ".t3z", h.t3z});
+    }
+    script += "transaction NEXT NEXT\nscreen NEXT\n  field 0 4 \"DATA\"\n  enter -> same\n";
+    config += "<Transaction NAME=\"NEXT\" ID=\"NEXT\" LOCAP=\"QOR1\"/>";
+    formats.push_back({"next.t3z", screenFormat("NEXT", bytes({4, 0x42, 0}))});
+    StackOptions o = hostWith(script, formats, config);
+    o.workers = 1;
+    Stack s(o);
+    ASSERT_TRUE(s.waitForWorkers(1));
+    const std::vector<pid_t> worker = s.workers();
+    size_t closes = 0;
+    for (const hostile::Case& h : cases) {
+        SCOPED_TRACE(h.what);
+        HttpResponse r = s.get("/demo/" + h.name);
+        EXPECT_TRUE(isErrorPage(r, -2003)) << r.body;
+        EXPECT_TRUE(gatewayLogged(s, "Screen format " + h.name + " not read: " + h.reason));
+        EXPECT_TRUE(gatewayLogged(s, "Problem converting screen " + h.name + "; status -2003"));
+        EXPECT_TRUE(hostLogged(s, "recv", "Close", ++closes)) << s.hostLog();
+    }
+    EXPECT_EQ(s.table().records.size(), 0u);
+    struct stat st {};
+    for (const hostile::Case& h : cases) {
+        std::string base = h.name;
+        for (char& c : base) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (const char* ext : {".htx", ".t3i"})
+            EXPECT_NE(stat((s.root() + "/cache/" + base + ext).c_str(), &st), 0) << base << ext;
+    }
+    // The same worker takes the next conversation, and converts its page.
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/NEXT"), "NEXT"));
+    EXPECT_EQ(v.form().get("field_001"), "DATA");
+    ASSERT_TRUE(isScreen(v.submit(), "NEXT"));
+    EXPECT_EQ(s.workers(), worker);
+}
+
+// A host that sends a screen format nobody asked for (on its own
+// connection, for a session of its own or another one, and named after a
+// screen of another host) changes nothing in the cache: the reply is
+// dropped, and the sessions go on.
+TEST_F(Conversion, FormatRepliesNobodyAskedForAreDropped)
+{
+    const std::string samples = sourceDir() + "/testhost/samples";
+    const std::string dir = hosttest::makeTempDir();
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() { hosttest::removeTree(dir); }
+    } cleanup{dir};
+    // The second host sends, after PROK, a format reply named ORDENTRY and
+    // holding its ECHO format: for the new session on its first PRST, for
+    // the session before on its second.
+    hosttest::HostProcess other(dir, {"--locap", "QOR2", "--script", samples + "/demo.dts", "--formats",
+                                       samples + "/formats", "--first-id", "0x50001", "--fault",
+                                       "format-reply:name=ORDENTRY,form=ECHO,times=1", "--fault",
+                                       "format-reply:name=ORDENTRY,form=ECHO,to=other,skip=1"});
+    Stack s(withConfig("<Locap NAME=\"QOR2\" ADDRESS=\"127.0.0.1\" PORT=\"" + std::to_string(other.port()) +
+                           "\"/>\n<Transaction NAME=\"ECHO2\" ID=\"ECHO\" LOCAP=\"QOR2\"/>",
+                       1));
+    Visitor order(s.port());
+    ASSERT_TRUE(isScreen(order.open("/demo/ORDER"), "ORDENTRY"));
+    const std::string page = readFile(s.root() + "/cache/ordentry.htx");
+    const std::string fields = readFile(s.root() + "/cache/ordentry.t3i");
+    ASSERT_FALSE(page.empty());
+
+    Visitor first(s.port()), next(s.port());
+    ASSERT_TRUE(isScreen(first.open("/demo/ECHO2"), "ECHO"));
+    ASSERT_TRUE(isScreen(next.open("/demo/ECHO2"), "ECHO"));
+    EXPECT_EQ(count(other.log(), "format reply ORDENTRY"), 2u) << other.log();
+    const std::string dropped = "screen format ORDENTRY from locap QOR2 not asked for; dropped";
+    EXPECT_TRUE(gatewayLogged(s, dropped, 2));
+    EXPECT_EQ(count(s.gatewayLog(), dropped), 2u);
+    EXPECT_EQ(readFile(s.root() + "/cache/ordentry.htx"), page);
+    EXPECT_EQ(readFile(s.root() + "/cache/ordentry.t3i"), fields);
+    struct stat st {};
+    EXPECT_NE(stat((s.root() + "/cache/echo.htx").c_str(), &st), 0) << "nor is anything else converted";
+
+    // Every session goes on; a new user of ORDER gets the page ORDER's host
+    // described.
+    ASSERT_TRUE(isScreen(first.submit(), "ECHO"));
+    ASSERT_TRUE(isScreen(next.submit(), "ECHO"));
+    ASSERT_TRUE(isScreen(order.submit({{"field_006", "acme"}}), "ORDTAKEN"));
+    Visitor later(s.port());
+    ASSERT_TRUE(isScreen(later.open("/demo/ORDER"), "ORDENTRY"));
+    EXPECT_TRUE(later.form().has("field_006")) << later.last().body;
+    EXPECT_EQ(count(s.hostLog(), "format ORDENTRY for session"), 1u);
 }
 
 // An SFS format with a number wider than its mask, the host's error line

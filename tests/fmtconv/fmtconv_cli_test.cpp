@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "formats/field_file_pairs.h"
+#include "formats/hostile_formats.h"
 
 namespace {
 
@@ -147,6 +149,29 @@ TEST_F(Fmtconv, AdditionalHtmlAndAFailedWrite) {
     for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) listing.append(buf, n);
     pclose(p);
     EXPECT_EQ(listing, "b.htx\nb.t3i\n");
+}
+
+// Formats that no 24 x 80 screen can be: not converted, nothing written,
+// and the run stops there. A full screen of one-column fields converts.
+TEST_F(Fmtconv, HostileFormatsAreNotConverted) {
+    for (const hostile::Case &h : hostile::Cases()) {
+        SCOPED_TRACE(h.what);
+        std::system(("cd '" + dir_ + "' && rm -rf out/*").c_str());
+        write(h.name + ".t3z", h.t3z);
+        std::string out;
+        EXPECT_EQ(run(h.name + ".t3z b.t3z out", out), 1);
+        EXPECT_EQ(out, std::string(kBanner) + "Can't convert file " + h.name + ".t3z\n");
+        std::string lower = h.name;
+        for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_FALSE(exists(in("out/" + lower + ".htx")));
+        EXPECT_FALSE(exists(in("out/" + lower + ".t3i")));
+        EXPECT_FALSE(exists(in("out/b.htx")));
+    }
+    write("full.t3z", hostile::FullScreen("FULL", 24, 80));
+    std::string out;
+    EXPECT_EQ(run("full.t3z out", out), 0);
+    EXPECT_EQ(out, kBanner);
+    EXPECT_GT(readFile(in("out/full.htx")).size(), 500000u);
 }
 
 TEST_F(Fmtconv, SampleFormatsGiveTheDemoFieldFiles) {

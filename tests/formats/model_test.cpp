@@ -25,9 +25,12 @@ TEST(FormatModel, FieldsWrittenBackReadTheSame) {
     const std::string area = B({5, 0x93, 0}) + "NAME:" + B({5, 0x41, 0x40}) + "ABCDE" + B({4, 0x09, 0, 3, 0x0A, 0}) +
                              B({9, 0x0C, 0, 0x12, 8}) + "ZZZZZ9.99" + B({5, 0x98, 0, 3, 0x3E, 9, 4, 0x12, 0, 2, 0x04, 0}) +
                              B({70, 0x93, 0}) + std::string(70, 'h');
+    // A screen wide enough for the fields written back in pieces.
+    Hdr wide;
+    wide.columns = 255;
     CArcTFDFormat f, again;
-    ASSERT_EQ(Read(f, Format(area)), Result::Success);
-    ASSERT_EQ(Read(again, Format(SaveAll(f))), Result::Success);
+    ASSERT_EQ(Read(f, Format(area, wide)), Result::Success);
+    ASSERT_EQ(Read(again, Format(SaveAll(f), wide)), Result::Success);
     std::vector<std::string> expected = DescribeAll(f);
     expected.back() = "H 0,40 63 \"" + std::string(63, 'h') + "\"";   // long headings go in pieces
     expected.push_back("H 0,103 7 \"hhhhhhh\"");
@@ -36,9 +39,10 @@ TEST(FormatModel, FieldsWrittenBackReadTheSame) {
     // Fields wider than a descriptor's 127 columns go back with continued
     // descriptors before them.
     ASSERT_EQ(Read(f, Format(B({100, 0x03, 0, 100, 0x42, 0x40}) + std::string(200, 'd') +
-                             B({100, 0x03, 0, 40, 0x12, 0, 2, 0x02, 0}))),
+                                 B({100, 0x03, 0, 40, 0x12, 0}),
+                             wide)),
               Result::Success);
-    ASSERT_EQ(Read(again, Format(SaveAll(f))), Result::Success);
+    ASSERT_EQ(Read(again, Format(SaveAll(f), wide)), Result::Success);
     EXPECT_EQ(DescribeAll(again), DescribeAll(f));
     EXPECT_EQ(DescribeAll(f)[1], "E 0,200 140 @0+140");
 

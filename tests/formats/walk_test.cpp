@@ -29,8 +29,9 @@ TEST(FormatWalk, KindsMoveTheWalk) {
          {"H 0,0 15 \"ABCDEFGHIJKLMNO\"", "D 0,15 2 #1 @0+2 X(2)"}},
         {"continued default data", B({10, 0x03, 0}) + B({5, 0x02, 0x40}) + "abcdefghijklmno" + ab,
          {"D 0,0 15 #1 @0+15 X(15) =abcdefghijklmno", "D 0,15 2 #2 @15+2 X(2)"}},
-        {"past 255 columns", B({120, 0x03, 0}) + B({120, 0x03, 0}) + B({100, 0x02, 0}) + ab,
-         {"D 0,0 340 #1 @0+340 X(340)", "D 0,340 2 #2 @340+2 X(2)"}},
+        // (wrapping onto the screen's next rows)
+        {"past 255 columns", B({120, 0x03, 0}) + B({120, 0x03, 0}) + B({100, 0x02, 0}) + B({0, 0x14, 0}) + ab,
+         {"D 0,0 340 #1 @0+340 X(340)", "D 1,0 2 #2 @340+2 X(2)"}},
         {"new line repeating its line twice", B({3, 0x02, 0}) + B({2, 0x14, 0}) + B({1, 0x02, 0}),
          {"D 0,0 3 #1 @0+3 X(3)", "D 1,0 3 #2 @3+3 X(3)", "D 2,0 3 #3 @6+3 X(3)", "D 3,0 1 #4 @9+1 X"}},
         {"section read three times", ab + B({1, 0x93, 0}) + "-" + B({2, 0x15, 7}) + B({1, 0x02, 0}),
@@ -101,7 +102,7 @@ TEST(FormatWalk, BadWalksFailTheRead) {
         {"cut colours", B({0, 0x1F, 0}) + "12345", "runs past the end of the field area"},
         {"cut flags byte", B({5, 0x10, 0}), "runs past the end of the field area"},
         {"section before the area", B({2, 0x02, 0}) + B({1, 0x15, 9}), "starts before the field area"},
-        {"nested sections", B({1, 0x01, 0}) + B({1, 0x15, 3}) + B({1, 0x15, 6}), "too many descriptor steps"},
+        {"nested sections", B({0, 0x03, 0}) + B({1, 0x15, 3}) + B({1, 0x15, 6}), "too many descriptor steps"},
         {"unknown definition", B({4, 0x1F, 0x06}) + "ABCD", "unknown field kind"},
         {"unknown type code", B({4, 0x05, 0}), "unknown field kind"},
     };

@@ -236,6 +236,43 @@ TEST(TemplateCompile, FormFields) {
               std::string::npos);
 }
 
+// A text area's size: (columns + 2) x rows, or its placeholders' sizes
+// when larger, computed without overflow and capped at 1,000,000 like any
+// size the text gives (rows and columns near the int limit included).
+TEST(TemplateCompile, TextAreaSizesAreCapped) {
+    const struct {
+        const char* area;
+        int size;
+    } cases[] = {
+        {"<textarea name=t rows=2 cols=10></textarea>", 24},
+        {"<textarea name=t rows=1 cols=1>\\{a SIZE=50}</textarea>", 50},
+        {"<textarea name=t rows=1000 cols=1000></textarea>", 1000000},
+        {"<textarea name=t rows=2147483647 cols=2147483647></textarea>", 1000000},
+        {"<textarea name=t rows=99999999999 cols=99999999999></textarea>", 1000000},
+        {"<textarea name=t>\\{a SIZE=1000000}\\{b SIZE=1000000}\\{c SIZE=1000000}</textarea>", 1000000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.area);
+        Compiled t;
+        compile(t, std::string("<form>") + c.area + "</form>");
+        const HtmlSegment* area = nullptr;
+        for (const auto& g : t.t.segments)
+            if (g.kind == SEG_TEXTAREA) area = &g;
+        ASSERT_NE(area, nullptr) << kinds(t.t);
+        EXPECT_EQ(area->size, c.size);
+    }
+    // Many large placeholders cannot wrap the sum round either.
+    std::string many = "<form><textarea name=t>";
+    for (int i = 0; i < 2200; ++i) many += "\\{p" + std::to_string(i) + " SIZE=1000000}";
+    Compiled t;
+    compile(t, many + "</textarea></form>");
+    for (const auto& g : t.t.segments) {
+        if (g.kind == SEG_TEXTAREA) {
+            EXPECT_EQ(g.size, 1000000);
+        }
+    }
+}
+
 TEST(TemplateCompile, XfcgiAttribute) {
     Compiled c;
     compile(c, "<input name=f1 XFCGI=\"cust SIZE=7 INT\"><input name=f2 XFCGI=cust>");

@@ -210,6 +210,26 @@ TEST_F(TemplateFill, RepeatedBlocks) {
     EXPECT_EQ(out, "<input name=v_2_4>deep");
 }
 
+// 16 nested blocks of two rows: 65,536 rows, each with its 16 subscripts
+// and its innermost index, in row order. Every row adds variables to the
+// table (the inner blocks' indexes of each outer row), so a lookup that
+// scanned the table would make this take minutes.
+TEST_F(TemplateFill, SixteenNestedBlocksFillEveryRow) {
+    constexpr int kLevels = 16;
+    std::string text;
+    for (int k = 1; k <= kLevels; ++k) text += "<!--#BEGIN NAME=b" + std::to_string(k) + " MAX=2-->";
+    text += "<input name=v>\\{b16.index}|";
+    for (int k = 0; k < kLevels; ++k) text += "<!--#END-->";
+    std::string expected;
+    for (int row = 0; row < (1 << kLevels); ++row) {
+        expected += "<input name=v";
+        for (int k = kLevels - 1; k >= 0; --k) expected += "_" + std::to_string((row >> k & 1) + 1);
+        expected += ">0000" + std::to_string((row & 1) + 1) + "|";
+    }
+    EXPECT_EQ(fill(text), expected);
+    EXPECT_EQ(xFcgiSubscriptDepth(), 0);
+}
+
 TEST_F(TemplateFill, NestingDeeperThanTheRowStackIsSkipped) {
     std::string text;
     for (int i = 0; i < 130; ++i) text += "<!--#BEGIN NAME=b" + std::to_string(i) + " MAX=1-->";

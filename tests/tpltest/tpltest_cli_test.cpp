@@ -2,6 +2,10 @@
 // form test written to its log.
 #include "tpltest/tpltest_run.h"
 
+#include <sys/stat.h>
+
+#include <functional>
+
 TEST_F(Tpltest, UsageWithoutTemplate) {
     std::string out;
     EXPECT_EQ(run("", out), 255);
@@ -132,4 +136,58 @@ TEST_F(Tpltest, SampleWithoutTagsAndWithoutLog) {
     std::string log = readFile(kLog);
     EXPECT_NE(log.find("\r\n\r\n[XYZ]"), std::string::npos) << log;
     EXPECT_EQ(log.find("Result of Simulated Form Read"), std::string::npos);
+}
+
+// The -t log is written only into a regular file of the running user: a
+// symbolic link placed at its path (its target untouched), a FIFO, a
+// folder or another user's file are refused on standard error, and the
+// run goes on without a log. A file of our own is emptied and written.
+TEST_F(Tpltest, LogIsNeverWrittenThroughALinkOrIntoAnotherUsersFile) {
+    write("p.htx", "[\\{a}]");
+    write("p.t3i", "<record type=\"toweb\"><field name=\"a\" mask=\"X(3)\"/></record>");
+    write("s.txt", "ABC\n");
+    const std::string victim = absDir_ + "/victim";
+    const struct {
+        const char* what;
+        std::function<bool()> place;   // false: cannot be set up here
+        const char* said;
+    } cases[] = {
+        {"link", [&] { return symlink(victim.c_str(), kLog.c_str()) == 0; }, "it is a symbolic link"},
+        {"fifo", [&] { return mkfifo(kLog.c_str(), 0600) == 0; }, "it is not a regular file"},
+        {"folder", [&] { return mkdir(kLog.c_str(), 0700) == 0; }, "Is a directory"},
+        {"other user's file",
+         [&] {
+             // Only root can give a file away.
+             std::ofstream(kLog) << "theirs\n";
+             return geteuid() == 0 && chown(kLog.c_str(), 65534, 65534) == 0;
+         },
+         "it belongs to another user"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::system(("rm -rf '" + kLog + "'").c_str());
+        std::ofstream(victim, std::ios::binary) << "precious\n";
+        if (!c.place()) {
+            std::printf("(%s not set up here)\n", c.what);
+            continue;
+        }
+        std::string out, err;
+        EXPECT_EQ(run("-t -i ./p.htx -m s.txt", out, "", &err), 0) << out;
+        EXPECT_NE(err.find("tpltest: log " + kLog + " not written: " + c.said), std::string::npos) << err;
+        EXPECT_EQ(readFile(victim), "precious\n");
+    }
+    struct stat st {};
+    ASSERT_EQ(lstat(kLog.c_str(), &st), 0);
+    if (geteuid() == 0) {
+        EXPECT_EQ(readFile(kLog), "theirs\n");
+    }
+
+    // Our own file: emptied and written.
+    std::system(("rm -rf '" + kLog + "'").c_str());
+    std::ofstream(kLog) << std::string(10000, 'o');
+    std::string out, err;
+    EXPECT_EQ(run("-t -i ./p.htx -m s.txt", out, "", &err), 0) << err;
+    const std::string log = readFile(kLog);
+    EXPECT_NE(log.find("\r\n\r\n[ABC]"), std::string::npos) << log;
+    EXPECT_EQ(log.find("ooo"), std::string::npos);
 }

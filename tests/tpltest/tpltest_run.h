@@ -1,5 +1,7 @@
 // tpltest run as a program in a scratch folder of the test's working
-// folder: its standard output, exit status and log.
+// folder: its standard output, exit status and log. TMPDIR names the
+// scratch folder, so the -t log is the test's own (never the machine-wide
+// /tmp/xfcgi.log).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,8 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr const char* kLog = "/tmp/xfcgi.log";
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -32,12 +32,13 @@ protected:
         char pattern[] = "./cliXXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        std::remove(kLog);
+        char* cwd = getcwd(nullptr, 0);
+        ASSERT_NE(cwd, nullptr);
+        absDir_ = std::string(cwd) + "/" + dir_.substr(2);
+        std::free(cwd);
+        kLog = absDir_ + "/xfcgi.log";
     }
-    void TearDown() override {
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-        std::remove(kLog);
-    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
     void write(const std::string& name, const std::string& text) {
         std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
     }
@@ -47,8 +48,8 @@ protected:
     int run(const std::string& args, std::string& out, const std::string& env = "",
             std::string* err = nullptr) {
         const std::string errFile = dir_ + ".err";
-        std::string cmd = "cd '" + dir_ + "' && " + env + " env DOCUMENT_ROOT=/nonexistent '" +
-                          program_ + "' " + args + " 2>" + (err ? "'../" + errFile + "'" : "/dev/null");
+        std::string cmd = "cd '" + dir_ + "' && " + env + " env DOCUMENT_ROOT=/nonexistent TMPDIR='" + absDir_ +
+                          "' '" + program_ + "' " + args + " 2>" + (err ? "'../" + errFile + "'" : "/dev/null");
         FILE* p = popen(cmd.c_str(), "r");
         if (!p) return -1;
         out.clear();
@@ -62,7 +63,8 @@ protected:
         }
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    std::string program_, dir_;
+    std::string program_, dir_, absDir_;
+    std::string kLog;   // the -t log
 };
 
 }  // namespace

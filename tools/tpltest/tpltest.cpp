@@ -112,8 +112,8 @@ int main(int argc, char** argv) {
         case 'h': target = &htxDir; break;
         case 'm': target = &sample; break;
         case 't':
-            tpltestLog = logOpen("/tmp/xfcgi.log", 0);
-            logOptions("thq");
+            tpltestLog = tpltestOpenLog();
+            if (tpltestLog) logOptions("thq");
             break;
         default:
             input.clear();

@@ -8,9 +8,15 @@
 
 struct tcpHTML;
 
-// The log opened by -t ("/tmp/xfcgi.log"); null when logging is off. The
-// FastCGI replacements write the response into it.
+// The log opened by -t; null when logging is off. The FastCGI
+// replacements write the response into it.
 extern FILE* tpltestLog;
+
+// Where -t logs: "xfcgi.log" in TMPDIR, else in /tmp.
+std::string tpltestLogPath();
+// Opens that log, emptied, unless it is a symbolic link or anything but a
+// regular file of the running user (said on standard error; null then).
+FILE* tpltestOpenLog();
 
 // Builds the version line "QOR/ix ver ..." into a process-wide buffer and,
 // when stream is not null, writes it there between line ends. Returns 210.
