@@ -86,9 +86,10 @@ TEST_F(Conversion, AdditionalHtmlIsNamedWithoutFoldersOrMissedWithAWarning)
     Visitor v(s.port());
     ASSERT_TRUE(isScreen(v.open("/demo/ADD"), "ADDA"));
     EXPECT_EQ(v.last().body.find("Following is"), std::string::npos);
-    EXPECT_EQ(count(s.gatewayLog(), warning), 1u) << s.gatewayLog();
+    EXPECT_TRUE(gatewayLogged(s, warning, 1));
     ASSERT_TRUE(isScreen(v.submit(), "ADDB"));
-    EXPECT_EQ(count(s.gatewayLog(), warning), 2u);
+    EXPECT_TRUE(gatewayLogged(s, warning, 2));
+    EXPECT_EQ(count(s.gatewayLog(), warning), 2u) << "once per conversion";
 }
 
 TEST_F(Conversion, FormatsThatCannotBeHadEndTheSession)
