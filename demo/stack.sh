@@ -62,14 +62,15 @@ stack_key_free() {
   ! ipcs -m 2>/dev/null | awk '{ print $1 }' | grep -qix "$key"
 }
 
-# The session id of process $1 (empty when it is gone).
+# The session id of process $1 (empty when it is gone, or has ended and
+# waits as a zombie for a parent to reap it).
 stack_session_of() {
   local stat
   read -r stat 2>/dev/null < "/proc/$1/stat" || return 0
   stat=${stat##*) }
   # state ppid pgrp session ...
   set -- $stat
-  echo "${4:-}"
+  [ "${1:-}" = Z ] || echo "${4:-}"
 }
 
 # True while the run folder $1 has its web server running.
@@ -184,15 +185,17 @@ stack_leftovers() {
     if [ -n "$WEB_SID" ] && read -r stat 2>/dev/null < "$d/stat"; then
       stat=${stat##*) }
       set -- $stat    # state ppid pgrp session ...
+      [ "${1:-}" = Z ] && continue   # ended; only its parent's wait is missing
       if [ "${4:-}" = "$WEB_SID" ]; then
         echo "$pid"
         continue
       fi
     fi
-    if [ -n "${RUN:-}" ]; then
-      case "$(readlink "$d/cwd" 2>/dev/null)" in
-        "$RUN" | "$RUN (deleted)") echo "$pid" ;;
-      esac
+    # Same folder (device and inode), without a process per entry: on a
+    # busy machine a readlink for each of a few hundred processes took
+    # seconds, which a Ctrl-C waited for twice over.
+    if [ -n "${RUN:-}" ] && [ "$d/cwd" -ef "$RUN" ]; then
+      echo "$pid"
     fi
   done
   return 0

@@ -3,6 +3,8 @@
 #include "ArcTFDFormatSaver.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -292,16 +294,24 @@ void CArcTFDFormatSaver::AppendAdditionalHtml(std::string &out) const {
     if (m_strAdditionalHtml.empty()) return;
     std::ifstream in(m_strAdditionalHtml, std::ios::binary);
     if (!in) {
-        if (logCtrlFlgs & LOG_EVENTS)
-            logPrintf("#Converter: additional HTML file %s cannot be read\n", m_strAdditionalHtml.c_str());
+        // The page is written without it all the same; the warning comes
+        // with every conversion, so an administrator sees it where it bites.
+        const int error = errno;
+        logPrintf("#Converter: warning: additional HTML file %s cannot be read (%s); the page is written "
+                  "without it\n",
+                  m_strAdditionalHtml.c_str(), std::strerror(error));
         return;
     }
     std::ostringstream text;
     text << in.rdbuf();
-    Line(out, 4, "<!-- Following is a contents of the file " + m_strAdditionalHtml + " -->");
+    // The page names the file without its folders: a browser has no
+    // business learning where the server keeps it.
+    const std::string path = m_strAdditionalHtml;
+    const std::string name = path.substr(path.rfind('/') + 1);
+    Line(out, 4, "<!-- Following is a contents of the file " + name + " -->");
     out += text.str();
     out += '\n';
-    Line(out, 4, "<!-- End of a  contents of the file " + m_strAdditionalHtml + " -->");
+    Line(out, 4, "<!-- End of a  contents of the file " + name + " -->");
 }
 
 int CArcTFDFormatSaver::CountFieldsWithHelp() const {

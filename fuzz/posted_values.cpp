@@ -20,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const bool reference = CZelConversation::HasCharacterReference(value.c_str());
     if (reference && value.find("&#") == std::string::npos) std::abort();
-    CZelConversation::HasC1Control(value.c_str());
+    const bool c1 = CZelConversation::HasC1Control(value.c_str());
+    const long refused = CZelConversation::FirstRefusedCharacter(value.c_str(), true);
+    if ((refused >= 0) != (reference || c1) || refused > 0x110000) std::abort();
     if (CZelConversation::SamePage(value, stored) != CZelConversation::SamePage(stored, value))
         std::abort();
     if (CZelConfigParser::IsSingleByteCharsetName(value) &&

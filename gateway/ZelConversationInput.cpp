@@ -10,6 +10,8 @@
 // browsers take for windows-1252, the bytes 0x80 to 0x9F.
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -29,17 +31,36 @@ bool IsDigit(char c, bool hex) {
 
 }  // namespace
 
-bool CZelConversation::HasCharacterReference(const char *value) {
-    if (!value) return false;
-    for (const char *p = value; (p = std::strstr(p, "&#")) != nullptr; ++p) {
+long CZelConversation::FirstRefusedCharacter(const char *value, bool refuseC1) {
+    // What windows-1252, which browsers use for a page in ISO-8859-1, has
+    // at 0x80 to 0x9F (its five unused places as they stand).
+    static const uint16_t kWindows1252[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    constexpr long kBeyondUnicode = 0x110000;
+    for (const char *p = value; p && *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (refuseC1 && c >= 0x80 && c <= 0x9F) return kWindows1252[c - 0x80];
+        if (c != '&' || p[1] != '#') continue;
         const char *q = p + 2;
         const bool hex = *q == 'x' || *q == 'X';
         if (hex) ++q;
         const char *digits = q;
-        while (IsDigit(*q, hex)) ++q;
-        if (q > digits && *q == ';') return true;
+        long code = 0;
+        for (; IsDigit(*q, hex); ++q) {
+            const int d = std::isdigit(static_cast<unsigned char>(*q))
+                              ? *q - '0'
+                              : std::tolower(static_cast<unsigned char>(*q)) - 'a' + 10;
+            code = std::min(code * (hex ? 16 : 10) + d, kBeyondUnicode);
+        }
+        if (q > digits && *q == ';') return code;
     }
-    return false;
+    return -1;
+}
+
+bool CZelConversation::HasCharacterReference(const char *value) {
+    return FirstRefusedCharacter(value, false) >= 0;
 }
 
 bool CZelConversation::IsLatin1(const std::string &name) {
@@ -85,13 +106,19 @@ std::string CZelConversation::CheckSubmittedScreen(const CArcMcsHdr *shown) cons
 
 std::string CZelConversation::CheckSubmittedCharacters() const {
     for (int i = 0, n = xFcgiInputCount(); i < n; ++i) {
-        const char *value = xFcgiInputValue(i);
-        if (!HasCharacterReference(value) && !(m_bRefuseC1 && HasC1Control(value))) continue;
+        const long refused = FirstRefusedCharacter(xFcgiInputValue(i), m_bRefuseC1);
+        if (refused < 0) continue;
+        // The field's name comes from the browser: cut, without control
+        // characters (the page escapes it).
+        const char *field = xFcgiInputName(i);
+        const std::string name = logSafeText(field ? field : "", 40);
+        char code[24];
+        std::snprintf(code, sizeof code, "U+%04lX", refused);
         if (logCtrlFlgs & LOG_EVENTS)
-            logPrintf("#Conversation: R%X posted characters outside %s in %s\n", m_nLocalId,
-                      m_strCharacterSet.c_str(), xFcgiInputName(i));
+            logPrintf("#Conversation: R%X posted %s, outside %s, in %s\n", m_nLocalId, code,
+                      m_strCharacterSet.c_str(), name.c_str());
         return "Characters outside the character set " + m_strCharacterSet +
-               " cannot be sent to the host: nothing was sent.";
+               " cannot be sent to the host: nothing was sent (" + code + " in the field " + name + ").";
     }
     return std::string();
 }

@@ -55,6 +55,27 @@ bool HostTransactionName(const std::string &name) {
     return true;
 }
 
+// A refused transaction name as its error page shows it: the URL's
+// percent escapes decoded (the name the user typed), control characters
+// as '?', cut to kShownName characters and "...". The page escapes it as
+// every value.
+std::string ShownName(const std::string &name) {
+    constexpr size_t kShownName = 32;
+    std::string decoded;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '%' && i + 2 < name.size() && std::isxdigit(static_cast<unsigned char>(name[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 2]))) {
+            decoded += static_cast<char>(std::strtol(name.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else {
+            decoded += name[i];
+        }
+    }
+    std::string shown = logSafeText(decoded, kShownName);
+    if (decoded.size() > kShownName) shown += "...";
+    return shown;
+}
+
 }  // namespace
 
 CZelServerContext::Method CZelServerContext::MethodOf(const char *method) {
@@ -322,6 +343,10 @@ int CZelServerContext::ProcessRequest(std::string transaction, const std::string
     if (!m_strTransaction.empty() && !CZelConfigParser::GetTransactionTable().Lookup(m_strTransaction) &&
         !HostTransactionName(m_strTransaction)) {
         logError("#App: transaction name '%s' refused\n", logSafeText(m_strTransaction, 40).c_str());
+        // The page names it (pib.transaction), as it names an unknown one
+        // the host refused.
+        m_strTransaction = ShownName(m_strTransaction);
+        m_Conversation.SetTransaction(m_strTransaction, std::string(), &m_strCdaText);
         return ResultPage(Result::QorNotFound);
     }
     const CZelTransactionInfo *info = CZelConfigParser::GetTransactionTable().Find(m_strTransaction);

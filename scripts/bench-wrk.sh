@@ -24,7 +24,7 @@ WRK_DIR=$SOURCE_DIR/bench/wrk
 
 ROOT=$(mktemp -d "$BUILD/bench-wrk.XXXXXX")
 trap 'stack_stop; rm -rf "$ROOT"' EXIT
-trap 'exit 1' INT TERM
+trap 'trap "" INT TERM; exit 1' INT TERM   # a second signal must not cut the stop short
 stack_init
 
 # The baseline responder: from the test build, or compiled here.

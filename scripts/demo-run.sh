@@ -14,10 +14,11 @@
 # session table this run's gateway made.
 #
 # Environment: QOR_DEMO_WORKERS (default 4), QOR_DEMO_ROOT (run-time
-# folder instead of a new one).
+# folder instead of a new one), QOR_DEMO_COMMAND (the command named in
+# messages, default this script and BUILD_DIR).
 set -euo pipefail
 
-[ $# -ge 1 ] || { sed -n '2,19p' "$0"; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,18p' "$0"; exit 2; }
 BUILD=$(cd "$1" && pwd)
 MODE=run
 PORT=8080
@@ -37,7 +38,9 @@ if [ "$MODE" = check ]; then
 else
   [[ "$PORT" =~ ^[0-9]+$ ]] && [ "$PORT" -ge 1 ] && [ "$PORT" -le 65535 ] \
     || stack_die "not a port number: $PORT"
-  stack_port_open "$PORT" && stack_die "port $PORT is in use; give another: $0 $1 PORT"
+  # The command the user typed (scripts/demo.sh passes its own name).
+  command=${QOR_DEMO_COMMAND:-$0 $1}
+  stack_port_open "$PORT" && stack_die "port $PORT is in use; give another: bash $command PORT"
   if [ -n "${QOR_DEMO_ROOT:-}" ]; then
     ROOT=$QOR_DEMO_ROOT
   else
@@ -59,7 +62,9 @@ fi
 STACK_ROUTES=
 STACK_APPS=
 trap 'stack_stop' EXIT
-trap 'echo; echo "Stopping..."; exit 0' INT TERM HUP
+# A second Ctrl-C (or the time-out of a wrapper) while stopping must not cut
+# the stop short: that would leave the host, the cleaner and the table.
+trap 'trap "" INT TERM HUP; echo; echo "Stopping..."; exit 0' INT TERM HUP
 stack_init
 if [ -x "$BUILD/configeditor/qorconfig" ]; then
   ln -s "$BUILD/configeditor/qorconfig" "$RUN/qorconfig"
@@ -86,6 +91,44 @@ if [ "$MODE" = check ]; then
     "http://127.0.0.1:$PORT/demo/qoric?sid=$sid&pib.transaction=DEMO&pib.locap=QOR1&mcs.name=LOGON&mcs.filler=") \
     || fail "the log-on screen could not be submitted"
   grep -q 'NAME="MENU"' <<<"$page" || fail "no menu after the log-on: $page"
+  # DETAIL has no field: its page submits on Enter all the same, and Enter
+  # goes back to the menu.
+  post() {  # <screen> <transaction> <filler> <fields>: the page after the post
+    curl -fsS --data "$4&McsStatus=+" "http://127.0.0.1:$PORT/demo/qoric?sid=$sid&pib.transaction=$2&pib.locap=QOR1&mcs.name=$1&mcs.filler=$3"
+  }
+  page=$(post MENU DEMO "" "field_003=$host_id&field_007=2&McsSize=55&McsCount=55") || fail "the menu could not be submitted"
+  grep -q 'NAME="DETAIL"' <<<"$page" || fail "no detail screen after the menu: $page"
+  grep -q 'function EnterSubmits' <<<"$page" || fail "the detail page does not submit on Enter"
+  page=$(post DETAIL DEMO "" "field_003=$host_id&McsSize=49&McsCount=49") || fail "the detail screen could not be submitted"
+  grep -q 'NAME="MENU"' <<<"$page" || fail "Enter on the detail screen does not lead to the menu: $page"
+  # A name no host could know is named on its page, escaped.
+  page=$(curl -sS "http://127.0.0.1:$PORT/demo/%3Cscript%3E") || fail "no page for an unknown transaction"
+  grep -q 'There is no transaction named &lt;SCRIPT&gt;\.' <<<"$page" || fail "the unknown name is not named: $page"
+  # ORDER's converted pages: the protected fields are text (with a hidden
+  # copy), the others inputs; no server folder is named; what is typed
+  # reaches the host, which shows it back on ORDER TAKEN.
+  page=$(curl -fsS "http://127.0.0.1:$PORT/demo/ORDER") || fail "the ORDER transaction did not start"
+  grep -q 'NAME="ORDENTRY"' <<<"$page" || fail "no order entry screen: $page"
+  for f in 004 012; do
+    grep -q "TYPE=HIDDEN NAME=\"field_$f\"" <<<"$page" && ! grep -q "TYPE=TEXT[^>]* NAME=\"field_$f\"" <<<"$page" \
+      || fail "protected field_$f is not shown as text: $page"
+  done
+  for f in 006 008 010; do
+    grep -q "TYPE=TEXT[^>]* NAME=\"field_$f\"" <<<"$page" || fail "field_$f is not an input: $page"
+  done
+  grep -qF "$ROOT" <<<"$page" && fail "the converted page names a server folder: $page"
+  grep -q 'Following is a contents of the file orderkeys.html' <<<"$page" || fail "no additional HTML: $page"
+  sid=$(sed -n 's/.*qoric?sid=\([0-9a-f]\{32\}\)&.*/\1/p' <<<"$page" | head -n1)
+  hidden() { sed -n "s/.*NAME=\"$1\" VALUE=\"\([^\"]*\)\".*/\1/p" <<<"$page" | head -n1; }
+  page=$(post ORDENTRY ORDER _ "field_004=$(hidden field_004)&field_006=acme&field_008=42&field_010=7&field_012=$(hidden field_012 | tr ' ' +)&McsSize=46&McsCount=46") \
+    || fail "the order entry screen could not be submitted"
+  grep -q 'NAME="ORDTAKEN"' <<<"$page" || fail "no order taken screen: $page"
+  grep -q 'NAME="field_005" VALUE="ACME"' <<<"$page" && grep -q 'NAME="field_007" VALUE="000042"' <<<"$page" \
+    || fail "the host did not get what was typed: $page"
+  # The web server answers the browsers' icon itself.
+  [ "$(curl -sS -o /dev/null -w '%{http_code}' "http://127.0.0.1:$PORT/favicon.ico")" = 404 ] \
+    || fail "/favicon.ico is not answered with 404"
+  grep -q favicon "$ROOT/logs/qoric.log" && fail "/favicon.ico reached the gateway"
   # Stopping leaves nothing of this run: no process of the web server's
   # session, no session table.
   web_sid=$WEB_SID
@@ -105,7 +148,8 @@ fi
 cat <<EOF
 
 The demo runs: open  http://127.0.0.1:$PORT/  (the welcome page, $URL)
-  DEMO: log-on, menu (with a help page), detail; ECHO: shows back what you type.
+  DEMO: log-on, menu (with a help page), detail; ECHO: shows back what you type;
+  ORDER: an order entry whose pages the gateway converts from the host's screen formats.
   Run folder:         $ROOT
   Gateway log:        $ROOT/logs/qoric.log
   Stand-in host log:  $ROOT/host/dtphost.log

@@ -13,4 +13,5 @@ bash scripts/deps.sh demo
 cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_TESTS=OFF -DQOR_BENCH=OFF \
   -DQOR_SANITIZE=OFF -DQOR_FUZZ=OFF >/dev/null
 cmake --build build/demo -j"$jobs"
-exec bash scripts/demo-run.sh build/demo "$@"
+# Messages about the command line name this command, not demo-run.sh.
+QOR_DEMO_COMMAND="scripts/demo.sh" exec bash scripts/demo-run.sh build/demo "$@"

@@ -23,6 +23,12 @@ size_t Engine::openSessions() const
                                              [](const auto& kv) { return kv.second.open; }));
 }
 
+size_t Engine::knownSessions() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return sessions_.size();
+}
+
 // ---------------------------------------------------------------------------
 // Connection level
 
@@ -85,6 +91,7 @@ std::vector<Output> Engine::onFrame(Peer& peer, const Bytes& body)
         log_.warning(peer.id, "unexpected " + className(body[0]) + " from the gateway ignored");
         break;
     }
+    forgetClosed();
     if (!error.empty()) return {dropOut()};
     std::vector<Output> out;
     for (auto* part : {&plan.lead, &plan.before, &plan.main, &plan.after})
@@ -169,8 +176,7 @@ void Engine::onClose(Peer& peer, const Bytes& body, std::string& error)
     if (s->R != c.sender)
         log_.warning(peer.id, "CLOSE for " + sid('L', s->L) + " comes from " + sid('R', c.sender) +
                                   ", the session belongs to " + sid('R', s->R));
-    s->open = false;
-    s->running = false;
+    close(*s);
     log_.event(peer.id, "session " + sid('L', s->L) + " closed by the gateway (no answer)");
 }
 
@@ -314,8 +320,7 @@ void Engine::onInput(Peer& peer, Session& s, const Bytes& body, const McsMessage
         case Target::Close:
             log_.event(peer.id, "host closes session " + sid('L', s.L));
             plan.main = {frameOut(buildSessHdr(kClose, s.L, s.R, config_.locap))};
-            s.open = false;
-            s.running = false;
+            close(s);
             break;
         }
     }
@@ -393,11 +398,33 @@ Engine::Session* Engine::find(uint32_t L)
     return it != sessions_.end() && it->second.open ? &it->second : nullptr;
 }
 
+void Engine::close(Session& s)
+{
+    if (s.open) closing_.push_back(s.L);
+    s.open = false;
+    s.running = false;
+}
+
+void Engine::forgetClosed()
+{
+    for (uint32_t L : closing_) {
+        auto it = sessions_.find(L);
+        if (it == sessions_.end() || it->second.open) continue;
+        if (closedR_.insert_or_assign(L, it->second.R).second) closedOrder_.push_back(L);
+        sessions_.erase(it);
+    }
+    closing_.clear();
+    while (closedOrder_.size() > kClosedKept) {
+        closedR_.erase(closedOrder_.front());
+        closedOrder_.pop_front();
+    }
+}
+
 void Engine::unknownSession(const Peer& peer, uint32_t L, const char* what, Plan& plan)
 {
-    // A closed session is remembered, so the CLOSE can name its gateway id.
-    auto it = sessions_.find(L);
-    uint32_t R = it != sessions_.end() ? it->second.R : 0;
+    // A recently closed session's gateway id is remembered for the CLOSE.
+    auto it = closedR_.find(L);
+    uint32_t R = it != closedR_.end() ? it->second : 0;
     log_.warning(peer.id, std::string(what) + " for unknown session " + sid('L', L) +
                               ": answered with CLOSE");
     plan.main = {frameOut(buildSessHdr(kClose, L, R, config_.locap))};

@@ -12,9 +12,11 @@
 #include "Wire.h"
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace dtphost {
@@ -53,6 +55,12 @@ public:
     bool dropAfter(const Peer& peer, bool sent, uint8_t cls);
 
     size_t openSessions() const;
+    // Sessions the engine keeps whole: closed ones are forgotten once the
+    // frame that closed them is answered, so a host that runs for days
+    // does not grow. The gateway ids of the last kClosedKept closed ones
+    // are kept, so that a late PRST or MCSO for one gets a CLOSE naming it.
+    size_t knownSessions() const;
+    static constexpr size_t kClosedKept = 4096;
 
 private:
     struct Session {
@@ -93,6 +101,8 @@ private:
     void onDezUrRead(Peer& peer, const Bytes& body, Plan& plan, std::string& error);
 
     Session* find(uint32_t L);
+    void close(Session& s);   // closed: forgotten after this frame
+    void forgetClosed();
     void unknownSession(const Peer& peer, uint32_t L, const char* what, Plan& plan);
     Dest resolve(const std::string& to, Session* self, uint32_t selfR);
     Fault* firing(Fault::Kind kind, const std::string& event);
@@ -113,6 +123,9 @@ private:
     HexLog& log_;
     mutable std::mutex mu_;
     std::map<uint32_t, Session> sessions_;  // by host session id L
+    std::vector<uint32_t> closing_;         // closed while this frame is answered
+    std::unordered_map<uint32_t, uint32_t> closedR_;  // L -> R of closed sessions
+    std::deque<uint32_t> closedOrder_;      // their L, oldest first
     uint32_t nextId_;
     bool hasDrop_ = false;   // a drop switch is among the faults (fixed at start)
     uint64_t order_ = 0;

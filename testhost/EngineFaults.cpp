@@ -95,10 +95,7 @@ std::vector<Output> Engine::faultFrames(const Peer& peer, const Fault& f, Sessio
     switch (f.kind) {
     case Fault::Close:
         log_.event(peer.id, note + "CLOSE " + sid('L', d.L) + " to " + sid('R', d.R));
-        if (d.s) {
-            d.s->open = false;
-            d.s->running = false;
-        }
+        if (d.s) close(*d.s);
         return {frameOut(buildSessHdr(kClose, d.L, d.R, config_.locap))};
     case Fault::Pren:
         log_.event(peer.id, note + "PREN '" + std::string(1, f.reason) + "' to " + sid('R', d.R));

@@ -68,7 +68,7 @@ HexLog::~HexLog()
     if (own_ && fd_ >= 0) ::close(fd_);
 }
 
-bool HexLog::open(const std::string& path)
+bool HexLog::open(const std::string& path, uint64_t limit)
 {
     if (path.empty() || path == "-") {
         fd_ = STDERR_FILENO;
@@ -78,7 +78,31 @@ bool HexLog::open(const std::string& path)
     }
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     own_ = fd_ >= 0;
+    struct stat st {};
+    if (own_ && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+        path_ = path;
+        limit_ = limit;
+        size_ = static_cast<uint64_t>(st.st_size);
+    }
     return own_;
+}
+
+void HexLog::rotate()
+{
+    std::unique_lock<std::shared_mutex> alone(fdMu_);
+    if (size_ < limit_) return;   // another thread was first
+    const std::string old = path_ + ".1";
+    int fd = -1;
+    if (::rename(path_.c_str(), old.c_str()) == 0)
+        fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        // The folder refuses: the file grows on rather than losing entries.
+        limit_ = 0;
+        return;
+    }
+    ::close(fd_);
+    fd_ = fd;
+    size_ = 0;
 }
 
 namespace {
@@ -118,6 +142,9 @@ void HexLog::writeNow(const std::string& text)
     // Each entry is made first and then written with one call: appends to
     // a regular file never mix, so connections need not wait for each
     // other; a pipe or terminal is written under the lock.
+    if (limit_ && size_ >= limit_) rotate();
+    std::shared_lock<std::shared_mutex> file(fdMu_);
+    size_ += text.size();
     std::unique_lock<std::mutex> lock(mu_, std::defer_lock);
     if (shared_) lock.lock();
     const char* p = text.data();

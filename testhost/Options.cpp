@@ -4,7 +4,9 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <string>
 
 namespace dtphost {
 
@@ -23,8 +25,23 @@ bool toUnsigned(const char* s, unsigned long max, unsigned long& out)
 
 enum {
     kPort = 1000, kBind, kLocap, kScript, kFormats, kLog, kFirstId, kPib, kPibDate,
-    kLifetime, kFault, kCheck, kHelp,
+    kLifetime, kFault, kCheck, kHelp, kLogLimit,
 };
+
+// A size in bytes, with an optional K or M suffix.
+bool toSize(const char* s, uint64_t& out)
+{
+    unsigned long n = 0;
+    std::string text = s ? s : "";
+    uint64_t unit = 1;
+    if (!text.empty() && (text.back() == 'K' || text.back() == 'M')) {
+        unit = text.back() == 'K' ? 1024 : 1024 * 1024;
+        text.pop_back();
+    }
+    if (!toUnsigned(text.c_str(), 1ul << 40, n) || n > (1ull << 40) / unit) return false;
+    out = n * unit;
+    return true;
+}
 
 }  // namespace
 
@@ -41,6 +58,8 @@ on a TCP port, runs transactions from a script, and logs every frame in hex.
   --script FILE       transaction script (default: a built-in one)
   --formats DIR       directory of <name>.t3z screen formats
   --log FILE          log file (default: standard error)
+  --log-limit SIZE    bytes per log file, K or M suffix (default 64M; 0:
+                      none); a full file becomes FILE.1 and a new one begins
   --first-id N        first host session id (default 0x10001)
   --pib 128|156       PIB form sent with each screen (default 156)
   --pib-date DIGITS   fixed PIB date YYMMDDhhmmss (default: local time)
@@ -63,6 +82,7 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& error)
         {"script", required_argument, nullptr, kScript},
         {"formats", required_argument, nullptr, kFormats},
         {"log", required_argument, nullptr, kLog},
+        {"log-limit", required_argument, nullptr, kLogLimit},
         {"first-id", required_argument, nullptr, kFirstId},
         {"pib", required_argument, nullptr, kPib},
         {"pib-date", required_argument, nullptr, kPibDate},
@@ -91,6 +111,9 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& error)
         case kScript: out.script = arg; break;
         case kFormats: out.host.formatsDir = arg; break;
         case kLog: out.log = arg; break;
+        case kLogLimit:
+            if (!toSize(optarg, out.logLimit)) { error = "--log-limit needs a size in bytes, K or M"; return false; }
+            break;
         case kFirstId:
             if (!toUnsigned(optarg, 0xFFFFFFFFul, n) || n == 0) { error = "--first-id needs a non-zero number"; return false; }
             out.host.firstId = static_cast<uint32_t>(n);

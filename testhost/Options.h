@@ -15,6 +15,7 @@ struct Options {
     uint16_t port = 0;
     std::string script;      // empty: the built-in script
     std::string log;         // empty: standard error
+    uint64_t logLimit = 64ull << 20;   // bytes per log file, 0: none
     unsigned lifetime = 0;   // seconds, 0: until SIGTERM or SIGINT
     bool check = false;      // parse the script and the faults, then exit
     bool help = false;

@@ -44,7 +44,7 @@ int main(int argc, char** argv)
     }
 
     HexLog log;
-    if (!log.open(opt.log)) {
+    if (!log.open(opt.log, opt.logLimit)) {
         std::fprintf(stderr, "dtphost: cannot open log %s\n", opt.log.c_str());
         return 2;
     }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <fstream>
 #include <thread>
 
 using namespace hosttest;
@@ -384,11 +385,55 @@ TEST_F(Conversation, ManyConnectionsAndSessionsAtOnce)
     EXPECT_TRUE(host->alive());
 }
 
+// A log that passes its limit becomes host.log.1 and begins anew: a host
+// left running for days keeps at most twice the limit on disk, while many
+// connections write at once.
+TEST(HexLog, AFullLogIsRotated)
+{
+    const std::string dir = makeTempDir();
+    const size_t kLimit = 16 * 1024;
+    {
+        HostProcess host(dir, {"--log-limit", "16K"});
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&host, t] {
+                Client c(host.port());
+                c.read();
+                c.send(hello("WEB1"));
+                for (uint32_t R = 1; R <= 40; ++R) {
+                    c.send(openPkt(R + 100 * t));
+                    const uint32_t L = rd32(c.read(), 4);
+                    c.send(closePkt(R + 100 * t, L));
+                }
+            });
+        }
+        for (auto& th : threads) th.join();
+        EXPECT_EQ(host.stop(), 0) << host.errors();
+    }
+    struct stat now {}, old {};
+    ASSERT_EQ(stat((dir + "/host.log").c_str(), &now), 0);
+    ASSERT_EQ(stat((dir + "/host.log.1").c_str(), &old), 0);
+    // An entry that starts below the limit is written whole: a few KiB more.
+    EXPECT_LT(static_cast<size_t>(old.st_size), kLimit + 4096);
+    EXPECT_GE(static_cast<size_t>(old.st_size), kLimit);
+    EXPECT_LT(static_cast<size_t>(now.st_size), kLimit + 4096);
+    // Both files hold whole entries: each begins with a time stamp.
+    for (const char* name : {"/host.log", "/host.log.1"}) {
+        std::ifstream in(dir + name);
+        std::string first;
+        std::getline(in, first);
+        EXPECT_TRUE(first.size() > 13 && first[2] == ':' && first[8] == '.') << name << ": " << first;
+    }
+    removeTree(dir);
+}
+
 TEST(CommandLine, RejectsBadArgumentsAndScripts)
 {
     std::string err;
     EXPECT_EQ(runHost({"--bogus"}, err), 2);
     EXPECT_NE(err.find("unknown option --bogus"), std::string::npos);
+    EXPECT_EQ(runHost({"--log-limit", "12X"}, err), 2);
+    EXPECT_NE(err.find("--log-limit needs a size"), std::string::npos) << err;
     EXPECT_EQ(runHost({"--port", "70000"}, err), 2);
     EXPECT_EQ(runHost({"--fault", "nonsense"}, err), 2);
     EXPECT_NE(err.find("unknown fault 'nonsense'"), std::string::npos);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -290,6 +291,70 @@ TEST(EngineScreens, OverlongTextsAreCutToFitTheMessage)
     EXPECT_EQ(m.params[0].length + m.params[1].length + m.params[2].length + m.params[3].length +
                   m.params[4].length + 20,
               0xFFFFu);
+}
+
+// Closed sessions are forgotten, by either side's CLOSE; the last
+// kClosedKept of them keep their gateway id for the CLOSE that answers a
+// late PRST or MCSO, older ones are answered with receiver 0.
+TEST(EngineSessions, ClosedSessionsAreForgotten)
+{
+    HexLog log;
+    ASSERT_TRUE(log.open("/dev/null"));
+    Script script;
+    std::string error;
+    ASSERT_TRUE(parseScript("transaction * ONE\nscreen ONE\n  key 9 -> close\n", "t.dts", script, error)) << error;
+    Engine engine(HostConfig{}, script, {}, log);
+    Peer peer;
+    peer.id = 1;
+    engine.greet(peer);
+    auto open = [&](uint32_t R) {
+        Bytes o(32, 0);
+        o[0] = kOpen;
+        putU32(o, 4, R);
+        const auto out = engine.onFrame(peer, o);
+        return getU32(&out.back().bytes[4]);
+    };
+    auto closeFrom = [&](const std::vector<Output>& out) -> std::pair<uint32_t, uint32_t> {
+        if (out.size() != 1 || out[0].bytes.empty() || out[0].bytes[0] != kClose) return {0, 0xFFFFFFFF};
+        return {getU32(&out[0].bytes[4]), getU32(&out[0].bytes[8])};
+    };
+    const size_t n = Engine::kClosedKept + 10;
+    std::vector<uint32_t> ids;
+    for (uint32_t R = 1; R <= n; ++R) {
+        const uint32_t L = open(R);
+        ids.push_back(L);
+        Bytes prst = prstWithUnixUser(Bytes(9, 0));
+        putU32(prst, 4, L);
+        engine.onFrame(peer, prst);
+        if (R % 2) {
+            Bytes c(32, 0);
+            c[0] = kClose;
+            putU32(c, 4, R);
+            putU32(c, 8, L);
+            EXPECT_TRUE(engine.onFrame(peer, c).empty());
+        } else {
+            // The host ends the session itself (key 9 -> close).
+            Bytes header(kMcsHeaderSize, ' ');
+            std::copy_n("ONE", 3, header.begin());
+            header[14] = header[15] = header[18] = header[19] = 0;
+            header[16] = '9';
+            const uint32_t ids[4] = {0, 0, 0, 0};
+            const Bytes key = buildMcso(L, ids, kMcsScreenInput, 3, {{Bytes(kPibLong, 0)}, {header}});
+            EXPECT_EQ(closeFrom(engine.onFrame(peer, key)), std::make_pair(L, R));
+        }
+    }
+    for (uint32_t R = 90001; R <= 90003; ++R) open(R);
+    EXPECT_EQ(engine.openSessions(), 3u);
+    EXPECT_EQ(engine.knownSessions(), 3u) << "closed sessions are not kept";
+
+    // A PRST for a recently closed session: CLOSE names its gateway id.
+    Bytes prst = prstWithUnixUser(Bytes(9, 0));
+    putU32(prst, 4, ids[n - 1 - 1]);   // R = n - 1, odd: closed
+    EXPECT_EQ(closeFrom(engine.onFrame(peer, prst)), std::make_pair(ids[n - 2], static_cast<uint32_t>(n - 1)));
+    // The first closed one has been forgotten altogether.
+    putU32(prst, 4, ids[0]);
+    EXPECT_EQ(closeFrom(engine.onFrame(peer, prst)), std::make_pair(ids[0], 0u));
+    EXPECT_EQ(engine.knownSessions(), 3u);
 }
 
 TEST(EngineFuzz, RandomAndTruncatedBodiesAreHandled)

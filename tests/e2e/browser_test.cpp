@@ -1,7 +1,8 @@
 // The demo in Debian's chromium, headless: from the welcome page into the
-// DEMO transaction, typing into fields, Enter, the local help page, and a
-// function key that ends the program; and the ORDER transaction, whose
-// pages the gateway converts from the host's screen formats.  Screenshots
+// DEMO transaction, typing into fields, Enter (also on pages without a
+// field), the local help page, and a function key that ends the program;
+// and the ORDER transaction, whose pages the gateway converts from the
+// host's screen formats.  Screenshots
 // stay in the test's working folder as artefacts (browser-*.png).
 #include "cdp_pipe.h"
 #include "checks.h"
@@ -64,11 +65,22 @@ TEST(Browser, RunsTheDemoTransaction)
     b.navigateBy("document.getElementById('back').click()");
     ASSERT_EQ(b.eval(form + ".name"), "MENU");
 
+    // Enter on the help page, which has no field, goes back to the menu.
+    b.navigateBy("document.getElementById('help').click()");
+    ASSERT_EQ(b.eval(form + ".name"), "MENUHELP");
+    b.pressEnterKey();
+    ASSERT_EQ(b.eval(form + ".name"), "MENU");
+
     b.type(form + ".field_007", "2");
     b.navigateBy("document.getElementById('enter').click()");
     ASSERT_EQ(b.eval(form + ".name"), "DETAIL");
     EXPECT_EQ(b.eval(form + ".field_005.value"), "2");
     b.screenshot(artefact("browser-detail.png"));
+    // DETAIL has no field either: Enter moves on to the menu, and back.
+    b.pressEnterKey();
+    ASSERT_EQ(b.eval(form + ".name"), "MENU");
+    b.pressEnterKey();
+    ASSERT_EQ(b.eval(form + ".name"), "DETAIL");
 
     // F3 runs the page's own function-key script.
     b.navigateBy("document.getElementById('f3').click()");
@@ -87,13 +99,28 @@ TEST(Browser, RunsATransactionWithConvertedPages)
     Browser& b = d.b;
     const std::string &base = d.base, &form = d.form;
 
+    // The kind of each field's element, by name: protected fields are text
+    // with a hidden copy, the others text inputs.
+    auto kinds = [&] {
+        return b.eval("Array.from(document.forms[0].elements).filter(e => e.name.startsWith('field_'))"
+                      ".map(e => e.name + ':' + e.type).join(' ')");
+    };
     b.open(base + "/demo/");
     b.navigateBy("document.getElementById('order').click()");
     ASSERT_EQ(b.eval(form + ".name"), "ORDENTRY") << b.eval("document.documentElement.outerHTML");
     const std::string hostId = b.eval(form + ".field_004.value");
     EXPECT_FALSE(hostId.empty());
     EXPECT_EQ(b.eval(form + ".field_012.value"), "     12.50");
-    EXPECT_NE(b.eval("document.body.innerText").find("ENTER CUSTOMER, ITEM AND QUANTITY"), std::string::npos);
+    EXPECT_EQ(kinds(), "field_004:hidden field_006:text field_008:text field_010:text field_012:hidden");
+    const std::string text = b.eval("document.body.innerText");
+    EXPECT_NE(text.find("ENTER CUSTOMER, ITEM AND QUANTITY"), std::string::npos);
+    EXPECT_NE(text.find(hostId), std::string::npos) << "the session is shown as text";
+    EXPECT_NE(text.find("12.50"), std::string::npos) << "the price is shown as text";
+    // No server folder in the page; the demo's look from its style sheet.
+    const std::string html = b.eval("document.documentElement.outerHTML");
+    EXPECT_EQ(html.find(s.root()), std::string::npos) << html;
+    EXPECT_NE(html.find("contents of the file orderkeys.html"), std::string::npos);
+    EXPECT_EQ(b.eval("getComputedStyle(document.body).backgroundColor"), "rgb(244, 246, 248)");
 
     // Fill and Transmit (the button of the transaction's additional HTML).
     b.type(form + ".field_006", "acme");
@@ -106,6 +133,8 @@ TEST(Browser, RunsATransactionWithConvertedPages)
     EXPECT_EQ(b.eval(form + ".field_005.value"), "ACME");
     EXPECT_EQ(b.eval(form + ".field_007.value"), "000042");
     EXPECT_EQ(b.eval(form + ".field_009.value"), "   7");
+    EXPECT_EQ(kinds(), "field_003:hidden field_005:hidden field_007:hidden field_009:hidden");
+    EXPECT_NE(b.eval("document.body.innerText").find("ACME"), std::string::npos);
     b.screenshot(artefact("browser-order-taken.png"));
 
     // F3 through the page's DoFKEY.
@@ -143,10 +172,16 @@ TEST(Browser, TypesAtTheCursorInThePagesCharacterSet)
     enter();
     EXPECT_EQ(b.eval(form + ".field_009.value"), typed);
     EXPECT_NE(s.hostLog().find("61 61 FC"), std::string::npos) << s.hostLog();
-    for (const std::string outside : {"5 \xE2\x82\xAC", "\xCE\xA9"}) {   // a euro sign, an omega
-        b.keys(outside);
+    const struct {
+        std::string typed, named;
+    } outside[] = {{"5 \xE2\x82\xAC", "(U+20AC in the field field_007)"},   // a euro sign
+                   {"\xCE\xA9", "(U+03A9 in the field field_007)"}};       // an omega
+    for (const auto& o : outside) {
+        b.keys(o.typed);
         enter();
-        EXPECT_NE(b.eval("document.body.innerText").find("outside the character set"), std::string::npos);
+        const std::string text = b.eval("document.body.innerText");
+        EXPECT_NE(text.find("outside the character set"), std::string::npos);
+        EXPECT_NE(text.find(o.named), std::string::npos) << text;
         EXPECT_EQ(b.eval(form + ".field_009.value"), typed);
     }
 }

@@ -362,6 +362,15 @@ void Browser::keys(const std::string& text)
     call("Input.insertText", "{\"text\":" + jsonQuote(text) + "}");
 }
 
+void Browser::pressEnterKey()
+{
+    eval("window.__e2eOld = true");
+    const std::string key = "\"key\":\"Enter\",\"code\":\"Enter\",\"windowsVirtualKeyCode\":13";
+    call("Input.dispatchKeyEvent", "{\"type\":\"keyDown\",\"text\":\"\\r\"," + key + "}");
+    call("Input.dispatchKeyEvent", "{\"type\":\"keyUp\"," + key + "}");
+    waitComplete();
+}
+
 void Browser::screenshot(const std::string& path)
 {
     Json r = call("Page.captureScreenshot", "{\"format\":\"png\"}");

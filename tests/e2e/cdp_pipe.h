@@ -54,6 +54,9 @@ public:
     // Types text where the page's cursor is, as a user does without first
     // clicking into a field.
     void keys(const std::string& text);
+    // Presses the Enter key where the page's cursor is and waits for the
+    // next document (a page where Enter does nothing fails the wait).
+    void pressEnterKey();
     // Writes a PNG screenshot of the page.
     void screenshot(const std::string& path);
 

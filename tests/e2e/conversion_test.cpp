@@ -47,7 +47,7 @@ TEST_F(Conversion, PagesAreConvertedOnceAndCarryTheConversation)
     ASSERT_TRUE(isScreen(v.submit({{"field_006", "acme ltd"}, {"field_008", "4711"}, {"field_010", "3"}}),
                          "ORDTAKEN"));
     const std::string entry = pad(hostId, 8) + pad("ACME LTD", 20) + "004711" + "0003" + "00001250";
-    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("ORDENTRY", 46, ' ', ' ', 46, entry))) << s.hostLog();
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("ORDENTRY", 46, ' ', '_', 46, entry))) << s.hostLog();
     EXPECT_EQ(v.form().get("field_005"), "ACME LTD");
     EXPECT_EQ(v.form().get("field_007"), "004711");
     EXPECT_EQ(v.form().get("field_009"), "   3");
@@ -62,7 +62,34 @@ TEST_F(Conversion, PagesAreConvertedOnceAndCarryTheConversation)
     // A function key from the converted page ends the program.
     HttpResponse end = v.submit({}, '3');
     EXPECT_NE(end.body.find("NO ORDER"), std::string::npos) << end.body;
-    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("ORDENTRY", 0, '3', ' ', 0)));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("ORDENTRY", 0, '3', '_', 0)));
+}
+
+// The additional HTML is named without its folders; a file that cannot be
+// read leaves it out with a warning in the log at each conversion.
+TEST_F(Conversion, AdditionalHtmlIsNamedWithoutFoldersOrMissedWithAWarning)
+{
+    const std::string four = bytes({4, 0x42, 0});
+    Stack s(hostWith("transaction ORDER ORDENTRY\nscreen ORDENTRY\n  field 0 8 \"X\"\n"
+                     "transaction ADD ADDA\nscreen ADDA\n  field 0 4 \"A\"\n  enter -> ADDB\n"
+                     "screen ADDB\n  field 0 4 \"B\"\n",
+                     {{"ordentry.t3z", readFile(sourceDir() + "/testhost/samples/formats/ordentry.t3z")},
+                      {"adda.t3z", screenFormat("ADDA", four)},
+                      {"addb.t3z", screenFormat("ADDB", four)}},
+                     "<Transaction NAME=\"ADD\" ID=\"ADD\" LOCAP=\"QOR1\" ADDHTX=\"/nowhere/keys.html\"/>"));
+    HttpResponse order = s.get("/demo/ORDER");
+    ASSERT_TRUE(isScreen(order, "ORDENTRY"));
+    EXPECT_TRUE(pageHas(order.body, "<!-- Following is a contents of the file orderkeys.html -->"));
+    EXPECT_EQ(order.body.find(s.root()), std::string::npos) << order.body;
+
+    const std::string warning = "warning: additional HTML file /nowhere/keys.html cannot be read";
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ADD"), "ADDA"));
+    EXPECT_EQ(v.last().body.find("Following is"), std::string::npos);
+    EXPECT_TRUE(gatewayLogged(s, warning, 1));
+    ASSERT_TRUE(isScreen(v.submit(), "ADDB"));
+    EXPECT_TRUE(gatewayLogged(s, warning, 2));
+    EXPECT_EQ(count(s.gatewayLog(), warning), 2u) << "once per conversion";
 }
 
 TEST_F(Conversion, FormatsThatCannotBeHadEndTheSession)
@@ -190,7 +217,9 @@ TEST_F(Conversion, FieldFilesKeepInStepWithTheHostData)
     Stack s(hostWith("transaction STEP STEP\nscreen STEP\n  field 0 6 \"001234\"\n  field 6 4 \"AAAA\"\n"
                      "  field 10 10 \"HOST ERROR\"\n  field 20 4 \"BBBB\"\n  field 24 4 \"DDDD\"\n  enter -> same\n",
                      {{"step.t3z", screenFormat("STEP", area, 0x20)}},
-                     "<Transaction NAME=\"STEP\" ID=\"STEP\" LOCAP=\"QOR1\"/>"));
+                     // Every data field an input (the demo's level is limited).
+                     "<Transaction NAME=\"STEP\" ID=\"STEP\" LOCAP=\"QOR1\"/>\n"
+                     "<FccModsSupport VALUE=\"none\"/>"));
     Visitor v(s.port());
     ASSERT_TRUE(isScreen(v.open("/demo/STEP"), "STEP"));
     EXPECT_EQ(v.form().get("field_001"), "1234");

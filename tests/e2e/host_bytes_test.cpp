@@ -28,7 +28,9 @@ StackOptions keepHost(const std::string& screenLines, const std::string& extra =
                     "  field 11 4 \"0042\"\n  field 15 4 \"TEXT\"\n  terminal T001\n" +
                         screenLines + "  enter -> same\n",
                     {{"keep.t3z", screenFormat("KEEP", kKeepArea)}},
-                    "<Transaction NAME=\"KEEP\" ID=\"KEEP\" LOCAP=\"QOR1\"/>\n" + extra);
+                    // Every data field an input (the demo's level is limited).
+                    "<Transaction NAME=\"KEEP\" ID=\"KEEP\" LOCAP=\"QOR1\"/>\n<FccModsSupport VALUE=\"none\"/>\n" +
+                        extra);
 }
 
 TEST_F(HostBytes, FieldsTheUserLeftAloneKeepTheHostBytes)
@@ -93,7 +95,7 @@ TEST_F(HostBytes, AnInputOnlyFormatKeepsSignsAndBytes)
     Stack s(hostWith("transaction SIGN SIGN\nscreen SIGN\n  field 0 7 \"001234u\"\n  field 7 4 \"  AB\"\n"
                      "  enter -> same\n",
                      {{"sign.t3z", screenFormat("SIGN", area, 0x20)}},
-                     "<Transaction NAME=\"SIGN\" ID=\"SIGN\" LOCAP=\"QOR1\"/>"));
+                     "<Transaction NAME=\"SIGN\" ID=\"SIGN\" LOCAP=\"QOR1\"/>\n<FccModsSupport VALUE=\"none\"/>"));
     Visitor v(s.port());
     ASSERT_TRUE(isScreen(v.open("/demo/SIGN"), "SIGN"));
     EXPECT_EQ(v.form().get("field_001"), " -12345") << v.last().body;

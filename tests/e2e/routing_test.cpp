@@ -213,7 +213,11 @@ TEST_F(Routing, NormalProgramEndWithAndWithoutAnEndPage)
 TEST_F(Routing, HostDropsTheConnectionWhileASessionOpens)
 {
     Stack s(withFaults({"drop:after=recv:open"}));
-    EXPECT_TRUE(isErrorPage(s.get("/demo/DEMO"), -1009));
+    const HttpResponse r = s.get("/demo/DEMO");
+    EXPECT_TRUE(isErrorPage(r, -1009));
+    EXPECT_TRUE(pageHas(r.body, "The host is not reachable at the moment. Please try again later, or tell the "
+                                "administrator."))
+        << r.body;
     EXPECT_EQ(s.table().records.size(), 0u);
 }
 

@@ -26,9 +26,27 @@ TEST_F(User, RootCharacterSetAndProgramEnds)
     EXPECT_TRUE(pageHas(v.last().body, "<TITLE>Program ended</TITLE>")) << v.last().body;
     EXPECT_TRUE(pageHas(v.last().body, "ABORTED BY THE USER")) << v.last().body;
 
-    HttpResponse unknown = s.get("/demo/NOPE");
-    EXPECT_EQ(errorCodeOf(unknown.body), -5005);
-    EXPECT_TRUE(pageHas(unknown.body, "There is no transaction named NOPE.")) << unknown.body;
+    // An unknown name is named on its page: one the host refused, and one
+    // no host could know (refused by the gateway), escaped and cut.
+    const struct {
+        const char* path;
+        std::string named;
+    } unknown[] = {
+        {"/demo/NOPE", "NOPE"},
+        {"/demo/TOOLONGNAME1", "TOOLONGNAME1"},
+        {"/demo/%3Cscript%3E", "&lt;SCRIPT&gt;"},
+        {"/demo/A%22b%27c", "A&quot;B&#39;C"},
+        {"/demo/ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345..."},
+    };
+    for (const auto& u : unknown) {
+        const HttpResponse r = s.get(u.path);
+        EXPECT_EQ(errorCodeOf(r.body), -5005) << u.path;
+        EXPECT_TRUE(pageHas(r.body, "There is no transaction named " + u.named + ".")) << r.body;
+        EXPECT_EQ(r.body.find("<SCRIPT>"), std::string::npos) << r.body;
+    }
+    // A posted name, with a control character (shown as "?").
+    const HttpResponse posted = s.post("/demo/", "pib.transaction=%3Cb%3E%0Ax");
+    EXPECT_TRUE(pageHas(posted.body, "There is no transaction named &lt;B&gt;?X.")) << posted.body;
 }
 
 // Each post is refused: the screen comes again with the notice and what
@@ -49,8 +67,11 @@ TEST_F(User, RefusedInputShowsTheCurrentScreenAgain)
         {{{"field_007", "2"}, {"McsCount", "99999999999"}}, "screen size or count of the form is not valid"},
         {{{"McsSize", "-1"}}, "screen size or count of the form is not valid"},
         {{{"McsCount", "56"}}, "screen size or count of the form is not valid"},
-        {{{"field_007", "&#8364;"}}, "Characters outside the character set ISO-8859-1"},
-        {{{"field_007", "\x80"}}, "Characters outside the character set ISO-8859-1"},  // windows-1252's euro
+        {{{"field_007", "&#8364;"}},
+         "Characters outside the character set ISO-8859-1 cannot be sent to the host: nothing was sent "
+         "(U+20AC in the field field_007)."},
+        {{{"field_007", "\x84"}}, "(U+201E in the field field_007)"},  // windows-1252's low quotes
+        {{{"field_<b>", "&#x3A9;"}}, "(U+03A9 in the field field_%3Cb%3E)"},   // the name as posted
     };
     for (const auto& c : cases) {
         Visitor again = v;

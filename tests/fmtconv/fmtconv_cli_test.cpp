@@ -78,9 +78,10 @@ protected:
         std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
     }
     std::string in(const std::string &name) const { return dir_ + "/" + name; }
-    // Runs fmtconv in the scratch folder; its standard output in out.
+    // Runs fmtconv in the scratch folder; its standard output in out, its
+    // standard error in the file err.
     int run(const std::string &args, std::string &out) {
-        const std::string cmd = "cd '" + dir_ + "' && '" + program_ + "' " + args + " 2>/dev/null";
+        const std::string cmd = "cd '" + dir_ + "' && '" + program_ + "' " + args + " 2>err";
         FILE *p = popen(cmd.c_str(), "r");
         if (!p) return -1;
         out.clear();
@@ -126,6 +127,17 @@ TEST_F(Fmtconv, AdditionalHtmlAndAFailedWrite) {
     std::string out;
     ASSERT_EQ(run("-akeys.html b.t3z out", out), 0);
     EXPECT_NE(readFile(in("out/b.htx")).find("<P>keys</P>\n"), std::string::npos);
+    EXPECT_EQ(readFile(in("err")), "");
+    // A file that cannot be read: the pages are written without it, with a
+    // warning that names it for each of them.
+    ASSERT_EQ(run("-a nothere/keys.html a.t3z b.t3z out", out), 0);
+    EXPECT_EQ(out, kBanner);
+    EXPECT_EQ(readFile(in("out/b.htx")).find("<P>keys</P>"), std::string::npos);
+    const std::string err = readFile(in("err"));
+    const std::string warning = "warning: additional HTML file nothere/keys.html cannot be read";
+    const size_t first = err.find(warning);
+    EXPECT_NE(first, std::string::npos) << err;
+    EXPECT_NE(err.find(warning, first + 1), std::string::npos) << err;
     // A page that cannot be put in place (a folder has its name): reported.
     // The field file went into place first; no temporary file stays.
     std::system(("cd '" + dir_ + "' && rm -rf out/* && mkdir out/b.htx").c_str());

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -341,8 +342,13 @@ TEST(FieldFile, StaysInStepWithTheHostData) {
 }
 
 TEST(PageWriter, StyleSheetLinkAndAdditionalHtml) {
-    std::ofstream("extra.html") << "<P>extra \\{pib.user}</P>\n";
-    const Converted out = ConvertBytes(Format(B({2, 0x42, 0})), FccModsNone, "/css/a\"b\\c.css", "extra.html");
+    // The page names the file without its folders.
+    mkdir("add", 0755);
+    std::ofstream("add/extra.html") << "<P>extra \\{pib.user}</P>\n";
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    const Converted out = ConvertBytes(Format(B({2, 0x42, 0})), FccModsNone, "/css/a\"b\\c.css",
+                                       std::string(cwd) + "/add/extra.html");
     ASSERT_EQ(out.result, Result::Success);
     EXPECT_NE(out.htx.find("        <TITLE></TITLE>\n"
                            "        <LINK REL=\"stylesheet\" HREF=\"/css/a&quot;b&#92;c.css\" TYPE=\"text/css\">\n"
@@ -357,6 +363,7 @@ TEST(PageWriter, StyleSheetLinkAndAdditionalHtml) {
                            "        </FORM>\n"),
               std::string::npos)
         << out.htx;
+    EXPECT_EQ(out.htx.find(cwd), std::string::npos);
     // A file that cannot be read adds nothing.
     const Converted none = ConvertBytes(Format(B({2, 0x42, 0})), FccModsNone, "", "missing.html");
     EXPECT_EQ(none.htx.find("Following is"), std::string::npos);

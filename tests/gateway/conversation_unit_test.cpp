@@ -56,6 +56,20 @@ TEST(ConversationInput, CharacterReferencesControlBytesAndPagesOfScreens) {
     EXPECT_FALSE(CZelConversation::IsLatin1("ISO-8859-15"));
     EXPECT_TRUE(CZelConversation::HasC1Control("5 \x80"));
     EXPECT_FALSE(CZelConversation::HasC1Control("caf\xE9 \xA0\x7F"));
+    // The character a notice names: the first refused one, as a code point.
+    const struct {
+        const char *value;
+        bool refuseC1;
+        long code;
+    } refused[] = {
+        {"&#8364;", false, 0x20AC},         {"a &#x20ac; b", false, 0x20AC},
+        {"5 \x80", true, 0x20AC},           {"5 \x80", false, -1},
+        {"\x9F\x81", true, 0x178},           {"x\x92&#937;", true, 0x2019},
+        {"&#937;\x80", true, 937},          {"&#99999999999999999999;", false, 0x110000},
+        {"AT&T &#; &#12", true, -1},       {"caf\xE9 \xA0", true, -1},
+    };
+    for (const auto &r : refused)
+        EXPECT_EQ(CZelConversation::FirstRefusedCharacter(r.value, r.refuseC1), r.code) << r.value;
     // Screen names compare as pages are named.
     EXPECT_TRUE(CZelConversation::SamePage("menu", "MENU    "));
     EXPECT_TRUE(CZelConversation::SamePage("AB_C", "ABAC    "));

@@ -231,9 +231,16 @@ TEST_F(QorshmCli, DecodeDumpsASegmentThatIsNoTable) {
     int id = Segment(4096, 0x11);
     WriteShmId(id);
     // -d comes after -t: -t has already looked under the root it had then.
-    RunResult r = RunQorshm({"-t", "-d", dir.Root()}, {"QORICROOT=" + dir.Root() + "/elsewhere"});
+    // A line before the usage says where it looked.
+    const std::string elsewhere = dir.Root() + "/elsewhere";
+    RunResult r = RunQorshm({"-t", "-d", dir.Root()}, {"QORICROOT=" + elsewhere});
     EXPECT_EQ(r.status, 255);
-    EXPECT_TRUE(StartsWith(r.out, kUsage)) << r.out;
+    EXPECT_TRUE(StartsWith(r.out, "No session table under the root folder " + elsewhere + ": " + elsewhere +
+                                      "/logs/.shmid cannot be read (No such file or directory). -d, given before -t, "
+                                      "names the gateway's root folder (the parent of its working folder, "
+                                      "holding logs/.shmid).\n" +
+                                      kUsage))
+        << r.out;
     r = RunQorshm({"-d", dir.Root(), "-t"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(Contains(r.out, " 000000 : 11111111 11111111")) << r.out;
@@ -274,7 +281,13 @@ TEST_F(QorshmCli, DecodeSwitchAndIdFromTheOptions) {
     std::ofstream(dir.Logs() + "/.shmid") << "garbage\n";
     r = RunQorshm({"-m", tableId, "-d", dir.Root(), "-t"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_TRUE(StartsWith(r.out, kUsage)) << r.out;
+    EXPECT_TRUE(StartsWith(r.out, "No session table under the root folder " + dir.Root() + ": " + dir.Logs() +
+                                      "/.shmid holds no segment id. -d, given before -t, names"))
+        << r.out;
+    EXPECT_TRUE(Contains(r.out, ").\n" + kUsage)) << r.out;
+    // A later -l or -m wins over the -t: no such line.
+    r = RunQorshm({"-d", dir.Root(), "-t", "-l"});
+    EXPECT_TRUE(StartsWith(r.out, kListHead)) << r.out;
     // A missing one changes nothing.
     unlink((dir.Logs() + "/.shmid").c_str());
     r = RunQorshm({"-m", tableId, "-d", dir.Root(), "-t"});

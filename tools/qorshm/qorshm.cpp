@@ -30,6 +30,7 @@ struct Options {
     bool removed = false;       // a -r succeeded
     FILE *out = stdout;         // dump or report
     std::string outName;
+    std::string noTable;        // where and why the last -t found no table id
 };
 
 bool usagePending = true;
@@ -90,7 +91,11 @@ std::string defaultRoot() {
 void readShmIdFile(Options &o) {
     std::string path = o.root + "/logs/.shmid";
     FILE *f = fopen(path.c_str(), "r");
-    if (!f) return;
+    if (!f) {
+        o.noTable = "No session table under the root folder " + o.root + ": " + path + " cannot be read (" +
+                    strerror(errno) + ").";
+        return;
+    }
     char line[64];
     int id = 0;
     if (fgets(line, sizeof line, f)) {
@@ -100,6 +105,8 @@ void readShmIdFile(Options &o) {
     fclose(f);
     o.shmId = id;
     o.decode = true;
+    o.noTable = id == 0 ? "No session table under the root folder " + o.root + ": " + path + " holds no segment id."
+                        : std::string();
 }
 
 void openOutput(Options &o, const char *name) {
@@ -184,11 +191,13 @@ int main(int argc, char **argv) {
             // Only the id: after -t the segment is still decoded.
             int id = 0;
             o.shmId = parseId(optarg, id) ? id : 0;
+            o.noTable.clear();
             break;
         }
         case 'l':
             o.shmId = 0;
             o.list = true;
+            o.noTable.clear();
             break;
         case 't':
             readShmIdFile(o);
@@ -215,6 +224,11 @@ int main(int argc, char **argv) {
     }
 
     if (o.shmId != 0) return showSegment(o);
+    // The usage text does not say where -t looks: one line says it first.
+    if (!o.noTable.empty())
+        printf("%s -d, given before -t, names the gateway's root folder (the parent of its working "
+               "folder, holding logs/.shmid).\n",
+               o.noTable.c_str());
     if (!o.list) {
         if (o.removed) return 0;
         usage(prog);
