@@ -70,20 +70,7 @@ void CIcParserIntegrator::ApplyConfigTree(XmlRef tree) {
 Result CIcParserIntegrator::ReadConfigStream(FILE *stream, const std::string &name) {
     if (!m_pConfig) return Result::ParserGeneric;
     if (!stream) return Result::ParserFileNotFound;
-    try {
-        TreeGuard tree{XmlCreate()};
-        m_nParseStatus = ParseConfigTree(stream, tree.ref, m_strParseFault);
-        if (m_nParseStatus != 0)
-            logPrintf("#Config: %s is broken (%s); only what could be read is used\n", name.c_str(),
-                      m_strParseFault.c_str());
-        ApplyConfigTree(tree.ref);
-    } catch (const std::exception &e) {
-        logError("#Config: unexpected exception reading %s: %s\n", name.c_str(), e.what());
-        m_pConfig->ParseICComplete();
-        return Result::ParserGeneric;
-    }
-    m_pConfig->ParseICComplete();
-    return Result::Success;
+    return ReadConfigTree(stream, name, false);
 }
 
 Result CIcParserIntegrator::ReadWholeConfigFile(const std::string &name) {
@@ -93,16 +80,21 @@ Result CIcParserIntegrator::ReadWholeConfigFile(const std::string &name) {
     std::vector<char> buffer;
     std::unique_ptr<FILE, FileCloser> file = OpenConfigStream(name, buffer);
     if (!file) return Result::ParserFileNotFound;
+    return ReadConfigTree(file.get(), name, true);
+}
+
+Result CIcParserIntegrator::ReadConfigTree(FILE *stream, const std::string &name, bool wholeOnly) {
     try {
         // The whole document is read before anything of it is applied, so
-        // a broken one changes nothing.
+        // a broken one read wholeOnly changes nothing.
         TreeGuard tree{XmlCreate()};
-        m_nParseStatus = ParseConfigTree(file.get(), tree.ref, m_strParseFault);
+        m_nParseStatus = ParseConfigTree(stream, tree.ref, m_strParseFault);
         if (m_nParseStatus != 0) {
-            logPrintf("#Config: %s is broken (%s); it is not used\n", name.c_str(), m_strParseFault.c_str());
-            return Result::ParserFileNotFound;
+            logPrintf("#Config: %s is broken (%s); %s\n", name.c_str(), m_strParseFault.c_str(),
+                      wholeOnly ? "it is not used" : "only what could be read is used");
+            if (wholeOnly) return Result::ParserFileNotFound;
         }
-        m_pConfig->Reset();
+        if (wholeOnly) m_pConfig->Reset();
         ApplyConfigTree(tree.ref);
     } catch (const std::exception &e) {
         logError("#Config: unexpected exception reading %s: %s\n", name.c_str(), e.what());

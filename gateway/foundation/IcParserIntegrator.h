@@ -155,6 +155,9 @@ public:
 private:
     // Hands every element of a parsed configuration to the model.
     void ApplyConfigTree(XmlRef tree);
+    // Parses the stream and applies it; wholeOnly refuses a broken document
+    // (the model unchanged) and Resets the model before applying a whole one.
+    Result ReadConfigTree(FILE *stream, const std::string &name, bool wholeOnly);
     // FindTemplateFile; fileTime receives the modification time of the file
     // found (nanoseconds).
     static Result FindTemplateFile(std::string &name, int64_t &fileTime);
