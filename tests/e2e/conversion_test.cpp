@@ -20,19 +20,12 @@ protected:
     void SetUp() override { E2E_REQUIRE_QORIC(); }
 };
 
-size_t count(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 TEST_F(Conversion, PagesAreConvertedOnceAndCarryTheConversation)
 {
     Stack s;
     Visitor v(s.port());
     ASSERT_TRUE(isScreen(v.open("/demo/ORDER"), "ORDENTRY"));
-    EXPECT_EQ(count(s.hostLog(), "format ORDENTRY for session"), 1u);
+    EXPECT_EQ(countOf(s.hostLog(), "format ORDENTRY for session"), 1u);
     EXPECT_FALSE(readFile(s.root() + "/cache/ordentry.htx").empty());
     EXPECT_FALSE(readFile(s.root() + "/cache/ordentry.t3i").empty());
     const std::string hostId = v.form().get("field_004");
@@ -56,8 +49,8 @@ TEST_F(Conversion, PagesAreConvertedOnceAndCarryTheConversation)
     Visitor w(s.port());
     ASSERT_TRUE(isScreen(w.open("/demo/ORDER"), "ORDENTRY"));
     ASSERT_TRUE(isScreen(v.submit(), "ORDENTRY"));
-    EXPECT_EQ(count(s.hostLog(), "format ORDENTRY for session"), 1u);
-    EXPECT_EQ(count(s.hostLog(), "format ORDTAKEN for session"), 1u);
+    EXPECT_EQ(countOf(s.hostLog(), "format ORDENTRY for session"), 1u);
+    EXPECT_EQ(countOf(s.hostLog(), "format ORDTAKEN for session"), 1u);
 
     // A function key from the converted page ends the program.
     HttpResponse end = v.submit({}, '3');
@@ -89,7 +82,7 @@ TEST_F(Conversion, AdditionalHtmlIsNamedWithoutFoldersOrMissedWithAWarning)
     EXPECT_TRUE(gatewayLogged(s, warning, 1));
     ASSERT_TRUE(isScreen(v.submit(), "ADDB"));
     EXPECT_TRUE(gatewayLogged(s, warning, 2));
-    EXPECT_EQ(count(s.gatewayLog(), warning), 2u) << "once per conversion";
+    EXPECT_EQ(countOf(s.gatewayLog(), warning), 2u) << "once per conversion";
 }
 
 TEST_F(Conversion, FormatsThatCannotBeHadEndTheSession)
@@ -186,10 +179,10 @@ TEST_F(Conversion, FormatRepliesNobodyAskedForAreDropped)
     Visitor first(s.port()), next(s.port());
     ASSERT_TRUE(isScreen(first.open("/demo/ECHO2"), "ECHO"));
     ASSERT_TRUE(isScreen(next.open("/demo/ECHO2"), "ECHO"));
-    EXPECT_EQ(count(other.log(), "format reply ORDENTRY"), 2u) << other.log();
+    EXPECT_EQ(countOf(other.log(), "format reply ORDENTRY"), 2u) << other.log();
     const std::string dropped = "screen format ORDENTRY from locap QOR2 not asked for; dropped";
     EXPECT_TRUE(gatewayLogged(s, dropped, 2));
-    EXPECT_EQ(count(s.gatewayLog(), dropped), 2u);
+    EXPECT_EQ(countOf(s.gatewayLog(), dropped), 2u);
     EXPECT_EQ(readFile(s.root() + "/cache/ordentry.htx"), page);
     EXPECT_EQ(readFile(s.root() + "/cache/ordentry.t3i"), fields);
     struct stat st {};
@@ -203,7 +196,7 @@ TEST_F(Conversion, FormatRepliesNobodyAskedForAreDropped)
     Visitor later(s.port());
     ASSERT_TRUE(isScreen(later.open("/demo/ORDER"), "ORDENTRY"));
     EXPECT_TRUE(later.form().has("field_006")) << later.last().body;
-    EXPECT_EQ(count(s.hostLog(), "format ORDENTRY for session"), 1u);
+    EXPECT_EQ(countOf(s.hostLog(), "format ORDENTRY for session"), 1u);
 }
 
 // An SFS format with a number wider than its mask, the host's error line
@@ -303,7 +296,7 @@ TEST_F(Conversion, FullSupportAppliesOffBlinkAndVideo)
     const std::string page = v.last().body;
     EXPECT_TRUE(entered(page, "field_001", "PASSWORD")) << page;   // off
     EXPECT_TRUE(entered(page, "field_002"));                        // blinking
-    EXPECT_EQ(count(page, "<SPAN CLASS=\"DATA_NORMAL\"> *</SPAN>"), 1u);
+    EXPECT_EQ(countOf(page, "<SPAN CLASS=\"DATA_NORMAL\"> *</SPAN>"), 1u);
     EXPECT_TRUE(entered(page, "field_003", "PASSWORD"));            // dark, no video
     EXPECT_TRUE(entered(page, "field_004"));                        // dark with video
     EXPECT_FALSE(pageHas(page, ">EEEE</SPAN>")) << "protected and off: not shown";
