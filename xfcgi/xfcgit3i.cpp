@@ -281,12 +281,3 @@ int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing, std::string
     }
     return 1;
 }
-
-size_t xFcgiFieldSpan(const TemplateField& f, int occ, size_t dataLen, size_t* from) {
-    size_t at = f.location;
-    if (f.occurrences >= 2 && occ > 0) at += static_cast<size_t>(f.elementLength) * occ;
-    if (from) *from = at;
-    if (at >= dataLen) return 0;
-    size_t n = f.length;
-    return n < dataLen - at ? n : dataLen - at;
-}

@@ -73,10 +73,4 @@ int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing,
 bool expandMask(const std::string& picture, std::string& expanded, int& length,
                 int& decimals);
 
-// The bytes of screen data that occurrence occ (0-based; ignored when the
-// field does not repeat) of field f covers, clipped to data of dataLen
-// bytes: *from receives the offset, the result is the byte count, 0 when
-// the field starts at or beyond the end of the data.
-size_t xFcgiFieldSpan(const TemplateField& f, int occ, size_t dataLen, size_t* from);
-
 #endif

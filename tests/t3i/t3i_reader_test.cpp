@@ -275,18 +275,3 @@ TEST(LoadDataDesc, BrokenXmlUsesWhatWasRead) {
     EXPECT_TRUE(log.contains("XML error -2"));
 }
 
-TEST(FieldSpan, ClipsToTheData) {
-    TemplateField f;
-    f.location = 10;
-    f.length = 4;
-    size_t from = 99;
-    EXPECT_EQ(xFcgiFieldSpan(f, 0, 20, &from), 4u);
-    EXPECT_EQ(from, 10u);
-    EXPECT_EQ(xFcgiFieldSpan(f, 0, 12, &from), 2u);
-    EXPECT_EQ(xFcgiFieldSpan(f, 0, 10, &from), 0u);  // at the end is beyond it
-    f.occurrences = 3;
-    f.elementLength = 4;
-    EXPECT_EQ(xFcgiFieldSpan(f, 2, 20, &from), 2u);
-    EXPECT_EQ(from, 18u);
-    EXPECT_EQ(xFcgiFieldSpan(f, 5, 20, &from), 0u);
-}
