@@ -1,6 +1,7 @@
 // Submitted forms merged into host screen records through field tables.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -24,6 +25,18 @@ tcpHTML templateFrom(const std::string& t3i) {
     t.path = "/usr/local/qoric/htx/form.htx";
     EXPECT_EQ(xFcgiLoadDataDesc(&t, "form.t3i", false), 1);
     return t;
+}
+
+// A field of a template's main table, built by hand (kinds that a .t3i
+// file cannot give).
+TemplateField& addField(tcpHTML& t, const char* name, uint32_t kind, uint32_t length, uint16_t location) {
+    TemplateField f;
+    f.name = name;
+    f.kind = kind;
+    f.length = length;
+    f.location = location;
+    t.mainFields.push_back(f);
+    return t.mainFields.back();
 }
 
 const char* kAmountForm =
@@ -95,23 +108,9 @@ TEST(GetMcsData, ConvertedPicturesAreNumeric) {
 TEST(GetMcsData, UpperCaseFlagAndKinds) {
     tcpHTML t;
     t.path = "p.htx";
-    TemplateField f;
-    f.name = "u";
-    f.length = 4;
-    f.flags = TemplateField::kUpperCase;
-    t.mainFields.push_back(f);
-    TemplateField g;
-    g.name = "n";
-    g.kind = 3;  // an Int field of the template compiler
-    g.length = 3;
-    g.location = 4;
-    t.mainFields.push_back(g);
-    TemplateField h;
-    h.name = "odd";
-    h.kind = 21;
-    h.length = 2;
-    h.location = 7;
-    t.mainFields.push_back(h);
+    addField(t, "u", 1, 4, 0).flags = TemplateField::kUpperCase;
+    addField(t, "n", 3, 3, 4);  // an Int field of the template compiler
+    addField(t, "odd", 21, 2, 7);
     t.screenSize = 9;
     LogCapture log;
     xFcgiGetParsedInput("u=a1b%FC&n=-5&odd=zz");
@@ -218,16 +217,8 @@ TEST(GetMcsData, RefusesLettersInNumbersAndKeepsProtectedFields) {
 TEST(GetMcsData, ClearedCheckboxesAreZeroed) {
     tcpHTML t;
     t.path = "p.htx";
-    TemplateField box;
-    box.name = "box";
-    box.kind = 12;
-    box.length = 1;
-    t.mainFields.push_back(box);
-    TemplateField text;
-    text.name = "t";
-    text.length = 2;
-    text.location = 1;
-    t.mainFields.push_back(text);
+    addField(t, "box", 12, 1, 0);
+    addField(t, "t", 1, 2, 1);
     t.screenSize = 3;
     xFcgiGetParsedInput("");
     std::vector<char> rec(3, 'Q');
