@@ -274,7 +274,8 @@ Result CZelConversation::SubmitScreen(unsigned id) {
     CBuffer current;
     // The screen as the host sent it, with the modifications it was shown
     // with (also for showing it again).
-    const bool stored = !IsError(m_Protocol.GetStoredScreen(id, current, &m_Protocol.GetLastFccMods()));
+    std::string lost;
+    const bool stored = !IsError(m_Protocol.GetStoredScreen(id, current, &m_Protocol.GetLastFccMods(), &lost));
     CArcMcsHdr header;
     const bool hasHeader = current.GetLength() >= kHeader;
     if (hasHeader) header = PeekHeader(current);
@@ -300,6 +301,20 @@ Result CZelConversation::SubmitScreen(unsigned id) {
         merge.SetFccMods(&m_Protocol.GetLastFccMods());
         if (stored && hasHeader) merge.SetHostScreen(&current);
         const Result merged = OpenPage(merge, page, 0, 1);
+        // A page that shows fields protected as the host's modifications say
+        // cannot tell which fields the user may change without the screen
+        // and modifications the host sent: input goes nowhere then. A
+        // function key sends no field and stays the way out.
+        if (!lost.empty() && m_cStatus == ' ' && merge.FollowsFccMods()) {
+            logError("#Conversation: R%X: stored screen lost (%s); nothing was sent\n", id, lost.c_str());
+            // What the files hold is not shown: what the user typed, over
+            // an empty screen with the page's own protection.
+            CBuffer typedOnly;
+            WriteHeader(typedOnly, m_strFormatName, ' ', ' ', ' ', m_cFiller);
+            m_Protocol.GetLastFccMods().Reset();
+            return ShowCurrentScreenAgain(id, typedOnly, "The data of the current screen was lost: nothing was sent.",
+                                          true);
+        }
         if (merged == Result::InvalidParam && !merge.GetRefusedField().empty()) {
             if (logCtrlFlgs & LOG_EVENTS)
                 logPrintf("#Conversation: R%X posted no number in %s\n", id, merge.GetRefusedField().c_str());
