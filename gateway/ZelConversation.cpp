@@ -13,6 +13,7 @@
 #include "ZelMCSConverter.h"
 #include "ZelName.h"
 #include "logprint.h"
+#include "xfcgiinput.h"
 #include "xfcgiout.h"
 
 namespace {
@@ -213,7 +214,20 @@ Result CZelConversation::ProcessRequestSteps(const std::string &uri,
     Result r = Result::Success;
     bool dezUr = false;
     CBuffer dezUrReply;
-    if (id == 0) {
+    if (!xFcgiInputWhole()) {
+        // The form was not read: nothing of the request reaches the host,
+        // and no session is started for it.
+        if (logCtrlFlgs & LOG_ERRORS) {
+            if (id == 0)
+                logPrintf("#Conversation: the form was not read; no session was started\n");
+            else
+                logPrintf("#Conversation: the form for R%X was not read; nothing was sent\n", id);
+        }
+        if (id == 0) return Result::InvalidParam;
+        CBuffer current;
+        m_Protocol.GetStoredScreen(id, current, &m_Protocol.GetLastFccMods());
+        r = ShowCurrentScreenAgain(id, current, "The form was too large: nothing was sent.", false);
+    } else if (id == 0) {
         r = OpenWithRetry(id, poolSwitch, pool, true);
         if (r != Result::Success) {
             if (Detail()) logPrintf("# Open result not OK: %d\n", ResultCode(r));

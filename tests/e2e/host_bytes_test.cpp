@@ -187,5 +187,22 @@ TEST_F(HostBytes, NoInputReachesTheHostWhenTheStoredScreenIsLost)
     EXPECT_EQ(s.table().records.size(), 2u) << "the sessions stay";
 }
 
+// A form above the body limit is not read, and nothing of it is acted on.
+TEST_F(HostBytes, AFormAboveTheBodyLimitSendsNothing)
+{
+    Stack s;
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ORDER"), "ORDENTRY"));
+    const std::string digits(4u << 20, '9');
+    ASSERT_TRUE(isScreen(v.submit({{"field_008", digits}}), "ORDENTRY"));
+    EXPECT_TRUE(pageHas(v.last().body, "The form was too large: nothing was sent.")) << v.last().body.substr(0, 2000);
+    EXPECT_EQ(inputsCount(s.hostLog()), 0u);
+    ASSERT_TRUE(isScreen(v.submit({{"field_008", "4711"}}), "ORDTAKEN")) << "the session goes on";
+
+    // Without a session: an error page, and no session is started.
+    EXPECT_TRUE(isErrorPage(s.post("/demo/ORDER", "field_008=" + digits), -7));
+    EXPECT_EQ(s.table().records.size(), 1u);
+}
+
 }  // namespace
 }  // namespace e2e
