@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -471,78 +470,54 @@ TEST_F(SessTblRecord, FreedRecordsLoseTheirFiles) {
 }
 
 // A screen and its modifications are stored as a pair: whatever happens to
-// either file afterwards reads as a loss naming the file, while a session
-// before its first screen reads as none.
+// either file afterwards reads as a loss naming the file; a session before
+// its first screen has none, which is no loss.
 TEST_F(SessTblRecord, ALostScreenOrModificationsFileIsToldApart) {
-    const std::string screen = "SCREEN01" + std::string(40, 'S'), mods = "\x31\x32\x02\x13";
+    const std::string screen(48, 'S'), mods = "\x31\x32\x02\x13";
     RecordPtr other = Create();
     ASSERT_EQ(other->SetLatestScreen(CBuffer("SCREEN02", 8), CBuffer()), Result::Success);
-    const std::string otherPath = table.GetLatestMcsDataDirectory() + other->GetLatestDataFileName();
-    using Damage = std::function<void(const std::string &)>;
     const struct {
-        const char *what;
-        Damage damage;
-        const char *named;      // in the loss, or null: none
-    } rows[] = {
-        {"as stored", [](const std::string &) {}, nullptr},
-        {"modifications deleted", [](const std::string &p) { unlink((p + ".fcc").c_str()); }, ".fcc: No such file"},
-        {"modifications cut", [](const std::string &p) { ASSERT_EQ(truncate((p + ".fcc").c_str(), 14), 0); },
-         "not stored together"},
-        {"modifications cut in their header", [](const std::string &p) { ASSERT_EQ(truncate((p + ".fcc").c_str(), 6), 0); },
-         ".fcc: not a modifications file"},
-        {"a FIFO for the modifications",
-         [](const std::string &p) { unlink((p + ".fcc").c_str()); ASSERT_EQ(mkfifo((p + ".fcc").c_str(), 0600), 0); },
-         ".fcc: not a regular file"},
-        {"screen deleted", [](const std::string &p) { unlink(p.c_str()); }, ": No such file"},
-        {"screen emptied", [](const std::string &p) { ASSERT_EQ(truncate(p.c_str(), 0), 0); }, "(0 bytes)"},
-        {"another session's screen",
-         [&](const std::string &p) { ASSERT_EQ(std::system(("cp " + otherPath + " " + p).c_str()), 0); },
-         "not stored together"},
-        {"another session's pair",
-         [&](const std::string &p) { ASSERT_EQ(std::system(("cp " + otherPath + " " + p + "; cp " + otherPath + ".fcc " + p + ".fcc").c_str()), 0); },
-         "not stored together"},
-    };
+        const char *damage;     // to $F, the screen file ($T: the other session's)
+        const char *named;      // in the loss; null: none
+    } rows[] = {{"true", nullptr},
+                {"rm $F.fcc", ".fcc: No such file"},
+                {"truncate -s 14 $F.fcc", ".fcc: not stored together"},
+                {"truncate -s 6 $F.fcc", ".fcc: not a modifications file"},
+                {"rm $F.fcc && mkfifo $F.fcc", ".fcc: not a regular file"},
+                {"rm $F", ": No such file"},
+                {"truncate -s 0 $F", "(0 bytes)"},
+                {"cp $T $F", "not stored together"},
+                {"cp $T $F && cp $T.fcc $F.fcc", "not stored together"}};
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.what);
         RecordPtr h = Create();
         const std::string path = table.GetLatestMcsDataDirectory() + h->GetLatestDataFileName();
-        ASSERT_EQ(h->SetLatestScreen(CBuffer(screen.data(), static_cast<int>(screen.size())),
-                                     CBuffer(mods.data(), static_cast<int>(mods.size()))),
-                  Result::Success);
-        row.damage(path);
+        ASSERT_EQ(h->SetLatestScreen(CBuffer(screen.data(), 48), CBuffer(mods.data(), 4)), Result::Success);
+        ASSERT_EQ(std::system(("F=" + path + " T=" + table.GetLatestMcsDataDirectory() +
+                               other->GetLatestDataFileName() + "; " + row.damage).c_str()), 0);
         CBuffer data, back;
         std::string lost;
         h->GetLatestScreen(data, back, lost);
-        if (!row.named) {
-            EXPECT_EQ(lost, "");
-            EXPECT_EQ(std::string(data.GetBuffer(), data.GetLength()), screen);
-            EXPECT_EQ(std::string(back.GetBuffer(), back.GetLength()), mods);
-        } else {
-            EXPECT_NE(lost.find(path), std::string::npos) << lost;
-            EXPECT_NE(lost.find(row.named), std::string::npos) << lost;
-        }
-        // A screen stored alone keeps the modifications only when they
-        // were intact.
+        EXPECT_EQ(lost.find(path), row.named ? 0u : std::string::npos) << row.damage << ": " << lost;
+        if (row.named) EXPECT_NE(lost.find(row.named), std::string::npos) << row.damage << ": " << lost;
+        else EXPECT_EQ(std::string(back.GetBuffer(), back.GetLength()) + std::string(data.GetBuffer(), data.GetLength()), mods + screen);
+        // A screen stored alone keeps modifications only when they were intact.
         ASSERT_EQ(h->SetLatestMcsData(CBuffer("SCREEN03", 8)), Result::Success);
         h->GetLatestScreen(data, back, lost);
-        EXPECT_EQ(lost.empty(), !row.named) << lost;
+        EXPECT_EQ(lost.empty(), !row.named) << row.damage << ": " << lost;
         h->Remove();
     }
 
-    // Before its first screen a session has none, and that is no loss.
     RecordPtr h = Create();
-    ASSERT_EQ(h->SetLatestScreen(CBuffer(), CBuffer()), Result::Success);
     CBuffer data, back;
     std::string lost = "x";
+    ASSERT_EQ(h->SetLatestScreen(CBuffer(), CBuffer()), Result::Success);
     EXPECT_EQ(h->GetLatestScreen(data, back, lost), Result::SessTblLatestMcsDataFile);
     EXPECT_EQ(lost, "");
     // A store that fails marks the session until a store of both succeeds.
     const std::string fcc = table.GetLatestMcsDataDirectory() + h->GetLatestDataFileName() + ".fcc";
-    ASSERT_EQ(unlink(fcc.c_str()), 0);
-    ASSERT_EQ(mkdir(fcc.c_str(), 0700), 0);
+    ASSERT_TRUE(unlink(fcc.c_str()) == 0 && mkdir(fcc.c_str(), 0700) == 0);
     EXPECT_EQ(h->SetLatestScreen(CBuffer("SCREEN04", 8), CBuffer()), Result::SessTblLatestMcsDataFile);
     ASSERT_EQ(rmdir(fcc.c_str()), 0);
-    ASSERT_EQ(std::system(("cp " + otherPath + ".fcc " + fcc).c_str()), 0);
     h->GetLatestScreen(data, back, lost);
     EXPECT_NE(lost.find("could not be stored"), std::string::npos) << lost;
     ASSERT_EQ(h->SetLatestScreen(CBuffer("SCREEN05", 8), CBuffer()), Result::Success);
