@@ -1,7 +1,7 @@
 // bench-libs: qor_foundation qor_arc
 // Session table: look-up by GUID and by id in full tables of 1,000 and
-// 10,000 records, the record-lock steps of one request, and taking and
-// releasing the locks.  Each table lives in a temporary working directory
+// 10,000 records, the record-lock steps of one request, taking and
+// releasing the locks, and a session's screen files.  Each table lives in a temporary working directory
 // of its own and is removed at the end.
 #include <benchmark/benchmark.h>
 
@@ -16,6 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ZelBuffer.h"
 #include "ZelSessionTable.h"
 
 namespace {
@@ -170,6 +171,25 @@ void BM_TableStampSameSecond(benchmark::State &state) {
     for (auto _ : state) t.table->SetLastAccessed(now);
 }
 
+// One screen round trip's file work for its session: the stored screen and
+// its modifications read, the reply's written (a 24 x 80 screen; with no
+// modifications, or with a pair for each of 10 fields).
+void BM_ScreenFilesRoundTrip(benchmark::State &state) {
+    Table &t = TableOf(state);
+    RecordPtr h;
+    if (t.table->Get(t.ids[0], h, true, false) != Result::Success) return state.SkipWithError("no record");
+    const std::string screen(20 + 1920, 'S'), pairs(static_cast<size_t>(2 * state.range(1)), '\x13');
+    const CBuffer data(screen.data(), static_cast<int>(screen.size()));
+    const CBuffer mods(pairs.data(), static_cast<int>(pairs.size()));
+    h->SetLatestScreen(data, mods);
+    for (auto _ : state) {
+        CBuffer back, backMods;
+        std::string lost;
+        benchmark::DoNotOptimize(h->GetLatestScreen(back, backMods, lost));
+        benchmark::DoNotOptimize(h->SetLatestScreen(data, mods));
+    }
+}
+
 void Sizes(benchmark::internal::Benchmark *b) { b->Arg(1000)->Arg(10000); }
 
 BENCHMARK(BM_GetByGuidLast)->Apply(Sizes);
@@ -182,6 +202,7 @@ BENCHMARK(BM_RecordLockUnlock)->Arg(1000);
 BENCHMARK(BM_RecordLockNested)->Arg(1000);
 BENCHMARK(BM_ControlBlockLockUnlock)->Arg(1000);
 BENCHMARK(BM_TableStampSameSecond)->Arg(1000);
+BENCHMARK(BM_ScreenFilesRoundTrip)->Args({1000, 0})->Args({1000, 10});
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 #include "ZelMCSConverter.h"
 #include "ZelName.h"
 #include "logprint.h"
+#include "xfcgiinput.h"
 #include "xfcgiout.h"
 
 namespace {
@@ -213,7 +214,20 @@ Result CZelConversation::ProcessRequestSteps(const std::string &uri,
     Result r = Result::Success;
     bool dezUr = false;
     CBuffer dezUrReply;
-    if (id == 0) {
+    if (!xFcgiInputWhole()) {
+        // The form was not read: nothing of the request reaches the host,
+        // and no session is started for it.
+        if (logCtrlFlgs & LOG_ERRORS) {
+            if (id == 0)
+                logPrintf("#Conversation: the form was not read; no session was started\n");
+            else
+                logPrintf("#Conversation: the form for R%X was not read; nothing was sent\n", id);
+        }
+        if (id == 0) return Result::InvalidParam;
+        CBuffer current;
+        m_Protocol.GetStoredScreen(id, current, &m_Protocol.GetLastFccMods());
+        r = ShowCurrentScreenAgain(id, current, "The form was too large: nothing was sent.", false);
+    } else if (id == 0) {
         r = OpenWithRetry(id, poolSwitch, pool, true);
         if (r != Result::Success) {
             if (Detail()) logPrintf("# Open result not OK: %d\n", ResultCode(r));
@@ -274,7 +288,8 @@ Result CZelConversation::SubmitScreen(unsigned id) {
     CBuffer current;
     // The screen as the host sent it, with the modifications it was shown
     // with (also for showing it again).
-    const bool stored = !IsError(m_Protocol.GetStoredScreen(id, current, &m_Protocol.GetLastFccMods()));
+    std::string lost;
+    const bool stored = !IsError(m_Protocol.GetStoredScreen(id, current, &m_Protocol.GetLastFccMods(), &lost));
     CArcMcsHdr header;
     const bool hasHeader = current.GetLength() >= kHeader;
     if (hasHeader) header = PeekHeader(current);
@@ -300,6 +315,20 @@ Result CZelConversation::SubmitScreen(unsigned id) {
         merge.SetFccMods(&m_Protocol.GetLastFccMods());
         if (stored && hasHeader) merge.SetHostScreen(&current);
         const Result merged = OpenPage(merge, page, 0, 1);
+        // A page that shows fields protected as the host's modifications say
+        // cannot tell which fields the user may change without the screen
+        // and modifications the host sent: input goes nowhere then. A
+        // function key sends no field and stays the way out.
+        if (!lost.empty() && m_cStatus == ' ' && merge.FollowsFccMods()) {
+            logError("#Conversation: R%X: stored screen lost (%s); nothing was sent\n", id, lost.c_str());
+            // What the files hold is not shown: what the user typed, over
+            // an empty screen with the page's own protection.
+            CBuffer typedOnly;
+            WriteHeader(typedOnly, m_strFormatName, ' ', ' ', ' ', m_cFiller);
+            m_Protocol.GetLastFccMods().Reset();
+            return ShowCurrentScreenAgain(id, typedOnly, "The data of the current screen was lost: nothing was sent.",
+                                          true);
+        }
         if (merged == Result::InvalidParam && !merge.GetRefusedField().empty()) {
             if (logCtrlFlgs & LOG_EVENTS)
                 logPrintf("#Conversation: R%X posted no number in %s\n", id, merge.GetRefusedField().c_str());

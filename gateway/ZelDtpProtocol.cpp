@@ -252,19 +252,21 @@ unsigned CZelDtpProtocol::GetPoolSessionId(unsigned pool) {
     }
 }
 
-Result CZelDtpProtocol::GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMods *mods) {
+Result CZelDtpProtocol::GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMods *mods, std::string *lost) {
     screen.SetLength(0, 0);
     if (mods) mods->Reset();
+    if (lost) lost->clear();
     try {
         RecordPtr rec;
         Result r = m_SessionTable.Get(id, rec, true, true);
         if (IsError(r)) return r;
         if (!rec) return Result::SessTblInvalidSessId;
-        if (mods) {
-            CBuffer bytes;
-            if (!IsError(rec->GetLatestFccMods(bytes))) mods->Attach(bytes);
-        }
-        return rec->GetLatestMcsData(screen);
+        CBuffer bytes;
+        std::string why;
+        r = rec->GetLatestScreen(screen, bytes, why);
+        if (mods) mods->Attach(bytes);
+        if (lost) *lost = why;
+        return r;
     } catch (const CZelSessionTable::Exception &e) {
         return e.GetResult();
     }

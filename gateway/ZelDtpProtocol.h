@@ -137,8 +137,11 @@ public:
     Result LoadLastMcsData(unsigned id, CBuffer &buffer, int count);
     // The session's stored screen as it stands (MCS header and data; empty
     // while the session has none), and with mods its field control
-    // modifications (translated; empty when it has none).
-    Result GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMods *mods = nullptr);
+    // modifications (translated; empty when it has none). With lost: empty
+    // when screen and modifications are as they were stored together, else
+    // the file and what went wrong (lost, cut, replaced, not stored).
+    Result GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMods *mods = nullptr,
+                           std::string *lost = nullptr);
     // LoadLastMcsData's second step over a stored screen already read.
     static void AppendStoredData(CBuffer &buffer, const CBuffer &stored, int count);
     CZelSessionTable &GetSessionTable() { return m_SessionTable; }

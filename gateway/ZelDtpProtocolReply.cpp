@@ -421,10 +421,9 @@ Result CZelDtpProtocol::DecodeProgramMessage(const TQorMsgo &msg, CZelSessionTab
         if (any && (logCtrlFlgs & LOG_EVENTS)) logPrintf("#DTP: values retrieved from last MCS data\n");
     }
     if (m_SentScreen.id == record.GetLocalSessionId()) m_SentScreen = SentScreen{};   // replaced
-    Result stored = record.SetLatestMcsData(data);
     // The modifications go with it: a later request (of any worker) merges
     // the form by what the screen showed protected.
-    if (!IsError(stored)) stored = record.SetLatestFccMods(screen.fccMods.GetBuffer());
+    Result stored = record.SetLatestScreen(data, screen.fccMods.GetBuffer());
     if (IsError(stored))
         logError("#DTP: screen of session R%X not stored: %d\n", record.GetLocalSessionId(), ResultCode(stored));
     return Result::Success;

@@ -229,7 +229,10 @@ Result CZelDtpProtocol::StartProgram(unsigned id, const std::string &programId, 
         Result r = SessionRecord(id, true, rec, conn);
         if (r != Result::Success) return r;
         ResetBuffers();
-        rec->SetLatestMcsData(m_LastMcsData);   // no screen yet
+        // No screen yet: a state of its own, which a lost screen is not.
+        if (IsError(rec->SetLatestScreen(m_LastMcsData, m_FccMods.GetBuffer())))
+            logError("#DTP: screen of session R%X not stored: %d\n", id,
+                     ResultCode(Result::SessTblLatestMcsDataFile));
         TPktInterfacePtr<CZelDtpPacket::TPrst> prst(
             CZelDtpPacket::TPrst::CreatePacketInterface(m_strLocap, id, rec->GetDtpSessionId()));
         if (!prst) return FailSession(id, rec, Result::NoMemory);

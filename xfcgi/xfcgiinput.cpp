@@ -32,6 +32,7 @@ struct InputEntry {
 };
 
 std::string inpDataBuf;            // raw input of the request
+bool inputWhole = true;            // the request's body was read whole
 std::vector<InputEntry> dataTable; // the input table
 size_t mTab = 0;                   // table size as far as growth is logged
 int kTab = 0;                      // search cursor
@@ -119,8 +120,10 @@ void noteEntryAdded() {
     }
 }
 
-// A body length of digits only, within the limit; else 0 with a log line.
-size_t contentLength() {
+// A body length of digits only, within the limit; else 0 with a log line
+// (refused set).
+size_t contentLength(bool& refused) {
+    refused = false;
     const char* text = std::getenv("CONTENT_LENGTH");
     if (!text || !*text) return 0;
     const char* p = text;
@@ -137,11 +140,13 @@ size_t contentLength() {
     while (*p == ' ' || *p == '\t') ++p;
     if (!digits || *p) {
         logPrintf("#Refused CONTENT_LENGTH '%s': not a number; body not read\n", text);
+        refused = true;
         return 0;
     }
     if (tooLarge) {
         logPrintf("#Refused CONTENT_LENGTH %s: above %zu bytes; body not read\n", text,
                   xFcgiMaxContentLength);
+        refused = true;
         return 0;
     }
     return len;
@@ -155,7 +160,9 @@ const char* xFcgiGetInput() {
         return inpDataBuf.c_str();
     }
     bInputAvail = 0;
-    const size_t want = contentLength();
+    bool refused = false;
+    const size_t want = contentLength(refused);
+    inputWhole = !refused;
     const char* query = std::getenv("QUERY_STRING");
 
     inpDataBuf.clear();
@@ -191,6 +198,7 @@ const char* xFcgiGetInput() {
             // The response has no headers yet: the short body goes to the
             // log only, and what did arrive is parsed.
             logPrintf("#Fread failed! Errno %d; read %zu of %zu bytes\n", err, got, want);
+            inputWhole = false;
             break;
         }
         const void* zero = std::memchr(chunk.data(), 0, n);
@@ -203,6 +211,8 @@ const char* xFcgiGetInput() {
     if (!inpDataBuf.empty() && inpDataBuf[0] == '&') inpDataBuf.erase(0, 1);
     return inpDataBuf.c_str();
 }
+
+bool xFcgiInputWhole() { return inputWhole; }
 
 const char* xFcgiGetParsedInput(const char* input, int* imageXY) {
     if (!input) input = xFcgiGetInput();

@@ -36,6 +36,11 @@ constexpr size_t xFcgiMaxInputName = 249;
 // variables of the new request (xFcgiPutClear).
 const char* xFcgiGetInput();
 
+// Whether xFcgiGetInput read the request's body whole (true for a request
+// without one): false when its CONTENT_LENGTH was refused or the stream
+// ended before the body did. A form not read whole must not be acted on.
+bool xFcgiInputWhole();
+
 // Parses input (null: the result of xFcgiGetInput) into the input table
 // and returns the text parsed. imageXY, when given, receives the image-map
 // click x and y ("name=value?x,y"), -1 when absent.

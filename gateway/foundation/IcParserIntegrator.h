@@ -103,6 +103,10 @@ public:
     // The screen-data room of the last page opened with its screen: the end
     // of its furthest field (0 before one was opened).
     int GetScreenRoom() const { return m_nScreenRoom; }
+    // Whether the page opened last takes the protection of its fields from
+    // the host's modifications (a field of its input table has an
+    // fccindex: pages converted with limited or full support).
+    bool FollowsFccMods() const;
 
     // Resolves a template name: a name beginning with "/" as it is, else
     // the first of alternate store, regular store, cache store and

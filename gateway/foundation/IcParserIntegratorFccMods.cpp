@@ -89,6 +89,15 @@ void CIcParserIntegrator::PutFccModsValues(const tcpHTML *t) {
     }
 }
 
+bool CIcParserIntegrator::FollowsFccMods() const {
+    const tcpHTML *t = m_pTemplate;
+    if (!t) return false;
+    for (const TemplateFieldTable *table : {&t->mainFields, &t->towebFields, &t->fromwebFields})
+        for (const TemplateField &f : *table)
+            if (f.fccIndex >= 0) return true;
+    return false;
+}
+
 std::set<std::string> CIcParserIntegrator::ProtectedFields(const tcpHTML *t, char filler) const {
     // The page's own test: a field protected at conversion is an input only
     // when the host unprotects it; any other one unless the host protects

@@ -158,24 +158,38 @@ public:
         void GetPib(CBuffer &b) const;            // appends the 156 PIB bytes
         void SetPib(const CBuffer &b);            // up to 156 bytes, rest zero
 
-        // Latest screen data of the session, in a file named after its GUID.
+        // Latest screen data of the session, in a file named after its
+        // GUID, and the field control modifications it came with
+        // (translated) in a file beside it ("w0-w1-w2-w3.fcc"). The
+        // modifications file begins with a digest of the GUID, the screen
+        // and the modifications, so a reader finds out when either file
+        // was lost, cut or replaced, or written without the other; a store
+        // that fails marks the record until a later one of both succeeds.
         std::string GetLatestDataFileName() const;          // "w0-w1-w2-w3"
-        Result SetLatestMcsData(const CBuffer &data);       // empty data deletes
+        // Both files; empty data (no screen yet) deletes the screen file.
+        Result SetLatestScreen(const CBuffer &data, const CBuffer &mods);
+        // The screen alone: the modifications stay with it when they
+        // belong to the screen it replaces. Empty data deletes the file.
+        Result SetLatestMcsData(const CBuffer &data);
         Result GetLatestMcsData(CBuffer &out) const;
-        // The field control modifications of that screen (translated), in a
-        // file of their own beside it ("w0-w1-w2-w3.fcc"); an empty list
-        // deletes the file, and a missing file reads as an empty list.
-        Result SetLatestFccMods(const CBuffer &mods);
-        Result GetLatestFccMods(CBuffer &out) const;
-        // Deletes the file and frees the record.
+        // Reads the screen (the result is GetLatestMcsData's) and its
+        // modifications (empty when they cannot be read). lost is empty
+        // when both are as they were last stored together (no screen file
+        // is the state before the first screen), else it names the file
+        // and what is wrong with it.
+        Result GetLatestScreen(CBuffer &data, CBuffer &mods, std::string &lost) const;
+        // Deletes the files and frees the record.
         void Remove();
 
     private:
         friend class CZelSessionTable;
         bool Writable() const;
-        // A session file written over in place, or read whole.
+        // A session file written over in place, or read whole; a failure
+        // is told in why ("path: reason"), a missing file as errno ENOENT.
         static Result WriteDataFile(const std::string &path, const CBuffer &data);
-        static Result ReadDataFile(const std::string &path, CBuffer &out);
+        static Result ReadDataFile(const std::string &path, CBuffer &out, std::string *why = nullptr,
+                                   int *error = nullptr);
+        std::string LatestDataPath() const;
         void StoreClient();                       // REMOTE_ADDR and own pid
         void Touch();                             // client, record and table times
 

@@ -40,6 +40,9 @@ constexpr uint32_t kMaxRecords = (0x7FFFFFFFu - kControlBlockSize) / kRecordSize
 // Record flag bits (byte 40).
 constexpr uint8_t kFlagOpen = 0x01;            // session open on the host
 constexpr uint8_t kFlagProgramStarted = 0x02;  // transaction program started
+// The session's screen or its modifications could not be stored: what its
+// screen-data files hold is not what the browser was shown.
+constexpr uint8_t kFlagScreenLost = 0x04;
 
 struct ControlBlock {
     uint32_t marker;                    // 0: kMarker when initialised
@@ -63,7 +66,7 @@ struct SessionRecord {
     uint32_t lastAccessed;              // 24
     char locap[kLocapSize];             // 28: blank-padded, no terminator
     uint32_t pidPool;                   // 36: 0 = none
-    uint8_t flags;                      // 40: kFlagOpen | kFlagProgramStarted
+    uint8_t flags;                      // 40: kFlag* bits
     uint8_t unused41[3];                // 41
     uint32_t mcsIds[4];                 // 44
     uint8_t pib[kPibSize];              // 60: PIB snapshot (transaction id at 68)

@@ -194,11 +194,17 @@ TEST(GetInput, BadContentLengthsAreRefused) {
     EXPECT_EQ(request("q=1", "12abc", "y=2"), "q=1");
     EXPECT_EQ(request("q=1", "999999999999999999999999", "y=2"), "q=1");
     EXPECT_EQ(request("q=1", "9000000", "y=2"), "q=1");
+    EXPECT_FALSE(xFcgiInputWhole());
     EXPECT_EQ(fcgistub::reads, 0);
     EXPECT_TRUE(log.contains("Refused CONTENT_LENGTH '-5'"));
     EXPECT_TRUE(log.contains("Refused CONTENT_LENGTH '12abc'"));
     EXPECT_TRUE(log.contains("Refused CONTENT_LENGTH 9000000"));
     EXPECT_EQ(request("q=1", " 3 ", "y=2"), "q=1&y=2");
+    EXPECT_TRUE(xFcgiInputWhole());
+    request("q=1", "12abc", "y=2");
+    EXPECT_FALSE(xFcgiInputWhole());
+    request("q=1", nullptr, "");
+    EXPECT_TRUE(xFcgiInputWhole());
 }
 
 TEST(GetInput, ShortBodyIsLoggedNotSent) {
@@ -207,6 +213,7 @@ TEST(GetInput, ShortBodyIsLoggedNotSent) {
     EXPECT_EQ(got, "q=1&y=2");
     EXPECT_TRUE(fcgistub::output.empty());
     EXPECT_TRUE(log.contains("Fread failed! Errno 0; read 3 of 100 bytes"));
+    EXPECT_FALSE(xFcgiInputWhole()) << "a form cut short is not acted on";
 
     fcgistub::reset("y=2");
     setenv("CONTENT_LENGTH", "50", 1);

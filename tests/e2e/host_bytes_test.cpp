@@ -3,6 +3,8 @@
 // host receives with the bytes it sent.
 #include "host_formats.h"
 
+#include <filesystem>
+
 namespace e2e {
 namespace {
 
@@ -150,6 +152,55 @@ TEST_F(HostBytes, AClearedCheckboxOfAHandWrittenPageIsZeroed)
     ASSERT_TRUE(isScreen(v.open("/demo/BOX"), "BOXS"));
     ASSERT_TRUE(isScreen(v.submit(), "BOXS"));
     EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("BOXS", 5, ' ', ' ', 5, " TEX" + kNul))) << s.hostLog();
+}
+
+// At level limited, a post for a session whose stored screen or
+// modifications were lost is refused: what the page shows protected cannot
+// be told from what the user may change.
+TEST_F(HostBytes, NoInputReachesTheHostWhenTheStoredScreenIsLost)
+{
+    Stack s;
+    const std::string folder = s.runDir() + "/latestmcsdata";
+    // A file where the folder should be: nothing can be stored there,
+    // whichever user the workers run as.
+    std::filesystem::remove_all(folder);
+    hosttest::writeFile(folder, "");
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ORDER"), "ORDENTRY"));
+    const std::string lost = "The data of the current screen was lost: nothing was sent.";
+    ASSERT_TRUE(isScreen(v.submit({{"field_012", "99999999"}, {"field_008", "4711"}}), "ORDENTRY"));
+    EXPECT_TRUE(pageHas(v.last().body, lost)) << v.last().body;
+    EXPECT_EQ(v.form().get("field_008"), "4711") << "what the user typed stays";
+
+    // The modifications file of a stored screen removed.
+    std::filesystem::remove(folder);
+    std::filesystem::create_directory(folder);
+    Visitor w(s.port());
+    ASSERT_TRUE(isScreen(w.open("/demo/ORDER"), "ORDENTRY"));
+    for (const auto& f : std::filesystem::directory_iterator(folder))
+        if (f.path().extension() == ".fcc") std::filesystem::remove(f.path());
+    ASSERT_TRUE(isScreen(w.submit({{"field_012", "99999999"}}), "ORDENTRY"));
+    EXPECT_TRUE(pageHas(w.last().body, lost)) << w.last().body;
+    EXPECT_TRUE(gatewayLogged(s, ".fcc: No such file or directory"));
+    EXPECT_EQ(inputsCount(s.hostLog()), 0u) << s.hostLog();
+    EXPECT_EQ(s.table().records.size(), 2u) << "the sessions stay";
+}
+
+// A form above the body limit is not read, and nothing of it is acted on.
+TEST_F(HostBytes, AFormAboveTheBodyLimitSendsNothing)
+{
+    Stack s;
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ORDER"), "ORDENTRY"));
+    const std::string digits(4u << 20, '9');
+    ASSERT_TRUE(isScreen(v.submit({{"field_008", digits}}), "ORDENTRY"));
+    EXPECT_TRUE(pageHas(v.last().body, "The form was too large: nothing was sent.")) << v.last().body.substr(0, 2000);
+    EXPECT_EQ(inputsCount(s.hostLog()), 0u);
+    ASSERT_TRUE(isScreen(v.submit({{"field_008", "4711"}}), "ORDTAKEN")) << "the session goes on";
+
+    // Without a session: an error page, and no session is started.
+    EXPECT_TRUE(isErrorPage(s.post("/demo/ORDER", "field_008=" + digits), -7));
+    EXPECT_EQ(s.table().records.size(), 1u);
 }
 
 }  // namespace

@@ -469,6 +469,62 @@ TEST_F(SessTblRecord, FreedRecordsLoseTheirFiles) {
     EXPECT_FALSE(Exists(pathC));
 }
 
+// A screen and its modifications are stored as a pair: whatever happens to
+// either file afterwards reads as a loss naming the file; a session before
+// its first screen has none, which is no loss.
+TEST_F(SessTblRecord, ALostScreenOrModificationsFileIsToldApart) {
+    const std::string screen(48, 'S'), mods = "\x31\x32\x02\x13";
+    RecordPtr other = Create();
+    ASSERT_EQ(other->SetLatestScreen(CBuffer("SCREEN02", 8), CBuffer()), Result::Success);
+    const struct {
+        const char *damage;     // to $F, the screen file ($T: the other session's)
+        const char *named;      // in the loss; null: none
+    } rows[] = {{"true", nullptr},
+                {"rm $F.fcc", ".fcc: No such file"},
+                {"truncate -s 14 $F.fcc", ".fcc: not stored together"},
+                {"truncate -s 6 $F.fcc", ".fcc: not a modifications file"},
+                {"rm $F.fcc && mkfifo $F.fcc", ".fcc: not a regular file"},
+                {"rm $F", ": No such file"},
+                {"truncate -s 0 $F", "(0 bytes)"},
+                {"cp $T $F", "not stored together"},
+                {"cp $T $F && cp $T.fcc $F.fcc", "not stored together"}};
+    for (const auto &row : rows) {
+        RecordPtr h = Create();
+        const std::string path = table.GetLatestMcsDataDirectory() + h->GetLatestDataFileName();
+        ASSERT_EQ(h->SetLatestScreen(CBuffer(screen.data(), 48), CBuffer(mods.data(), 4)), Result::Success);
+        ASSERT_EQ(std::system(("F=" + path + " T=" + table.GetLatestMcsDataDirectory() +
+                               other->GetLatestDataFileName() + "; " + row.damage).c_str()), 0);
+        CBuffer data, back;
+        std::string lost;
+        h->GetLatestScreen(data, back, lost);
+        EXPECT_EQ(lost.find(path), row.named ? 0u : std::string::npos) << row.damage << ": " << lost;
+        if (row.named) EXPECT_NE(lost.find(row.named), std::string::npos) << row.damage << ": " << lost;
+        else EXPECT_EQ(std::string(back.GetBuffer(), back.GetLength()) + std::string(data.GetBuffer(), data.GetLength()), mods + screen);
+        // A screen stored alone keeps modifications only when they were intact.
+        ASSERT_EQ(h->SetLatestMcsData(CBuffer("SCREEN03", 8)), Result::Success);
+        h->GetLatestScreen(data, back, lost);
+        EXPECT_EQ(lost.empty(), !row.named) << row.damage << ": " << lost;
+        h->Remove();
+    }
+
+    RecordPtr h = Create();
+    CBuffer data, back;
+    std::string lost = "x";
+    ASSERT_EQ(h->SetLatestScreen(CBuffer(), CBuffer()), Result::Success);
+    EXPECT_EQ(h->GetLatestScreen(data, back, lost), Result::SessTblLatestMcsDataFile);
+    EXPECT_EQ(lost, "");
+    // A store that fails marks the session until a store of both succeeds.
+    const std::string fcc = table.GetLatestMcsDataDirectory() + h->GetLatestDataFileName() + ".fcc";
+    ASSERT_TRUE(unlink(fcc.c_str()) == 0 && mkdir(fcc.c_str(), 0700) == 0);
+    EXPECT_EQ(h->SetLatestScreen(CBuffer("SCREEN04", 8), CBuffer()), Result::SessTblLatestMcsDataFile);
+    ASSERT_EQ(rmdir(fcc.c_str()), 0);
+    h->GetLatestScreen(data, back, lost);
+    EXPECT_NE(lost.find("could not be stored"), std::string::npos) << lost;
+    ASSERT_EQ(h->SetLatestScreen(CBuffer("SCREEN05", 8), CBuffer()), Result::Success);
+    h->GetLatestScreen(data, back, lost);
+    EXPECT_EQ(lost, "");
+}
+
 TEST_F(SessTblRecord, DataDirectoryIsBuiltComponentByComponent) {
     EXPECT_EQ(table.SetLatestMcsDataDirectory("deep/er/dir"), Result::Success);
     EXPECT_EQ(table.GetLatestMcsDataDirectory(), "deep/er/dir/");
