@@ -1,6 +1,5 @@
 // Submitted form -> host screen record, through a template's field table.
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -10,6 +9,7 @@
 #include "xfcgihtml.h"
 #include "xfcgiinput.h"
 #include "xfcgiout.h"
+#include "xfcgirewrite.h"
 
 namespace {
 
@@ -19,16 +19,10 @@ bool isTextKind(uint32_t kind) { return kind == 1 || kind == 2 || (kind >= 10 &&
 // and radio buttons, by their kind or by the page's own input elements.
 bool isClearedKind(uint32_t kind) { return kind == SEG_CHECKBOX || kind == SEG_RADIO; }
 
-std::string folded(std::string_view name) {
-    std::string out(name);
-    for (char& c : out) c = c == '-' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 std::set<std::string> clearedWhenAbsent(const tcpHTML& t) {
     std::set<std::string> names;
     for (const HtmlSegment& g : t.segments)
-        if (isClearedKind(g.kind) || isClearedKind(g.firstKind)) names.insert(folded(t.textOf(g.name)));
+        if (isClearedKind(g.kind) || isClearedKind(g.firstKind)) names.insert(xFcgiFoldName(t.textOf(g.name)));
     return names;
 }
 
@@ -250,7 +244,7 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
             }
             // Not posted: the host's bytes stay, except for a cleared
             // checkbox or radio button (and without host data).
-            if (!host || isClearedKind(f.kind) || cleared.count(folded(f.name)))
+            if (!host || isClearedKind(f.kind) || cleared.count(xFcgiFoldName(f.name)))
                 if (room) std::memset(mcs + at, 0, room);
         }
     }
