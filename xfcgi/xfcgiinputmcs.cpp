@@ -2,8 +2,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "logprint.h"
 #include "xfcgihtml.h"
@@ -63,10 +66,68 @@ std::string fieldBytes(const TemplateField& f, size_t hidden, const std::string&
     return area;
 }
 
-const TemplateField* namedIn(const TemplateFieldTable& table, const std::string& name) {
-    for (const TemplateField& f : table)
-        if (f.name == name) return &f;
-    return nullptr;
+// Positions of names, made once per merge so that a look-up costs a hash
+// and a comparison or two however many fields a page has: open addressing
+// over at least twice as many slots as names. With fold, names compare as
+// the input table compares them (xFcgiSameName); of equal names the first
+// is found.
+class NameIndex {
+public:
+    NameIndex(std::vector<std::string_view> names, bool fold) : m_names(std::move(names)), m_fold(fold) {
+        size_t size = 8;
+        while (size < 2 * m_names.size()) size *= 2;
+        m_slots.assign(size, -1);
+        for (size_t i = 0; i < m_names.size(); ++i) {
+            int& slot = m_slots[slotOf(m_names[i])];
+            if (slot < 0) slot = static_cast<int>(i);
+        }
+    }
+    // The position of name, or -1.
+    int find(std::string_view name) const { return m_slots[slotOf(name)]; }
+
+private:
+    // The slot holding name, or the empty one where it would go.
+    size_t slotOf(std::string_view name) const {
+        uint32_t h = 2166136261u;  // FNV-1a
+        for (char c : name) h = (h ^ static_cast<unsigned char>(m_fold ? xFcgiFoldNameChar(c) : c)) * 16777619u;
+        const size_t mask = m_slots.size() - 1;
+        for (size_t s = h & mask;; s = (s + 1) & mask) {
+            const int i = m_slots[s];
+            if (i < 0 || (m_fold ? xFcgiSameName(m_names[static_cast<size_t>(i)], name)
+                                 : m_names[static_cast<size_t>(i)] == name))
+                return s;
+        }
+    }
+
+    std::vector<std::string_view> m_names;
+    bool m_fold;
+    std::vector<int> m_slots;
+};
+
+// The names of a field table, by position.
+NameIndex fieldIndex(const TemplateFieldTable& table) {
+    std::vector<std::string_view> names;
+    names.reserve(table.size());
+    for (const TemplateField& f : table) names.push_back(f.name);
+    return NameIndex(std::move(names), false);
+}
+
+// The input table's entry of each field (-1: not posted), looked up as
+// xFcgiFindDataTable does; a name posted more than once gives its first
+// value.
+std::vector<int> postedEntries(const TemplateFieldTable& table) {
+    std::vector<std::string_view> names(static_cast<size_t>(xFcgiInputCount()));
+    for (size_t i = 0; i < names.size(); ++i) names[i] = xFcgiInputName(static_cast<int>(i));
+    const NameIndex posted(std::move(names), true);
+    std::vector<int> entries;
+    entries.reserve(table.size());
+    for (const TemplateField& f : table) entries.push_back(posted.find(f.name));
+    return entries;
+}
+
+const TemplateField* namedIn(const TemplateFieldTable& table, const NameIndex& index, const std::string& name) {
+    const int i = index.find(name);
+    return i < 0 ? nullptr : &table[static_cast<size_t>(i)];
 }
 
 // A field's bytes over all its occurrences, its hidden digits included:
@@ -99,7 +160,7 @@ void copyHost(char* mcs, size_t capacity, size_t to, std::string_view host, size
 // and fromweb tables each fromweb field (hidden digits included) and its
 // pad from its toweb namesake's place. Returns the end of the bytes kept.
 size_t placeHostData(char* mcs, size_t capacity, const TemplateFieldTable& in,
-                     const TemplateFieldTable* out, std::string_view host) {
+                     const TemplateFieldTable* out, const NameIndex* outIndex, std::string_view host) {
     if (!out) {
         const size_t n = std::min(capacity, host.size());
         std::memcpy(mcs, host.data(), n);
@@ -108,7 +169,7 @@ size_t placeHostData(char* mcs, size_t capacity, const TemplateFieldTable& in,
     size_t end = 0;
     for (int pass = 0; pass < 2; ++pass) {   // pads first, then the fields over them
         for (const TemplateField& f : in) {
-            const TemplateField* twin = namedIn(*out, f.name);
+            const TemplateField* twin = namedIn(*out, *outIndex, f.name);
             if (!twin) continue;
             const Span to = spanOf(f, SIZE_MAX), from = spanOf(*twin, SIZE_MAX);
             if (pass == 0) {
@@ -185,12 +246,14 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
     const TemplateFieldTable* shownTable =
         table == &tmpl->fromwebFields && !tmpl->towebFields.empty() ? &tmpl->towebFields : nullptr;
     const bool hostStyle = xFcgiHostStyle(*tmpl);
+    const std::vector<int> posted = postedEntries(*table);
 
     // A number with other characters is refused before anything changes.
     if (host) {
         host->refused.clear();
-        for (const TemplateField& f : *table) {
-            const int idx = xFcgiFindDataTable(f.name.c_str(), 0);
+        for (size_t i = 0; i < table->size(); ++i) {
+            const TemplateField& f = (*table)[i];
+            const int idx = posted[i];
             if (idx < 0 || !takesNumber(f) || host->keep.count(f.name)) continue;
             const char* value = xFcgiInputValue(idx);
             if (value && !isNumberText(value)) {
@@ -204,26 +267,29 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
     std::memset(mcs, 0, std::min(capacity, static_cast<size_t>(std::max(tmpl->screenSize, 0))));
     const std::set<std::string> cleared = host ? clearedWhenAbsent(*tmpl) : std::set<std::string>();
     size_t keptEnd = 0;
+    const std::unique_ptr<NameIndex> shownIndex =
+        host && shownTable ? std::make_unique<NameIndex>(fieldIndex(*shownTable)) : nullptr;
     if (host) {
-        keptEnd = placeHostData(mcs, capacity, *table, shownTable, host->data);
+        keptEnd = placeHostData(mcs, capacity, *table, shownTable, shownIndex.get(), host->data);
         if (!shownTable) keptEnd = std::max(keptEnd, std::min(capacity, host->data.size()));
     }
     const bool detail = (logCtrlFlgs & LOG_DETAIL) != 0;
     std::string missing;
     size_t largestEnd = 0;
-    for (const TemplateField& f : *table) {
+    for (size_t i = 0; i < table->size(); ++i) {
+        const TemplateField& f = (*table)[i];
         const Span span = spanOf(f, capacity);
         const size_t at = f.location;
         largestEnd = std::max(largestEnd, std::min(capacity, at + f.length));
         const size_t room = at < capacity ? std::min<size_t>(f.length, capacity - at) : 0;
-        int idx = xFcgiFindDataTable(f.name.c_str(), 0);
+        const int idx = posted[i];
         if (idx >= 0) {
             const std::string value = xFcgiInputValue(idx) ? std::string(xFcgiInputValue(idx)) : "";
             if (host) {
                 // A field the screen shows protected, or one whose value is
                 // what the page showed, keeps the host's bytes.
                 if (host->keep.count(f.name)) continue;
-                const TemplateField* shown = shownTable ? namedIn(*shownTable, f.name) : &f;
+                const TemplateField* shown = shownTable ? namedIn(*shownTable, *shownIndex, f.name) : &f;
                 // (A field the host sends no bytes for, such as an input-
                 // only one, takes what was posted.)
                 if (shown && shown->location + shown->length <= host->data.size() &&
