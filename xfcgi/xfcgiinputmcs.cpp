@@ -2,8 +2,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,13 +19,6 @@ bool isTextKind(uint32_t kind) { return kind == 1 || kind == 2 || (kind >= 10 &&
 // Form fields a browser does not post when they are cleared: checkboxes
 // and radio buttons, by their kind or by the page's own input elements.
 bool isClearedKind(uint32_t kind) { return kind == SEG_CHECKBOX || kind == SEG_RADIO; }
-
-std::set<std::string> clearedWhenAbsent(const tcpHTML& t) {
-    std::set<std::string> names;
-    for (const HtmlSegment& g : t.segments)
-        if (isClearedKind(g.kind) || isClearedKind(g.firstKind)) names.insert(xFcgiFoldName(t.textOf(g.name)));
-    return names;
-}
 
 const char* shownPath(const tcpHTML* tmpl) {
     const char* rel = xFcgiRelDir(tmpl->path.c_str());
@@ -73,6 +64,7 @@ std::string fieldBytes(const TemplateField& f, size_t hidden, const std::string&
 // is found.
 class NameIndex {
 public:
+    NameIndex() : NameIndex({}, false) {}
     NameIndex(std::vector<std::string_view> names, bool fold) : m_names(std::move(names)), m_fold(fold) {
         size_t size = 8;
         while (size < 2 * m_names.size()) size *= 2;
@@ -93,9 +85,9 @@ private:
         const size_t mask = m_slots.size() - 1;
         for (size_t s = h & mask;; s = (s + 1) & mask) {
             const int i = m_slots[s];
-            if (i < 0 || (m_fold ? xFcgiSameName(m_names[static_cast<size_t>(i)], name)
-                                 : m_names[static_cast<size_t>(i)] == name))
-                return s;
+            if (i < 0) return s;
+            const std::string_view there = m_names[static_cast<size_t>(i)];
+            if (there == name || (m_fold && xFcgiSameName(there, name))) return s;
         }
     }
 
@@ -105,11 +97,11 @@ private:
 };
 
 // The names of a field table, by position.
-NameIndex fieldIndex(const TemplateFieldTable& table) {
+NameIndex fieldIndex(const TemplateFieldTable& table, bool fold) {
     std::vector<std::string_view> names;
     names.reserve(table.size());
     for (const TemplateField& f : table) names.push_back(f.name);
-    return NameIndex(std::move(names), false);
+    return NameIndex(std::move(names), fold);
 }
 
 // The input table's entry of each field (-1: not posted), looked up as
@@ -125,9 +117,85 @@ std::vector<int> postedEntries(const TemplateFieldTable& table) {
     return entries;
 }
 
-const TemplateField* namedIn(const TemplateFieldTable& table, const NameIndex& index, const std::string& name) {
-    const int i = index.find(name);
-    return i < 0 ? nullptr : &table[static_cast<size_t>(i)];
+// The elements of a page's form that post a field, as far as the compiled
+// segments tell them: a text, password or hidden INPUT (one kind to the
+// segments), a TEXTAREA, a checkbox or radio button.
+enum : uint8_t { kInInput = 1, kInTextarea = 2, kCleared = 4 };
+
+// The elements (bits above) that post each field of table, by the NAME
+// they post under; a checkbox or radio button by its variable's name.
+std::vector<uint8_t> elementsOf(const tcpHTML& t, const TemplateFieldTable& table) {
+    const NameIndex fields = fieldIndex(table, true);
+    std::vector<uint8_t> byFirst(table.size(), 0);  // by the first field of a folded name
+    for (const HtmlSegment& g : t.segments) {
+        uint8_t bit = 0;
+        TextSpan name = g.altName.empty() ? g.name : g.altName;
+        if (isClearedKind(g.kind) || isClearedKind(g.firstKind)) {
+            bit = kCleared;
+            name = g.name;
+        } else if (!(g.direction & HtmlSegment::kInput)) {
+            continue;
+        } else if (g.kind == SEG_TEXTAREA || g.firstKind == SEG_TEXTAREA) {
+            bit = kInTextarea;
+        } else if (g.kind != SEG_SELECT && g.kind != SEG_SUBMIT && !(g.flags & HtmlSegment::kImage)) {
+            bit = kInInput;
+        }
+        const int i = fields.find(t.textOf(name));
+        if (bit && i >= 0) byFirst[static_cast<size_t>(i)] |= bit;
+    }
+    std::vector<uint8_t> bits(table.size());
+    for (size_t i = 0; i < table.size(); ++i)
+        bits[i] = byFirst[static_cast<size_t>(fields.find(table[i].name))];
+    return bits;
+}
+
+// The elements of each field, found on first use: most posts need them
+// for no field.
+class FieldElements {
+public:
+    FieldElements(const tcpHTML& t, const TemplateFieldTable& table) : m_t(t), m_table(table) {}
+    uint8_t of(size_t i) {
+        if (m_bits.empty()) m_bits = elementsOf(m_t, m_table);
+        return m_bits[i];
+    }
+
+private:
+    const tcpHTML& m_t;
+    const TemplateFieldTable& m_table;
+    std::vector<uint8_t> m_bits;
+};
+
+// The text of a value shown in an element as a browser posts it back:
+// from a text input without CR and LF (value sanitization), from a
+// TEXTAREA with CR LF and a lone CR as LF (a browser posts line breaks as
+// CR LF, which the input parser reads as one LF).
+std::string asTextInputPosts(std::string_view shown) {
+    std::string out;
+    for (char c : shown)
+        if (c != '\r' && c != '\n') out += c;
+    return out;
+}
+
+std::string asTextareaPosts(std::string_view shown) {
+    std::string out;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] != '\r') out += shown[i];
+        else if (i + 1 >= shown.size() || shown[i + 1] != '\n') out += '\n';
+    }
+    return out;
+}
+
+// Whether a posted value is the shown one as the page's elements post it
+// unchanged. A hidden input posts its line breaks as a TEXTAREA does; as
+// the segments do not tell it from a text input, an input takes both
+// forms: a user can type no line break into a text input nor change a
+// hidden one, so neither form can be a change.
+bool postedAsShown(const std::string& value, const std::string& shown, FieldElements& elements, size_t i) {
+    if (value == shown) return true;
+    if (shown.find_first_of("\r\n") == std::string::npos) return false;
+    const uint8_t in = elements.of(i);
+    if ((in & kInInput) && value == asTextInputPosts(shown)) return true;
+    return (in & (kInInput | kInTextarea)) && value == asTextareaPosts(shown);
 }
 
 // A field's bytes over all its occurrences, its hidden digits included:
@@ -155,21 +223,45 @@ void copyHost(char* mcs, size_t capacity, size_t to, std::string_view host, size
     std::memcpy(mcs + to, host.data() + from, std::min(n, host.size() - from));
 }
 
+// The table that lays out the host's data of a page: the one the page was
+// filled through (toweb, else main), and where each input field lies in
+// it: the field itself on a page of one layout, else its namesake (null:
+// nowhere).
+struct HostLayout {
+    const TemplateFieldTable* table = nullptr;  // none: the page showed no host values
+    bool sameAsInput = false;
+    std::vector<const TemplateField*> places;
+
+    HostLayout() = default;
+    HostLayout(const tcpHTML& t, const TemplateFieldTable& input)
+        : table(!t.towebFields.empty() ? &t.towebFields : !t.mainFields.empty() ? &t.mainFields : nullptr),
+          sameAsInput(table == &input) {
+        places.assign(input.size(), nullptr);
+        if (!table) return;
+        const NameIndex index = sameAsInput ? NameIndex() : fieldIndex(*table, false);
+        for (size_t k = 0; k < input.size(); ++k) {
+            const int i = sameAsInput ? -1 : index.find(input[k].name);
+            places[k] = sameAsInput ? &input[k] : i < 0 ? nullptr : &(*table)[static_cast<size_t>(i)];
+        }
+    }
+};
+
 // The record as the host's own data of the screen lays out in the input
-// table: on a page of one layout the data itself; on a page with toweb
-// and fromweb tables each fromweb field (hidden digits included) and its
-// pad from its toweb namesake's place. Returns the end of the bytes kept.
-size_t placeHostData(char* mcs, size_t capacity, const TemplateFieldTable& in,
-                     const TemplateFieldTable* out, const NameIndex* outIndex, std::string_view host) {
-    if (!out) {
+// table: on a page of one layout the data itself; otherwise each input
+// field (hidden digits included) and its pad from its namesake's place in
+// the host's layout. Returns the end of the bytes kept.
+size_t placeHostData(char* mcs, size_t capacity, const TemplateFieldTable& in, const HostLayout& layout,
+                     std::string_view host) {
+    if (layout.sameAsInput) {
         const size_t n = std::min(capacity, host.size());
         std::memcpy(mcs, host.data(), n);
         return n;
     }
     size_t end = 0;
     for (int pass = 0; pass < 2; ++pass) {   // pads first, then the fields over them
-        for (const TemplateField& f : in) {
-            const TemplateField* twin = namedIn(*out, *outIndex, f.name);
+        for (size_t i = 0; i < in.size(); ++i) {
+            const TemplateField& f = in[i];
+            const TemplateField* twin = layout.places[i];
             if (!twin) continue;
             const Span to = spanOf(f, SIZE_MAX), from = spanOf(*twin, SIZE_MAX);
             if (pass == 0) {
@@ -242,9 +334,6 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
         logPrintf("#ERROR xFcgiGetMcsData called for %s when no 'mcsdata'\n", shownPath(tmpl));
         return -1;
     }
-    // The page showed host values from the toweb table when it has one.
-    const TemplateFieldTable* shownTable =
-        table == &tmpl->fromwebFields && !tmpl->towebFields.empty() ? &tmpl->towebFields : nullptr;
     const bool hostStyle = xFcgiHostStyle(*tmpl);
     const std::vector<int> posted = postedEntries(*table);
 
@@ -265,14 +354,11 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
     }
 
     std::memset(mcs, 0, std::min(capacity, static_cast<size_t>(std::max(tmpl->screenSize, 0))));
-    const std::set<std::string> cleared = host ? clearedWhenAbsent(*tmpl) : std::set<std::string>();
-    size_t keptEnd = 0;
-    const std::unique_ptr<NameIndex> shownIndex =
-        host && shownTable ? std::make_unique<NameIndex>(fieldIndex(*shownTable)) : nullptr;
-    if (host) {
-        keptEnd = placeHostData(mcs, capacity, *table, shownTable, shownIndex.get(), host->data);
-        if (!shownTable) keptEnd = std::max(keptEnd, std::min(capacity, host->data.size()));
-    }
+    // The host's bytes are kept only through a table that lays them out;
+    // a page without one merges from zeros.
+    const HostLayout layout = host ? HostLayout(*tmpl, *table) : HostLayout();
+    FieldElements elements(*tmpl, *table);
+    const size_t keptEnd = layout.table ? placeHostData(mcs, capacity, *table, layout, host->data) : 0;
     const bool detail = (logCtrlFlgs & LOG_DETAIL) != 0;
     std::string missing;
     size_t largestEnd = 0;
@@ -289,12 +375,14 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
                 // A field the screen shows protected, or one whose value is
                 // what the page showed, keeps the host's bytes.
                 if (host->keep.count(f.name)) continue;
-                const TemplateField* shown = shownTable ? namedIn(*shownTable, *shownIndex, f.name) : &f;
+                const TemplateField* shown = layout.places[i];
                 // (A field the host sends no bytes for, such as an input-
                 // only one, takes what was posted.)
                 if (shown && shown->location + shown->length <= host->data.size() &&
-                    value == xFcgiShownText(host->data.substr(shown->location, shown->length), *shown,
-                                            hostStyle))
+                    postedAsShown(value,
+                                  xFcgiShownText(host->data.substr(shown->location, shown->length), *shown,
+                                                 hostStyle),
+                                  elements, i))
                     continue;
             }
             const std::string bytes = fieldBytes(f, span.hidden, value, hostStyle, tmpl);
@@ -308,9 +396,9 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
                     missing.clear();
                 }
             }
-            // Not posted: the host's bytes stay, except for a cleared
-            // checkbox or radio button (and without host data).
-            if (!host || isClearedKind(f.kind) || cleared.count(xFcgiFoldName(f.name)))
+            // Not posted: the host's bytes stay (if any were kept), except
+            // for a cleared checkbox or radio button (and without host data).
+            if (!host || isClearedKind(f.kind) || (elements.of(i) & kCleared))
                 if (room) std::memset(mcs + at, 0, room);
         }
     }
