@@ -69,13 +69,17 @@ public:
         size_t size = 8;
         while (size < 2 * m_names.size()) size *= 2;
         m_slots.assign(size, -1);
+        m_first.resize(m_names.size());
         for (size_t i = 0; i < m_names.size(); ++i) {
             int& slot = m_slots[slotOf(m_names[i])];
             if (slot < 0) slot = static_cast<int>(i);
+            m_first[i] = slot;
         }
     }
     // The position of name, or -1.
     int find(std::string_view name) const { return m_slots[slotOf(name)]; }
+    // The position of the first name equal to the one at position i.
+    int firstOf(size_t i) const { return m_first[i]; }
 
 private:
     // The slot holding name, or the empty one where it would go.
@@ -94,6 +98,7 @@ private:
     std::vector<std::string_view> m_names;
     bool m_fold;
     std::vector<int> m_slots;
+    std::vector<int> m_first;
 };
 
 // The names of a field table, by position.
@@ -144,8 +149,7 @@ std::vector<uint8_t> elementsOf(const tcpHTML& t, const TemplateFieldTable& tabl
         if (bit && i >= 0) byFirst[static_cast<size_t>(i)] |= bit;
     }
     std::vector<uint8_t> bits(table.size());
-    for (size_t i = 0; i < table.size(); ++i)
-        bits[i] = byFirst[static_cast<size_t>(fields.find(table[i].name))];
+    for (size_t i = 0; i < table.size(); ++i) bits[i] = byFirst[static_cast<size_t>(fields.firstOf(i))];
     return bits;
 }
 
@@ -158,11 +162,22 @@ public:
         if (m_bits.empty()) m_bits = elementsOf(m_t, m_table);
         return m_bits[i];
     }
+    // Whether field i is a checkbox or radio button of the page: asked for
+    // every field not posted, so first whether the page has any.
+    bool cleared(size_t i) {
+        if (m_anyCleared < 0) {
+            m_anyCleared = 0;
+            for (const HtmlSegment& g : m_t.segments)
+                if (isClearedKind(g.kind) || isClearedKind(g.firstKind)) m_anyCleared = 1;
+        }
+        return m_anyCleared && (of(i) & kCleared);
+    }
 
 private:
     const tcpHTML& m_t;
     const TemplateFieldTable& m_table;
     std::vector<uint8_t> m_bits;
+    int m_anyCleared = -1;  // not known yet
 };
 
 // The text of a value shown in an element as a browser posts it back:
@@ -398,7 +413,7 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
             }
             // Not posted: the host's bytes stay (if any were kept), except
             // for a cleared checkbox or radio button (and without host data).
-            if (!host || isClearedKind(f.kind) || (elements.of(i) & kCleared))
+            if (!host || isClearedKind(f.kind) || elements.cleared(i))
                 if (room) std::memset(mcs + at, 0, room);
         }
     }
