@@ -152,6 +152,19 @@ TEST_F(HostBytes, AClearedCheckboxOfAHandWrittenPageIsZeroed)
     EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("BOXS", 5, ' ', ' ', 5, " TEX" + kNul))) << s.hostLog();
 }
 
+// A hand-written page of the stack: its field file, and a form of the
+// given inputs that posts size bytes.
+void writePage(const Stack& s, const std::string& name, const std::string& t3i, const std::string& inputs, int size)
+{
+    const std::string n = std::to_string(size);
+    hosttest::writeFile(s.root() + "/htx/" + name + ".t3i", t3i);
+    hosttest::writeFile(s.root() + "/htx/" + name + ".htx",
+                        "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
+                        "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n" +
+                            inputs + "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + n +
+                            "\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + n + "\">\n</FORM></BODY></HTML>\n");
+}
+
 // A hand-written page with only a fromweb table shows no host values: its
 // form merges from zeros. With a main table too, main lays out the host's
 // bytes: a field keeps them from main's place of its name.
@@ -162,22 +175,15 @@ TEST_F(HostBytes, AFromwebPageTakesHostBytesOnlyThroughMain)
                      {},
                      "<Transaction NAME=\"FW\" ID=\"FW\" LOCAP=\"QOR1\"/>\n"
                      "<Transaction NAME=\"FM\" ID=\"FM\" LOCAP=\"QOR1\"/>"));
-    const auto page = [&](const std::string& name, const std::string& t3i, const std::string& input, int size) {
-        hosttest::writeFile(s.root() + "/htx/" + name + ".t3i", t3i);
-        hosttest::writeFile(s.root() + "/htx/" + name + ".htx",
-                            "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
-                            "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n" +
-                                input + "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + std::to_string(size) +
-                                "\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + std::to_string(size) +
-                                "\">\n</FORM></BODY></HTML>\n");
-    };
-    page("fromw", "<record type=\"fromweb\">\n    <field name=\"a\" mask=\"X(4)\"/>\n"
-                  "    <field name=\"b\" mask=\"X(4)\"/>\n</record>\n",
-         "<INPUT TYPE=TEXT NAME=\"a\" VALUE=\"\">\n", 8);
-    page("fromm", "<record type=\"fromweb\">\n    <field name=\"i\" mask=\"X(2)\"/>\n"
-                  "    <field name=\"a\" mask=\"X(4)\"/>\n</record>\n"
-                  "<record type=\"main\">\n    <field name=\"a\" mask=\"X(4)\"/>\n</record>\n",
-         "<INPUT TYPE=TEXT NAME=\"a\" VALUE=\"\\{a}\">\n", 6);
+    writePage(s, "fromw",
+              "<record type=\"fromweb\">\n    <field name=\"a\" mask=\"X(4)\"/>\n"
+              "    <field name=\"b\" mask=\"X(4)\"/>\n</record>\n",
+              "<INPUT TYPE=TEXT NAME=\"a\" VALUE=\"\">\n", 8);
+    writePage(s, "fromm",
+              "<record type=\"fromweb\">\n    <field name=\"i\" mask=\"X(2)\"/>\n"
+              "    <field name=\"a\" mask=\"X(4)\"/>\n</record>\n"
+              "<record type=\"main\">\n    <field name=\"a\" mask=\"X(4)\"/>\n</record>\n",
+              "<INPUT TYPE=TEXT NAME=\"a\" VALUE=\"\\{a}\">\n", 6);
 
     Visitor alone(s.port());
     ASSERT_TRUE(isScreen(alone.open("/demo/FW"), "FROMW"));
@@ -200,15 +206,10 @@ TEST_F(HostBytes, LineBreaksTheUserLeftAloneReachTheHostUnchanged)
     Stack s(hostWith("transaction LIN LINES\nscreen LINES\n  field 0 12 \"a\\rb\\nc\\r\\nd\\te\"\n"
                      "  field 12 12 \"a\\rb\\nc\\r\\nd\\te\"\n  enter -> same\n",
                      {}, "<Transaction NAME=\"LIN\" ID=\"LIN\" LOCAP=\"QOR1\"/>"));
-    hosttest::writeFile(s.root() + "/htx/lines.t3i",
-                        "<record type=\"main\">\n    <field name=\"t\" mask=\"X(12)\"/>\n"
-                        "    <field name=\"x\" mask=\"X(12)\"/>\n</record>\n");
-    hosttest::writeFile(s.root() + "/htx/lines.htx",
-                        "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
-                        "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n"
-                        "<INPUT TYPE=TEXT NAME=\"t\" VALUE=\"\\{t}\">\n<TEXTAREA NAME=\"x\">\\{x}</TEXTAREA>\n"
-                        "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"24\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"24\">\n"
-                        "</FORM></BODY></HTML>\n");
+    writePage(s, "lines",
+              "<record type=\"main\">\n    <field name=\"t\" mask=\"X(12)\"/>\n"
+              "    <field name=\"x\" mask=\"X(12)\"/>\n</record>\n",
+              "<INPUT TYPE=TEXT NAME=\"t\" VALUE=\"\\{t}\">\n<TEXTAREA NAME=\"x\">\\{x}</TEXTAREA>\n", 24);
     const std::string text = "a\rb\nc\r\nd\te";
     Visitor v(s.port());
     ASSERT_TRUE(isScreen(v.open("/demo/LIN"), "LINES"));
