@@ -5,12 +5,14 @@
 // output bytes per second, beside a plain copy of the same number of bytes;
 // and the posted form of that page read back into the screen record, from
 // zeros (Arg 0, as a DezUR data block) and over the host's own screen
-// (Arg 1, as a screen input: fields posted as shown keep the host's bytes).
+// (Arg 1, as a screen input: fields posted as shown keep the host's bytes);
+// the same for a web page of 960 and 1,920 one-column fields.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -193,6 +195,65 @@ void BM_FormMerge(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_FormMerge)->Arg(0)->Arg(1);
+
+// A web page of n one-column input fields (a full 24x80 screen has
+// 1,920) with toweb and fromweb records of the same fields, as a page
+// with an input-only field has them, and the host's data for it.
+struct WebScreen {
+    std::string page;
+    std::string data;
+};
+
+const WebScreen& webScreen(int n) {
+    static std::map<int, WebScreen> made;
+    WebScreen& w = made[n];
+    if (!w.page.empty()) return w;
+    std::string htx = "<html><body><form name=\"web\" method=\"post\" action=\"qoric\">\r\n";
+    std::string fields;
+    for (int i = 0; i < n; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%04d", i);
+        htx += std::string("<input type=text name=\"") + name + "\" value=\"\\{" + name +
+               "}\" size=1 maxlength=1>" + (i % 80 == 79 ? "<br>\r\n" : "");
+        fields += std::string("    <field name=\"") + name + "\" mask=\"X(1)\"/>\n";
+        w.data += static_cast<char>('A' + i % 26);
+    }
+    htx += "</form></body></html>\r\n";
+    w.page = screen().dir + "/web" + std::to_string(n) + ".htx";
+    std::ofstream(w.page) << htx;
+    std::ofstream(screen().dir + "/web" + std::to_string(n) + ".t3i")
+        << "<records>\n<record type=\"toweb\">\n" + fields + "</record>\n<record type=\"fromweb\">\n" +
+               fields + "</record>\n</records>\n";
+    return w;
+}
+
+// Arg 0: the number of fields; Arg 1: over the host's screen (1) or from
+// zeros (0). Every fourth field is not posted; of the others every other
+// one is changed.
+void BM_FormMergeWeb(benchmark::State& state) {
+    const WebScreen& w = webScreen(static_cast<int>(state.range(0)));
+    tcpHTML* t = xFcgiGetFT(w.page.c_str());
+    if (!t || t->fromwebFields.size() != w.data.size()) {
+        state.SkipWithError("template not loaded");
+        return;
+    }
+    std::string query;
+    for (size_t i = 0; i < t->fromwebFields.size(); ++i) {
+        if (i % 4 == 3) continue;
+        query += (query.empty() ? "" : "&") + t->fromwebFields[i].name + "=" + (i % 2 ? 'z' : w.data[i]);
+    }
+    xFcgiGetParsedInput(query.c_str());
+    std::vector<char> record(static_cast<size_t>(t->screenSize) + 8);
+    XFcgiHostScreen host;
+    host.data = w.data;
+    for (auto _ : state) {
+        int used = xFcgiGetMcsData(record.data(), record.size(), t, state.range(1) ? &host : nullptr);
+        benchmark::DoNotOptimize(used);
+        benchmark::DoNotOptimize(record.data());
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));   // fields
+}
+BENCHMARK(BM_FormMergeWeb)->ArgsProduct({{960, 1920}, {0, 1}})->Unit(benchmark::kMicrosecond);
 
 // N nested blocks of MAX=2 around one line: 2^N rows of a short line, the
 // innermost at depth N. Filling must cost in proportion to its output.

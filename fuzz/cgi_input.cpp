@@ -122,6 +122,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     t.towebFields[6].hidden = static_cast<uint8_t>(size % 4);
     t.towebFields[2].pad = 5;
     t.fromwebFields[2].pad = 3;
+    // Host text with line breaks comes back through a TEXTAREA (a) and an
+    // input (u); on some inputs the host's bytes are laid out by a main
+    // table instead of toweb.
+    t.text = "a u";
+    t.segments.resize(2);
+    t.segments[0].kind = SEG_TEXTAREA;
+    t.segments[0].name = {0, 1};
+    t.segments[1].kind = SEG_VARIABLE;
+    t.segments[1].name = {2, 1};
+    for (HtmlSegment& g : t.segments) g.direction = HtmlSegment::kInput;
+    if (size & 4) std::swap(t.towebFields, t.mainFields);
     XFcgiHostScreen host;
     host.data = cookie;
     if (size & 2) host.keep.insert("u");

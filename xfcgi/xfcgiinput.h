@@ -108,7 +108,7 @@ int xFcgiGetCookie(const char* name, std::string& out);
 // The host's own screen that a submitted form changes (the screen the
 // page was filled from), and what the merge tells back.
 struct XFcgiHostScreen {
-    std::string_view data;        // the screen data (toweb layout on pages with one)
+    std::string_view data;        // the screen data (laid out as the page's toweb, else main table)
     std::set<std::string> keep;   // fields the screen shows protected: never merged
     std::string refused;          // out: the field whose value is no number
 };
@@ -119,13 +119,18 @@ struct XFcgiHostScreen {
 // from its screen size when it has none). Nothing is written beyond the
 // record's capacity.
 // Without host, the record starts from zeros and a field not posted is
-// zeroed. With host, the record starts from the host's data (on a page
-// with toweb and fromweb tables, each field and pad from its own place in
-// the toweb layout) and keeps it where the user changed nothing: in bytes
-// no field covers, in fields not posted (but for cleared checkboxes and
-// radio buttons: fields of those kinds, or named by such input elements
-// of the page), in fields posted as the page showed them and in the
-// fields of keep. A number the user changed fills its hidden digits too.
+// zeroed. With host, the record starts from the host's data as the table
+// the page was filled through lays it out (toweb, else main: on a page of
+// that one table the data itself, else each field and pad from its
+// namesake's place; a page with neither starts from zeros) and keeps it
+// where the user changed nothing: in bytes no field covers, in fields not
+// posted (but for cleared checkboxes and radio buttons: fields of those
+// kinds, or named by such input elements of the page), in fields posted
+// as the page showed them (as a browser posts the shown value back: from
+// a text input without line breaks, from a TEXTAREA or hidden input with
+// each as LF) and in the fields of keep. A number the user changed fills
+// its hidden digits too. A name posted more than once gives its first
+// value.
 // A posted number holding anything but blanks, digits and + - ( ) $ . ,
 // / : is refused: -1, with its field named in host->refused, before the
 // record is touched.

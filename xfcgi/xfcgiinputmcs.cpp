@@ -1,15 +1,16 @@
 // Submitted form -> host screen record, through a template's field table.
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "logprint.h"
 #include "xfcgihtml.h"
 #include "xfcgiinput.h"
 #include "xfcgiout.h"
+#include "xfcgirewrite.h"
 
 namespace {
 
@@ -18,19 +19,6 @@ bool isTextKind(uint32_t kind) { return kind == 1 || kind == 2 || (kind >= 10 &&
 // Form fields a browser does not post when they are cleared: checkboxes
 // and radio buttons, by their kind or by the page's own input elements.
 bool isClearedKind(uint32_t kind) { return kind == SEG_CHECKBOX || kind == SEG_RADIO; }
-
-std::string folded(std::string_view name) {
-    std::string out(name);
-    for (char& c : out) c = c == '-' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::set<std::string> clearedWhenAbsent(const tcpHTML& t) {
-    std::set<std::string> names;
-    for (const HtmlSegment& g : t.segments)
-        if (isClearedKind(g.kind) || isClearedKind(g.firstKind)) names.insert(folded(t.textOf(g.name)));
-    return names;
-}
 
 const char* shownPath(const tcpHTML* tmpl) {
     const char* rel = xFcgiRelDir(tmpl->path.c_str());
@@ -69,10 +57,160 @@ std::string fieldBytes(const TemplateField& f, size_t hidden, const std::string&
     return area;
 }
 
-const TemplateField* namedIn(const TemplateFieldTable& table, const std::string& name) {
-    for (const TemplateField& f : table)
-        if (f.name == name) return &f;
-    return nullptr;
+// Positions of names, made once per merge so that a look-up costs a hash
+// and a comparison or two however many fields a page has: open addressing
+// over at least twice as many slots as names. With fold, names compare as
+// the input table compares them (xFcgiSameName); of equal names the first
+// is found.
+class NameIndex {
+public:
+    NameIndex() : NameIndex({}, false) {}
+    NameIndex(std::vector<std::string_view> names, bool fold) : m_names(std::move(names)), m_fold(fold) {
+        size_t size = 8;
+        while (size < 2 * m_names.size()) size *= 2;
+        m_slots.assign(size, -1);
+        m_first.resize(m_names.size());
+        for (size_t i = 0; i < m_names.size(); ++i) {
+            int& slot = m_slots[slotOf(m_names[i])];
+            if (slot < 0) slot = static_cast<int>(i);
+            m_first[i] = slot;
+        }
+    }
+    // The position of name, or -1.
+    int find(std::string_view name) const { return m_slots[slotOf(name)]; }
+    // The position of the first name equal to the one at position i.
+    int firstOf(size_t i) const { return m_first[i]; }
+
+private:
+    // The slot holding name, or the empty one where it would go.
+    size_t slotOf(std::string_view name) const {
+        uint32_t h = 2166136261u;  // FNV-1a
+        for (char c : name) h = (h ^ static_cast<unsigned char>(m_fold ? xFcgiFoldNameChar(c) : c)) * 16777619u;
+        const size_t mask = m_slots.size() - 1;
+        for (size_t s = h & mask;; s = (s + 1) & mask) {
+            const int i = m_slots[s];
+            if (i < 0) return s;
+            const std::string_view there = m_names[static_cast<size_t>(i)];
+            if (there == name || (m_fold && xFcgiSameName(there, name))) return s;
+        }
+    }
+
+    std::vector<std::string_view> m_names;
+    bool m_fold;
+    std::vector<int> m_slots;
+    std::vector<int> m_first;
+};
+
+// The names of a field table, by position.
+NameIndex fieldIndex(const TemplateFieldTable& table, bool fold) {
+    std::vector<std::string_view> names;
+    names.reserve(table.size());
+    for (const TemplateField& f : table) names.push_back(f.name);
+    return NameIndex(std::move(names), fold);
+}
+
+// The input table's entry of each field (-1: not posted), looked up as
+// xFcgiFindDataTable does; a name posted more than once gives its first
+// value.
+std::vector<int> postedEntries(const TemplateFieldTable& table) {
+    std::vector<std::string_view> names(static_cast<size_t>(xFcgiInputCount()));
+    for (size_t i = 0; i < names.size(); ++i) names[i] = xFcgiInputName(static_cast<int>(i));
+    const NameIndex posted(std::move(names), true);
+    std::vector<int> entries;
+    entries.reserve(table.size());
+    for (const TemplateField& f : table) entries.push_back(posted.find(f.name));
+    return entries;
+}
+
+// The elements of a page's form that post a field, as far as the compiled
+// segments tell them: a text, password or hidden INPUT (one kind to the
+// segments), a TEXTAREA, a checkbox or radio button.
+enum : uint8_t { kInInput = 1, kInTextarea = 2, kCleared = 4 };
+
+// The elements (bits above) that post each field of table, by the NAME
+// they post under; a checkbox or radio button by its variable's name.
+std::vector<uint8_t> elementsOf(const tcpHTML& t, const TemplateFieldTable& table) {
+    const NameIndex fields = fieldIndex(table, true);
+    std::vector<uint8_t> byFirst(table.size(), 0);  // by the first field of a folded name
+    for (const HtmlSegment& g : t.segments) {
+        uint8_t bit = 0;
+        TextSpan name = g.altName.empty() ? g.name : g.altName;
+        if (isClearedKind(g.kind) || isClearedKind(g.firstKind)) {
+            bit = kCleared;
+            name = g.name;
+        } else if (!(g.direction & HtmlSegment::kInput)) {
+            continue;
+        } else if (g.kind == SEG_TEXTAREA || g.firstKind == SEG_TEXTAREA) {
+            bit = kInTextarea;
+        } else if (g.kind != SEG_SELECT && g.kind != SEG_SUBMIT && !(g.flags & HtmlSegment::kImage)) {
+            bit = kInInput;
+        }
+        const int i = fields.find(t.textOf(name));
+        if (bit && i >= 0) byFirst[static_cast<size_t>(i)] |= bit;
+    }
+    std::vector<uint8_t> bits(table.size());
+    for (size_t i = 0; i < table.size(); ++i) bits[i] = byFirst[static_cast<size_t>(fields.firstOf(i))];
+    return bits;
+}
+
+// The elements of each field, found on first use: most posts need them
+// for no field.
+class FieldElements {
+public:
+    FieldElements(const tcpHTML& t, const TemplateFieldTable& table) : m_t(t), m_table(table) {}
+    uint8_t of(size_t i) {
+        if (m_bits.empty()) m_bits = elementsOf(m_t, m_table);
+        return m_bits[i];
+    }
+    // Whether field i is a checkbox or radio button of the page: asked for
+    // every field not posted, so first whether the page has any.
+    bool cleared(size_t i) {
+        if (m_anyCleared < 0) {
+            m_anyCleared = 0;
+            for (const HtmlSegment& g : m_t.segments)
+                if (isClearedKind(g.kind) || isClearedKind(g.firstKind)) m_anyCleared = 1;
+        }
+        return m_anyCleared && (of(i) & kCleared);
+    }
+
+private:
+    const tcpHTML& m_t;
+    const TemplateFieldTable& m_table;
+    std::vector<uint8_t> m_bits;
+    int m_anyCleared = -1;  // not known yet
+};
+
+// The text of a value shown in an element as a browser posts it back:
+// from a text input without CR and LF (value sanitization), from a
+// TEXTAREA with CR LF and a lone CR as LF (a browser posts line breaks as
+// CR LF, which the input parser reads as one LF).
+std::string asTextInputPosts(std::string_view shown) {
+    std::string out;
+    for (char c : shown)
+        if (c != '\r' && c != '\n') out += c;
+    return out;
+}
+
+std::string asTextareaPosts(std::string_view shown) {
+    std::string out;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] != '\r') out += shown[i];
+        else if (i + 1 >= shown.size() || shown[i + 1] != '\n') out += '\n';
+    }
+    return out;
+}
+
+// Whether a posted value is the shown one as the page's elements post it
+// unchanged. A hidden input posts its line breaks as a TEXTAREA does; as
+// the segments do not tell it from a text input, an input takes both
+// forms: a user can type no line break into a text input nor change a
+// hidden one, so neither form can be a change.
+bool postedAsShown(const std::string& value, const std::string& shown, FieldElements& elements, size_t i) {
+    if (value == shown) return true;
+    if (shown.find_first_of("\r\n") == std::string::npos) return false;
+    const uint8_t in = elements.of(i);
+    if ((in & kInInput) && value == asTextInputPosts(shown)) return true;
+    return (in & (kInInput | kInTextarea)) && value == asTextareaPosts(shown);
 }
 
 // A field's bytes over all its occurrences, its hidden digits included:
@@ -100,21 +238,45 @@ void copyHost(char* mcs, size_t capacity, size_t to, std::string_view host, size
     std::memcpy(mcs + to, host.data() + from, std::min(n, host.size() - from));
 }
 
+// The table that lays out the host's data of a page: the one the page was
+// filled through (toweb, else main), and where each input field lies in
+// it: the field itself on a page of one layout, else its namesake (null:
+// nowhere).
+struct HostLayout {
+    const TemplateFieldTable* table = nullptr;  // none: the page showed no host values
+    bool sameAsInput = false;
+    std::vector<const TemplateField*> places;
+
+    HostLayout() = default;
+    HostLayout(const tcpHTML& t, const TemplateFieldTable& input)
+        : table(!t.towebFields.empty() ? &t.towebFields : !t.mainFields.empty() ? &t.mainFields : nullptr),
+          sameAsInput(table == &input) {
+        places.assign(input.size(), nullptr);
+        if (!table) return;
+        const NameIndex index = sameAsInput ? NameIndex() : fieldIndex(*table, false);
+        for (size_t k = 0; k < input.size(); ++k) {
+            const int i = sameAsInput ? -1 : index.find(input[k].name);
+            places[k] = sameAsInput ? &input[k] : i < 0 ? nullptr : &(*table)[static_cast<size_t>(i)];
+        }
+    }
+};
+
 // The record as the host's own data of the screen lays out in the input
-// table: on a page of one layout the data itself; on a page with toweb
-// and fromweb tables each fromweb field (hidden digits included) and its
-// pad from its toweb namesake's place. Returns the end of the bytes kept.
-size_t placeHostData(char* mcs, size_t capacity, const TemplateFieldTable& in,
-                     const TemplateFieldTable* out, std::string_view host) {
-    if (!out) {
+// table: on a page of one layout the data itself; otherwise each input
+// field (hidden digits included) and its pad from its namesake's place in
+// the host's layout. Returns the end of the bytes kept.
+size_t placeHostData(char* mcs, size_t capacity, const TemplateFieldTable& in, const HostLayout& layout,
+                     std::string_view host) {
+    if (layout.sameAsInput) {
         const size_t n = std::min(capacity, host.size());
         std::memcpy(mcs, host.data(), n);
         return n;
     }
     size_t end = 0;
     for (int pass = 0; pass < 2; ++pass) {   // pads first, then the fields over them
-        for (const TemplateField& f : in) {
-            const TemplateField* twin = namedIn(*out, f.name);
+        for (size_t i = 0; i < in.size(); ++i) {
+            const TemplateField& f = in[i];
+            const TemplateField* twin = layout.places[i];
             if (!twin) continue;
             const Span to = spanOf(f, SIZE_MAX), from = spanOf(*twin, SIZE_MAX);
             if (pass == 0) {
@@ -187,16 +349,15 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
         logPrintf("#ERROR xFcgiGetMcsData called for %s when no 'mcsdata'\n", shownPath(tmpl));
         return -1;
     }
-    // The page showed host values from the toweb table when it has one.
-    const TemplateFieldTable* shownTable =
-        table == &tmpl->fromwebFields && !tmpl->towebFields.empty() ? &tmpl->towebFields : nullptr;
     const bool hostStyle = xFcgiHostStyle(*tmpl);
+    const std::vector<int> posted = postedEntries(*table);
 
     // A number with other characters is refused before anything changes.
     if (host) {
         host->refused.clear();
-        for (const TemplateField& f : *table) {
-            const int idx = xFcgiFindDataTable(f.name.c_str(), 0);
+        for (size_t i = 0; i < table->size(); ++i) {
+            const TemplateField& f = (*table)[i];
+            const int idx = posted[i];
             if (idx < 0 || !takesNumber(f) || host->keep.count(f.name)) continue;
             const char* value = xFcgiInputValue(idx);
             if (value && !isNumberText(value)) {
@@ -208,33 +369,35 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
     }
 
     std::memset(mcs, 0, std::min(capacity, static_cast<size_t>(std::max(tmpl->screenSize, 0))));
-    const std::set<std::string> cleared = host ? clearedWhenAbsent(*tmpl) : std::set<std::string>();
-    size_t keptEnd = 0;
-    if (host) {
-        keptEnd = placeHostData(mcs, capacity, *table, shownTable, host->data);
-        if (!shownTable) keptEnd = std::max(keptEnd, std::min(capacity, host->data.size()));
-    }
+    // The host's bytes are kept only through a table that lays them out;
+    // a page without one merges from zeros.
+    const HostLayout layout = host ? HostLayout(*tmpl, *table) : HostLayout();
+    FieldElements elements(*tmpl, *table);
+    const size_t keptEnd = layout.table ? placeHostData(mcs, capacity, *table, layout, host->data) : 0;
     const bool detail = (logCtrlFlgs & LOG_DETAIL) != 0;
     std::string missing;
     size_t largestEnd = 0;
-    for (const TemplateField& f : *table) {
+    for (size_t i = 0; i < table->size(); ++i) {
+        const TemplateField& f = (*table)[i];
         const Span span = spanOf(f, capacity);
         const size_t at = f.location;
         largestEnd = std::max(largestEnd, std::min(capacity, at + f.length));
         const size_t room = at < capacity ? std::min<size_t>(f.length, capacity - at) : 0;
-        int idx = xFcgiFindDataTable(f.name.c_str(), 0);
+        const int idx = posted[i];
         if (idx >= 0) {
             const std::string value = xFcgiInputValue(idx) ? std::string(xFcgiInputValue(idx)) : "";
             if (host) {
                 // A field the screen shows protected, or one whose value is
                 // what the page showed, keeps the host's bytes.
                 if (host->keep.count(f.name)) continue;
-                const TemplateField* shown = shownTable ? namedIn(*shownTable, f.name) : &f;
+                const TemplateField* shown = layout.places[i];
                 // (A field the host sends no bytes for, such as an input-
                 // only one, takes what was posted.)
                 if (shown && shown->location + shown->length <= host->data.size() &&
-                    value == xFcgiShownText(host->data.substr(shown->location, shown->length), *shown,
-                                            hostStyle))
+                    postedAsShown(value,
+                                  xFcgiShownText(host->data.substr(shown->location, shown->length), *shown,
+                                                 hostStyle),
+                                  elements, i))
                     continue;
             }
             const std::string bytes = fieldBytes(f, span.hidden, value, hostStyle, tmpl);
@@ -248,9 +411,9 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
                     missing.clear();
                 }
             }
-            // Not posted: the host's bytes stay, except for a cleared
-            // checkbox or radio button (and without host data).
-            if (!host || isClearedKind(f.kind) || cleared.count(folded(f.name)))
+            // Not posted: the host's bytes stay (if any were kept), except
+            // for a cleared checkbox or radio button (and without host data).
+            if (!host || isClearedKind(f.kind) || elements.cleared(i))
                 if (room) std::memset(mcs + at, 0, room);
         }
     }

@@ -5,11 +5,11 @@
 #include "xfcgihtml.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdarg>
 #include <map>
 
 #include "logprint.h"
+#include "xfcgirewrite.h"
 
 namespace {
 
@@ -26,16 +26,6 @@ std::string lowerOf(std::string_view v) {
     std::string k(v);
     for (char& c : k)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return k;
-}
-
-// Lookup key of a name: case ignored, '-' equal to '_'.
-std::string keyOf(std::string_view v) {
-    std::string k(v);
-    for (char& c : k) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (c == '-') c = '_';
-    }
     return k;
 }
 
@@ -90,7 +80,7 @@ void sizeFromTable(tcpHTML& t) {
 
 void groupFields(tcpHTML& t) {
     std::map<std::string, const TemplateField*> byName;
-    for (const TemplateField& f : t.mainFields) byName.emplace(keyOf(f.name), &f);
+    for (const TemplateField& f : t.mainFields) byName.emplace(xFcgiFoldName(f.name), &f);
     std::map<std::pair<int, std::string>, std::vector<size_t>> groups;
     for (size_t i = 0; i < t.segments.size(); ++i) {
         HtmlSegment& g = t.segments[i];
@@ -100,7 +90,7 @@ void groupFields(tcpHTML& t) {
         if (!app) continue;
         g.flags |= HtmlSegment::kApp;
         if (g.kind >= SEG_TEXTAREA && g.kind <= SEG_SELECT) g.direction = HtmlSegment::kInput;
-        if (!g.name.empty()) groups[{g.kind, keyOf(t.textOf(g.name))}].push_back(i);
+        if (!g.name.empty()) groups[{g.kind, xFcgiFoldName(t.textOf(g.name))}].push_back(i);
     }
     const bool web = (t.flags & tcpHTML::kWebTables) != 0;
     for (auto& [key, members] : groups) {

@@ -7,17 +7,11 @@
 #include "xfcgiout.h"
 #include "xfcgirewrite.h"
 
-namespace {
-
-char fold(char c) {
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return c == '_' ? '-' : c;
-}
-
-}  // namespace
-
 void fixUpCobName(std::string& name) {
-    for (char& c : name) c = fold(c);
+    for (char& c : name) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c == '_') c = '-';
+    }
 }
 
 void fixUpName(std::string& name) {
@@ -25,10 +19,16 @@ void fixUpName(std::string& name) {
         if (c == '-') c = '_';
 }
 
+std::string xFcgiFoldName(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) c = xFcgiFoldNameChar(c);
+    return out;
+}
+
 bool xFcgiSameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (fold(a[i]) != fold(b[i])) return false;
+        if (xFcgiFoldNameChar(a[i]) != xFcgiFoldNameChar(b[i])) return false;
     return true;
 }
 

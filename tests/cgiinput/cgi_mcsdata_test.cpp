@@ -156,6 +156,22 @@ TEST(GetMcsData, KeepsTheHostBytesTheUserLeftAlone) {
                             "<record type=\"fromweb\"><field name=\"i\" mask=\"X(2)\" pad=\"2\"/>"
                             "<field name=\"n\" mask=\"ZZ9\" hidden=\"2\"/><field name=\"b\" mask=\"X(2)\" pad=\"1\"/>"
                             "</record></records>";
+    // Hand-written pages that merge through fromweb: the host's bytes
+    // are laid out by main when the page has one (in either order), by
+    // nothing when fromweb stands alone.
+    const std::string fromweb = "<record type=\"fromweb\"><field name=\"a\" mask=\"X(4)\"/>"
+                                "<field name=\"b\" mask=\"X(4)\"/></record>";
+    const std::string fromMain = "<record type=\"fromweb\"><field name=\"i\" mask=\"X(2)\"/>"
+                                 "<field name=\"a\" mask=\"X(4)\"/></record>"
+                                 "<record type=\"main\"><field name=\"a\" mask=\"X(4)\"/></record>";
+    const std::string mainFrom = "<record type=\"main\"><field name=\"a\" mask=\"X(4)\"/></record>"
+                                 "<record type=\"fromweb\"><field name=\"i\" mask=\"X(2)\"/>"
+                                 "<field name=\"a\" mask=\"X(4)\"/></record>";
+    // A page filled through toweb that merges through main.
+    const std::string towebMain = "<record type=\"toweb\"><field name=\"b\" mask=\"X(2)\"/>"
+                                  "<field name=\"a\" mask=\"X(2)\"/></record>"
+                                  "<record type=\"main\"><field name=\"a\" mask=\"X(2)\"/>"
+                                  "<field name=\"b\" mask=\"X(2)\"/></record>";
     const struct {
         const char* what;
         const std::string& t3i;
@@ -173,6 +189,13 @@ TEST(GetMcsData, KeepsTheHostBytesTheUserLeftAlone) {
         {"leading blanks on a hand-written web page", web, "  AB", "i=q&a=AB", "q    AB", 7},
         {"each field from its toweb place", sfs, "01234BBxII", "i=qq&n=234&b=BB", "qq01234BBx", 10},
         {"a changed number after an input-only field", sfs, "01234BBxII", "i=qq&n=5&b=BB", "qq00005BBx", 10},
+        {"a name posted twice gives its first value", main, "0000000ABCDxyab12", "a=ab&A=cd", "0000000ab  xyab12",
+         17},
+        {"fromweb alone keeps no host bytes", fromweb, "HOSTSCRN", "a=zz", std::string("zz  \0\0\0\0", 8), 8},
+        {"fromweb then main: the host's bytes from main", fromMain, "AB  ", "a=AB", std::string("\0\0AB  ", 6),
+         6},
+        {"main then fromweb", mainFrom, "AB  ", "a=AB", std::string("\0\0AB  ", 6), 6},
+        {"toweb lays out the host's bytes for main", towebMain, "BBAA", "b=BB", "AABB", 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -184,6 +207,37 @@ TEST(GetMcsData, KeepsTheHostBytesTheUserLeftAlone) {
         EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t, &host), c.used);
         EXPECT_EQ(std::string(rec.data(), c.record.size()), c.record);
         EXPECT_TRUE(host.refused.empty());
+    }
+}
+
+// Host text with line breaks, left alone, comes back as a browser posts
+// it: without CR and LF from a text input, with each line break as LF
+// from a TEXTAREA or a hidden input; the host keeps its bytes.
+TEST(GetMcsData, LineBreaksComeBackAsABrowserPostsThem) {
+    tcpHTML t = templateFrom(
+        "<record type=\"main\"><field name=\"t\" mask=\"X(12)\"/><field name=\"x\" mask=\"X(12)\"/>"
+        "<field name=\"h\" mask=\"X(12)\"/></record>");
+    t.text = "<FORM><INPUT TYPE=TEXT NAME=\"t\" VALUE=\"\\{t}\"><TEXTAREA NAME=\"x\">\\{x}</TEXTAREA>"
+             "<INPUT TYPE=HIDDEN NAME=\"h\" VALUE=\"\\{h}\"></FORM>";
+    xFcgiCompileTemplate(t, nullptr);
+    const std::string text = "a\rb\nc\r\nd\te  ", host = text + text + text;
+    const std::string asLf = "a%0D%0Ab%0D%0Ac%0D%0Ad%09e";
+    const struct {
+        const char* what;
+        std::string query, record;
+    } cases[] = {
+        {"left alone", "t=abcd%09e&x=" + asLf + "&h=" + asLf, host},
+        {"line breaks taken out of the TEXTAREA", "t=abcd%09e&x=abcd%09e&h=" + asLf,
+         text + "abcd\te      " + text},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        xFcgiGetParsedInput(c.query.c_str());
+        std::vector<char> rec(36, 'Q');
+        XFcgiHostScreen screen;
+        screen.data = host;
+        EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t, &screen), 36);
+        EXPECT_EQ(std::string(rec.data(), rec.size()), c.record);
     }
 }
 

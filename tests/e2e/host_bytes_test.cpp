@@ -203,5 +203,72 @@ TEST_F(HostBytes, AFormAboveTheBodyLimitSendsNothing)
     EXPECT_EQ(s.table().records.size(), 1u);
 }
 
+// A hand-written page of the stack: its field file, and a form of the
+// given inputs that posts size bytes.
+void writePage(const Stack& s, const std::string& name, const std::string& t3i, const std::string& inputs, int size)
+{
+    const std::string n = std::to_string(size);
+    hosttest::writeFile(s.root() + "/htx/" + name + ".t3i", t3i);
+    hosttest::writeFile(s.root() + "/htx/" + name + ".htx",
+                        "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
+                        "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n" +
+                            inputs + "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + n +
+                            "\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + n + "\">\n</FORM></BODY></HTML>\n");
+}
+
+// A hand-written page with only a fromweb table shows no host values: its
+// form merges from zeros. With a main table too, main lays out the host's
+// bytes: a field keeps them from main's place of its name.
+TEST_F(HostBytes, AFromwebPageTakesHostBytesOnlyThroughMain)
+{
+    Stack s(hostWith("transaction FW FROMW\nscreen FROMW\n  field 0 8 \"HOSTSCRN\"\n  enter -> same\n"
+                     "transaction FM FROMM\nscreen FROMM\n  field 0 4 \"AB  \"\n  enter -> same\n",
+                     {},
+                     "<Transaction NAME=\"FW\" ID=\"FW\" LOCAP=\"QOR1\"/>\n"
+                     "<Transaction NAME=\"FM\" ID=\"FM\" LOCAP=\"QOR1\"/>"));
+    writePage(s, "fromw",
+              "<record type=\"fromweb\">\n    <field name=\"a\" mask=\"X(4)\"/>\n"
+              "    <field name=\"b\" mask=\"X(4)\"/>\n</record>\n",
+              "<INPUT TYPE=TEXT NAME=\"a\" VALUE=\"\">\n", 8);
+    writePage(s, "fromm",
+              "<record type=\"fromweb\">\n    <field name=\"i\" mask=\"X(2)\"/>\n"
+              "    <field name=\"a\" mask=\"X(4)\"/>\n</record>\n"
+              "<record type=\"main\">\n    <field name=\"a\" mask=\"X(4)\"/>\n</record>\n",
+              "<INPUT TYPE=TEXT NAME=\"a\" VALUE=\"\\{a}\">\n", 6);
+
+    Visitor alone(s.port());
+    ASSERT_TRUE(isScreen(alone.open("/demo/FW"), "FROMW"));
+    ASSERT_TRUE(isScreen(alone.submit({{"a", "zz"}}), "FROMW"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("FROMW", 8, ' ', ' ', 8, "zz  " + std::string(4, '\0'))))
+        << s.hostLog();
+
+    Visitor withMain(s.port());
+    ASSERT_TRUE(isScreen(withMain.open("/demo/FM"), "FROMM"));
+    EXPECT_EQ(withMain.form().get("a"), "AB");
+    ASSERT_TRUE(isScreen(withMain.submit(), "FROMM"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("FROMM", 6, ' ', ' ', 6, kNul + kNul + "AB  "))) << s.hostLog();
+}
+
+// Host text with line breaks and a tab, left alone in a text input and a
+// TEXTAREA, comes back as a browser posts it (the input without CR and
+// LF, the text area with CR LF): the host gets its bytes unchanged.
+TEST_F(HostBytes, LineBreaksTheUserLeftAloneReachTheHostUnchanged)
+{
+    Stack s(hostWith("transaction LIN LINES\nscreen LINES\n  field 0 12 \"a\\rb\\nc\\r\\nd\\te\"\n"
+                     "  field 12 12 \"a\\rb\\nc\\r\\nd\\te\"\n  enter -> same\n",
+                     {}, "<Transaction NAME=\"LIN\" ID=\"LIN\" LOCAP=\"QOR1\"/>"));
+    writePage(s, "lines",
+              "<record type=\"main\">\n    <field name=\"t\" mask=\"X(12)\"/>\n"
+              "    <field name=\"x\" mask=\"X(12)\"/>\n</record>\n",
+              "<INPUT TYPE=TEXT NAME=\"t\" VALUE=\"\\{t}\">\n<TEXTAREA NAME=\"x\">\\{x}</TEXTAREA>\n", 24);
+    const std::string text = "a\rb\nc\r\nd\te";
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/LIN"), "LINES"));
+    EXPECT_TRUE(pageHas(v.last().body, "<TEXTAREA NAME=\"x\">" + text + "</TEXTAREA>")) << v.last().body;
+    ASSERT_TRUE(isScreen(v.submit({{"t", "abcd\te"}, {"x", "a\r\nb\r\nc\r\nd\te"}}), "LINES"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("LINES", 24, ' ', ' ', 24, text + "  " + text + "  ")))
+        << s.hostLog();
+}
+
 }  // namespace
 }  // namespace e2e
