@@ -14,6 +14,7 @@
 #include "xfcgihtml.h"
 #include "xfcgin.h"
 #include "xfcgiout.h"
+#include "xfcgirewrite.h"
 
 namespace {
 
@@ -45,20 +46,6 @@ int hexDigit(int c) {
     return -1;
 }
 
-// A byte as names compare: ASCII letters without case, '-' as '_'.
-char foldName(char c) {
-    if (c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
-    return c == '-' ? '_' : c;
-}
-
-// Names compare without case, '-' equal to '_', over the whole string.
-bool sameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i] && foldName(a[i]) != foldName(b[i])) return false;
-    return true;
-}
-
 // One round over the table from the cursor; the entry found becomes it.
 int search(const std::string& key, const std::string* alsoBare) {
     const int count = static_cast<int>(dataTable.size());
@@ -67,7 +54,7 @@ int search(const std::string& key, const std::string* alsoBare) {
     for (int k = 0; k < count; ++k) {
         int i = (start + k) % count;
         const std::string& name = dataTable[i].name;
-        if (sameName(name, key) || (alsoBare && sameName(name, *alsoBare))) {
+        if (xFcgiSameName(name, key) || (alsoBare && xFcgiSameName(name, *alsoBare))) {
             kTab = i;
             return i;
         }
