@@ -118,9 +118,9 @@ Result CZelConversation::InitDtp(const std::string &cacheStore, const std::strin
 }
 
 int CZelConversation::RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,
-                                            const std::string &configPath, bool expireOrphans) {
+                                            const std::string &configPath, CZelCleanerStart start) {
     return m_Protocol.RunCleanerLoop(m_nInstanceTimeout, m_nSystemTimeout, locaps, configTime,
-                                     configPath, expireOrphans);
+                                     configPath, start);
 }
 
 // --- page names -----------------------------------------------------------------

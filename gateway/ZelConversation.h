@@ -81,7 +81,8 @@ public:
     // 1 in the calling process; in a forked cleaner the end of its work
     // (0 table removed, 2 configuration changed).
     int RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,
-                              const std::string &configPath, bool expireOrphans = true);
+                              const std::string &configPath,
+                              CZelCleanerStart start = CZelCleanerStart::Fresh);
     bool IsCleanerMissing() { return m_Protocol.IsCleanerMissing(); }
 
     // --- one request ---------------------------------------------------------

@@ -413,6 +413,41 @@ TEST(QoricLoop, CleanerStartedDuringARequestNeverAnswersIt) {
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
 
+// A cleaner that a worker starts in place of a killed one (after the
+// worker has set up its own SIGTERM handling) ends on SIGTERM alone, and
+// makes its first pass at once rather than after a wake interval.
+TEST(QoricLoop, AReplacementCleanerPassesAtOnceAndEndsOnSigterm) {
+    QoricRig rig;
+    rig.configure();
+    // Passes 20 s apart: a pass seen within seconds is the first one.
+    rig.write("conf/qoric.conf",
+              ReplaceAll(gwtest::readText(rig.confPath()), "<InstanceCleanup VALUE=\"3\"/>",
+                         "<InstanceCleanup VALUE=\"60\"/>"));
+    rig.writeTemplates();
+    rig.startWorker();
+    ASSERT_TRUE(rig.get("/app/echo").has("NAME=[ECHO]"));
+    int32_t killed = 0;
+    ASSERT_TRUE(WaitFor([&] { return (killed = rig.cleanerPid()) > 0; }, 5000));
+    kill(killed, SIGKILL);
+    ASSERT_TRUE(WaitFor([&] { return !rig.alive(killed); }, 5000));
+    const std::string pass = "Cleaner DTP: wake up and check state";
+    size_t passes = 0;
+    for (size_t at = 0; (at = rig.log().find(pass, at)) != std::string::npos; ++at) ++passes;
+
+    // Requests go on; the worker starts a cleaner within a second of one.
+    int32_t replacement = 0;
+    for (int i = 0; i < 50 && !(replacement > 0 && replacement != killed); ++i) {
+        EXPECT_TRUE(rig.get("/qoric").ok);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        replacement = rig.cleanerPid();
+    }
+    ASSERT_TRUE(replacement > 0 && replacement != killed) << rig.log();
+    EXPECT_TRUE(rig.waitLog(pass, 5000, passes + 1)) << rig.log();
+    kill(replacement, SIGTERM);
+    EXPECT_TRUE(WaitFor([&] { return !rig.alive(replacement); }, 5000)) << rig.log();
+    EXPECT_EQ(rig.sanitizerReports(), "");
+}
+
 TEST(QoricSignals, SigtermWhileIdleEndsTheWorker) {
     QoricRig rig;
     rig.configure();
