@@ -207,6 +207,31 @@ TEST(QoricStartup, ACutConfigurationIsRefusedAtStartAndOnReload) {
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
 
+// A FIFO at the configuration path (no writer behind it) is refused at
+// once: at start-up, and by a worker asked to reload, which serves on.
+TEST(QoricStartup, AFifoAtTheConfigurationPathIsRefusedAtOnce) {
+    QoricRig rig;
+    rig.configure();
+    rig.writeTemplates();
+    const std::string good = gwtest::readText(rig.confPath());
+    auto putFifo = [&] { return unlink(rig.confPath().c_str()) == 0 && mkfifo(rig.confPath().c_str(), 0600) == 0; };
+    ASSERT_TRUE(putFifo());
+    EXPECT_EQ(rig.runQoric({}), ResultCode(Result::ParserFileNotFound) & 0xFF);
+    EXPECT_NE(gwtest::readText(rig.file("run.stderr")).find("#Status -3001 parsing " + rig.confPath()),
+              std::string::npos);
+
+    unlink(rig.confPath().c_str());
+    rig.write("conf/qoric.conf", good);
+    pid_t worker = rig.startWorker();
+    ASSERT_TRUE(rig.get("/app/echo").has("NAME=[ECHO]"));
+    ASSERT_TRUE(putFifo());
+    ASSERT_TRUE(rig.writeStamp(rig.reconfigStamp() + 1));
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(rig.get("/app/echo").has("NAME=[ECHO]")) << rig.log();
+    EXPECT_TRUE(rig.waitLog(rig.confPath() + " is not a regular file", 5000)) << rig.log();
+    EXPECT_EQ(rig.waitWorker(worker, 300), -2);
+    EXPECT_EQ(rig.sanitizerReports(), "");
+}
+
 TEST(QoricStartup, ConfigurationErrorsEndTheProcess) {
     QoricRig rig({"none"});
     // No file at all: the parser's status, also on standard error, with
