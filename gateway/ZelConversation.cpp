@@ -239,6 +239,8 @@ Result CZelConversation::ProcessRequestSteps(const std::string &uri,
             m_Protocol.CloseSession(id, false, true);
             r = Result::FileNotFound;
         }
+    } else if (const std::string notice = CheckSessionLocap(id); !notice.empty()) {
+        r = ShowStoredScreenAgain(id, notice);
     } else {
         if (m_Protocol.CheckConnection(m_Values.strLocap, m_strHostAddress, static_cast<int>(m_nPort)) ==
             Result::CommDisconnected) {

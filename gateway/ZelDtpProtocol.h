@@ -143,6 +143,9 @@ public:
     // LoadLastMcsData's second step over a stored screen already read.
     static void AppendStoredData(CBuffer &buffer, const CBuffer &stored, int count);
     CZelSessionTable &GetSessionTable() { return m_SessionTable; }
+    // The locap session id lives on, when its record names one other than
+    // locap; else (the same, none, no record) empty.
+    std::string SessionLocapOtherThan(unsigned id, const std::string &locap);
 
     // --- session operations ---------------------------------------------------
     // Connects and greets the host when this process has no connection to
