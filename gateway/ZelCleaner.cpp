@@ -50,11 +50,11 @@ bool CZelDtpProtocol::IsCleanerMissing() {
 }
 
 int CZelDtpProtocol::RunCleanerLoop(int recordTimeout, int systemTimeout, const CZelLocapTable &locaps,
-                                    time_t configTime, const std::string &configPath, bool expireOrphans) {
+                                    time_t configTime, const std::string &configPath, CZelCleanerStart start) {
     try {
         if (m_SessionTable.CheckCleanerProcessRunning() != Result::SessTblNoCleanerProcess) return 1;
         // Nobody else is alive: every session left in the table is stale.
-        if (expireOrphans && m_SessionTable.CheckProcessIDs() == 1) m_SessionTable.ExpireAll();
+        if (start == CZelCleanerStart::Fresh && m_SessionTable.CheckProcessIDs() == 1) m_SessionTable.ExpireAll();
     } catch (const CZelSessionTable::Exception &e) {
         logPrintf("#Cleaner: Session Table exception %d\n", ResultCode(e.GetResult()));
         return 1;
@@ -62,9 +62,26 @@ int CZelDtpProtocol::RunCleanerLoop(int recordTimeout, int systemTimeout, const 
     qorsetsig(SIGCHLD, SIG_IGN);
     logForceFlush();
     std::fflush(nullptr);
+    // A worker that has served a request handles SIGTERM and SIGHUP by only
+    // noting them while it is busy, and the cleaner never looks at that
+    // note. The cleaner ends on them as a process that set up no handling
+    // does: held across the fork, they are set back to their default action
+    // in the child before one sent to it can arrive.
+    sigset_t ends, before;
+    sigemptyset(&ends);
+    sigaddset(&ends, SIGTERM);
+    sigaddset(&ends, SIGHUP);
+    sigprocmask(SIG_BLOCK, &ends, &before);
     const pid_t pid = fork();
-    if (pid < 0) logPrintf("#Cleaner: fork failed, error %d\n", errno);
-    if (pid != 0) return 1;
+    if (pid != 0) {
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+        if (pid < 0) logPrintf("#Cleaner: fork failed, error %d\n", errno);
+        return 1;
+    }
+    qorsetsig(SIGTERM, SIG_DFL);
+    qorsetsig(SIGHUP, SIG_DFL);
+    bSigReady = 0;
+    sigprocmask(SIG_SETMASK, &before, nullptr);
 
     // The cleaner: the parent's connections stay the parent's, and so does
     // the web server's socket on descriptor 0 (else the web server would
@@ -104,7 +121,7 @@ int CZelDtpProtocol::RunCleanerLoop(int recordTimeout, int systemTimeout, const 
         m_SessionTable.SetCleanerPid();
         std::vector<int> killed;
         for (unsigned wakeups = 0;; ++wakeups) {
-            SleepSeconds(t.wake);
+            if (wakeups > 0 || start == CZelCleanerStart::Fresh) SleepSeconds(t.wake);
             time_t now = 0;
             if (ModificationTime(configPath, now) && (!haveKept || now != kept)) {
                 if (logCtrlFlgs & LOG_EVENTS) logPrintf("#Cleaner DTP: %s changed\n", configPath.c_str());

@@ -9,6 +9,13 @@
 #ifndef QOR_ZELCLEANER_H
 #define QOR_ZELCLEANER_H
 
+// Why a cleaner is started. A fresh one (start-up, reload, hand-over)
+// finds the sessions as their workers left them and makes its first pass
+// after a wake interval. A replacement takes over from a cleaner that
+// died while the workers ran on: sessions may be overdue already, so its
+// first pass is made at once.
+enum class CZelCleanerStart { Fresh, Replacement };
+
 struct CZelCleanerTimeouts {
     // Added to the session time-out when it is larger than the table
     // time-out, so that a table outlives its longest session.

@@ -119,9 +119,9 @@ Result CZelConversation::InitDtp(const std::string &cacheStore, const std::strin
 }
 
 int CZelConversation::RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,
-                                            const std::string &configPath, bool expireOrphans) {
+                                            const std::string &configPath, CZelCleanerStart start) {
     return m_Protocol.RunCleanerLoop(m_nInstanceTimeout, m_nSystemTimeout, locaps, configTime,
-                                     configPath, expireOrphans);
+                                     configPath, start);
 }
 
 // --- page names -----------------------------------------------------------------
@@ -253,6 +253,8 @@ Result CZelConversation::ProcessRequestSteps(const std::string &uri,
             m_Protocol.CloseSession(id, false, true);
             r = Result::FileNotFound;
         }
+    } else if (const std::string notice = CheckSessionLocap(id); !notice.empty()) {
+        r = ShowStoredScreenAgain(id, notice);
     } else {
         if (m_Protocol.CheckConnection(m_Values.strLocap, m_strHostAddress, static_cast<int>(m_nPort)) ==
             Result::CommDisconnected) {

@@ -81,7 +81,8 @@ public:
     // 1 in the calling process; in a forked cleaner the end of its work
     // (0 table removed, 2 configuration changed).
     int RunCleanerProcessLoop(const CZelLocapTable &locaps, time_t configTime,
-                              const std::string &configPath, bool expireOrphans = true);
+                              const std::string &configPath,
+                              CZelCleanerStart start = CZelCleanerStart::Fresh);
     bool IsCleanerMissing() { return m_Protocol.IsCleanerMissing(); }
 
     // --- one request ---------------------------------------------------------
@@ -169,11 +170,18 @@ private:
     // page's field table (input-only fields make a screen's input longer
     // than what the host sent).
     std::string CheckPostedSize(const CArcMcsHdr *shown, int pageRoom) const;
+    // The same for a form that addresses another host than the one the
+    // session lives on (its locap named by the form, or the transaction's
+    // when the form names none): the session's locap then becomes the
+    // request's, so that the page shown again names it.
+    std::string CheckSessionLocap(unsigned id);
     // The current screen becomes the reply, with the notice in mcs.error
     // and, with showTyped, the values the form posted in its fields;
     // without a stored screen the request fails with InvalidParam.
     Result ShowCurrentScreenAgain(unsigned id, const CBuffer &current, const std::string &notice,
                                   bool showTyped);
+    // The same with the session's stored screen, as the host sent it.
+    Result ShowStoredScreenAgain(unsigned id, const std::string &notice);
     // Fills and sends the page of the reply screen.
     Result ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUrReply);
     // Opens a page through the integrator, refusing unsafe names.

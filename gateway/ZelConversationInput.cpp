@@ -2,12 +2,14 @@
 //
 // Input the host must not get is not sent: the session stays as it is and
 // its current screen (as the host last sent it, its fields showing what the
-// user typed) is shown again, with the reason in mcs.error. That covers a form whose McsSize or McsCount lies
-// outside the current screen (and the page's own room), a form of an earlier screen (sent again
-// after Reload or Back: the host would take it as input for the screen it
-// shows now), and characters the host's character set cannot hold: those
-// a browser sends as character references, and, for ISO-8859-1, which
-// browsers take for windows-1252, the bytes 0x80 to 0x9F.
+// user typed) is shown again, with the reason in mcs.error. That covers a
+// form whose McsSize or McsCount lies outside the current screen (and the
+// page's own room), a form of an earlier screen (sent again after Reload
+// or Back: the host would take it as input for the screen it shows now), a
+// form for another host than the one the session lives on, and characters
+// the host's character set cannot hold: those a browser sends as character
+// references, and, for ISO-8859-1, which browsers take for windows-1252,
+// the bytes 0x80 to 0x9F.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -132,6 +134,24 @@ std::string CZelConversation::CheckPostedSize(const CArcMcsHdr *shown, int pageR
         logPrintf("#Conversation: R%X posted size %ld and count %ld for a screen of %ld bytes\n", m_nLocalId,
                   m_nPostedSize, m_nPostedCount, limit);
     return "The screen size or count of the form is not valid: nothing was sent.";
+}
+
+std::string CZelConversation::CheckSessionLocap(unsigned id) {
+    // A session lives on one host: its screen sent to another would reach
+    // a host that has no such session, and the session would be moved there.
+    const std::string own = m_Protocol.SessionLocapOtherThan(id, m_Values.strLocap);
+    if (own.empty()) return std::string();
+    if (logCtrlFlgs & LOG_EVENTS)
+        logPrintf("#Conversation: R%X posted for locap %s, the session lives on %s\n", id,
+                  m_Values.strLocap.c_str(), own.c_str());
+    m_Values.strLocap = own;
+    return "This form was for another host: nothing was sent. This is the current screen.";
+}
+
+Result CZelConversation::ShowStoredScreenAgain(unsigned id, const std::string &notice) {
+    CBuffer current;
+    m_Protocol.GetStoredScreen(id, current, &m_Protocol.GetLastFccMods());
+    return ShowCurrentScreenAgain(id, current, notice, false);
 }
 
 Result CZelConversation::ShowCurrentScreenAgain(unsigned id, const CBuffer &current,

@@ -240,6 +240,20 @@ void CZelDtpProtocol::GetSessionId(unsigned id, std::string &text) {
     }
 }
 
+std::string CZelDtpProtocol::SessionLocapOtherThan(unsigned id, const std::string &locap) {
+    try {
+        RecordPtr rec;
+        if (m_SessionTable.Get(id, rec, true, false) != Result::Success || !rec) return std::string();
+        CZelName name(kLocapWidth);
+        rec->GetLocap(name);
+        const std::string own = TrimmedLocap(name);
+        return own.empty() || own == TrimmedLocap(LocapKey(locap)) ? std::string() : own;
+    } catch (const CZelSessionTable::Exception &e) {
+        logPrintf("#DTP: session R%X not read: %d\n", id, ResultCode(e.GetResult()));
+        return std::string();
+    }
+}
+
 unsigned CZelDtpProtocol::GetPoolSessionId(unsigned pool) {
     if (pool == 0) return 0;   // pool 0 would claim a new record
     try {

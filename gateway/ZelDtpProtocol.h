@@ -45,6 +45,7 @@
 #include "DtpPacket.h"
 #include "Result.h"
 #include "ZelBuffer.h"
+#include "ZelCleaner.h"
 #include "ZelFccMods.h"
 #include "ZelMCSConverter.h"
 #include "ZelName.h"
@@ -145,6 +146,9 @@ public:
     // LoadLastMcsData's second step over a stored screen already read.
     static void AppendStoredData(CBuffer &buffer, const CBuffer &stored, int count);
     CZelSessionTable &GetSessionTable() { return m_SessionTable; }
+    // The locap session id lives on, when its record names one other than
+    // locap; else (the same, none, no record) empty.
+    std::string SessionLocapOtherThan(unsigned id, const std::string &locap);
 
     // --- session operations ---------------------------------------------------
     // Connects and greets the host when this process has no connection to
@@ -183,12 +187,14 @@ public:
     // --- the cleaner process (ZelCleaner.cpp) ------------------------------
     // 1 in the calling process (a cleaner runs already, or one was forked);
     // in the forked cleaner the end of its work: 0 when the session table
-    // was removed, 2 when the configuration changed. With expireOrphans, a
+    // was removed, 2 when the configuration changed. A fresh start by a
     // caller that finds no other live gateway process first expires every
     // session (they belong to processes gone); a running worker that
-    // replaces a lost cleaner keeps them.
+    // replaces a lost cleaner keeps them. However started, the cleaner ends
+    // on SIGTERM or SIGHUP, whatever handling the caller has.
     int RunCleanerLoop(int recordTimeout, int systemTimeout, const CZelLocapTable &locaps,
-                       time_t configTime, const std::string &configPath, bool expireOrphans = true);
+                       time_t configTime, const std::string &configPath,
+                       CZelCleanerStart start = CZelCleanerStart::Fresh);
     // No cleaner holds the cleaner lock (a cheap probe of the lock).
     bool IsCleanerMissing();
     // Closes one expired session on its host over this process's own

@@ -238,13 +238,12 @@ void CZelServerContext::KeepCleanerAlive() {
     if (!m_Conversation.IsCleanerMissing()) return;
     if (logCtrlFlgs & LOG_EVENTS)
         logPrintf("#App: no cleaner runs; P%d starts one\n", static_cast<int>(::getpid()));
-    StartCleaner(false);
+    StartCleaner(CZelCleanerStart::Replacement);
 }
 
-int CZelServerContext::StartCleaner(bool expireOrphans) {
+int CZelServerContext::StartCleaner(CZelCleanerStart start) {
     m_bCleanerLoop = true;
-    int r = m_Conversation.RunCleanerProcessLoop(GetLocapTable(), m_nOwnConfigTime, m_strConfFile,
-                                                 expireOrphans);
+    int r = m_Conversation.RunCleanerProcessLoop(GetLocapTable(), m_nOwnConfigTime, m_strConfFile, start);
     if (r == 1) {
         // The worker that forked (or found) the cleaner goes on serving.
         m_bCleanerLoop = false;

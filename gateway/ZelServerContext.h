@@ -147,7 +147,7 @@ private:
     // points standard error at it.
     void OpenLog();
     // The cleaner's start (and, in a cleaner, its hand-over after a reload).
-    int StartCleaner(bool expireOrphans = true);
+    int StartCleaner(CZelCleanerStart start = CZelCleanerStart::Fresh);
     // A cleaner forked while a request was being served must never answer
     // or finish that request: it ends here when its work is done.
     [[noreturn]] void EndCleanerForkedInRequest(int status);

@@ -1,7 +1,9 @@
 // Parser integrator, configuration mode, and the toolkit's start and end.
 #include "IcParserIntegrator.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <exception>
 #include <memory>
@@ -30,14 +32,25 @@ struct TreeGuard {
 
 // Opens a configuration file for reading through a buffer of the reader's
 // size; null (after a log line for what is no regular file) when it cannot.
+// The open does not wait: a FIFO (or a device) put at the path would block
+// a plain open until a writer came, and the editor and the workers with it.
+// A link is followed, as an administrator may link the file.
 std::unique_ptr<FILE, FileCloser> OpenConfigStream(const std::string &name, std::vector<char> &buffer) {
     buffer.resize(kReadBufferSize);
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "r"));
-    if (!file) return file;
+    std::unique_ptr<FILE, FileCloser> file;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return file;
     struct stat st {};
-    if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         logPrintf("#Config: %s is not a regular file\n", name.c_str());
-        file.reset();
+        return file;
+    }
+    // A regular file: read as any file is.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    file.reset(::fdopen(fd, "r"));
+    if (!file) {
+        ::close(fd);
         return file;
     }
     std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -59,6 +60,24 @@ TEST(ParserIntegrator, UnreadableFileLeavesTheModelAlone) {
     mkdir("a-directory.conf", 0700);
     EXPECT_EQ(reader.OpenConfigFile("a-directory.conf"), Result::ParserFileNotFound);
     EXPECT_EQ(m.GetLocapTable().Size(), 1u);
+
+    // A FIFO that no one writes to is refused at once by every reader (a
+    // plain open would wait for a writer for ever).
+    cfgtest::LogCapture log;
+    unlink("a-fifo.conf");
+    ASSERT_EQ(mkfifo("a-fifo.conf", 0600), 0);
+    EXPECT_EQ(reader.OpenConfigFile("a-fifo.conf"), Result::ParserFileNotFound);
+    EXPECT_EQ(reader.ReadWholeConfigFile("a-fifo.conf"), Result::ParserFileNotFound);
+    std::string why;
+    EXPECT_EQ(CIcParserIntegrator::CheckConfigFile("a-fifo.conf", why), ResultCode(Result::ParserFileNotFound));
+    EXPECT_EQ(m.GetLocapTable().Size(), 1u);
+    EXPECT_TRUE(log.contains("Config: a-fifo.conf is not a regular file\n")) << log.text();
+    // A link to a regular file is read.
+    std::ofstream("linked.conf") << "<ServerAdmin value=\"linked\"/>";
+    unlink("a-link.conf");
+    ASSERT_EQ(symlink("linked.conf", "a-link.conf"), 0);
+    EXPECT_EQ(reader.OpenConfigFile("a-link.conf"), Result::Success);
+    EXPECT_EQ(m.GetServerAdmin(), "linked");
 }
 
 TEST(ParserIntegrator, DocumentThatBreaksOffKeepsWhatCameBefore) {

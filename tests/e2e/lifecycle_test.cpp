@@ -7,6 +7,8 @@
 #include "checks.h"
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -216,6 +218,29 @@ TEST_F(Lifecycle, AnEditorSaveMakesTheWorkersReload)
     EXPECT_GE(s.table().lastReconfigured, static_cast<uint32_t>(modTime(s.configPath())));
     // The worker reloads at its next request and serves it with the new file.
     EXPECT_EQ(adminShown(s), "second@example.org");
+}
+
+// A FIFO put at the configuration path hangs neither the editor nor the
+// worker: both answer at once, and the editor reads the file once it is
+// back.
+TEST_F(Lifecycle, AFifoAtTheConfigurationPathHangsNeitherEditorNorWorker)
+{
+    if (!isExecutable(qorconfigBinary())) GTEST_SKIP() << "qorconfig is not built yet";
+    StackOptions o = withConfig("", 1);
+    o.editor = true;
+    Stack s(o);
+    ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+    const std::string text = s.configText();
+    ASSERT_EQ(unlink(s.configPath().c_str()), 0);
+    ASSERT_EQ(mkfifo(s.configPath().c_str(), 0600), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(pageHas(s.post("/qorconfig", "nextaction=read_file").body, "Can't read config file!"));
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_TRUE(gatewayLogged(s, s.configPath() + " is not a regular file"));
+    unlink(s.configPath().c_str());
+    s.writeRawConfig(text);
+    EXPECT_TRUE(parseForm(s.post("/qorconfig", "nextaction=read_file").body).found);
 }
 
 // The administrator address the built-in error page names.

@@ -165,6 +165,51 @@ TEST_F(Routing, UnknownLocapAndUnknownSession)
     EXPECT_EQ(s.table().records.size(), 0u);
 }
 
+// A session lives on the host it was opened on: a post whose form names
+// another configured locap is refused (neither host gets anything), and
+// the page shown again names the session's locap. A form that names none
+// goes to the transaction's locap, which is the session's.
+TEST_F(Routing, APostForAnotherLocapIsRefused)
+{
+    const std::string dir = hosttest::makeTempDir();
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() { hosttest::removeTree(dir); }
+    } cleanup{dir};
+    hosttest::HostProcess other(dir, {"--locap", "QOR2", "--script", sourceDir() + "/testhost/samples/demo.dts"});
+    Stack s(withConfig("<Locap NAME=\"QOR2\" ADDRESS=\"127.0.0.1\" PORT=\"" + std::to_string(other.port()) + "\"/>", 1));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
+    ASSERT_EQ(v.form().actionParam("pib.locap"), "QOR1");
+    const size_t inputs = inputsCount(s.hostLog());
+    auto postWithLocap = [&](const std::string& locap) {
+        std::string action = v.form().action;
+        action.replace(action.find("pib.locap=QOR1&"), 15, locap.empty() ? "" : "pib.locap=" + locap + "&");
+        Form f = v.form();
+        f.set("field_007", "ELSEWHERE");
+        return s.post(resolveUrl(v.path(), action), formEncode(f.fields));
+    };
+    for (const char* locap : {"QOR2", "qor2"}) {
+        const HttpResponse r = postWithLocap(locap);
+        ASSERT_TRUE(isScreen(r, "ECHO"));
+        EXPECT_TRUE(pageHas(r.body, "This form was for another host: nothing was sent.")) << r.body;
+        EXPECT_EQ(parseForm(r.body).actionParam("pib.locap"), "QOR1");
+    }
+    EXPECT_EQ(inputsCount(s.hostLog()), inputs) << s.hostLog();
+    EXPECT_EQ(other.log().find("connection from"), std::string::npos) << other.log();
+    EXPECT_TRUE(gatewayLogged(s, "posted for locap QOR2, the session lives on QOR1", 2));
+    ASSERT_EQ(s.table().records.size(), 1u);
+    EXPECT_EQ(s.table().records[0].locap, "QOR1");
+
+    // Without pib.locap, and with the session's own: the input reaches it.
+    const HttpResponse plain = postWithLocap("");
+    ASSERT_TRUE(isScreen(plain, "ECHO"));
+    EXPECT_FALSE(pageHas(plain.body, "another host")) << plain.body;
+    ASSERT_TRUE(isScreen(v.submit({{"field_007", "HOME"}}), "ECHO"));
+    EXPECT_TRUE(hostLogged(s, "recv", "MCSO", inputs + 2)) << s.hostLog();
+    EXPECT_EQ(other.log().find("connection from"), std::string::npos);
+}
+
 TEST_F(Routing, HostRejectsTheSession)
 {
     Stack s(withFaults({"reject:reason=3"}));

@@ -207,6 +207,31 @@ TEST(QoricStartup, ACutConfigurationIsRefusedAtStartAndOnReload) {
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
 
+// A FIFO at the configuration path (no writer behind it) is refused at
+// once: at start-up, and by a worker asked to reload, which serves on.
+TEST(QoricStartup, AFifoAtTheConfigurationPathIsRefusedAtOnce) {
+    QoricRig rig;
+    rig.configure();
+    rig.writeTemplates();
+    const std::string good = gwtest::readText(rig.confPath());
+    auto putFifo = [&] { return unlink(rig.confPath().c_str()) == 0 && mkfifo(rig.confPath().c_str(), 0600) == 0; };
+    ASSERT_TRUE(putFifo());
+    EXPECT_EQ(rig.runQoric({}), ResultCode(Result::ParserFileNotFound) & 0xFF);
+    EXPECT_NE(gwtest::readText(rig.file("run.stderr")).find("#Status -3001 parsing " + rig.confPath()),
+              std::string::npos);
+
+    unlink(rig.confPath().c_str());
+    rig.write("conf/qoric.conf", good);
+    pid_t worker = rig.startWorker();
+    ASSERT_TRUE(rig.get("/app/echo").has("NAME=[ECHO]"));
+    ASSERT_TRUE(putFifo());
+    ASSERT_TRUE(rig.writeStamp(rig.reconfigStamp() + 1));
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(rig.get("/app/echo").has("NAME=[ECHO]")) << rig.log();
+    EXPECT_TRUE(rig.waitLog(rig.confPath() + " is not a regular file", 5000)) << rig.log();
+    EXPECT_EQ(rig.waitWorker(worker, 300), -2);
+    EXPECT_EQ(rig.sanitizerReports(), "");
+}
+
 TEST(QoricStartup, ConfigurationErrorsEndTheProcess) {
     QoricRig rig({"none"});
     // No file at all: the parser's status, also on standard error, with
@@ -410,6 +435,41 @@ TEST(QoricLoop, CleanerStartedDuringARequestNeverAnswersIt) {
     EXPECT_TRUE(after.has("SHOWN=[AFTER]")) << after.raw;
     EXPECT_TRUE(rig.alive(worker));
     EXPECT_TRUE(rig.alive(other));
+    EXPECT_EQ(rig.sanitizerReports(), "");
+}
+
+// A cleaner that a worker starts in place of a killed one (after the
+// worker has set up its own SIGTERM handling) ends on SIGTERM alone, and
+// makes its first pass at once rather than after a wake interval.
+TEST(QoricLoop, AReplacementCleanerPassesAtOnceAndEndsOnSigterm) {
+    QoricRig rig;
+    rig.configure();
+    // Passes 20 s apart: a pass seen within seconds is the first one.
+    rig.write("conf/qoric.conf",
+              ReplaceAll(gwtest::readText(rig.confPath()), "<InstanceCleanup VALUE=\"3\"/>",
+                         "<InstanceCleanup VALUE=\"60\"/>"));
+    rig.writeTemplates();
+    rig.startWorker();
+    ASSERT_TRUE(rig.get("/app/echo").has("NAME=[ECHO]"));
+    int32_t killed = 0;
+    ASSERT_TRUE(WaitFor([&] { return (killed = rig.cleanerPid()) > 0; }, 5000));
+    kill(killed, SIGKILL);
+    ASSERT_TRUE(WaitFor([&] { return !rig.alive(killed); }, 5000));
+    const std::string pass = "Cleaner DTP: wake up and check state";
+    size_t passes = 0;
+    for (size_t at = 0; (at = rig.log().find(pass, at)) != std::string::npos; ++at) ++passes;
+
+    // Requests go on; the worker starts a cleaner within a second of one.
+    int32_t replacement = 0;
+    for (int i = 0; i < 50 && !(replacement > 0 && replacement != killed); ++i) {
+        EXPECT_TRUE(rig.get("/qoric").ok);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        replacement = rig.cleanerPid();
+    }
+    ASSERT_TRUE(replacement > 0 && replacement != killed) << rig.log();
+    EXPECT_TRUE(rig.waitLog(pass, 5000, passes + 1)) << rig.log();
+    kill(replacement, SIGTERM);
+    EXPECT_TRUE(WaitFor([&] { return !rig.alive(replacement); }, 5000)) << rig.log();
     EXPECT_EQ(rig.sanitizerReports(), "");
 }
 

@@ -277,14 +277,27 @@ TEST_F(QorshmCli, DecodeSwitchAndIdFromTheOptions) {
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(StartsWith(r.out, "Shared memory id " + tableId + report)) << r.out;
 
-    // A .shmid that opens but holds no number gives id 0: usage and listing.
-    std::ofstream(dir.Logs() + "/.shmid") << "garbage\n";
-    r = RunQorshm({"-m", tableId, "-d", dir.Root(), "-t"});
-    EXPECT_EQ(r.status, 255);
-    EXPECT_TRUE(StartsWith(r.out, "No session table under the root folder " + dir.Root() + ": " + dir.Logs() +
-                                      "/.shmid holds no segment id. -d, given before -t, names"))
-        << r.out;
-    EXPECT_TRUE(Contains(r.out, ").\n" + kUsage)) << r.out;
+    // A .shmid that opens but holds no number (or nothing) gives no id:
+    // usage and listing.
+    for (const char *text : {"garbage\n", ""}) {
+        std::ofstream(dir.Logs() + "/.shmid") << text;
+        r = RunQorshm({"-m", tableId, "-d", dir.Root(), "-t"});
+        EXPECT_EQ(r.status, 255);
+        EXPECT_TRUE(StartsWith(r.out, "No session table under the root folder " + dir.Root() + ": " + dir.Logs() +
+                                          "/.shmid holds no segment id. -d, given before -t, names"))
+            << r.out;
+        EXPECT_TRUE(Contains(r.out, ").\n" + kUsage)) << r.out;
+    }
+    // 0 is an id like any other (the first segment after a boot has it),
+    // from the file and from -m: it is shown, whether or not it exists here.
+    WriteShmId(0);
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-d", dir.Root(), "-t"},
+                                                 std::vector<std::string>{"-m", "0"}}) {
+        r = RunQorshm(args);
+        EXPECT_TRUE(StartsWith(r.out, "Unable to attach 0; '") || StartsWith(r.out, "Unable to address 0; '") ||
+                    (r.status == 0 && StartsWith(r.out, "Shared memory id 0 is ")))
+            << r.out;
+    }
     // A later -l or -m wins over the -t: no such line.
     r = RunQorshm({"-d", dir.Root(), "-t", "-l"});
     EXPECT_TRUE(StartsWith(r.out, kListHead)) << r.out;

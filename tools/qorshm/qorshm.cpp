@@ -24,7 +24,10 @@ constexpr size_t kMaxPath = PATH_MAX;
 // Options and their results, as the command line leaves them.
 struct Options {
     std::string root;           // installation root
-    int shmId = 0;              // segment to show, 0 = none
+    // Segment to show. Every number is an id: the first segment made after
+    // a boot has id 0, and that is often the gateway's table.
+    bool show = false;
+    int shmId = -1;
     bool decode = false;        // -t: decode a session table
     bool list = false;          // -l
     bool removed = false;       // a -r succeeded
@@ -86,8 +89,8 @@ std::string defaultRoot() {
 }
 
 // -t: the gateway wrote its segment id into <root>/logs/.shmid.  A file
-// that opens gives the id (0 when its first line is no number) and the
-// decode switch; one that does not open changes nothing.
+// that opens gives the decode switch, and the id when its first line is a
+// number (else no segment to show); one that does not open changes nothing.
 void readShmIdFile(Options &o) {
     std::string path = o.root + "/logs/.shmid";
     FILE *f = fopen(path.c_str(), "r");
@@ -98,15 +101,17 @@ void readShmIdFile(Options &o) {
     }
     char line[64];
     int id = 0;
+    bool haveId = false;
     if (fgets(line, sizeof line, f)) {
         line[strcspn(line, "\r\n")] = '\0';
-        if (!parseId(line, id)) id = 0;
+        haveId = parseId(line, id);
     }
     fclose(f);
-    o.shmId = id;
+    o.show = haveId;
+    o.shmId = haveId ? id : -1;
     o.decode = true;
-    o.noTable = id == 0 ? "No session table under the root folder " + o.root + ": " + path + " holds no segment id."
-                        : std::string();
+    o.noTable = haveId ? std::string()
+                       : "No session table under the root folder " + o.root + ": " + path + " holds no segment id.";
 }
 
 void openOutput(Options &o, const char *name) {
@@ -190,12 +195,14 @@ int main(int argc, char **argv) {
         case 'm': {
             // Only the id: after -t the segment is still decoded.
             int id = 0;
-            o.shmId = parseId(optarg, id) ? id : 0;
+            o.show = parseId(optarg, id);
+            o.shmId = o.show ? id : -1;
             o.noTable.clear();
             break;
         }
         case 'l':
-            o.shmId = 0;
+            o.show = false;
+            o.shmId = -1;
             o.list = true;
             o.noTable.clear();
             break;
@@ -223,7 +230,7 @@ int main(int argc, char **argv) {
         }
     }
 
-    if (o.shmId != 0) return showSegment(o);
+    if (o.show) return showSegment(o);
     // The usage text does not say where -t looks: one line says it first.
     if (!o.noTable.empty())
         printf("%s -d, given before -t, names the gateway's root folder (the parent of its working "
