@@ -53,18 +53,23 @@ struct Found {
 bool s_bInRequest = false;
 std::map<std::string, Found> s_FoundInRequest;
 
-// Whether the page has a form field of that name ("NAME=name", the name
-// quoted or not).
-bool IsFormField(const std::string &text, const char *name) {
-    const size_t n = std::strlen(name);
-    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
-        size_t b = at;
-        if (b > 0 && (text[b - 1] == '"' || text[b - 1] == '\'')) --b;
-        if (b < 5 || strncasecmp(text.c_str() + b - 5, "NAME=", 5) != 0) continue;
-        const char after = at + n < text.size() ? text[at + n] : '>';
-        if (after == '"' || after == '\'' || after == '>' || after == ' ' || after == '/') return true;
+// Whether the page's form posts a field of that name: one of its compiled
+// input fields (text in comments, scripts or META tags is none).
+bool IsFormField(const tcpHTML &t, const char *name) {
+    for (const HtmlSegment &g : t.segments) {
+        if (!(g.direction & HtmlSegment::kInput)) continue;
+        if (t.textOf(g.altName.empty() ? g.name : g.altName) == name) return true;
     }
     return false;
+}
+
+// The MCS header at the start of a screen buffer (blanks and zeros for the
+// bytes it does not hold).
+CArcMcsHdr HeaderOf(const CBuffer &screen) {
+    CBuffer head(screen.GetBuffer(), std::min(screen.GetLength(), CArcMcsHdr::kHeaderLength));
+    CArcMcsHdr header;
+    header.LoadFromBuffer(head, CArcMcsHdr::kHeaderLength);
+    return header;
 }
 
 std::string JoinStore(const std::string &store, const std::string &name) {
@@ -275,14 +280,14 @@ const char *CIcParserIntegrator::ActiveField(const tcpHTML *t) const {
         // A filler line holds host bytes no field shows.
         if (!name || strcasecmp(name, "filler") == 0) continue;
         if (real++ < m_nSelectedField) continue;
-        return IsFormField(t->text, name) ? name : nullptr;
+        return IsFormField(*t, name) ? name : nullptr;
     }
     return nullptr;
 }
 
 void CIcParserIntegrator::PutTypedValues(const tcpHTML *t) {
     const std::set<std::string> protectedFields =
-        ProtectedFields(t, m_pMcsData && m_pMcsData->GetLength() > 17 ? m_pMcsData->GetBuffer()[17] : ' ');
+        ProtectedFields(t, m_pMcsData ? HeaderOf(*m_pMcsData).GetFiller() : ' ');
     std::vector<std::string> typed;
     // The fields the page shows and the ones its form posts.
     for (const TemplateFieldTable *table : {&t->mainFields, &t->towebFields, &t->fromwebFields})
@@ -380,8 +385,7 @@ Result CIcParserIntegrator::OpenHtmlFile(const std::string &name, char send, cha
             if (screen.GetLength() > kHeader)
                 host.data = std::string_view(screen.GetBuffer() + kHeader,
                                              static_cast<size_t>(screen.GetLength() - kHeader));
-            const char filler = screen.GetLength() > 17 ? screen.GetBuffer()[17] : ' ';
-            host.keep = ProtectedFields(t, filler);
+            host.keep = ProtectedFields(t, HeaderOf(screen).GetFiller());
         }
         const int used = xFcgiGetMcsData(t->mcsData, t->mcsCapacity, t, m_pHostScreen ? &host : nullptr);
         if (!host.refused.empty()) {

@@ -189,9 +189,10 @@ TEST_F(PageMode, WithoutSessionValuesOnlyThePageVariables) {
 
 // The host's selected field counts the real fields of the page's table (a
 // filler line of host bytes is no field); a position that names no field
-// of the form names none.
+// of the form names none, also when a META tag or a script names it.
 TEST_F(PageMode, ActiveFieldIsTheHostsSelectedField) {
-    dir.write("reg/f.htx", "A=\\{mcs.activefield}<INPUT NAME=\"a\"><INPUT NAME='b'>");
+    dir.write("reg/f.htx", "A=\\{mcs.activefield}<INPUT NAME=\"a\"><INPUT NAME='b'>"
+                           "<META NAME=\"c\" CONTENT=\"x\"><SCRIPT>var s = 'NAME=c>';</SCRIPT>");
     dir.write("reg/f.t3i", "<record type=\"main\"><field name=\"filler\" mask=\"X(2)\"/>"
                            "<field name=\"a\" mask=\"X(58)\"/><field name=\"b\" mask=\"X(30)\"/>"
                            "<field name=\"c\" mask=\"X(10)\"/></record>");
