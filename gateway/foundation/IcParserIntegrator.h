@@ -93,9 +93,10 @@ public:
     // as stored) that the form changes. Without it the screen data starts
     // from zeros (the DezUR data block).
     void SetHostScreen(const CBuffer *screen) { m_pHostScreen = screen; }
-    // Sending a page: fields the submitted form posted show the values as
-    // typed (the current screen shown again after refused input), except
-    // fields the screen shows protected.
+    // Sending a page (the current screen shown again after refused input):
+    // fields the user typed in (posted otherwise than the page showed them)
+    // show what was typed, except fields the screen shows protected; the
+    // others show the host's values as the page first showed them.
     void SetShowTyped(bool on) { m_bShowTyped = on; }
     // After OpenHtmlFile refused a form (InvalidParam): the field whose
     // posted value is no number.
@@ -175,7 +176,7 @@ private:
     // The name of the form field at the host's selected position of the
     // input table, counting real fields only; null when there is none.
     const char *ActiveField(const tcpHTML *t) const;
-    // Values the form posted, shown in place of the screen's (SetShowTyped).
+    // Values the user typed, shown in place of the screen's (SetShowTyped).
     void PutTypedValues(const tcpHTML *t);
 
     tcpHTML *m_pTemplate = nullptr;          // template in use, or null

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <string_view>
 #include <ctime>
 #include <exception>
 #include <map>
@@ -288,13 +289,26 @@ const char *CIcParserIntegrator::ActiveField(const tcpHTML *t) const {
 void CIcParserIntegrator::PutTypedValues(const tcpHTML *t) {
     const std::set<std::string> protectedFields =
         ProtectedFields(t, m_pMcsData ? HeaderOf(*m_pMcsData).GetFiller() : ' ');
+    // The screen the page is filled from, and the table it shows it by.
+    const std::string_view screen(t->mcsData ? t->mcsData : "",
+                                  t->mcsData ? std::min<size_t>(std::max(t->mcsCount, 0), t->mcsCapacity) : 0);
+    const TemplateFieldTable &shownTable = t->towebFields.empty() ? t->mainFields : t->towebFields;
+    const bool hostStyle = xFcgiHostStyle(*t);
     std::vector<std::string> typed;
-    // The fields the page shows and the ones its form posts.
     for (const TemplateFieldTable *table : {&t->mainFields, &t->towebFields, &t->fromwebFields})
         for (const TemplateField &f : *table) {
             const int idx = xFcgiFindDataTable(f.name.c_str(), 0);
             if (idx < 0 || protectedFields.count(f.name)) continue;
-            xFcgiPutStr(f.name.c_str(), xFcgiInputValue(idx));
+            const char *value = xFcgiInputValue(idx);
+            // Posted as the page showed it: not typed, so it shows the
+            // host's value as at first (edited by its mask).
+            const auto shown = std::find_if(shownTable.begin(), shownTable.end(),
+                                            [&](const TemplateField &s) { return s.name == f.name; });
+            if (shown != shownTable.end() && shown->location + shown->length <= screen.size() &&
+                xFcgiShownText(screen.substr(shown->location, shown->length), *shown, hostStyle) ==
+                    (value ? value : ""))
+                continue;
+            xFcgiPutStr(f.name.c_str(), value);
             typed.push_back(f.name);
         }
     xFcgiHoldScreenFields(typed);

@@ -152,5 +152,25 @@ TEST_F(HostBytes, AClearedCheckboxOfAHandWrittenPageIsZeroed)
     EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("BOXS", 5, ' ', ' ', 5, " TEX" + kNul))) << s.hostLog();
 }
 
+// A refused post shows the screen again: what the user did not type shows
+// as the page first showed it, in the text and its hidden copy.
+TEST_F(HostBytes, ARefusedPostShowsNumbersAsFirstShown)
+{
+    Stack s;
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ORDER"), "ORDENTRY"));
+    const std::string first = v.last().body;
+    EXPECT_EQ(v.form().get("field_012"), "     12.50");
+    for (const HeaderList& typed : {HeaderList{{"field_008", "12ab"}, {"field_006", "acme"}},
+                                    HeaderList{{"field_006", "caf\x80"}, {"field_010", "7"}}}) {
+        ASSERT_TRUE(isScreen(v.submit(typed), "ORDENTRY"));
+        EXPECT_TRUE(pageHas(v.last().body, "nothing was sent")) << v.last().body;
+        EXPECT_EQ(v.form().get("field_012"), "     12.50") << v.last().body;
+        EXPECT_TRUE(pageHas(v.last().body, "<SPAN CLASS=\"DATA_READONLY\">     12.50</SPAN>")) << v.last().body;
+        EXPECT_EQ(v.form().get(typed[0].first), typed[0].second) << "what was typed stays";
+    }
+    EXPECT_EQ(inputsCount(s.hostLog()), 0u);
+}
+
 }  // namespace
 }  // namespace e2e
