@@ -308,6 +308,11 @@ Result CZelConversation::SubmitScreen(unsigned id) {
                                               " takes a number: nothing was sent.",
                                           true);
         }
+        if (merged == Result::ParserBadDataRecord) {
+            if (logCtrlFlgs & LOG_EVENTS)
+                logPrintf("#Conversation: R%X posted page %s, whose field file cannot be read\n", id, page.c_str());
+            return ShowCurrentScreenAgain(id, current, "The page's field file cannot be read: nothing was sent.", true);
+        }
         pageRoom = merge.GetScreenRoom();
     }
     const std::string sizeNotice = CheckPostedSize(shown, pageRoom);

@@ -114,6 +114,8 @@ struct tcpHTML {
                                                 // last-form cookie is wanted
     static constexpr unsigned kConverted = 64;  // the converter's field file: host
                                                 // values as on a main-record page
+    static constexpr unsigned kFieldFileRefused = 128;  // its .t3i exists but was
+                                                        // refused: no field tables
     // The members up to ownScreen are the field-table reader's and request
     // input's view of a template; they keep this order.
     std::string path;       // as it was found

@@ -130,8 +130,10 @@ public:
     // values, then sends the page (send) or reads the submitted form back
     // into the screen data (no send, with loadData). Success, the search's
     // result, ParserFileNotFound (no compiled template), ParserGeneric
-    // (loadData without a data description, a failed send) or InvalidParam
-    // (a number field posted with other characters: nothing merged).
+    // (loadData without a data description, a failed send), InvalidParam
+    // (a number field posted with other characters: nothing merged) or
+    // ParserBadDataRecord (reading a form of a page whose field file exists
+    // but was refused: nothing merged).
     Result OpenHtmlFile(const std::string &name, char send, char loadData);
 
     // Detaches the template in use: its screen-data and field-control

@@ -372,6 +372,12 @@ Result CIcParserIntegrator::OpenHtmlFile(const std::string &name, char send, cha
             if (logCtrlFlgs & LOG_DETAIL) logPrintf("#zelparser: loadData but no t3i file\n");
             return Result::ParserGeneric;
         }
+        // A form read through no field table would leave the screen as it
+        // was, as if nothing had been typed.
+        if (!send && (t->flags & tcpHTML::kFieldFileRefused)) {
+            logError("#Parser: field file %s refused; the form is not read\n", t->t3iPath.c_str());
+            return Result::ParserBadDataRecord;
+        }
         if (m_pMcsData) AttachScreen(t);
         if (m_pFccMods) {
             const CBuffer &mods = m_pFccMods->GetBuffer();

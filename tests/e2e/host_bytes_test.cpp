@@ -172,5 +172,25 @@ TEST_F(HostBytes, ARefusedPostShowsNumbersAsFirstShown)
     EXPECT_EQ(inputsCount(s.hostLog()), 0u);
 }
 
+// A hand-written page whose field file puts hidden digits before a text
+// field: the file is refused, and a post through it sends nothing.
+TEST_F(HostBytes, AFieldFileWithHiddenDigitsOnATextIsRefused)
+{
+    Stack s(hostWith("transaction HID HIDS\nscreen HIDS\n  field 0 6 \"ABCDEF\"\n  enter -> same\n", {},
+                     "<Transaction NAME=\"HID\" ID=\"HID\" LOCAP=\"QOR1\"/>"));
+    hosttest::writeFile(s.root() + "/htx/hids.t3i", "<record type=\"main\">\n    <field name=\"a\" mask=\"X(2)\"/>\n"
+                                                    "    <field name=\"t\" mask=\"X(4)\" hidden=\"2\"/>\n</record>\n");
+    hosttest::writeFile(s.root() + "/htx/hids.htx",
+                        "<HTML><BODY><P>\\{mcs.error}</P><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?"
+                        "sid=\\{sid}&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n"
+                        "<INPUT TYPE=TEXT NAME=\"t\" VALUE=\"\"></FORM></BODY></HTML>\n");
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/HID"), "HIDS"));
+    EXPECT_TRUE(gatewayLogged(s, "hids.t3i refused: field 't' hidden 2 on a field that is no number"));
+    ASSERT_TRUE(isScreen(v.submit({{"t", "WXYZ"}}), "HIDS"));
+    EXPECT_TRUE(pageHas(v.last().body, "The page&#39;s field file cannot be read: nothing was sent.")) << v.last().body;
+    EXPECT_EQ(inputsCount(s.hostLog()), 0u) << s.hostLog();
+}
+
 }  // namespace
 }  // namespace e2e
