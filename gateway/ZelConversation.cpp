@@ -299,7 +299,15 @@ Result CZelConversation::SubmitScreen(unsigned id) {
         CIcParserIntegrator merge(&m_Values, &buffer, m_Protocol.GetLastErrorText());
         merge.SetFccMods(&m_Protocol.GetLastFccMods());
         if (stored && hasHeader) merge.SetHostScreen(&current);
-        const Result merged = OpenPage(merge, page, 0, 1);
+        Result merged = OpenPage(merge, page, 0, 1);
+        if (merge.IsStalePage()) {
+            // A page shown before its field file was outdated: the form is
+            // read through the screen's page converted afresh.
+            const Result converted =
+                m_Protocol.GetScreenFormat(id, hasHeader ? TrimRight(header.GetName()) : m_strFormatName);
+            if (converted != Result::Success) return converted;
+            merged = OpenPage(merge, page, 0, 1);
+        }
         if (merged == Result::InvalidParam && !merge.GetRefusedField().empty()) {
             if (logCtrlFlgs & LOG_EVENTS)
                 logPrintf("#Conversation: R%X posted no number in %s\n", id, merge.GetRefusedField().c_str());
@@ -394,7 +402,7 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
         }
         r = OpenPage(integrator, page, 1, 1);
         if (r == Result::FileNotFound && !dezUr && IsSafePageName(page)) {
-            if (logCtrlFlgs & LOG_EVENTS)
+            if ((logCtrlFlgs & LOG_EVENTS) && !integrator.IsStalePage())
                 logPrintf("#Conversation: screen format %s not found\n", headerName.c_str());
             r = m_Protocol.GetScreenFormat(id, headerName);
             if (r == Result::Success) r = OpenPage(integrator, page, 1, 1);

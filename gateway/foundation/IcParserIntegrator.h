@@ -134,7 +134,14 @@ public:
     // (a number field posted with other characters: nothing merged) or
     // ParserBadDataRecord (reading a form of a page whose field file exists
     // but was refused: nothing merged).
+    // A page of a screen (loadData, with the screen) that lies in the Cache
+    // store with a field file of fields but without the converter's marker
+    // was converted by an earlier build: it is not used (FileNotFound,
+    // IsStalePage), so that the caller converts the screen afresh. Pages
+    // of the other stores are the administrator's and are used as they are.
     Result OpenHtmlFile(const std::string &name, char send, char loadData);
+    // Whether the last OpenHtmlFile found such a page.
+    bool IsStalePage() const { return m_bStalePage; }
 
     // Detaches the template in use: its screen-data and field-control
     // pointers are cleared and the integrator forgets it.
@@ -162,9 +169,9 @@ private:
     // (the model unchanged) and Resets the model before applying a whole one.
     Result ReadConfigTree(FILE *stream, const std::string &name, bool wholeOnly);
     // FindTemplateFile; fileTime receives the modification time of the file
-    // found (nanoseconds).
-    static Result FindTemplateFile(std::string &name, int64_t &fileTime);
-    static Result FindTemplateFileOnDisk(std::string &name, int64_t &fileTime);
+    // found (nanoseconds), inCache whether it lies in the Cache store.
+    static Result FindTemplateFile(std::string &name, int64_t &fileTime, bool &inCache);
+    static Result FindTemplateFileOnDisk(std::string &name, int64_t &fileTime, bool &inCache);
     // Hands the screen to the template (loadData): header read, data padded
     // with the filler up to the template's screen size.
     void AttachScreen(tcpHTML *t);
@@ -190,6 +197,7 @@ private:
     const CBuffer *m_pHostScreen = nullptr;
     bool m_bShowTyped = false;
     std::string m_strRefusedField;
+    bool m_bStalePage = false;
     int m_nScreenRoom = 0;
     _tagT3IVALUES *m_pValues = nullptr;
     std::string m_strErrorText;

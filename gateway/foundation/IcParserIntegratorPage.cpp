@@ -50,6 +50,7 @@ int ProbeFile(const std::string &path, int64_t &fileTime) {
 struct Found {
     std::string path;
     int64_t fileTime;
+    bool inCache;
 };
 bool s_bInRequest = false;
 std::map<std::string, Found> s_FoundInRequest;
@@ -71,6 +72,13 @@ CArcMcsHdr HeaderOf(const CBuffer &screen) {
     CArcMcsHdr header;
     header.LoadFromBuffer(head, CArcMcsHdr::kHeaderLength);
     return header;
+}
+
+// A converted page's field file without the converter's marker (a file
+// of fields and nothing else is the same in every build).
+bool ConvertedByEarlierBuild(const tcpHTML &t) {
+    const bool fields = !t.mainFields.empty() || !t.towebFields.empty() || !t.fromwebFields.empty();
+    return fields && !(t.flags & tcpHTML::kConverted);
 }
 
 std::string JoinStore(const std::string &store, const std::string &name) {
@@ -171,25 +179,28 @@ void CIcParserIntegrator::SetCachePath(const std::string &path) {
 
 Result CIcParserIntegrator::FindTemplateFile(std::string &name) {
     int64_t fileTime = -1;
-    return FindTemplateFile(name, fileTime);
+    bool inCache = false;
+    return FindTemplateFile(name, fileTime, inCache);
 }
 
-Result CIcParserIntegrator::FindTemplateFile(std::string &name, int64_t &fileTime) {
+Result CIcParserIntegrator::FindTemplateFile(std::string &name, int64_t &fileTime, bool &inCache) {
     if (s_bInRequest) {
         auto it = s_FoundInRequest.find(name);
         if (it != s_FoundInRequest.end()) {
             name = it->second.path;
             fileTime = it->second.fileTime;
+            inCache = it->second.inCache;
             return Result::Success;
         }
     }
     const std::string asked = name;
-    Result r = FindTemplateFileOnDisk(name, fileTime);
-    if (s_bInRequest && r == Result::Success) s_FoundInRequest[asked] = Found{name, fileTime};
+    Result r = FindTemplateFileOnDisk(name, fileTime, inCache);
+    if (s_bInRequest && r == Result::Success) s_FoundInRequest[asked] = Found{name, fileTime, inCache};
     return r;
 }
 
-Result CIcParserIntegrator::FindTemplateFileOnDisk(std::string &name, int64_t &fileTime) {
+Result CIcParserIntegrator::FindTemplateFileOnDisk(std::string &name, int64_t &fileTime, bool &inCache) {
+    inCache = false;
     try {
         if (!name.empty() && name[0] == '/') {
             switch (ProbeFile(name, fileTime)) {
@@ -224,6 +235,7 @@ Result CIcParserIntegrator::FindTemplateFileOnDisk(std::string &name, int64_t &f
             }
             if (store.alternate && (logCtrlFlgs & LOG_EVENTS))
                 logPrintf("#Found %s in Alternate: %s\n", name.c_str(), store.path->c_str());
+            inCache = store.path == &s_strCachePath;
             // The template cache takes a relative name as one under the web
             // server's template directory; "./" keeps it relative to here.
             if (path[0] != '/' && path[0] != '.') path.insert(0, "./");
@@ -359,12 +371,26 @@ void CIcParserIntegrator::PutPageValues(tcpHTML *t) {
 
 Result CIcParserIntegrator::OpenHtmlFile(const std::string &name, char send, char loadData) {
     ReleaseFileTab();
+    m_bStalePage = false;
     std::string path = name;
     int64_t fileTime = -1;
-    Result r = FindTemplateFile(path, fileTime);
+    bool inCache = false;
+    Result r = FindTemplateFile(path, fileTime, inCache);
     if (IsError(r)) return r;
     tcpHTML *t = xFcgiGetFT(path.c_str(), fileTime);
     if (!t) return Result::ParserFileNotFound;
+    if (inCache && loadData && m_pMcsData && ConvertedByEarlierBuild(*t)) {
+        // Its field file lacks what the merge and the page rely on (the
+        // digits a mask hides, protection): it is taken as missing, and the
+        // compilation and the search are not used again once it is
+        // converted afresh.
+        if (logCtrlFlgs & LOG_EVENTS)
+            logPrintf("#Parser: %s was converted by an earlier build; it is converted again\n", path.c_str());
+        xFcgiTemplateOutdated(t->path);
+        s_FoundInRequest.erase(name);
+        m_bStalePage = true;
+        return Result::FileNotFound;
+    }
     m_pTemplate = t;
 
     if (loadData) {

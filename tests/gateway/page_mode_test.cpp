@@ -282,6 +282,31 @@ TEST_F(PageMode, FailedMergesLeaveTheScreenWhole) {
     EXPECT_EQ(Bytes(three), Bytes(original));
 }
 
+// A screen's page in the Cache store whose field file has fields but not
+// the converter's marker is taken as missing; a file of no fields, a
+// marked file and the administrator's stores are used as they are.
+TEST_F(PageMode, CachedPagesOfAnEarlierBuildAreTakenAsMissing) {
+    const std::string fields = "<record type=\"main\"><field name=\"a\" mask=\"X(4)\"/></record>";
+    for (const char *base : {"cache/old", "cache/new", "cache/none", "reg/mine"}) dir.write(std::string(base) + ".htx", "page");
+    dir.write("cache/old.t3i", fields);
+    dir.write("cache/new.t3i", "<records converted=\"yes\">" + fields + "</records>");
+    dir.write("cache/none.t3i", "");
+    dir.write("reg/mine.t3i", fields);
+    const struct {
+        const char *page;
+        bool stale;
+    } cases[] = {{"old.htx", true}, {"new.htx", false}, {"none.htx", false}, {"mine.htx", false}};
+    for (const auto &c : cases) {
+        CBuffer screen = Screen("S", 4, 4, ' ', "DATA");
+        CIcParserIntegrator page(nullptr, &screen, "");
+        EXPECT_EQ(page.OpenHtmlFile(c.page, 1, 1), c.stale ? Result::FileNotFound : Result::Success) << c.page;
+        EXPECT_EQ(page.IsStalePage(), c.stale) << c.page;
+    }
+    // A page filled without a screen (a configured page) is used as it is.
+    CIcParserIntegrator plain(nullptr, nullptr, "");
+    EXPECT_EQ(plain.OpenHtmlFile("old.htx", 1, 0), Result::Success);
+}
+
 TEST_F(PageMode, ReleasingTheTemplateDetachesTheScreen) {
     dir.write("reg/r.htx", "x");
     dir.write("reg/r.t3i", kHundredT3i);
