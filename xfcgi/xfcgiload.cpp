@@ -56,7 +56,7 @@ void clearCompiled(tcpHTML& t) {
     t.towebFields.clear();
     t.fromwebFields.clear();
     t.t3iPath.clear();
-    t.flags &= ~(tcpHTML::kWebTables | tcpHTML::kFieldFileRefused);
+    t.flags &= ~(tcpHTML::kWebTables | tcpHTML::kConverted | tcpHTML::kFieldFileRefused);
     t.screenSize = 0;
     t.fccModCount = 0;
     t.errors = t.warnings = 0;

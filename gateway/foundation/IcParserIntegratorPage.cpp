@@ -74,8 +74,9 @@ CArcMcsHdr HeaderOf(const CBuffer &screen) {
     return header;
 }
 
-// A converted page's field file without the converter's marker (a file
-// of fields and nothing else is the same in every build).
+// Whether the page's field file is one of fields without the converter's
+// marker, as earlier builds wrote them (a file without fields, of a
+// screen with no data field, reads the same in every build).
 bool ConvertedByEarlierBuild(const tcpHTML &t) {
     const bool fields = !t.mainFields.empty() || !t.towebFields.empty() || !t.fromwebFields.empty();
     return fields && !(t.flags & tcpHTML::kConverted);
