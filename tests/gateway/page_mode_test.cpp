@@ -302,9 +302,6 @@ TEST_F(PageMode, CachedPagesOfAnEarlierBuildAreTakenAsMissing) {
         EXPECT_EQ(page.OpenHtmlFile(c.page, 1, 1), c.stale ? Result::FileNotFound : Result::Success) << c.page;
         EXPECT_EQ(page.IsStalePage(), c.stale) << c.page;
     }
-    // A page filled without a screen (a configured page) is used as it is.
-    CIcParserIntegrator plain(nullptr, nullptr, "");
-    EXPECT_EQ(plain.OpenHtmlFile("old.htx", 1, 0), Result::Success);
 }
 
 TEST_F(PageMode, ReleasingTheTemplateDetachesTheScreen) {
