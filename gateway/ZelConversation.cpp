@@ -316,7 +316,15 @@ Result CZelConversation::SubmitScreen(unsigned id) {
         CIcParserIntegrator merge(&m_Values, &buffer, m_Protocol.GetLastErrorText());
         merge.SetFccMods(&m_Protocol.GetLastFccMods());
         if (stored && hasHeader) merge.SetHostScreen(&current);
-        const Result merged = OpenPage(merge, page, 0, 1);
+        Result merged = OpenPage(merge, page, 0, 1);
+        if (merge.IsStalePage()) {
+            // A page shown before its field file was outdated: the form is
+            // read through the screen's page converted afresh.
+            const Result converted =
+                m_Protocol.GetScreenFormat(id, hasHeader ? TrimRight(header.GetName()) : m_strFormatName);
+            if (converted != Result::Success) return converted;
+            merged = OpenPage(merge, page, 0, 1);
+        }
         // A page that shows fields protected as the host's modifications say
         // cannot tell which fields the user may change without the screen
         // and modifications the host sent: input goes nowhere then. A
@@ -338,6 +346,11 @@ Result CZelConversation::SubmitScreen(unsigned id) {
                                           "The field " + merge.GetRefusedField() +
                                               " takes a number: nothing was sent.",
                                           true);
+        }
+        if (merged == Result::ParserBadDataRecord) {
+            if (logCtrlFlgs & LOG_EVENTS)
+                logPrintf("#Conversation: R%X posted page %s, whose field file cannot be read\n", id, page.c_str());
+            return ShowCurrentScreenAgain(id, current, "The page's field file cannot be read: nothing was sent.", true);
         }
         pageRoom = merge.GetScreenRoom();
     }
@@ -420,7 +433,7 @@ Result CZelConversation::ReplyPage(unsigned id, bool dezUr, const CBuffer &dezUr
         }
         r = OpenPage(integrator, page, 1, 1);
         if (r == Result::FileNotFound && !dezUr && IsSafePageName(page)) {
-            if (logCtrlFlgs & LOG_EVENTS)
+            if ((logCtrlFlgs & LOG_EVENTS) && !integrator.IsStalePage())
                 logPrintf("#Conversation: screen format %s not found\n", headerName.c_str());
             r = m_Protocol.GetScreenFormat(id, headerName);
             if (r == Result::Success) r = OpenPage(integrator, page, 1, 1);

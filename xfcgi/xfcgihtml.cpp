@@ -159,8 +159,10 @@ int64_t xFcgiLastFileTime() {
 // ------------------------------------------------------------------ lookup --
 
 tcpHTML* xFcgiGetFT(const char* name, int64_t fileTime) {
-    if (name && isExplicitPath(name) && fileTime >= 0)
+    if (name && isExplicitPath(name) && fileTime >= 0) {
         if (tcpHTML* t = findCurrent(name, fileTime)) return t;
+        xFcgiTemplateOutdated(name);
+    }
     return xFcgiGetFT(name);
 }
 
@@ -189,6 +191,17 @@ void xFcgiLogFiles(FILE* errors, FILE* dump) {
 }
 
 // ------------------------------------------------------------------- cache --
+
+void xFcgiTemplateOutdated(const std::string& path) {
+    // A file time no file has (-1 is a missing file's): the record is never
+    // current again, and the next load compares its file at once.
+    constexpr int64_t kNoFileTime = -2;
+    for (auto& r : cache) {
+        if (r->path != path) continue;
+        r->fileTime = kNoFileTime;
+        r->checkTime = 0;
+    }
+}
 
 tcpHTML* xFcgiCacheFind(const std::string& path) {
     for (auto& r : cache)

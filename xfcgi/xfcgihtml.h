@@ -114,6 +114,8 @@ struct tcpHTML {
                                                 // last-form cookie is wanted
     static constexpr unsigned kConverted = 64;  // the converter's field file: host
                                                 // values as on a main-record page
+    static constexpr unsigned kFieldFileRefused = 128;  // its .t3i exists but was
+                                                        // refused: no field tables
     // The members up to ownScreen are the field-table reader's and request
     // input's view of a template; they keep this order.
     std::string path;       // as it was found
@@ -206,8 +208,16 @@ int64_t xFcgiLastFileTime();
 tcpHTML* xFcgiGetFT(const char* name);
 // The same for a name with an explicit path ("/..." or "./...") whose
 // file the caller has just examined: fileTime is its modification time in
-// nanoseconds, which is not looked up again.
+// nanoseconds, which is not looked up again. A cached compilation of
+// another time is compiled afresh at once, without waiting for the check
+// interval.
 tcpHTML* xFcgiGetFT(const char* name, int64_t fileTime);
+
+// The cached compilation of the template at path is not used again: its
+// next use compares the file and compiles it afresh (a page being written
+// from it keeps it until then). For a file rewritten within the check
+// interval, or whose companion field file was replaced.
+void xFcgiTemplateOutdated(const std::string& path);
 
 // Sets the limit of template text the cache holds (initially 409600
 // bytes) and applies it; below 32 the cache is emptied. Templates in use

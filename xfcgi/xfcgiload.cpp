@@ -56,7 +56,7 @@ void clearCompiled(tcpHTML& t) {
     t.towebFields.clear();
     t.fromwebFields.clear();
     t.t3iPath.clear();
-    t.flags &= ~tcpHTML::kWebTables;
+    t.flags &= ~(tcpHTML::kWebTables | tcpHTML::kConverted | tcpHTML::kFieldFileRefused);
     t.screenSize = 0;
     t.fccModCount = 0;
     t.errors = t.warnings = 0;
@@ -73,7 +73,7 @@ void loadFieldFile(tcpHTML& t, bool tool) {
     const std::string t3i = t3iPathOf(t.path);
     if (fileExists(t3i)) {
         t.t3iPath = t3i;
-        xFcgiLoadDataDesc(&t, t3i.c_str(), tool);
+        if (!xFcgiLoadDataDesc(&t, t3i.c_str(), tool)) t.flags |= tcpHTML::kFieldFileRefused;
         if (tool && t.mainFields.empty() && !t.towebFields.empty()) {
             t.mainFields = std::move(t.towebFields);
             t.towebFields.clear();

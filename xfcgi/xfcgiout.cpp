@@ -553,6 +553,11 @@ void xFcgiDataRewind(size_t mark)
 
 // --------------------------------------------------------------- binding --
 
+static bool isHeld(const XFcgiBoundField &f)
+{
+    return !heldFields.empty() && heldFields.count(f.name) != 0;
+}
+
 void xFcgiHoldScreenFields(const std::vector<std::string> &names)
 {
     heldFields.insert(names.begin(), names.end());
@@ -560,17 +565,16 @@ void xFcgiHoldScreenFields(const std::vector<std::string> &names)
 
 void xFcgiBindScreen(std::vector<XFcgiBoundField> fields, const char *data, size_t length)
 {
-    if (!heldFields.empty())
-        fields.erase(std::remove_if(fields.begin(), fields.end(),
-                                    [](const XFcgiBoundField &f) { return heldFields.count(f.name) != 0; }),
-                     fields.end());
+    // Held fields keep their places, so that a bound field's index stays
+    // that of its table entry (whose mask edits it); lookups never reach them.
     boundFields = std::move(fields);
     boundHashes.clear();
     for (const XFcgiBoundField &f : boundFields)
         boundHashes.push_back(hashMore(kHashStart, f.name));
     boundIndex.reset(boundFields.size());
     for (size_t i = 0; i < boundFields.size(); ++i)
-        boundIndex.add(static_cast<int32_t>(i), boundNameAt, false);
+        if (!isHeld(boundFields[i]))
+            boundIndex.add(static_cast<int32_t>(i), boundNameAt, false);
     boundRunning.assign(boundFields.size(), 0);
     boundData.assign(data ? data : "", data ? length : 0);
     screenBound = true;
@@ -599,7 +603,7 @@ void xFcgiPutBoundFields()
         return;
     std::fill(boundRunning.begin(), boundRunning.end(), 0);
     for (size_t i = 0; i < boundFields.size(); ++i) {
-        if (boundFields[i].occurrences >= 2)
+        if (boundFields[i].occurrences >= 2 || isHeld(boundFields[i]))
             continue;
         bool beyond = false;
         chgVar(boundFields[i].name, boundHashes[i], boundValue(i, beyond), XVarMark::Data);

@@ -122,9 +122,10 @@ struct XFcgiBoundField {
 void xFcgiBindScreen(std::vector<XFcgiBoundField> fields, const char *data,
                      size_t length);
 void xFcgiUnbindScreen();
-// Screen fields of these names are left out of the bindings that follow,
-// so that values put under their names show instead (what a refused form
-// posted); until the variables are cleared.
+// Screen fields of these names are not looked up nor put by the bindings
+// that follow, so that values put under their names show instead (what a
+// refused form posted); until the variables are cleared. The other fields
+// keep their indexes (xFcgiLastBoundField).
 void xFcgiHoldScreenFields(const std::vector<std::string> &names);
 bool xFcgiScreenBound();
 // Puts every bound field with fewer than 2 occurrences now.

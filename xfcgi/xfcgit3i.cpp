@@ -76,6 +76,10 @@ bool makeField(const xmlNode* element, long location, TemplateField& f, long lon
         std::snprintf(text, sizeof text, "decimals %d", decimals);
     else if (hidden < 0 || hidden > kMaxPad || hidden > location)
         std::snprintf(text, sizeof text, "hidden %ld at %ld", hidden, location);
+    else if (hidden > 0 && !xFcgiIsNumericPicture(f.picture.c_str()))
+        // Only a number fills the bytes before it: typed text would
+        // overwrite the fields there.
+        std::snprintf(text, sizeof text, "hidden %ld on a field that is no number", hidden);
     else if (fcc && (attrNumber(fcc) < 0 || attrNumber(fcc) > kMaxOccurs))
         std::snprintf(text, sizeof text, "fccindex %ld", attrNumber(fcc));
     else if (end > kMaxLocation)

@@ -13,7 +13,8 @@
 //    numbers with the sign in bit 0x40 of the last digit, leading blanks
 //    kept), also when it has toweb and fromweb records;
 //  - hidden="n" on a numeric field: the n host bytes before it (the end of
-//    the pad or filler line before it) are high digits its mask hides;
+//    the pad or filler line before it) are high digits its mask hides (on
+//    any other field it makes the file refused);
 //  - fccindex="n" (and protected="yes" when the field was protected at
 //    conversion) on the fields of a page converted with limited or full
 //    field-control support: the field shows as text, not as an input,
@@ -58,8 +59,10 @@ using TemplateFieldTable = std::vector<TemplateField>;
 // tables, its screen size and its field-control-modification count.
 // Returns 1 when the file was read. Returns 0 when it cannot be opened
 // ("#No t3i file: ..." is logged, the tables stay as they were) or when it
-// holds a field whose length, occurrence count, decimals or pad is out of
-// range (logged; the file is refused as a whole and the tables are empty;
+// holds a field whose length, occurrence count, decimals, pad, hidden
+// digits or field-control index is out of range, or hidden digits on a
+// field that is no number (logged with the field's name; the file is
+// refused as a whole and the tables are empty;
 // refused, when given, receives the reason, and is empty otherwise).
 // With listing set and the log's options q and t on, the tables are listed
 // in the log.

@@ -93,9 +93,10 @@ public:
     // as stored) that the form changes. Without it the screen data starts
     // from zeros (the DezUR data block).
     void SetHostScreen(const CBuffer *screen) { m_pHostScreen = screen; }
-    // Sending a page: fields the submitted form posted show the values as
-    // typed (the current screen shown again after refused input), except
-    // fields the screen shows protected.
+    // Sending a page (the current screen shown again after refused input):
+    // fields the user typed in (posted otherwise than the page showed them)
+    // show what was typed, except fields the screen shows protected; the
+    // others show the host's values as the page first showed them.
     void SetShowTyped(bool on) { m_bShowTyped = on; }
     // After OpenHtmlFile refused a form (InvalidParam): the field whose
     // posted value is no number.
@@ -133,9 +134,18 @@ public:
     // values, then sends the page (send) or reads the submitted form back
     // into the screen data (no send, with loadData). Success, the search's
     // result, ParserFileNotFound (no compiled template), ParserGeneric
-    // (loadData without a data description, a failed send) or InvalidParam
-    // (a number field posted with other characters: nothing merged).
+    // (loadData without a data description, a failed send), InvalidParam
+    // (a number field posted with other characters: nothing merged) or
+    // ParserBadDataRecord (reading a form of a page whose field file exists
+    // but was refused: nothing merged).
+    // A page of a screen (loadData, with the screen) that lies in the Cache
+    // store with a field file of fields but without the converter's marker
+    // was converted by an earlier build: it is not used (FileNotFound,
+    // IsStalePage), so that the caller converts the screen afresh. Pages
+    // of the other stores are the administrator's and are used as they are.
     Result OpenHtmlFile(const std::string &name, char send, char loadData);
+    // Whether the last OpenHtmlFile found such a page.
+    bool IsStalePage() const { return m_bStalePage; }
 
     // Detaches the template in use: its screen-data and field-control
     // pointers are cleared and the integrator forgets it.
@@ -163,9 +173,9 @@ private:
     // (the model unchanged) and Resets the model before applying a whole one.
     Result ReadConfigTree(FILE *stream, const std::string &name, bool wholeOnly);
     // FindTemplateFile; fileTime receives the modification time of the file
-    // found (nanoseconds).
-    static Result FindTemplateFile(std::string &name, int64_t &fileTime);
-    static Result FindTemplateFileOnDisk(std::string &name, int64_t &fileTime);
+    // found (nanoseconds), inCache whether it lies in the Cache store.
+    static Result FindTemplateFile(std::string &name, int64_t &fileTime, bool &inCache);
+    static Result FindTemplateFileOnDisk(std::string &name, int64_t &fileTime, bool &inCache);
     // Hands the screen to the template (loadData): header read, data padded
     // with the filler up to the template's screen size.
     void AttachScreen(tcpHTML *t);
@@ -179,7 +189,7 @@ private:
     // The name of the form field at the host's selected position of the
     // input table, counting real fields only; null when there is none.
     const char *ActiveField(const tcpHTML *t) const;
-    // Values the form posted, shown in place of the screen's (SetShowTyped).
+    // Values the user typed, shown in place of the screen's (SetShowTyped).
     void PutTypedValues(const tcpHTML *t);
 
     tcpHTML *m_pTemplate = nullptr;          // template in use, or null
@@ -191,6 +201,7 @@ private:
     const CBuffer *m_pHostScreen = nullptr;
     bool m_bShowTyped = false;
     std::string m_strRefusedField;
+    bool m_bStalePage = false;
     int m_nScreenRoom = 0;
     _tagT3IVALUES *m_pValues = nullptr;
     std::string m_strErrorText;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <string_view>
 #include <ctime>
 #include <exception>
 #include <map>
@@ -49,22 +50,36 @@ int ProbeFile(const std::string &path, int64_t &fileTime) {
 struct Found {
     std::string path;
     int64_t fileTime;
+    bool inCache;
 };
 bool s_bInRequest = false;
 std::map<std::string, Found> s_FoundInRequest;
 
-// Whether the page has a form field of that name ("NAME=name", the name
-// quoted or not).
-bool IsFormField(const std::string &text, const char *name) {
-    const size_t n = std::strlen(name);
-    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
-        size_t b = at;
-        if (b > 0 && (text[b - 1] == '"' || text[b - 1] == '\'')) --b;
-        if (b < 5 || strncasecmp(text.c_str() + b - 5, "NAME=", 5) != 0) continue;
-        const char after = at + n < text.size() ? text[at + n] : '>';
-        if (after == '"' || after == '\'' || after == '>' || after == ' ' || after == '/') return true;
+// Whether the page's form posts a field of that name: one of its compiled
+// input fields (text in comments, scripts or META tags is none).
+bool IsFormField(const tcpHTML &t, const char *name) {
+    for (const HtmlSegment &g : t.segments) {
+        if (!(g.direction & HtmlSegment::kInput)) continue;
+        if (t.textOf(g.altName.empty() ? g.name : g.altName) == name) return true;
     }
     return false;
+}
+
+// The MCS header at the start of a screen buffer (blanks and zeros for the
+// bytes it does not hold).
+CArcMcsHdr HeaderOf(const CBuffer &screen) {
+    CBuffer head(screen.GetBuffer(), std::min(screen.GetLength(), CArcMcsHdr::kHeaderLength));
+    CArcMcsHdr header;
+    header.LoadFromBuffer(head, CArcMcsHdr::kHeaderLength);
+    return header;
+}
+
+// Whether the page's field file is one of fields without the converter's
+// marker, as earlier builds wrote them (a file without fields, of a
+// screen with no data field, reads the same in every build).
+bool ConvertedByEarlierBuild(const tcpHTML &t) {
+    const bool fields = !t.mainFields.empty() || !t.towebFields.empty() || !t.fromwebFields.empty();
+    return fields && !(t.flags & tcpHTML::kConverted);
 }
 
 std::string JoinStore(const std::string &store, const std::string &name) {
@@ -165,25 +180,28 @@ void CIcParserIntegrator::SetCachePath(const std::string &path) {
 
 Result CIcParserIntegrator::FindTemplateFile(std::string &name) {
     int64_t fileTime = -1;
-    return FindTemplateFile(name, fileTime);
+    bool inCache = false;
+    return FindTemplateFile(name, fileTime, inCache);
 }
 
-Result CIcParserIntegrator::FindTemplateFile(std::string &name, int64_t &fileTime) {
+Result CIcParserIntegrator::FindTemplateFile(std::string &name, int64_t &fileTime, bool &inCache) {
     if (s_bInRequest) {
         auto it = s_FoundInRequest.find(name);
         if (it != s_FoundInRequest.end()) {
             name = it->second.path;
             fileTime = it->second.fileTime;
+            inCache = it->second.inCache;
             return Result::Success;
         }
     }
     const std::string asked = name;
-    Result r = FindTemplateFileOnDisk(name, fileTime);
-    if (s_bInRequest && r == Result::Success) s_FoundInRequest[asked] = Found{name, fileTime};
+    Result r = FindTemplateFileOnDisk(name, fileTime, inCache);
+    if (s_bInRequest && r == Result::Success) s_FoundInRequest[asked] = Found{name, fileTime, inCache};
     return r;
 }
 
-Result CIcParserIntegrator::FindTemplateFileOnDisk(std::string &name, int64_t &fileTime) {
+Result CIcParserIntegrator::FindTemplateFileOnDisk(std::string &name, int64_t &fileTime, bool &inCache) {
+    inCache = false;
     try {
         if (!name.empty() && name[0] == '/') {
             switch (ProbeFile(name, fileTime)) {
@@ -218,6 +236,7 @@ Result CIcParserIntegrator::FindTemplateFileOnDisk(std::string &name, int64_t &f
             }
             if (store.alternate && (logCtrlFlgs & LOG_EVENTS))
                 logPrintf("#Found %s in Alternate: %s\n", name.c_str(), store.path->c_str());
+            inCache = store.path == &s_strCachePath;
             // The template cache takes a relative name as one under the web
             // server's template directory; "./" keeps it relative to here.
             if (path[0] != '/' && path[0] != '.') path.insert(0, "./");
@@ -275,21 +294,34 @@ const char *CIcParserIntegrator::ActiveField(const tcpHTML *t) const {
         // A filler line holds host bytes no field shows.
         if (!name || strcasecmp(name, "filler") == 0) continue;
         if (real++ < m_nSelectedField) continue;
-        return IsFormField(t->text, name) ? name : nullptr;
+        return IsFormField(*t, name) ? name : nullptr;
     }
     return nullptr;
 }
 
 void CIcParserIntegrator::PutTypedValues(const tcpHTML *t) {
     const std::set<std::string> protectedFields =
-        ProtectedFields(t, m_pMcsData && m_pMcsData->GetLength() > 17 ? m_pMcsData->GetBuffer()[17] : ' ');
+        ProtectedFields(t, m_pMcsData ? HeaderOf(*m_pMcsData).GetFiller() : ' ');
+    // The screen the page is filled from, and the table it shows it by.
+    const std::string_view screen(t->mcsData ? t->mcsData : "",
+                                  t->mcsData ? std::min<size_t>(std::max(t->mcsCount, 0), t->mcsCapacity) : 0);
+    const TemplateFieldTable &shownTable = t->towebFields.empty() ? t->mainFields : t->towebFields;
+    const bool hostStyle = xFcgiHostStyle(*t);
     std::vector<std::string> typed;
-    // The fields the page shows and the ones its form posts.
     for (const TemplateFieldTable *table : {&t->mainFields, &t->towebFields, &t->fromwebFields})
         for (const TemplateField &f : *table) {
             const int idx = xFcgiFindDataTable(f.name.c_str(), 0);
             if (idx < 0 || protectedFields.count(f.name)) continue;
-            xFcgiPutStr(f.name.c_str(), xFcgiInputValue(idx));
+            const char *value = xFcgiInputValue(idx);
+            // Posted as the page showed it: not typed, so it shows the
+            // host's value as at first (edited by its mask).
+            const auto shown = std::find_if(shownTable.begin(), shownTable.end(),
+                                            [&](const TemplateField &s) { return s.name == f.name; });
+            if (shown != shownTable.end() && shown->location + shown->length <= screen.size() &&
+                xFcgiShownText(screen.substr(shown->location, shown->length), *shown, hostStyle) ==
+                    (value ? value : ""))
+                continue;
+            xFcgiPutStr(f.name.c_str(), value);
             typed.push_back(f.name);
         }
     xFcgiHoldScreenFields(typed);
@@ -340,18 +372,38 @@ void CIcParserIntegrator::PutPageValues(tcpHTML *t) {
 
 Result CIcParserIntegrator::OpenHtmlFile(const std::string &name, char send, char loadData) {
     ReleaseFileTab();
+    m_bStalePage = false;
     std::string path = name;
     int64_t fileTime = -1;
-    Result r = FindTemplateFile(path, fileTime);
+    bool inCache = false;
+    Result r = FindTemplateFile(path, fileTime, inCache);
     if (IsError(r)) return r;
     tcpHTML *t = xFcgiGetFT(path.c_str(), fileTime);
     if (!t) return Result::ParserFileNotFound;
+    if (inCache && loadData && m_pMcsData && ConvertedByEarlierBuild(*t)) {
+        // Its field file lacks what the merge and the page rely on (the
+        // digits a mask hides, protection): it is taken as missing, and the
+        // compilation and the search are not used again once it is
+        // converted afresh.
+        if (logCtrlFlgs & LOG_EVENTS)
+            logPrintf("#Parser: %s was converted by an earlier build; it is converted again\n", path.c_str());
+        xFcgiTemplateOutdated(t->path);
+        s_FoundInRequest.erase(name);
+        m_bStalePage = true;
+        return Result::FileNotFound;
+    }
     m_pTemplate = t;
 
     if (loadData) {
         if (t->t3iPath.empty()) {
             if (logCtrlFlgs & LOG_DETAIL) logPrintf("#zelparser: loadData but no t3i file\n");
             return Result::ParserGeneric;
+        }
+        // A form read through no field table would leave the screen as it
+        // was, as if nothing had been typed.
+        if (!send && (t->flags & tcpHTML::kFieldFileRefused)) {
+            logError("#Parser: field file %s refused; the form is not read\n", t->t3iPath.c_str());
+            return Result::ParserBadDataRecord;
         }
         if (m_pMcsData) AttachScreen(t);
         if (m_pFccMods) {
@@ -380,8 +432,7 @@ Result CIcParserIntegrator::OpenHtmlFile(const std::string &name, char send, cha
             if (screen.GetLength() > kHeader)
                 host.data = std::string_view(screen.GetBuffer() + kHeader,
                                              static_cast<size_t>(screen.GetLength() - kHeader));
-            const char filler = screen.GetLength() > 17 ? screen.GetBuffer()[17] : ' ';
-            host.keep = ProtectedFields(t, filler);
+            host.keep = ProtectedFields(t, HeaderOf(screen).GetFiller());
         }
         const int used = xFcgiGetMcsData(t->mcsData, t->mcsCapacity, t, m_pHostScreen ? &host : nullptr);
         if (!host.refused.empty()) {

@@ -3,6 +3,8 @@
 // host receives with the bytes it sent.
 #include "host_formats.h"
 
+#include <fcntl.h>
+
 #include <filesystem>
 
 namespace e2e {
@@ -268,6 +270,77 @@ TEST_F(HostBytes, LineBreaksTheUserLeftAloneReachTheHostUnchanged)
     ASSERT_TRUE(isScreen(v.submit({{"t", "abcd\te"}, {"x", "a\r\nb\r\nc\r\nd\te"}}), "LINES"));
     EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("LINES", 24, ' ', ' ', 24, text + "  " + text + "  ")))
         << s.hostLog();
+}
+
+// A refused post shows the screen again: what the user did not type shows
+// as the page first showed it, in the text and its hidden copy.
+TEST_F(HostBytes, ARefusedPostShowsNumbersAsFirstShown)
+{
+    Stack s;
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/ORDER"), "ORDENTRY"));
+    for (const HeaderList& typed : {HeaderList{{"field_008", "12ab"}, {"field_006", "acme"}},
+                                    HeaderList{{"field_006", "caf\x80"}, {"field_010", "7"}}}) {
+        ASSERT_TRUE(isScreen(v.submit(typed), "ORDENTRY"));
+        EXPECT_TRUE(pageHas(v.last().body, "nothing was sent")) << v.last().body;
+        EXPECT_EQ(v.form().get("field_012"), "     12.50") << v.last().body;
+        EXPECT_TRUE(pageHas(v.last().body, "<SPAN CLASS=\"DATA_READONLY\">     12.50</SPAN>")) << v.last().body;
+        EXPECT_EQ(v.form().get(typed[0].first), typed[0].second) << "what was typed stays";
+    }
+    EXPECT_EQ(inputsCount(s.hostLog()), 0u);
+}
+
+// A hand-written page whose field file puts hidden digits before a text
+// field: the file is refused, and a post through it sends nothing.
+TEST_F(HostBytes, AFieldFileWithHiddenDigitsOnATextIsRefused)
+{
+    Stack s(hostWith("transaction HID HIDS\nscreen HIDS\n  field 0 6 \"ABCDEF\"\n  enter -> same\n", {},
+                     "<Transaction NAME=\"HID\" ID=\"HID\" LOCAP=\"QOR1\"/>"));
+    hosttest::writeFile(s.root() + "/htx/hids.t3i", "<record type=\"main\">\n    <field name=\"a\" mask=\"X(2)\"/>\n"
+                                                    "    <field name=\"t\" mask=\"X(4)\" hidden=\"2\"/>\n</record>\n");
+    hosttest::writeFile(s.root() + "/htx/hids.htx",
+                        "<HTML><BODY><P>\\{mcs.error}</P><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?"
+                        "sid=\\{sid}&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n"
+                        "<INPUT TYPE=TEXT NAME=\"t\" VALUE=\"\"></FORM></BODY></HTML>\n");
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/HID"), "HIDS"));
+    EXPECT_TRUE(gatewayLogged(s, "hids.t3i refused: field 't' hidden 2 on a field that is no number"));
+    ASSERT_TRUE(isScreen(v.submit({{"t", "WXYZ"}}), "HIDS"));
+    EXPECT_TRUE(pageHas(v.last().body, "The page&#39;s field file cannot be read: nothing was sent.")) << v.last().body;
+    EXPECT_EQ(inputsCount(s.hostLog()), 0u) << s.hostLog();
+}
+
+// Pages in the Cache store whose field files an earlier build wrote (no
+// converted marker; a mask's hidden digits in a filler line) are converted
+// afresh when shown and when a post of one arrives; a screen whose format
+// the host cannot give then ends as a missing page's does.
+TEST_F(HostBytes, PagesConvertedByAnEarlierBuildAreConvertedAfresh)
+{
+    Stack s(hostWith("transaction OLD OLDS\nscreen OLDS\n  field 0 7 \"1212345\"\n  enter -> same\n"
+                     "transaction GONE GONE\nscreen GONE\n  field 0 7 \"1212345\"\n",
+                     {{"olds.t3z", screenFormat("OLDS", bytes({6, 0x4C, 0, 0x02, 7}) + "ZZ9.99")}},
+                     "<Transaction NAME=\"OLD\" ID=\"OLD\" LOCAP=\"QOR1\"/>\n"
+                     "<Transaction NAME=\"GONE\" ID=\"GONE\" LOCAP=\"QOR1\"/>\n<FccModsSupport VALUE=\"none\"/>"));
+    const std::string cache = s.root() + "/cache/";
+    auto earlierBuild = [&](const std::string& base) {
+        hosttest::writeFile(cache + base + ".t3i", "<record type=\"main\">\n    <field name=\"filler\" mask=\"X(2)\"/>\n"
+                                                   "    <field name=\"field_001\" mask=\"ZZ9.99\"/>\n</record>\n");
+        if (readFile(cache + base + ".htx").empty()) hosttest::writeFile(cache + base + ".htx", "<HTML>OLD</HTML>");
+        const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (cache + base + ".htx").c_str(), old, 0), 0);
+    };
+    earlierBuild("gone");
+    EXPECT_TRUE(isErrorPage(s.get("/demo/GONE"), -1010));
+
+    earlierBuild("olds");
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/OLD"), "OLDS"));
+    EXPECT_TRUE(pageHas(readFile(cache + "olds.t3i"), "<records converted=\"yes\">"));
+    // The page shown, then its field file outdated before the post.
+    earlierBuild("olds");
+    ASSERT_TRUE(isScreen(v.submit({{"field_001", "7.5"}}), "OLDS"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("OLDS", 7, ' ', ' ', 7, "0000750"))) << s.hostLog();
+    EXPECT_EQ(countOf(s.hostLog(), "format OLDS for session"), 2u);
 }
 
 }  // namespace

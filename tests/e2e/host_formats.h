@@ -5,6 +5,7 @@
 #include "checks.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <initializer_list>
@@ -37,7 +38,13 @@ inline StackOptions hostWith(const std::string& script,
                              const std::vector<std::pair<std::string, std::string>>& formats,
                              const std::string& extra = "")
 {
-    const std::string dir = std::string(::testing::TempDir()) + "/conversion-formats";
+    // One folder per test process (suites that run at once each have
+    // theirs), removed when the process ends.
+    static const struct Folder {
+        std::string path = std::string(::testing::TempDir()) + "/conversion-formats-" + std::to_string(getpid());
+        ~Folder() { hosttest::removeTree(path); }
+    } folder;
+    const std::string& dir = folder.path;
     std::system(("rm -rf '" + dir + "'").c_str());
     mkdir(dir.c_str(), 0755);
     for (const auto& f : formats) hosttest::writeFile(dir + "/" + f.first, f.second);

@@ -189,9 +189,10 @@ TEST_F(PageMode, WithoutSessionValuesOnlyThePageVariables) {
 
 // The host's selected field counts the real fields of the page's table (a
 // filler line of host bytes is no field); a position that names no field
-// of the form names none.
+// of the form names none, also when a META tag or a script names it.
 TEST_F(PageMode, ActiveFieldIsTheHostsSelectedField) {
-    dir.write("reg/f.htx", "A=\\{mcs.activefield}<INPUT NAME=\"a\"><INPUT NAME='b'>");
+    dir.write("reg/f.htx", "A=\\{mcs.activefield}<INPUT NAME=\"a\"><INPUT NAME='b'>"
+                           "<META NAME=\"c\" CONTENT=\"x\"><SCRIPT>var s = 'NAME=c>';</SCRIPT>");
     dir.write("reg/f.t3i", "<record type=\"main\"><field name=\"filler\" mask=\"X(2)\"/>"
                            "<field name=\"a\" mask=\"X(58)\"/><field name=\"b\" mask=\"X(30)\"/>"
                            "<field name=\"c\" mask=\"X(10)\"/></record>");
@@ -279,6 +280,28 @@ TEST_F(PageMode, FailedMergesLeaveTheScreenWhole) {
         EXPECT_EQ(merge.OpenHtmlFile("missing.htx", 0, 1), Result::FileNotFound);
     }
     EXPECT_EQ(Bytes(three), Bytes(original));
+}
+
+// A screen's page in the Cache store whose field file has fields but not
+// the converter's marker is taken as missing; a file of no fields, a
+// marked file and the administrator's stores are used as they are.
+TEST_F(PageMode, CachedPagesOfAnEarlierBuildAreTakenAsMissing) {
+    const std::string fields = "<record type=\"main\"><field name=\"a\" mask=\"X(4)\"/></record>";
+    for (const char *base : {"cache/old", "cache/new", "cache/none", "reg/mine"}) dir.write(std::string(base) + ".htx", "page");
+    dir.write("cache/old.t3i", fields);
+    dir.write("cache/new.t3i", "<records converted=\"yes\">" + fields + "</records>");
+    dir.write("cache/none.t3i", "");
+    dir.write("reg/mine.t3i", fields);
+    const struct {
+        const char *page;
+        bool stale;
+    } cases[] = {{"old.htx", true}, {"new.htx", false}, {"none.htx", false}, {"mine.htx", false}};
+    for (const auto &c : cases) {
+        CBuffer screen = Screen("S", 4, 4, ' ', "DATA");
+        CIcParserIntegrator page(nullptr, &screen, "");
+        EXPECT_EQ(page.OpenHtmlFile(c.page, 1, 1), c.stale ? Result::FileNotFound : Result::Success) << c.page;
+        EXPECT_EQ(page.IsStalePage(), c.stale) << c.page;
+    }
 }
 
 TEST_F(PageMode, ReleasingTheTemplateDetachesTheScreen) {

@@ -215,6 +215,7 @@ TEST(LoadDataDesc, OutOfRangeFieldsRefuseTheWholeFile) {
         "<field name=\"n\" mask=\"X\" occurs=\"99999999999999999999\"/>",
         "<field name=\"h\" mask=\"9(3)\" hidden=\"2\"/>",   // more hidden digits than bytes before it
         "<field name=\"h\" mask=\"9(3)\" hidden=\"-1\"/>",
+        "<field name=\"t\" mask=\"X(3)\" hidden=\"1\"/>",   // hidden digits before a text
         "<field name=\"f\" mask=\"X\" fccindex=\"-2\"/>",
     };
     for (const char* body : bad) {

@@ -88,6 +88,13 @@ TEST_F(TemplateCache, ChangedFileIsCompiledAgainAfterTheCheckInterval) {
     EXPECT_EQ(again, t);  // the record is reused
     EXPECT_EQ(again->text, "two");
     EXPECT_EQ(xFcgiCacheCount(), 1);
+
+    // Within the interval, a caller that has seen the file's new time gets
+    // the new text at once.
+    xFcgiSetTemplateCheckInterval(3);
+    dir_.write("v.htx", "three");
+    touch(p, 3000000);
+    EXPECT_EQ(xFcgiGetFT(p.c_str(), 3000000LL * 1000000000)->text, "three");
 }
 
 TEST_F(TemplateCache, LimitEvictsTheLeastRecentlyLoaded) {
