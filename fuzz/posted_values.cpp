@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "ZelConfigParser.h"
 #include "ZelConversation.h"
@@ -20,10 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string stored = cut == std::string::npos ? std::string() : all.substr(cut + 1);
 
     // A reference is refused only where there is one; with C1 bytes
-    // refused too, something is refused exactly when either is there.
+    // refused too, something is refused exactly when either is there (in
+    // the value as a C string, up to its first NUL).
     const long reference = CZelConversation::FirstRefusedCharacter(value.c_str(), false);
     if (reference >= 0 && value.find("&#") == std::string::npos) std::abort();
-    const bool c1 = std::any_of(value.begin(), value.end(), [](char c) {
+    const std::string_view text(value.c_str());
+    const bool c1 = std::any_of(text.begin(), text.end(), [](char c) {
         return static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) <= 0x9F;
     });
     const long refused = CZelConversation::FirstRefusedCharacter(value.c_str(), true);
