@@ -7,7 +7,8 @@
 #
 # In:  BUILD (build folder), ROOT (run-time folder, made here),
 #      WORKERS (qoric workers), PORT (web server port), optional
-#      STACK_ROUTES / STACK_APPS (more FastCGI programs, lighttpd syntax).
+#      STACK_ROUTES / STACK_APPS (more FastCGI programs, lighttpd syntax),
+#      optional STACK_HOST_LOG (dtphost's log, default host/dtphost.log).
 # Out: HOST_PORT, WEB_PID, HOST_PID, SOCKDIR.
 
 DEMO_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -112,7 +113,7 @@ stack_start_host() {
   $STACK_SETSID "$BUILD/testhost/dtphost" --port 0 --locap QOR1 \
       --script "$SOURCE_DIR/testhost/samples/demo.dts" \
       --formats "$SOURCE_DIR/testhost/samples/formats" \
-      --log "$ROOT/host/dtphost.log" >"$portfile" 2>"$ROOT/host/dtphost.err" &
+      --log "${STACK_HOST_LOG:-$ROOT/host/dtphost.log}" >"$portfile" 2>"$ROOT/host/dtphost.err" &
   HOST_PID=$!
   local i
   for i in $(seq 100); do

@@ -52,8 +52,10 @@ void CArcTFDDrawableField::GenerateHtmlTypeField(const SafeString &text, const S
         alpha = data->GetType() == CArcTFDDataErrorField::AlphaOnly;
     }
     const bool numeric = dynamic_cast<const CArcTFDNumericField *>(this) != nullptr;
+    // The focus also selects the field's value (the page script's
+    // SelectOnFocus), so that typing replaces a value shown full.
     const std::string FOCUS = std::string(" onfocus=\"javascript:EnableFilter(") + Flag(upper) + "," + Flag(alpha) +
-                              "," + Flag(numeric) + ")\" onblur=\"javascript:DisableFilter(this)\"";
+                              "," + Flag(numeric) + ");SelectOnFocus(this)\" onblur=\"javascript:DisableFilter(this)\"";
     const std::string INPUT = "<INPUT" + STY + CLS + " TYPE=";
     const std::string SIZES = " NAME=\"" + NAME + "\" SIZE=" + LEN + " MAXLENGTH=" + LEN + " " + VALUE + ">";
     const std::string SPAN = "<SPAN" + CLS + ">";

@@ -106,6 +106,30 @@ const HeadLine kHead[] = {
     {16, "return true;"},
     {12, "}"},
     {0, ""},
+    // An enterable field selects its value when it gets the focus, so that
+    // typing replaces it as a terminal overtypes (a numeric field is shown
+    // full to its MAXLENGTH and would take no key otherwise). A click into a
+    // field lands on that selection, and its mouseup would put the caret
+    // where the mouse is: the mouseup of the press that gave the focus is
+    // not acted on; later clicks are.
+    {12, "var gPressed = false, gKeepSelected = null;"},
+    {0, ""},
+    {12, "function SelectOnFocus(fld) {"},
+    {16, "fld.select();"},
+    {16, "gKeepSelected = gPressed ? fld : null;"},
+    {12, "}"},
+    {0, ""},
+    {12, "document.addEventListener(\"mousedown\", function () {"},
+    {16, "gPressed = true;"},
+    {16, "gKeepSelected = null;"},
+    {12, "}, true);"},
+    {12, "document.addEventListener(\"mouseup\", function (e) {"},
+    {16, "if (gKeepSelected && e.target == gKeepSelected)"},
+    {20, "e.preventDefault();"},
+    {16, "gPressed = false;"},
+    {16, "gKeepSelected = null;"},
+    {12, "}, true);"},
+    {0, ""},
     {12, "if (document.layers)"},
     {16, "document.captureEvents(Event.KEYPRESS);"},
     {0, ""},

@@ -4,9 +4,11 @@
 // value, a posted screen name against a stored header name, and a
 // configured character-set name. The input is cut at its first 0x01 byte
 // into the value (also the screen name) and the stored name.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "ZelConfigParser.h"
 #include "ZelConversation.h"
@@ -18,11 +20,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string value = all.substr(0, cut);
     const std::string stored = cut == std::string::npos ? std::string() : all.substr(cut + 1);
 
-    const bool reference = CZelConversation::HasCharacterReference(value.c_str());
-    if (reference && value.find("&#") == std::string::npos) std::abort();
-    const bool c1 = CZelConversation::HasC1Control(value.c_str());
+    // A reference is refused only where there is one; with C1 bytes
+    // refused too, something is refused exactly when either is there (in
+    // the value as a C string, up to its first NUL).
+    const long reference = CZelConversation::FirstRefusedCharacter(value.c_str(), false);
+    if (reference >= 0 && value.find("&#") == std::string::npos) std::abort();
+    const std::string_view text(value.c_str());
+    const bool c1 = std::any_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) <= 0x9F;
+    });
     const long refused = CZelConversation::FirstRefusedCharacter(value.c_str(), true);
-    if ((refused >= 0) != (reference || c1) || refused > 0x110000) std::abort();
+    if ((refused >= 0) != (reference >= 0 || c1) || refused > 0x110000 || reference > 0x110000) std::abort();
     if (CZelConversation::SamePage(value, stored) != CZelConversation::SamePage(stored, value))
         std::abort();
     if (CZelConfigParser::IsSingleByteCharsetName(value) &&

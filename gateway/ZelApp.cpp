@@ -131,8 +131,8 @@ int CZelApp::CheckForUpdates() {
     }
     if (!m_strConfFile.empty() && static_cast<unsigned char>(m_strConfFile[0]) > ' ') {
         const CZelConfigFileVersion now = CZelConfigFileVersion::Of(m_strConfFile);
-        if (now.exists && now != m_tConfMod) {
-            m_tConfMod = now;
+        if (now.exists && now != m_ConfVersion) {
+            m_ConfVersion = now;
             // A fresh run would refuse a file that is broken: this one
             // serves on with the configuration it has instead.
             std::string why;

@@ -112,21 +112,18 @@ public:
     // The page of a DezUR form: the form name cut at its first blank,
     // lower-cased, with ".htx" (forms are never converted).
     static std::string FormPageName(const std::string &formName);
-    // Whether a posted value holds a numeric character reference ("&#233;",
-    // "&#x20AC;"): what a browser sends for a character that the page's
-    // character set cannot hold.
-    static bool HasCharacterReference(const char *value);
     // The first character of a posted value that the host's character set
-    // cannot hold, as a code point: a character reference, or (refuseC1)
-    // a byte 0x80 to 0x9F, taken as the windows-1252 character a browser
-    // meant by it. References beyond Unicode give 0x110000; -1: none.
+    // cannot hold, as a code point: a numeric character reference
+    // ("&#233;", "&#x20AC;", what a browser sends for a character that the
+    // page's character set cannot hold), or (refuseC1) a byte 0x80 to 0x9F,
+    // taken as the windows-1252 character a browser meant by it.
+    // References beyond Unicode give 0x110000; -1: none.
     static long FirstRefusedCharacter(const char *value, bool refuseC1);
     // Whether a character-set name names ISO-8859-1 (by any of its usual
     // names). Browsers take it for windows-1252 and send that set's
     // characters (the euro sign, typographic quotes) as bytes 0x80 to 0x9F,
     // which are control codes in ISO-8859-1: such bytes are refused too.
     static bool IsLatin1(const std::string &name);
-    static bool HasC1Control(const char *value);
     // Whether a post's screen name and a stored header's name name the
     // same page (compared as the gateway names pages).
     static bool SamePage(const std::string &postedName, const std::string &headerName);

@@ -61,10 +61,6 @@ long CZelConversation::FirstRefusedCharacter(const char *value, bool refuseC1) {
     return -1;
 }
 
-bool CZelConversation::HasCharacterReference(const char *value) {
-    return FirstRefusedCharacter(value, false) >= 0;
-}
-
 bool CZelConversation::IsLatin1(const std::string &name) {
     std::string key;
     for (char c : name)
@@ -72,14 +68,6 @@ bool CZelConversation::IsLatin1(const std::string &name) {
             key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const char *alias : {"ISO88591", "LATIN1", "L1", "ISOIR100", "CP819", "IBM819", "ISO885911987"})
         if (key == alias) return true;
-    return false;
-}
-
-bool CZelConversation::HasC1Control(const char *value) {
-    for (const char *p = value; p && *p; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c >= 0x80 && c <= 0x9F) return true;
-    }
     return false;
 }
 

@@ -139,7 +139,7 @@ int CZelServerContext::Init(bool reconfigure) {
         // again or the next save.
         logPrintf("#Config: reload of %s refused (status %d); the configuration read before stays in force\n",
                   path.c_str(), status);
-        m_tConfMod = version;
+        m_ConfVersion = version;
         if (stampKnown) m_nOwnConfigTime = Time32(stampBefore);
         return 0;
     }
@@ -158,7 +158,7 @@ int CZelServerContext::Init(bool reconfigure) {
         return status;
     }
     m_bConfigLoaded = true;
-    m_tConfMod = version;
+    m_ConfVersion = version;
     return InitLogAndDtp(reconfigure, version, stampKnown, stampBefore);
 }
 

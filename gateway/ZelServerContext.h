@@ -136,7 +136,7 @@ protected:
     // limit and the version of the file the last Init read (or refused).
     std::string m_strConfFile;
     long m_nMaxRunUsage = 0;
-    CZelConfigFileVersion m_tConfMod;
+    CZelConfigFileVersion m_ConfVersion;
 
 private:
     // Start-up steps after the configuration was read; the stamp as it

@@ -9,6 +9,7 @@
 #include "xfcgiout.h"
 
 #include "logprint.h"
+#include "xfcginameindex.h"
 
 #include <algorithm>
 #include <charconv>
@@ -22,7 +23,7 @@ namespace {
 struct OutVar {
     size_t nameOff = 0;
     size_t nameLen = 0;
-    uint64_t nameHash = 0;    // NameHash of the name
+    uint64_t nameHash = 0;    // hash of the name (xFcgiNameHashMore)
     size_t valueOff = 0;
     size_t valueLen = 0;
     XVarMark mark = XVarMark::Data;
@@ -49,6 +50,7 @@ std::vector<int> subscripts;  // open #BEGIN rows, outermost first
 
 // Screen data bound while a page is written.
 std::vector<XFcgiBoundField> boundFields;
+std::vector<uint64_t> boundHashes;  // hash of each field's name
 std::vector<int32_t> boundRunning;  // running occurrence index per field
 std::string boundData;
 bool screenBound = false;
@@ -59,152 +61,23 @@ std::set<std::string> heldFields;   // left unbound (xFcgiHoldScreenFields)
 void (*freeHook)() = nullptr;
 bool sidUsed = false;  // a link of the page carried the session id
 
-// How names compare: ASCII letters without regard to case, '-' equal to
-// '_'; every other byte only equals itself. A table, not the C library's
-// locale-dependent tolower: lookups are the page writer's inner loop.
-struct NameFold {
-    unsigned char map[256];
-    constexpr NameFold() : map()
-    {
-        for (int c = 0; c < 256; ++c)
-            map[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a'
-                                                : c == '-'           ? '_'
-                                                                     : c);
-    }
-};
-constexpr NameFold nameFold;
-
-inline unsigned char folded(char c)
-{
-    return nameFold.map[static_cast<unsigned char>(c)];
-}
-
-// Hash of a name as it compares (FNV-1a over the folded bytes), extended
-// byte by byte, so that the hashes of "x", "x_3" and "x_3_2" come from one
-// pass over the longest.
-constexpr uint64_t kHashStart = 14695981039346656037ull;
-
-inline uint64_t hashMore(uint64_t h, std::string_view bytes)
-{
-    for (char c : bytes)
-        h = (h ^ folded(c)) * 1099511628211ull;
-    return h;
-}
-
-bool namesEqual(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    const char *p = a.data();
-    const char *q = b.data();
-    for (size_t i = 0, n = a.size(); i < n; ++i)
-        if (p[i] != q[i] && folded(p[i]) != folded(q[i]))
-            return false;
-    return true;
-}
-
 std::string_view nameOf(const OutVar &v)
 {
     return {oData.data() + v.nameOff, v.nameLen};
 }
 
-// Open-addressing index of names: slots hold positions in a list whose
-// names and hashes the caller supplies. Kept at most half full.
-class NameIndex {
-public:
-    // Forgets every position; room for about `expected` names.
-    void reset(size_t expected)
-    {
-        size_t n = 64;
-        while (n < 2 * expected)
-            n *= 2;
-        if (slots_.size() == n)
-            std::fill(slots_.begin(), slots_.end(), kEmpty);
-        else
-            slots_.assign(n, kEmpty);
-        used_ = 0;
-    }
-
-    // The position of a name equal to `name` (hash h), or -1.
-    template <class NameAt>
-    int find(std::string_view name, uint64_t h, const NameAt &nameAt) const
-    {
-        if (slots_.empty())
-            return -1;
-        const size_t mask = slots_.size() - 1;
-        for (size_t i = h & mask;; i = (i + 1) & mask) {
-            const int32_t pos = slots_[i];
-            if (pos == kEmpty)
-                return -1;
-            uint64_t ph;
-            const std::string_view pn = nameAt(pos, ph);
-            if (ph == h && namesEqual(pn, name))
-                return pos;
-        }
-    }
-
-    // Adds position `pos`; an equal name already there keeps its slot
-    // unless `replace`, when the new position takes it.
-    template <class NameAt>
-    void add(int32_t pos, const NameAt &nameAt, bool replace)
-    {
-        if (2 * (used_ + 1) > slots_.size())
-            grow(nameAt);
-        uint64_t h;
-        const std::string_view name = nameAt(pos, h);
-        const size_t mask = slots_.size() - 1;
-        for (size_t i = h & mask;; i = (i + 1) & mask) {
-            const int32_t at = slots_[i];
-            if (at == kEmpty) {
-                slots_[i] = pos;
-                ++used_;
-                return;
-            }
-            uint64_t ah;
-            const std::string_view an = nameAt(at, ah);
-            if (ah == h && namesEqual(an, name)) {
-                if (replace)
-                    slots_[i] = pos;
-                return;
-            }
-        }
-    }
-
-private:
-    static constexpr int32_t kEmpty = -1;
-
-    template <class NameAt>
-    void grow(const NameAt &nameAt)
-    {
-        std::vector<int32_t> old;
-        old.swap(slots_);
-        slots_.assign(std::max<size_t>(64, 2 * old.size()), kEmpty);
-        used_ = 0;
-        for (int32_t pos : old)
-            if (pos != kEmpty)
-                add(pos, nameAt, true);
-    }
-
-    std::vector<int32_t> slots_;
-    size_t used_ = 0;
-};
-
-NameIndex tableIndex;   // positions in oTab
-NameIndex boundIndex;   // positions in boundFields; the first of a name
-std::vector<uint64_t> boundHashes;
-
-std::string_view tableNameAt(int32_t pos, uint64_t &h)
+std::string_view tableNameAt(int32_t pos)
 {
-    const OutVar &v = oTab[static_cast<size_t>(pos)];
-    h = v.nameHash;
-    return nameOf(v);
+    return nameOf(oTab[static_cast<size_t>(pos)]);
 }
 
-std::string_view boundNameAt(int32_t pos, uint64_t &h)
+std::string_view boundNameAt(int32_t pos)
 {
-    h = boundHashes[static_cast<size_t>(pos)];
     return boundFields[static_cast<size_t>(pos)].name;
 }
+
+XFcgiNameIndex tableIndex(tableNameAt);   // positions in oTab
+XFcgiNameIndex boundIndex(boundNameAt);   // positions in boundFields; the first of a name
 
 void ensureCreated()
 {
@@ -250,7 +123,7 @@ void rebuildIndex()
 {
     tableIndex.reset(oTab.size());
     for (size_t i = 0; i < oTab.size(); ++i)
-        tableIndex.add(static_cast<int32_t>(i), tableNameAt, true);
+        tableIndex.add(static_cast<int32_t>(i), nameOf(oTab[i]), oTab[i].nameHash, true);
 }
 
 // The table search of a lookup: the name (hash h) extended by the open row
@@ -259,7 +132,7 @@ void rebuildIndex()
 int findEntry(std::string_view name, uint64_t h)
 {
     if (subscripts.empty()) {
-        const int idx = tableIndex.find(name, h, tableNameAt);
+        const int idx = tableIndex.find(name, h);
         if (idx < 0)
             lastNotFound.assign(name.data(), name.size());
         return idx;
@@ -280,12 +153,12 @@ int findEntry(std::string_view name, uint64_t h)
         const char *end = std::to_chars(digits + 1, digits + sizeof digits, subscripts[k]).ptr;
         const std::string_view part(digits, static_cast<size_t>(end - digits));
         full.append(part.data(), part.size());
-        h = hashMore(h, part);
+        h = xFcgiNameHashMore(h, part);
         cuts[k + 1] = {full.size(), h};
     }
     for (size_t levels = subscripts.size() + 1; levels-- > 0;) {
         const int idx = tableIndex.find(std::string_view(full).substr(0, cuts[levels].first),
-                                        cuts[levels].second, tableNameAt);
+                                        cuts[levels].second);
         if (idx >= 0)
             return idx;
     }
@@ -307,12 +180,12 @@ void addNewVar(std::string_view name, uint64_t h, std::string_view value, XVarMa
     OutVar v;
     v.nameOff = appendRaw(full);
     v.nameLen = full.size();
-    v.nameHash = subscripts.empty() ? h : hashMore(kHashStart, full);
+    v.nameHash = subscripts.empty() ? h : xFcgiNameHashMore(kNameHashStart, full);
     v.valueOff = appendRaw(value);
     v.valueLen = value.size();
     v.mark = mark;
     oTab.push_back(v);
-    tableIndex.add(static_cast<int32_t>(oTab.size() - 1), tableNameAt, true);
+    tableIndex.add(static_cast<int32_t>(oTab.size() - 1), nameOf(oTab.back()), v.nameHash, true);
     oValuesEnd = oUsed;
 }
 
@@ -401,7 +274,7 @@ int xFcgiChgVar(std::string_view name, std::string_view value, XVarMark mark)
         valueCopy.assign(value);
         value = valueCopy;
     }
-    chgVar(name, hashMore(kHashStart, name), value, mark);
+    chgVar(name, xFcgiNameHashMore(kNameHashStart, name), value, mark);
     return 1;
 }
 
@@ -422,7 +295,7 @@ static int addConstant(const char *name, std::string_view value)
         return 0;
     std::string nameCopy(name);
     std::string valueCopy(value);
-    addNewVar(nameCopy, hashMore(kHashStart, nameCopy), valueCopy, XVarMark::Raw);
+    addNewVar(nameCopy, xFcgiNameHashMore(kNameHashStart, nameCopy), valueCopy, XVarMark::Raw);
     OutVar &v = oTab.back();
     v.constValueOff = v.valueOff;
     v.constValueLen = v.valueLen;
@@ -457,9 +330,9 @@ int searchOutTab(const char *name, int length)
     if (name == nullptr)
         return -1;
     std::string_view want(name, length < 0 ? std::strlen(name) : static_cast<size_t>(length));
-    const uint64_t h = hashMore(kHashStart, want);
+    const uint64_t h = xFcgiNameHashMore(kNameHashStart, want);
     if (screenBound) {
-        const int i = boundIndex.find(want, h, boundNameAt);
+        const int i = boundIndex.find(want, h);
         if (i >= 0) {
             bool beyond = false;
             // The value is a view of the bound copy of the screen data,
@@ -570,11 +443,11 @@ void xFcgiBindScreen(std::vector<XFcgiBoundField> fields, const char *data, size
     boundFields = std::move(fields);
     boundHashes.clear();
     for (const XFcgiBoundField &f : boundFields)
-        boundHashes.push_back(hashMore(kHashStart, f.name));
+        boundHashes.push_back(xFcgiNameHashMore(kNameHashStart, f.name));
     boundIndex.reset(boundFields.size());
     for (size_t i = 0; i < boundFields.size(); ++i)
         if (!isHeld(boundFields[i]))
-            boundIndex.add(static_cast<int32_t>(i), boundNameAt, false);
+            boundIndex.add(static_cast<int32_t>(i), boundFields[i].name, boundHashes[i], false);
     boundRunning.assign(boundFields.size(), 0);
     boundData.assign(data ? data : "", data ? length : 0);
     screenBound = true;

@@ -362,6 +362,25 @@ void Browser::keys(const std::string& text)
     call("Input.insertText", "{\"text\":" + jsonQuote(text) + "}");
 }
 
+void Browser::click(const std::string& selectorScript)
+{
+    const std::string box = "(" + selectorScript + ").getBoundingClientRect()";
+    const std::string where = "\"x\":" + eval("Math.round(" + box + ".left + " + box + ".width / 2)") +
+                              ",\"y\":" + eval("Math.round(" + box + ".top + " + box + ".height / 2)") +
+                              ",\"button\":\"left\",\"clickCount\":1";
+    call("Input.dispatchMouseEvent", "{\"type\":\"mousePressed\"," + where + "}");
+    call("Input.dispatchMouseEvent", "{\"type\":\"mouseReleased\"," + where + "}");
+}
+
+void Browser::press(const std::string& text)
+{
+    for (char c : text) {
+        const std::string key = "\"key\":" + jsonQuote(std::string(1, c));
+        call("Input.dispatchKeyEvent", "{\"type\":\"keyDown\",\"text\":" + jsonQuote(std::string(1, c)) + "," + key + "}");
+        call("Input.dispatchKeyEvent", "{\"type\":\"keyUp\"," + key + "}");
+    }
+}
+
 void Browser::pressEnterKey()
 {
     eval("window.__e2eOld = true");

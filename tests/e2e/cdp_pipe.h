@@ -54,6 +54,12 @@ public:
     // Types text where the page's cursor is, as a user does without first
     // clicking into a field.
     void keys(const std::string& text);
+    // Clicks the left mouse button in the middle of the element the script
+    // selects (it must be in view).
+    void click(const std::string& selectorScript);
+    // Presses the keys of printable ASCII text where the page's cursor is,
+    // one key event each, which the page's key handlers see.
+    void press(const std::string& text);
     // Presses the Enter key where the page's cursor is and waits for the
     // next document (a page where Enter does nothing fails the wait).
     void pressEnterKey();

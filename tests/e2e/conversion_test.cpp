@@ -262,7 +262,7 @@ StackOptions fccHost(const char* level)
 // Whether the page has the field as an input of the type.
 bool entered(const std::string& page, const std::string& name, const char* type = "TEXT")
 {
-    return page.find("TYPE=" + std::string(type) + " onfocus=\"javascript:EnableFilter(false,false,false)\" "
+    return page.find("TYPE=" + std::string(type) + " onfocus=\"javascript:EnableFilter(false,false,false);SelectOnFocus(this)\" "
                      "onblur=\"javascript:DisableFilter(this)\" NAME=\"" + name + "\"") != std::string::npos;
 }
 

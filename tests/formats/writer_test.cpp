@@ -66,7 +66,7 @@ const std::string kNbsp10 = "&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nb
 std::string Input(const char *cls, const char *filters, const std::string &name, int len, const char *type = "TEXT") {
     const std::string n = std::to_string(len);
     return std::string("<INPUT CLASS=\"") + cls + "\" TYPE=" + type + " onfocus=\"javascript:EnableFilter(" + filters +
-           ")\" onblur=\"javascript:DisableFilter(this)\" NAME=\"" + name + "\" SIZE=" + n + " MAXLENGTH=" + n +
+           ");SelectOnFocus(this)\" onblur=\"javascript:DisableFilter(this)\" NAME=\"" + name + "\" SIZE=" + n + " MAXLENGTH=" + n +
            " VALUE=\"\\{" + name + "}\">";
 }
 
