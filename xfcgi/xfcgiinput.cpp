@@ -12,9 +12,9 @@
 #include "fcgicalls.h"
 #include "logprint.h"
 #include "xfcgihtml.h"
+#include "xfcginameindex.h"
 #include "xfcgin.h"
 #include "xfcgiout.h"
-#include "xfcgirewrite.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ int search(const std::string& key, const std::string* alsoBare) {
     for (int k = 0; k < count; ++k) {
         int i = (start + k) % count;
         const std::string& name = dataTable[i].name;
-        if (xFcgiSameName(name, key) || (alsoBare && xFcgiSameName(name, *alsoBare))) {
+        if (xFcgiNamesEqual(name, key) || (alsoBare && xFcgiNamesEqual(name, *alsoBare))) {
             kTab = i;
             return i;
         }

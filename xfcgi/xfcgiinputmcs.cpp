@@ -9,8 +9,8 @@
 #include "logprint.h"
 #include "xfcgihtml.h"
 #include "xfcgiinput.h"
+#include "xfcginameindex.h"
 #include "xfcgiout.h"
-#include "xfcgirewrite.h"
 
 namespace {
 
@@ -58,55 +58,37 @@ std::string fieldBytes(const TemplateField& f, size_t hidden, const std::string&
 }
 
 // Positions of names, made once per merge so that a look-up costs a hash
-// and a comparison or two however many fields a page has: open addressing
-// over at least twice as many slots as names. With fold, names compare as
-// the input table compares them (xFcgiSameName); of equal names the first
-// is found.
+// and a comparison or two however many fields a page has. Names compare
+// as the input table compares them; of equal names the first is found.
 class NameIndex {
 public:
-    NameIndex() : NameIndex({}, false) {}
-    NameIndex(std::vector<std::string_view> names, bool fold) : m_names(std::move(names)), m_fold(fold) {
-        size_t size = 8;
-        while (size < 2 * m_names.size()) size *= 2;
-        m_slots.assign(size, -1);
-        m_first.resize(m_names.size());
-        for (size_t i = 0; i < m_names.size(); ++i) {
-            int& slot = m_slots[slotOf(m_names[i])];
-            if (slot < 0) slot = static_cast<int>(i);
-            m_first[i] = slot;
-        }
+    explicit NameIndex(std::vector<std::string_view> names)
+        : m_names(std::move(names)), m_index(nameAt, m_names.data()) {
+        m_index.reset(m_names.size());
+        for (size_t i = 0; i < m_names.size(); ++i)
+            m_index.add(static_cast<int32_t>(i), m_names[i], hashOf(m_names[i]), false);
     }
+    NameIndex(const NameIndex&) = delete;
+    NameIndex& operator=(const NameIndex&) = delete;
     // The position of name, or -1.
-    int find(std::string_view name) const { return m_slots[slotOf(name)]; }
-    // The position of the first name equal to the one at position i.
-    int firstOf(size_t i) const { return m_first[i]; }
+    int find(std::string_view name) const { return m_index.find(name, hashOf(name)); }
 
 private:
-    // The slot holding name, or the empty one where it would go.
-    size_t slotOf(std::string_view name) const {
-        uint32_t h = 2166136261u;  // FNV-1a
-        for (char c : name) h = (h ^ static_cast<unsigned char>(m_fold ? xFcgiFoldNameChar(c) : c)) * 16777619u;
-        const size_t mask = m_slots.size() - 1;
-        for (size_t s = h & mask;; s = (s + 1) & mask) {
-            const int i = m_slots[s];
-            if (i < 0) return s;
-            const std::string_view there = m_names[static_cast<size_t>(i)];
-            if (there == name || (m_fold && xFcgiSameName(there, name))) return s;
-        }
+    static uint64_t hashOf(std::string_view name) { return xFcgiNameHashMore(kNameHashStart, name); }
+    static std::string_view nameAt(const void* names, int32_t pos) {
+        return static_cast<const std::string_view*>(names)[pos];
     }
 
     std::vector<std::string_view> m_names;
-    bool m_fold;
-    std::vector<int> m_slots;
-    std::vector<int> m_first;
+    XFcgiNameIndex m_index;
 };
 
 // The names of a field table, by position.
-NameIndex fieldIndex(const TemplateFieldTable& table, bool fold) {
+std::vector<std::string_view> fieldNames(const TemplateFieldTable& table) {
     std::vector<std::string_view> names;
     names.reserve(table.size());
     for (const TemplateField& f : table) names.push_back(f.name);
-    return NameIndex(std::move(names), fold);
+    return names;
 }
 
 // The input table's entry of each field (-1: not posted), looked up as
@@ -115,7 +97,7 @@ NameIndex fieldIndex(const TemplateFieldTable& table, bool fold) {
 std::vector<int> postedEntries(const TemplateFieldTable& table) {
     std::vector<std::string_view> names(static_cast<size_t>(xFcgiInputCount()));
     for (size_t i = 0; i < names.size(); ++i) names[i] = xFcgiInputName(static_cast<int>(i));
-    const NameIndex posted(std::move(names), true);
+    const NameIndex posted(std::move(names));
     std::vector<int> entries;
     entries.reserve(table.size());
     for (const TemplateField& f : table) entries.push_back(posted.find(f.name));
@@ -130,7 +112,7 @@ enum : uint8_t { kInInput = 1, kInTextarea = 2, kCleared = 4 };
 // The elements (bits above) that post each field of table, by the NAME
 // they post under; a checkbox or radio button by its variable's name.
 std::vector<uint8_t> elementsOf(const tcpHTML& t, const TemplateFieldTable& table) {
-    const NameIndex fields = fieldIndex(table, true);
+    const NameIndex fields(fieldNames(table));
     std::vector<uint8_t> byFirst(table.size(), 0);  // by the first field of a folded name
     for (const HtmlSegment& g : t.segments) {
         uint8_t bit = 0;
@@ -149,7 +131,7 @@ std::vector<uint8_t> elementsOf(const tcpHTML& t, const TemplateFieldTable& tabl
         if (bit && i >= 0) byFirst[static_cast<size_t>(i)] |= bit;
     }
     std::vector<uint8_t> bits(table.size());
-    for (size_t i = 0; i < table.size(); ++i) bits[i] = byFirst[static_cast<size_t>(fields.firstOf(i))];
+    for (size_t i = 0; i < table.size(); ++i) bits[i] = byFirst[static_cast<size_t>(fields.find(table[i].name))];
     return bits;
 }
 
@@ -253,7 +235,7 @@ struct HostLayout {
           sameAsInput(table == &input) {
         places.assign(input.size(), nullptr);
         if (!table) return;
-        const NameIndex index = sameAsInput ? NameIndex() : fieldIndex(*table, false);
+        const NameIndex index(sameAsInput ? std::vector<std::string_view>() : fieldNames(*table));
         for (size_t k = 0; k < input.size(); ++k) {
             const int i = sameAsInput ? -1 : index.find(input[k].name);
             places[k] = sameAsInput ? &input[k] : i < 0 ? nullptr : &(*table)[static_cast<size_t>(i)];

@@ -9,7 +9,7 @@
 #include <map>
 
 #include "logprint.h"
-#include "xfcgirewrite.h"
+#include "xfcginameindex.h"
 
 namespace {
 

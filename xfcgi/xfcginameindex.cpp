@@ -27,7 +27,7 @@ void XFcgiNameIndex::add(int32_t pos, std::string_view name, uint64_t h, bool re
             ++used_;
             return;
         }
-        if (s.hash == h && xFcgiNamesEqual(nameAt_(s.pos), name)) {
+        if (s.hash == h && xFcgiNamesEqual(nameAt_(context_, s.pos), name)) {
             if (replace)
                 s.pos = pos;
             return;

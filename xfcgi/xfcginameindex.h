@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -39,6 +40,15 @@ inline uint64_t xFcgiNameHashMore(uint64_t h, std::string_view bytes)
     return h;
 }
 
+// A name with each byte as it compares: names that fold alike are equal.
+inline std::string xFcgiFoldName(std::string_view name)
+{
+    std::string out(name);
+    for (char &c : out)
+        c = static_cast<char>(xFcgiNameFold(c));
+    return out;
+}
+
 // Whether two names compare equal.
 inline bool xFcgiNamesEqual(std::string_view a, std::string_view b)
 {
@@ -55,10 +65,12 @@ inline bool xFcgiNamesEqual(std::string_view a, std::string_view b)
 // name only when the hashes agree. Kept at most half full.
 class XFcgiNameIndex {
 public:
-    // The name at a position of the caller's list.
-    using NameAt = std::string_view (*)(int32_t pos);
+    // The name at a position of the caller's list (context: what the
+    // index was made with).
+    using NameAt = std::string_view (*)(const void *context, int32_t pos);
 
-    explicit XFcgiNameIndex(NameAt nameAt) : nameAt_(nameAt) {}
+    explicit XFcgiNameIndex(NameAt nameAt, const void *context = nullptr)
+        : nameAt_(nameAt), context_(context) {}
 
     // Forgets every position; room for about `expected` names.
     void reset(size_t expected);
@@ -73,7 +85,7 @@ public:
             const Slot &s = slots_[i];
             if (s.pos == kEmpty)
                 return -1;
-            if (s.hash == h && xFcgiNamesEqual(nameAt_(s.pos), name))
+            if (s.hash == h && xFcgiNamesEqual(nameAt_(context_, s.pos), name))
                 return s.pos;
         }
     }
@@ -92,6 +104,7 @@ private:
     void grow();
 
     NameAt nameAt_;
+    const void *context_;
     std::vector<Slot> slots_;
     size_t used_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "qorutenv.h"
+#include "xfcginameindex.h"
 #include "xfcgiout.h"
 #include "xfcgirewrite.h"
 
@@ -19,22 +20,9 @@ void fixUpName(std::string& name) {
         if (c == '-') c = '_';
 }
 
-std::string xFcgiFoldName(std::string_view name) {
-    std::string out(name);
-    for (char& c : out) c = xFcgiFoldNameChar(c);
-    return out;
-}
-
-bool xFcgiSameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (xFcgiFoldNameChar(a[i]) != xFcgiFoldNameChar(b[i])) return false;
-    return true;
-}
-
 std::string getCobName(std::string_view name) {
     for (const auto& [from, to] : xFcgiReplaceNames())
-        if (xFcgiSameName(from, name)) return to;
+        if (xFcgiNamesEqual(from, name)) return to;
     return std::string(name);
 }
 

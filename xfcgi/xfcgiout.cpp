@@ -66,12 +66,12 @@ std::string_view nameOf(const OutVar &v)
     return {oData.data() + v.nameOff, v.nameLen};
 }
 
-std::string_view tableNameAt(int32_t pos)
+std::string_view tableNameAt(const void *, int32_t pos)
 {
     return nameOf(oTab[static_cast<size_t>(pos)]);
 }
 
-std::string_view boundNameAt(int32_t pos)
+std::string_view boundNameAt(const void *, int32_t pos)
 {
     return boundFields[static_cast<size_t>(pos)].name;
 }

@@ -12,6 +12,7 @@
 
 #include "logprint.h"
 #include "xfcgihtml.h"
+#include "xfcginameindex.h"
 
 namespace {
 
@@ -263,7 +264,7 @@ void writeT3i(FILE* f, const tcpHTML& t) {
         if (e.occurrences >= 2)
             std::fprintf(f, " occurs=\"%d\"%s", e.occurrences, e.occurrences < 10 ? "  " : " ");
         if (e.pad) std::fprintf(f, " pad=\"%d\"", e.pad);
-        if (!e.cobName.empty() && !xFcgiSameName(e.cobName, e.name)) {
+        if (!e.cobName.empty() && !xFcgiNamesEqual(e.cobName, e.name)) {
             std::string cob = e.cobName;
             fixUpCobName(cob);
             std::fprintf(f, " cobname=\"%s\"", cob.c_str());
@@ -301,7 +302,7 @@ void prepare(tcpHTML& t) {
         if (!described || !(g.direction & HtmlSegment::kInput)) continue;
         const std::string_view name = t.textOf(g.name);
         for (const TemplateField& e : t.fromwebFields)
-            if (xFcgiSameName(e.name, name)) {
+            if (xFcgiNamesEqual(e.name, name)) {
                 g.size = static_cast<int32_t>(std::min<uint32_t>(e.length, INT32_MAX));
                 break;
             }

@@ -52,20 +52,8 @@ int xFcgiRewriteTemplate(const char* tmpl, std::string& copybookDir, std::string
 void fixUpCobName(std::string& name);
 // Template form of a name: '-' becomes '_'.
 void fixUpName(std::string& name);
-// A character of a name as names compare: ASCII letters in lower case,
-// '-' as '_'.
-inline char xFcgiFoldNameChar(char c) {
-    if (c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
-    return c == '-' ? '_' : c;
-}
-// A name folded character by character (xFcgiFoldNameChar): names that
-// fold alike are the same name.
-std::string xFcgiFoldName(std::string_view name);
-// Whether two names are the same name: equal lengths, case ignored, '-'
-// equal to '_'.
-bool xFcgiSameName(std::string_view a, std::string_view b);
 // The replacement of name on the replacement-name list (xFcgiReplaceName,
-// compared as xFcgiSameName), or name itself.
+// compared as xFcgiNamesEqual), or name itself.
 std::string getCobName(std::string_view name);
 // Writes text to stream.
 void sendHtml(FILE* stream, std::string_view text);
