@@ -15,6 +15,7 @@
 #include <ctime>
 #include <exception>
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "ArcMcsData.h"
@@ -306,6 +307,8 @@ void CIcParserIntegrator::PutTypedValues(const tcpHTML *t) {
     const std::string_view screen(t->mcsData ? t->mcsData : "",
                                   t->mcsData ? std::min<size_t>(std::max(t->mcsCount, 0), t->mcsCapacity) : 0);
     const TemplateFieldTable &shownTable = t->towebFields.empty() ? t->mainFields : t->towebFields;
+    std::unordered_map<std::string_view, const TemplateField *> shownByName;
+    for (const TemplateField &s : shownTable) shownByName.emplace(s.name, &s);
     const bool hostStyle = xFcgiHostStyle(*t);
     std::vector<std::string> typed;
     for (const TemplateFieldTable *table : {&t->mainFields, &t->towebFields, &t->fromwebFields})
@@ -315,9 +318,9 @@ void CIcParserIntegrator::PutTypedValues(const tcpHTML *t) {
             const char *value = xFcgiInputValue(idx);
             // Posted as the page showed it: not typed, so it shows the
             // host's value as at first (edited by its mask).
-            const auto shown = std::find_if(shownTable.begin(), shownTable.end(),
-                                            [&](const TemplateField &s) { return s.name == f.name; });
-            if (shown != shownTable.end() && shown->location + shown->length <= screen.size() &&
+            const auto it = shownByName.find(f.name);
+            const TemplateField *shown = it == shownByName.end() ? nullptr : it->second;
+            if (shown && shown->location + shown->length <= screen.size() &&
                 xFcgiShownText(screen.substr(shown->location, shown->length), *shown, hostStyle) ==
                     (value ? value : ""))
                 continue;
