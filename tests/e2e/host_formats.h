@@ -32,12 +32,14 @@ inline std::string screenFormat(const std::string& name, const std::string& area
 }
 
 // A stack whose host runs `script` with the formats in `formats` (file
-// name, bytes), each named in the configuration as a transaction.
+// name, bytes), each named in the configuration as a transaction. They are
+// written to a folder in the test's working folder, which is this run's
+// own (other runs of the suite may be going on).
 inline StackOptions hostWith(const std::string& script,
                              const std::vector<std::pair<std::string, std::string>>& formats,
                              const std::string& extra = "")
 {
-    const std::string dir = std::string(::testing::TempDir()) + "/conversion-formats";
+    const std::string dir = realPath(".") + "/conversion-formats";
     std::system(("rm -rf '" + dir + "'").c_str());
     mkdir(dir.c_str(), 0755);
     for (const auto& f : formats) hosttest::writeFile(dir + "/" + f.first, f.second);
