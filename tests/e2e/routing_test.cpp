@@ -239,7 +239,7 @@ TEST_F(Routing, HostDropsTheConnectionOfAnOpenSession)
 
 TEST_F(Routing, AScreenWithoutTemplateOrFormat)
 {
-    const std::string script = std::string(::testing::TempDir()) + "/noformat.dts";
+    const std::string script = realPath(".") + "/noformat.dts";   // the run's own working folder
     hosttest::writeFile(script, "transaction NOFMT NOFMT\nscreen NOFMT\n  field 0 8 \"NO PAGE\"\n");
     StackOptions o;
     o.hostScript = script;
