@@ -146,6 +146,7 @@ TEST_F(Lifecycle, SigtermWhileIdleEndsTheWorkerAtOnce)
     Stack s(withConfig("", 1));
     ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
     ASSERT_TRUE(s.waitForWorkers(1));
+    ASSERT_NE(s.waitForCleaner(), 0);
     const pid_t worker = s.workers().front();
     kill(worker, SIGTERM);
     EXPECT_TRUE(waitGone(worker, 2000));
@@ -159,6 +160,7 @@ TEST_F(Lifecycle, SigtermWhileBusyFinishesTheRequestFirst)
     Visitor v(s.port());
     ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
     ASSERT_TRUE(s.waitForWorkers(1));
+    ASSERT_NE(s.waitForCleaner(), 0);
     const pid_t worker = s.workers().front();
     // The host holds its answer back while the worker waits for it: the
     // signal ends that wait, the request is answered with the error page
@@ -186,6 +188,7 @@ TEST_F(Lifecycle, AKilledWorkersSessionGoesOnInAnother)
     ASSERT_EQ(s.table().records.size(), 1u);
     const pid_t last = s.table().records[0].lastPid;
     ASSERT_TRUE(processAlive(last));
+    ASSERT_NE(s.waitForCleaner(), 0);
     kill(last, SIGKILL);
     ASSERT_TRUE(waitGone(last, 3000));
     ASSERT_TRUE(isScreen(v.submit({{"field_005", "hal"}}), "MENU"));

@@ -311,9 +311,19 @@ std::vector<pid_t> Stack::cleaners() const
     return out;
 }
 
+pid_t Stack::waitForCleaner(int timeoutMs) const
+{
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        const pid_t cleaner = table().cleanerPid;
+        if (processAlive(cleaner) && cleaners() == std::vector<pid_t>{cleaner}) return cleaner;
+        sleepMs(20);
+    }
+    return 0;
+}
+
 void Stack::killCleaners()
 {
-    for (int i = 0; i < 250 && !processAlive(table().cleanerPid); ++i) sleepMs(20);
+    waitForCleaner();
     for (pid_t p : cleaners()) kill(p, SIGKILL);
     for (pid_t p : cleaners()) waitGone(p, 3000);
 }
