@@ -30,6 +30,19 @@ function(qor_library name)
   endif()
 endfunction()
 
+# qor_test_time_limit(<var>)
+# A test's time limit in seconds (default 300) is a guard against a hang,
+# set for a normal build on a busy machine: a sanitizer build runs the same
+# programs about three times slower, so it gets three times as long.
+macro(qor_test_time_limit var)
+  if(NOT ${var})
+    set(${var} 300)
+  endif()
+  if(QOR_SANITIZE)
+    math(EXPR ${var} "${${var}} * 3")
+  endif()
+endmacro()
+
 # qor_add_gtest(<name> SOURCES <files...> LIBS <targets...> [SERIAL])
 # One GoogleTest program, run by ctest in a working folder of its own.
 # SERIAL marks tests that touch machine-wide things (fixed /tmp paths,
@@ -42,9 +55,7 @@ function(qor_add_gtest name)
   set(wd ${CMAKE_CURRENT_BINARY_DIR}/${name}.wd)
   file(MAKE_DIRECTORY ${wd})
   add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${wd})
-  if(NOT Q_TIMEOUT)
-    set(Q_TIMEOUT 300)
-  endif()
+  qor_test_time_limit(Q_TIMEOUT)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${Q_TIMEOUT}
     ENVIRONMENT "QOR_SOURCE_DIR=${CMAKE_SOURCE_DIR};QOR_BINARY_DIR=${CMAKE_BINARY_DIR}")
   if(Q_SERIAL)
@@ -59,9 +70,7 @@ function(qor_add_script_test name)
   set(wd ${CMAKE_CURRENT_BINARY_DIR}/${name}.wd)
   file(MAKE_DIRECTORY ${wd})
   add_test(NAME ${name} COMMAND ${Q_COMMAND} WORKING_DIRECTORY ${wd})
-  if(NOT Q_TIMEOUT)
-    set(Q_TIMEOUT 300)
-  endif()
+  qor_test_time_limit(Q_TIMEOUT)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${Q_TIMEOUT}
     ENVIRONMENT "QOR_SOURCE_DIR=${CMAKE_SOURCE_DIR};QOR_BINARY_DIR=${CMAKE_BINARY_DIR}")
   if(Q_SERIAL)

@@ -221,10 +221,12 @@ HostProcess::HostProcess(const std::string& dir, const std::vector<std::string>&
         _exit(127);
     }
     close(out[1]);
+    // The port line comes once the host listens: at once on a quiet
+    // machine, some seconds later on a busy one (a sanitizer build).
     std::string line;
     pollfd p{out[0], POLLIN, 0};
     char c;
-    while (line.find('\n') == std::string::npos && poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1)
+    while (line.find('\n') == std::string::npos && poll(&p, 1, 20000) > 0 && read(out[0], &c, 1) == 1)
         line += c;
     close(out[0]);
     port_ = uint16_t(std::atoi(line.c_str()));

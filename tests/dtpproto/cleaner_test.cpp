@@ -231,7 +231,7 @@ TEST_F(CleanerTest, SessionUsedDuringThePassIsLeftOpen) {
     EXPECT_EQ(frames[0], hello("WEB1"));
     char line[96];
     std::snprintf(line, sizeof line, "Cleaner DTP: session R%X was used meanwhile; left open", id);
-    EXPECT_TRUE(WaitFor([&] { return dir_->ReadGatewayLog().find(line) != std::string::npos; }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return dir_->ReadGatewayLog().find(line) != std::string::npos; }, 10000));
     {
         std::unique_ptr<CZelSessionTable::Record> rec;
         EXPECT_EQ(table.Get(id, rec, true, false), Result::Success);
@@ -243,7 +243,7 @@ TEST_F(CleanerTest, SessionUsedDuringThePassIsLeftOpen) {
     EXPECT_TRUE(WaitFor([&] {
         std::unique_ptr<CZelSessionTable::Record> rec;
         return table.Get(id, rec, true, false) == Result::SessTblInvalidSessId;
-    }, 2000));
+    }, 10000));
 }
 
 TEST_F(CleanerTest, AHostEndingTheCleanersConnectionDoesNotEndTheCleaner) {

@@ -44,7 +44,7 @@ size_t framesCount(const std::string& hostLog, const std::string& direction, con
     for (int waited = 0;; waited += 20) {
         seen = framesCount(s.hostLog(), direction, cls);
         if (seen == n) return ::testing::AssertionSuccess();
-        if (waited >= 3000 || seen > n) break;
+        if (waited >= 10000 || seen > n) break;
         sleepMs(20);
     }
     return ::testing::AssertionFailure() << "the host logged " << seen << " " << direction << " " << cls
@@ -59,7 +59,7 @@ size_t framesCount(const std::string& hostLog, const std::string& direction, con
         seen = 0;
         for (size_t at = log.find(text); at != std::string::npos && seen < n; at = log.find(text, at + 1)) ++seen;
         if (seen == n) return ::testing::AssertionSuccess();
-        if (waited >= 3000) break;
+        if (waited >= 10000) break;
         sleepMs(20);
     }
     return ::testing::AssertionFailure() << "the gateway logged '" << text << "' " << seen << " times, fewer than " << n;
@@ -167,7 +167,7 @@ std::vector<std::string> hostFrames(const std::string& hostLog, const std::strin
 ::testing::AssertionResult startedAfresh(Stack& s, pid_t worker)
 {
     const std::string line = "App: P" + std::to_string(worker) + " retires after";
-    for (int i = 0; i < 250; ++i) {
+    for (int i = 0; i < 750; ++i) {
         if (s.gatewayLog().find(line) != std::string::npos && s.workers() == std::vector<pid_t>{worker})
             return ::testing::AssertionSuccess();
         sleepMs(20);

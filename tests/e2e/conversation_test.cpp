@@ -134,7 +134,7 @@ TEST_F(Conversation, NotifySendsTheInputAndGetsNoPage)
     const size_t inputs = inputsCount(s.hostLog());
     HttpResponse r = v.submitWith("mcs.notify=1", {{"field_007", "NOTIFIED"}});
     EXPECT_TRUE(isEmptyAnswer(r));
-    for (int i = 0; i < 100 && inputsCount(s.hostLog()) == inputs; ++i) sleepMs(20);
+    for (int i = 0; i < 500 && inputsCount(s.hostLog()) == inputs; ++i) sleepMs(20);
     EXPECT_EQ(inputsCount(s.hostLog()), inputs + 1);
     EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("ECHO", 74, ' ', ' ', 74,
                                                    pad(hostId, 8) + pad("0", 6) + pad("NOTIFIED", 30) + pad("", 30))));

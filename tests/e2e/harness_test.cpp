@@ -119,7 +119,7 @@ TEST(WebServer, FixedPageHasTheAskedSize)
 
 TEST(WebServer, FixedPageSizeCanComeFromAFileWrittenLater)
 {
-    const std::string file = std::string(::testing::TempDir()) + "/e2e-page-bytes";
+    const std::string file = realPath(".") + "/e2e-page-bytes";   // the run's own working folder
     std::remove(file.c_str());
     Stack s(bare(1, {"FIXED_PAGE_BYTES_FILE=" + file}));
     hosttest::writeFile(file, "2469\n");

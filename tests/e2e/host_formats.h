@@ -33,14 +33,14 @@ inline std::string screenFormat(const std::string& name, const std::string& area
 }
 
 // A stack whose host runs `script` with the formats in `formats` (file
-// name, bytes), each named in the configuration as a transaction.
+// name, bytes), each named in the configuration as a transaction. They are
+// written to a folder of this test process's own (other runs of the suite
+// may be going on).
 inline StackOptions hostWith(const std::string& script,
                              const std::vector<std::pair<std::string, std::string>>& formats,
                              const std::string& extra = "")
 {
-    // One folder per test process (suites that run at once each have
-    // theirs), removed when the process ends.
-    static const struct Folder {
+    static const struct Folder {   // removed when the process ends
         std::string path = std::string(::testing::TempDir()) + "/conversion-formats-" + std::to_string(getpid());
         ~Folder() { hosttest::removeTree(path); }
     } folder;

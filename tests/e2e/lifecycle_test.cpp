@@ -36,14 +36,15 @@ std::string adminShown(Stack& s)
 }
 
 // Waits until the single worker is another process than `old`; 0 when
-// none comes (the web server starts one within about a second).
+// none comes (the web server starts one within about a second, more on a
+// busy machine).
 pid_t nextWorker(Stack& s, pid_t old)
 {
-    if (!waitGone(old, 5000)) {
+    if (!waitGone(old, 15000)) {
         ADD_FAILURE() << "worker " << old << " did not retire";
         return 0;
     }
-    for (int i = 0; i < 250; ++i) {
+    for (int i = 0; i < 750; ++i) {
         auto w = s.workers();
         if (w.size() == 1 && w[0] != old) return w[0];
         sleepMs(20);
@@ -147,6 +148,7 @@ TEST_F(Lifecycle, SigtermWhileIdleEndsTheWorkerAtOnce)
     Stack s(withConfig("", 1));
     ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
     ASSERT_TRUE(s.waitForWorkers(1));
+    ASSERT_NE(s.waitForCleaner(), 0);
     const pid_t worker = s.workers().front();
     kill(worker, SIGTERM);
     EXPECT_TRUE(waitGone(worker, 2000));
@@ -160,6 +162,7 @@ TEST_F(Lifecycle, SigtermWhileBusyFinishesTheRequestFirst)
     Visitor v(s.port());
     ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
     ASSERT_TRUE(s.waitForWorkers(1));
+    ASSERT_NE(s.waitForCleaner(), 0);
     const pid_t worker = s.workers().front();
     // The host holds its answer back while the worker waits for it: the
     // signal ends that wait, the request is answered with the error page
@@ -187,6 +190,7 @@ TEST_F(Lifecycle, AKilledWorkersSessionGoesOnInAnother)
     ASSERT_EQ(s.table().records.size(), 1u);
     const pid_t last = s.table().records[0].lastPid;
     ASSERT_TRUE(processAlive(last));
+    ASSERT_NE(s.waitForCleaner(), 0);
     kill(last, SIGKILL);
     ASSERT_TRUE(waitGone(last, 3000));
     ASSERT_TRUE(isScreen(v.submit({{"field_005", "hal"}}), "MENU"));
@@ -281,9 +285,11 @@ TEST_F(Lifecycle, TwoSavesWithinOneSecondAreBothApplied)
     ASSERT_TRUE(f.found);
 
     // Save, a request that takes the save up, save again: all in one
-    // second (tried again when the machine was too slow for that).
+    // second (tried again when the machine was too slow for that; a busy
+    // one may need many tries).
+    constexpr int kRounds = 20;
     bool sameSecond = false;
-    for (int round = 0; round < 5 && !sameSecond; ++round) {
+    for (int round = 0; round < kRounds && !sameSecond; ++round) {
         // Start early in a second.
         while (std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(1) >
                std::chrono::milliseconds(100))
@@ -302,7 +308,7 @@ TEST_F(Lifecycle, TwoSavesWithinOneSecondAreBothApplied)
     EXPECT_EQ(s.workers(), std::vector<pid_t>{worker}) << "the worker reloaded instead of retiring";
     // One reload per save, not one per request.
     const size_t inits = initsOf(s, worker);
-    EXPECT_LE(inits, 1u + 2u * 5u);
+    EXPECT_LE(inits, 1u + 2u * kRounds);
     const std::string last = mailtoShown(s);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(mailtoShown(s), last);
     EXPECT_EQ(initsOf(s, worker), inits);

@@ -7,10 +7,15 @@
 // forked in the middle of a request.
 #include "checks.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <random>
+#include <stdexcept>
 
 namespace e2e {
 namespace {
@@ -279,7 +284,7 @@ TEST_F(Routing, HostDropsTheConnectionOfAnOpenSession)
 
 TEST_F(Routing, AScreenWithoutTemplateOrFormat)
 {
-    const std::string script = std::string(::testing::TempDir()) + "/noformat.dts";
+    const std::string script = realPath(".") + "/noformat.dts";   // the run's own working folder
     hosttest::writeFile(script, "transaction NOFMT NOFMT\nscreen NOFMT\n  field 0 8 \"NO PAGE\"\n");
     StackOptions o;
     o.hostScript = script;
@@ -331,17 +336,44 @@ TEST_F(Routing, CraftedFormSizesNeitherOverrunNorCrash)
     EXPECT_NE(v.last().body.find("STILL HERE"), std::string::npos);
 }
 
+// A page and its field file at a short absolute path of this run's own
+// (screen names have eight characters): /tmp/q and two letters, made anew
+// until the name is free; removed at the end.
+struct ShortDecoy {
+    std::string path;
+    ShortDecoy(const std::string& page, const std::string& fields)
+    {
+        static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        std::mt19937 pick(std::random_device{}());
+        for (int tries = 0; tries < 500 && path.empty(); ++tries) {
+            std::string p = "/tmp/q";
+            for (int i = 0; i < 2; ++i) p += letters[pick() % (sizeof letters - 1)];
+            const int fd = open((p + ".htx").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            if (fd < 0) continue;
+            close(fd);
+            path = p;
+        }
+        if (path.empty()) throw std::runtime_error("no free short name under /tmp");
+        hosttest::writeFile(path + ".htx", page);
+        hosttest::writeFile(path + ".t3i", fields);
+    }
+    ~ShortDecoy()
+    {
+        std::remove((path + ".htx").c_str());
+        std::remove((path + ".t3i").c_str());
+    }
+};
+
 TEST_F(Routing, TemplateNamesFromTheBrowserStayInTheStores)
 {
     Stack s;
     // Pages the browser must not reach: beside the stores, and at a short
-    // absolute path (screen names have eight characters).
+    // absolute path.
     const std::string decoy = "<HTML>SECRET-DECOY</HTML>\n", fields = "<record type=\"main\">\n</record>\n";
     hosttest::writeFile(s.root() + "/s.htx", decoy);
     hosttest::writeFile(s.root() + "/s.t3i", fields);
-    hosttest::writeFile("/tmp/qd.htx", decoy);
-    hosttest::writeFile("/tmp/qd.t3i", fields);
-    for (const std::string page : {"../s", "/tmp/qd", "htx/../s", "..", "a/b"}) {
+    const ShortDecoy outside(decoy, fields);
+    for (const std::string& page : std::vector<std::string>{"../s", outside.path, "htx/../s", "..", "a/b"}) {
         Visitor v(s.port());
         ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
         HttpResponse r = v.submitWith("mcs.page=" + formEncode(page));
@@ -349,7 +381,7 @@ TEST_F(Routing, TemplateNamesFromTheBrowserStayInTheStores)
         EXPECT_LT(errorCodeOf(r.body), 0) << "mcs.page " << page << " is refused:\n" << r.body;
     }
     // The screen name a form posts names the page its fields are read with.
-    for (const std::string name : {"../s", "/tmp/qd"}) {
+    for (const std::string& name : std::vector<std::string>{"../s", outside.path}) {
         Visitor v(s.port());
         ASSERT_TRUE(isScreen(v.open("/demo/ECHO"), "ECHO"));
         Form f = v.form();
@@ -358,8 +390,6 @@ TEST_F(Routing, TemplateNamesFromTheBrowserStayInTheStores)
         EXPECT_EQ(r.status, 200);
         EXPECT_EQ(r.body.find("SECRET-DECOY"), std::string::npos);
     }
-    std::remove("/tmp/qd.htx");
-    std::remove("/tmp/qd.t3i");
 }
 
 TEST_F(Routing, TheBuiltInErrorPageEscapesItsValues)

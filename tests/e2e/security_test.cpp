@@ -145,6 +145,14 @@ TEST_F(Security, LogFilesAreForOwnerAndGroupAndAMissingLogFolderIsTakenUpAgain)
     const pid_t first = s.workers().front();
     ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
     const std::string logs = s.root() + "/logs/";
+    // The log server makes its files (and sets their modes) once it runs,
+    // which on a busy machine may be a moment after the first page.
+    for (int waited = 0; waited < 10000; waited += 20) {
+        if (modeOf(logs + "qoric.log") == 0640u && modeOf(logs + ".pid.qoric.log") == 0660u &&
+            modeOf(logs + ".fifo.qoric.log") == 0660u)
+            break;
+        sleepMs(20);
+    }
     EXPECT_EQ(modeOf(logs + "qoric.log"), 0640u);
     EXPECT_EQ(modeOf(logs + ".pid.qoric.log"), 0660u);
     EXPECT_EQ(modeOf(logs + ".fifo.qoric.log"), 0660u);

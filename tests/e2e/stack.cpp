@@ -1,6 +1,7 @@
 #include "stack.h"
 
 #include "ZelSessionTableLayout.h"
+#include "sesstbl/own_key_folder.h"
 
 #include <signal.h>
 #include <sys/ipc.h>
@@ -123,15 +124,9 @@ void Stack::tearDown()
 void Stack::layOut()
 {
     for (const char* d : {"logs", "conf", "htx", "cache", "host"}) fs::create_directories(root_ + "/" + d);
-    // The session table's key comes from the workers' folder (its inode);
-    // a segment some other run left under the same key would be taken for
-    // this run's, so the folder is made again until its key is free.
-    for (int n = 0; n < 20; ++n) {
-        run_ = root_ + "/run" + (n ? std::to_string(n) : "");
-        fs::create_directories(run_);
-        key_t key = ftok(run_.c_str(), sesstbl::kFtokProjectId);
-        if (key != -1 && shmget(key, 0, 0) < 0) break;
-    }
+    // The session table's key comes from the workers' folder.
+    run_ = root_ + "/run";
+    sesstbl::MakeFolderWithOwnKey(run_);
     for (const auto& e : fs::directory_iterator(sourceDir() + "/demo/htx"))
         fs::copy_file(e.path(), root_ + "/htx/" + e.path().filename().string());
     // A copy, so that tests may touch the executable without touching the build.
@@ -316,9 +311,19 @@ std::vector<pid_t> Stack::cleaners() const
     return out;
 }
 
+pid_t Stack::waitForCleaner(int timeoutMs) const
+{
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        const pid_t cleaner = table().cleanerPid;
+        if (processAlive(cleaner) && cleaners() == std::vector<pid_t>{cleaner}) return cleaner;
+        sleepMs(20);
+    }
+    return 0;
+}
+
 void Stack::killCleaners()
 {
-    for (int i = 0; i < 250 && !processAlive(table().cleanerPid); ++i) sleepMs(20);
+    waitForCleaner();
     for (pid_t p : cleaners()) kill(p, SIGKILL);
     for (pid_t p : cleaners()) waitGone(p, 3000);
 }

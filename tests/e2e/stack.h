@@ -91,6 +91,11 @@ public:
     // server's workers and the log server (workers that start together may
     // each fork one; only one holds the cleaner lock).
     std::vector<pid_t> cleaners() const;
+    // Waits until the table names a living cleaner and no other cleaner is
+    // left (one that lost the lock, or is still being forked: until it has
+    // let go of descriptor 0, the web server takes a dead worker's socket
+    // for one still served and starts no new worker). Its pid, 0 on time-out.
+    pid_t waitForCleaner(int timeoutMs = 15000) const;
     // Waits for a cleaner, then kills every one (the cleaner lock is free).
     void killCleaners();
     TableView table() const;

@@ -30,6 +30,15 @@ std::string EchoInput(const std::string &sid, const std::string &typed, const st
     return "SID=" + sid + "&mcs.name=ECHO&McsStatus=" + status + "&McsSize=74&McsCount=74&typed=" + typed;
 }
 
+// Waits until the host's log holds `part`; false after ten seconds.
+bool HostLogged(QoricRig &rig, const std::string &part) {
+    for (int i = 0; i < 500; ++i) {
+        if (rig.host()->log().find(part) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
 class QoricConversation : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -285,7 +294,7 @@ TEST(QoricSessions, ProgramEndBetweenRequestsClosesTheSession) {
     ASSERT_FALSE(sid.empty()) << r.raw;
     // The worker takes the program end from its host socket while idle.
     EXPECT_TRUE(rig.waitLog("CLOSE", 5000) || rig.waitLog("Close", 5000)) << rig.log();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(HostLogged(rig, " recv Close (")) << rig.host()->log();
     Response after = rig.post("/app/echo", "", EchoInput(sid, "LATE"));
     EXPECT_TRUE(after.has("ended with code -4005")) << after.raw;
     EXPECT_TRUE(rig.alive(worker));
@@ -351,10 +360,7 @@ TEST(QoricDezUr, SwitchedOffClosesTheHostSession) {
     EXPECT_TRUE(rig.waitLog("the host starts a DezUR exchange but EnableDezUr is off; the session is closed", 5000))
         << rig.log();
     EXPECT_TRUE(rig.waitLog("Sending CLOSE packet for session", 5000)) << rig.log();
-    bool closed = false;
-    for (int i = 0; i < 100 && !(closed = rig.host()->log().find(" recv Close (") != std::string::npos); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(closed) << rig.host()->log();
+    EXPECT_TRUE(HostLogged(rig, " recv Close (")) << rig.host()->log();
     EXPECT_EQ(rig.host()->log().find(" recv DezUrRead ("), std::string::npos);
     EXPECT_EQ(rig.sanitizerReports(), "");
 }

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "ZelSessionTableLayout.h"
+#include "sesstbl/own_key_folder.h"
 
 extern char **environ;
 
@@ -115,7 +116,8 @@ QoricRig::QoricRig(const std::vector<std::string> &hostArgs) {
     char *abs = realpath(d, nullptr);
     base_ = abs;
     std::free(abs);
-    for (const char *sub : {"work", "logs", "conf", "htx", "cache"}) mkdir(file(sub).c_str(), 0755);
+    sesstbl::MakeFolderWithOwnKey(workDir());
+    for (const char *sub : {"logs", "conf", "htx", "cache"}) mkdir(file(sub).c_str(), 0755);
     if (hostArgs.size() == 1 && hostArgs[0] == "none") return;
     std::vector<std::string> args = hostArgs;
     if (args.empty()) {

@@ -344,7 +344,8 @@ TEST(HostMessages, QueueRemovedUnderTheSender)
                                      : sendReq(&m, kMsgo, 0, {getppid(), q.id});
             return sent ? 3 : 0;
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // past the retries
+        // Past the retries, it waits in a blocking send.
+        EXPECT_TRUE(waitBlocked(child, logName, "Queue " + std::to_string(q.id) + " full")) << readFile(logName);
         ASSERT_EQ(msgctl(q.id, IPC_RMID, nullptr), 0);
         // A request fails; an answer without its queue ends the process.
         EXPECT_EQ(waitChild(child, 10), answer ? 1 : 0);

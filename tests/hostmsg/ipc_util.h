@@ -108,6 +108,26 @@ inline int waitChild(pid_t pid, int seconds = 30)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Waits until the file holds `marker` and the process sleeps in a blocking
+// call (twice, a little apart); false after ten seconds.
+inline bool waitBlocked(pid_t pid, const std::string &file, const std::string &marker)
+{
+    auto sleeping = [pid] {
+        const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+        const size_t p = stat.rfind(')');
+        return p != std::string::npos && p + 2 < stat.size() && stat[p + 2] == 'S';
+    };
+    for (int i = 0; i < 1000; ++i) {
+        if (readFile(file).find(marker) != std::string::npos && sleeping()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (sleeping())
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 } // namespace hostmsg
 
 #endif

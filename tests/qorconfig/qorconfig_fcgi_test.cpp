@@ -22,6 +22,7 @@
 
 #include "ZelSessionTable.h"
 #include "editor_test_util.h"
+#include "sesstbl/own_key_folder.h"
 
 namespace {
 
@@ -199,7 +200,7 @@ TEST(QorconfigFastCgi, TestPathFromTheEnvironmentWins) {
 TEST(QorconfigFastCgi, SaveStampsTheGatewayTableOnlyWhenOneExists) {
     edtest::TempDir dir;
     const std::string work = dir.file("work");
-    mkdir(work.c_str(), 0700);
+    sesstbl::MakeFolderWithOwnKey(work, 0700);
     mkdir(dir.file("logs").c_str(), 0700);
     const std::string conf = dir.file("qoric.conf");
     WriteFile(conf, "<ZelConf/>");

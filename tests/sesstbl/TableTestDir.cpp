@@ -1,6 +1,7 @@
 #include "TableTestDir.h"
 
 #include "ZelSessionTableLayout.h"
+#include "sesstbl/own_key_folder.h"
 
 #include <cerrno>
 #include <climits>
@@ -25,7 +26,7 @@ TableTestDir::TableTestDir() {
     m_base = templ;
     m_root = m_base + "/root";
     mkdir(m_root.c_str(), 0700);
-    mkdir(Work().c_str(), 0700);
+    sesstbl::MakeFolderWithOwnKey(Work(), 0700);
     mkdir(Logs().c_str(), 0700);
     if (chdir(Work().c_str()) != 0) throw std::runtime_error("chdir failed");
 }

@@ -453,7 +453,8 @@ TEST(LoopEnd, SigtermWhileActiveLetsTheRequestFinish)
     }
     ASSERT_TRUE(waitBlocked(pid, logPath, "serving the request"));
     kill(pid, SIGTERM);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The read must see the signal before the byte it waits for.
+    EXPECT_TRUE(waitSignalTaken(pid, SIGTERM));
     (void)!write(go.w, "g", 1);
     EXPECT_EQ(exitStatus(waitChild(pid)), 0);
     std::string text = readFile(logPath);

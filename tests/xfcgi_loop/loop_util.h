@@ -94,6 +94,24 @@ inline bool waitBlocked(pid_t pid, const std::string &file, const std::string &m
     return false;
 }
 
+// Waits until the process has taken signal `sig` (it is pending no more)
+// and sleeps in a blocking call again; false after a few seconds.
+inline bool waitSignalTaken(pid_t pid, int sig)
+{
+    const unsigned long long bit = 1ULL << (sig - 1);
+    for (int i = 0; i < 1000; ++i) {
+        std::istringstream status(readFile("/proc/" + std::to_string(pid) + "/status"));
+        unsigned long long pending = 0;
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0)
+                pending |= std::strtoull(line.c_str() + 7, nullptr, 16);
+        if (!(pending & bit) && procState(pid) == 'S')
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 // Wait status of a child, or -1 when it did not end within the time.
 inline int waitChild(pid_t pid, int seconds = 20)
 {
