@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,10 @@
 #include "xfcgin.h"
 
 namespace {
+
+// How long a worker that forked a cleaner waits for it to let go of the web
+// server's socket.
+constexpr int kReleaseWaitMs = 2000;
 
 bool ModificationTime(const std::string &path, time_t &out) {
     struct stat st {};
@@ -72,29 +77,44 @@ int CZelDtpProtocol::RunCleanerLoop(int recordTimeout, int systemTimeout, const 
     sigaddset(&ends, SIGTERM);
     sigaddset(&ends, SIGHUP);
     sigprocmask(SIG_BLOCK, &ends, &before);
+    // The web server's socket on descriptor 0 stays the workers': while the
+    // cleaner still held it, the web server would take a retired worker's
+    // socket for one in use and not replace the worker. The parent returns
+    // once the child has let go of it (or after a time limit), so that a
+    // worker ending right after the fork leaves no copy behind.
+    int released[2];
+    const bool handshake = pipe2(released, O_CLOEXEC) == 0;
     const pid_t pid = fork();
     if (pid != 0) {
         sigprocmask(SIG_SETMASK, &before, nullptr);
         if (pid < 0) logPrintf("#Cleaner: fork failed, error %d\n", errno);
+        if (handshake) {
+            ::close(released[1]);
+            pollfd end{released[0], POLLIN, 0};
+            if (pid > 0) ::poll(&end, 1, kReleaseWaitMs);   // the child's end closed: POLLHUP
+            ::close(released[0]);
+        }
         return 1;
+    }
+    const int devNull = ::open("/dev/null", O_RDWR);
+    if (devNull > 0) {
+        ::dup2(devNull, 0);
+        ::close(devNull);
+    }
+    if (handshake) {
+        ::close(released[0]);
+        ::close(released[1]);
     }
     qorsetsig(SIGTERM, SIG_DFL);
     qorsetsig(SIGHUP, SIG_DFL);
     bSigReady = 0;
     sigprocmask(SIG_SETMASK, &before, nullptr);
 
-    // The cleaner: the parent's connections stay the parent's, and so does
-    // the web server's socket on descriptor 0 (else the web server would
-    // see a retired worker's socket still in use and never replace it).
+    // The cleaner: the parent's connections stay the parent's.
     DropInheritedConnections();
     // A termination asked of the worker is not the cleaner's: its host
     // waits end at their deadlines only.
     bSigTerm = 0;
-    const int devNull = ::open("/dev/null", O_RDWR);
-    if (devNull > 0) {
-        ::dup2(devNull, 0);
-        ::close(devNull);
-    }
     ResetBuffers();
     logReOpen();
     const CZelCleanerTimeouts t = CZelCleanerTimeouts::From(recordTimeout, systemTimeout);
