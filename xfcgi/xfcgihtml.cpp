@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include "logprint.h"
+#include "regularfile.h"
 
 namespace {
 
@@ -145,7 +146,11 @@ FILE* xFcgiOpenTemplate(const std::string& name, const char* mode, std::string& 
             }
         }
     }
-    return std::fopen(found.c_str(), mode ? mode : "r");
+    if (mode && mode[0] != 'r') return std::fopen(found.c_str(), mode);
+    std::string why;
+    UniqueFile file = OpenRegularFile(found, &why);
+    if (!file && lastFileTime >= 0) logPrintf("#Template %s not read: %s\n", found.c_str(), why.c_str());
+    return file.release();
 }
 
 long long xFcgiLastFileSize() {

@@ -196,9 +196,10 @@ constexpr const char* xFcgiFallbackDir = "/usr/local/xfcgi/htmltmpl/";
 
 // Opens a template file and returns the stream (null when it cannot be
 // opened). Looks at xFcgiTemplatePath(name), and for reading ("r...") also
-// at the fallback directory ("#Default to %s" logged). found receives the
-// path reached. Records the file's size and modification time (size 0,
-// time -1 when it does not exist).
+// at the fallback directory ("#Default to %s" logged); for reading, only a
+// regular file is opened, and a FIFO put there is not waited on. found
+// receives the path reached. Records the file's size and modification time
+// (size 0, time -1 when it does not exist).
 FILE* xFcgiOpenTemplate(const std::string& name, const char* mode, std::string& found);
 long long xFcgiLastFileSize();
 int64_t xFcgiLastFileTime();

@@ -5,18 +5,14 @@
 
 #include <cctype>
 #include <cstring>
-#include <memory>
 #include <sys/stat.h>
 
 #include "logprint.h"
+#include "regularfile.h"
 
 namespace {
 
 int checkInterval = 3;
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
 
 int64_t fileTimeOf(const std::string& path) {
     struct stat st;
@@ -24,9 +20,11 @@ int64_t fileTimeOf(const std::string& path) {
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-bool fileExists(const std::string& path) {
+// Something is at path: a field file that is no regular file is one that
+// cannot be read, not a missing one.
+bool pathExists(const std::string& path) {
     struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return stat(path.c_str(), &st) == 0;
 }
 
 // The companion field file: the last extension of the last path component
@@ -71,7 +69,7 @@ bool readAll(FILE* f, std::string& out) {
 
 void loadFieldFile(tcpHTML& t, bool tool) {
     const std::string t3i = t3iPathOf(t.path);
-    if (fileExists(t3i)) {
+    if (pathExists(t3i)) {
         t.t3iPath = t3i;
         if (!xFcgiLoadDataDesc(&t, t3i.c_str(), tool)) t.flags |= tcpHTML::kFieldFileRefused;
         if (tool && t.mainFields.empty() && !t.towebFields.empty()) {
@@ -123,18 +121,14 @@ int xFcgiLoadTemplate(const char* name, FILE* errors, FILE* dump, bool tool) {
     }
 
     std::string found;
-    std::unique_ptr<FILE, FileCloser> file(xFcgiOpenTemplate(first, "r", found));
+    UniqueFile file(xFcgiOpenTemplate(first, "r", found));
     int64_t mtime = xFcgiLastFileTime();
     if (!file) {
         found = second;
-        file.reset(std::fopen(second.c_str(), "r"));
+        std::string why;
+        file = OpenRegularFile(second, &why);
         mtime = fileTimeOf(second);
-    }
-    // A template is a regular file: a device or a FIFO would never end.
-    struct stat st;
-    if (file && (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode))) {
-        logPrintf("#Template %s is not a regular file\n", found.c_str());
-        file.reset();
+        if (!file && mtime >= 0) logPrintf("#Template %s not read: %s\n", second.c_str(), why.c_str());
     }
     if (!file) {
         logPrintf("#Unable to open %s\n", first.c_str());

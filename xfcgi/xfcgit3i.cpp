@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <strings.h>
 
 #include "logprint.h"
+#include "regularfile.h"
 #include "xfcgihtml.h"
 #include "xmlparse.h"
 
@@ -115,10 +115,6 @@ void listTable(const char* title, const TemplateFieldTable& table) {
     logPrintf("\n");
 }
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
 struct TreeCloser {
     void operator()(xmlRoot* r) const { XmlDestroy(XmlRef{r, nullptr}); }
 };
@@ -210,9 +206,10 @@ bool expandMask(const std::string& picture, std::string& expanded, int& length,
 int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing, std::string* refused) {
     if (refused) refused->clear();
     if (!tmpl || !path) return 0;
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "r"));
+    std::string why;
+    UniqueFile file = OpenRegularFile(path, &why);
     if (!file) {
-        logPrintf("#No t3i file: %s '%s'\n", path, std::strerror(errno));
+        logPrintf("#No t3i file: %s '%s'\n", path, why.c_str());
         return 0;
     }
     tmpl->mainFields.clear();

@@ -57,8 +57,8 @@ using TemplateFieldTable = std::vector<TemplateField>;
 
 // Reads the .t3i file at path into the template's main, toweb and fromweb
 // tables, its screen size and its field-control-modification count.
-// Returns 1 when the file was read. Returns 0 when it cannot be opened
-// ("#No t3i file: ..." is logged, the tables stay as they were) or when it
+// Returns 1 when the file was read. Returns 0 when it cannot be opened or
+// is no regular file ("#No t3i file: ..." is logged, the tables stay as they were) or when it
 // holds a field whose length, occurrence count, decimals, pad, hidden
 // digits or field-control index is out of range, or hidden digits on a
 // field that is no number (logged with the field's name; the file is

@@ -1,9 +1,7 @@
 // Parser integrator, configuration mode, and the toolkit's start and end.
 #include "IcParserIntegrator.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <exception>
 #include <memory>
@@ -11,6 +9,7 @@
 
 #include "ZelConfigParser.h"
 #include "logprint.h"
+#include "regularfile.h"
 #include "xfcgihtml.h"
 #include "xfcgiout.h"
 #include "xmlparse.h"
@@ -18,10 +17,6 @@
 namespace {
 
 constexpr std::size_t kReadBufferSize = 2048;
-
-struct FileCloser {
-    void operator()(FILE *f) const { std::fclose(f); }
-};
 
 // Frees the tree however the read ends.
 struct TreeGuard {
@@ -32,25 +27,16 @@ struct TreeGuard {
 
 // Opens a configuration file for reading through a buffer of the reader's
 // size; null (after a log line for what is no regular file) when it cannot.
-// The open does not wait: a FIFO (or a device) put at the path would block
-// a plain open until a writer came, and the editor and the workers with it.
-// A link is followed, as an administrator may link the file.
-std::unique_ptr<FILE, FileCloser> OpenConfigStream(const std::string &name, std::vector<char> &buffer) {
+// The open does not wait on a FIFO or a device, which would hold the editor
+// and the workers with it.  A link is followed, as an administrator may link
+// the file.
+UniqueFile OpenConfigStream(const std::string &name, std::vector<char> &buffer) {
     buffer.resize(kReadBufferSize);
-    std::unique_ptr<FILE, FileCloser> file;
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return file;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        logPrintf("#Config: %s is not a regular file\n", name.c_str());
-        return file;
-    }
-    // A regular file: read as any file is.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    file.reset(::fdopen(fd, "r"));
+    UniqueFile file = OpenRegularFile(name);
     if (!file) {
-        ::close(fd);
+        if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            logPrintf("#Config: %s is not a regular file\n", name.c_str());
         return file;
     }
     std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());
@@ -69,7 +55,7 @@ Result CIcParserIntegrator::OpenConfigFile(const std::string &name) {
     if (!m_pConfig) return Result::ParserGeneric;
     // The buffer must outlive the stream that uses it.
     std::vector<char> buffer;
-    std::unique_ptr<FILE, FileCloser> file = OpenConfigStream(name, buffer);
+    UniqueFile file = OpenConfigStream(name, buffer);
     if (!file) return Result::ParserFileNotFound;
     return ReadConfigStream(file.get(), name);
 }
@@ -91,7 +77,7 @@ Result CIcParserIntegrator::ReadWholeConfigFile(const std::string &name) {
     m_nParseStatus = ResultCode(Result::ParserFileNotFound);
     m_strParseFault = "the file cannot be opened";
     std::vector<char> buffer;
-    std::unique_ptr<FILE, FileCloser> file = OpenConfigStream(name, buffer);
+    UniqueFile file = OpenConfigStream(name, buffer);
     if (!file) return Result::ParserFileNotFound;
     return ReadConfigTree(file.get(), name, true);
 }
@@ -120,7 +106,7 @@ Result CIcParserIntegrator::ReadConfigTree(FILE *stream, const std::string &name
 
 int CIcParserIntegrator::CheckConfigFile(const std::string &name, std::string &why) {
     std::vector<char> buffer;
-    std::unique_ptr<FILE, FileCloser> file = OpenConfigStream(name, buffer);
+    UniqueFile file = OpenConfigStream(name, buffer);
     if (!file) {
         why = "the file cannot be opened";
         return ResultCode(Result::ParserFileNotFound);

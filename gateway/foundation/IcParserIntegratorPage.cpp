@@ -35,9 +35,10 @@ namespace {
 constexpr const char *kSystemStore = "/usr/local/qoric/htx/";
 
 // Opens path for reading: 1 regular file (fileTime receives its
-// modification time in nanoseconds), 0 not there, -1 something else.
+// modification time in nanoseconds), 0 not there, -1 something else.  The
+// open does not wait: a FIFO put in a store would hold the worker.
 int ProbeFile(const std::string &path, int64_t &fileTime) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return 0;
     struct stat st {};
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);

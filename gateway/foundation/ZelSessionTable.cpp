@@ -30,14 +30,17 @@ std::string WorkingDirectory() {
 void LogErrno(int err) { logPrintf("#Error was %d '%s'\n", err, strerror(err)); }
 
 // The id of the segment, for qorshm -t.  A file that cannot be written is
-// skipped: the table works without it.
+// skipped: the table works without it.  The open does not wait on a FIFO,
+// and only a regular file is emptied and written.
 void WriteShmIdFile(int id) {
-    int fd = open(CZelSessionTable::m_ShmIdFilePath,
-                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    int fd = open(CZelSessionTable::m_ShmIdFilePath, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) return;
-    std::string text = std::to_string(id) + "\n";
-    ssize_t n = write(fd, text.data(), text.size());
-    (void)n;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) == 0) {
+        std::string text = std::to_string(id) + "\n";
+        ssize_t n = write(fd, text.data(), text.size());
+        (void)n;
+    }
     close(fd);
 }
 

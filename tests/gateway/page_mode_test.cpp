@@ -280,6 +280,21 @@ TEST_F(PageMode, FailedMergesLeaveTheScreenWhole) {
         EXPECT_EQ(merge.OpenHtmlFile("missing.htx", 0, 1), Result::FileNotFound);
     }
     EXPECT_EQ(Bytes(three), Bytes(original));
+
+    // A FIFO put in place of a page or of its field file is not waited on.
+    dir.write("reg/fifot3i.htx", "field file a FIFO");
+    ASSERT_EQ(mkfifo(dir.file("reg/fifo.htx").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(dir.file("reg/fifot3i.t3i").c_str(), 0600), 0);
+    const std::pair<const char *, Result> fifos[] = {{"fifo.htx", Result::BadFormat},
+                                                     {"fifot3i.htx", Result::ParserBadDataRecord}};
+    for (const auto &[page, expected] : fifos) {
+        CBuffer four(original);
+        {
+            CIcParserIntegrator merge(nullptr, &four, "");
+            EXPECT_EQ(merge.OpenHtmlFile(page, 0, 1), expected) << page;
+        }
+        EXPECT_EQ(Bytes(four), Bytes(original)) << page;
+    }
 }
 
 // A screen's page in the Cache store whose field file has fields but not

@@ -301,11 +301,20 @@ TEST_F(QorshmCli, DecodeSwitchAndIdFromTheOptions) {
     // A later -l or -m wins over the -t: no such line.
     r = RunQorshm({"-d", dir.Root(), "-t", "-l"});
     EXPECT_TRUE(StartsWith(r.out, kListHead)) << r.out;
-    // A missing one changes nothing.
-    unlink((dir.Logs() + "/.shmid").c_str());
-    r = RunQorshm({"-m", tableId, "-d", dir.Root(), "-t"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(Contains(r.out, " 000000 : 07DEFA00 ")) << r.out;
+    // A missing one changes nothing; nor does a FIFO in its place, which
+    // is not waited on.
+    const std::string idFile = dir.Logs() + "/.shmid";
+    unlink(idFile.c_str());
+    for (bool fifo : {false, true}) {
+        if (fifo) ASSERT_EQ(mkfifo(idFile.c_str(), 0600), 0);
+        r = RunQorshm({"-m", tableId, "-d", dir.Root(), "-t"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(Contains(r.out, " 000000 : 07DEFA00 ")) << r.out;
+    }
+    r = RunQorshm({"-d", dir.Root(), "-t"});
+    EXPECT_TRUE(StartsWith(r.out, "No session table under the root folder " + dir.Root() + ": " + idFile +
+                                      " cannot be read (not a regular file)."))
+        << r.out;
 }
 
 TEST_F(QorshmCli, SessionReportOfARealTable) {

@@ -67,6 +67,15 @@ TEST_F(SessTblTable, FreshSegmentIsInitialised) {
     struct stat st {};
     ASSERT_EQ(stat(table.GetLockFilePath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A FIFO put in place of the id file is neither waited on nor written.
+    const std::string idFile = dir.Logs() + "/.shmid";
+    ASSERT_EQ(unlink(idFile.c_str()), 0);
+    ASSERT_EQ(mkfifo(idFile.c_str(), 0600), 0);
+    CZelSessionTable again;
+    ASSERT_GE(ResultCode(again.Init(10, 0, 0)), 0);
+    ASSERT_EQ(lstat(idFile.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(SessTblTable, PoolRangeKeptForSameLowReplacedForOther) {

@@ -58,6 +58,9 @@ TEST_F(TemplateCache, OpenTemplateReturnsThePathFound) {
     EXPECT_EQ(xFcgiOpenTemplate(dir_.file("none.htx"), "r", found), nullptr);
     EXPECT_EQ(xFcgiLastFileSize(), 0);
     EXPECT_EQ(xFcgiLastFileTime(), -1);
+    // A FIFO is not waited on.
+    ASSERT_EQ(mkfifo(dir_.file("fifo.htx").c_str(), 0600), 0);
+    EXPECT_EQ(xFcgiOpenTemplate(dir_.file("fifo.htx"), "r", found), nullptr);
 }
 
 TEST_F(TemplateCache, CompiledOnceAndFoundUnderTheDocumentRoot) {

@@ -16,6 +16,7 @@
 #include "gossig.h"
 #include "logprint.h"
 #include "qorshm.h"
+#include "regularfile.h"
 
 namespace {
 
@@ -93,20 +94,21 @@ std::string defaultRoot() {
 // number (else no segment to show); one that does not open changes nothing.
 void readShmIdFile(Options &o) {
     std::string path = o.root + "/logs/.shmid";
-    FILE *f = fopen(path.c_str(), "r");
+    std::string why;
+    UniqueFile f = OpenRegularFile(path, &why);
     if (!f) {
         o.noTable = "No session table under the root folder " + o.root + ": " + path + " cannot be read (" +
-                    strerror(errno) + ").";
+                    why + ").";
         return;
     }
     char line[64];
     int id = 0;
     bool haveId = false;
-    if (fgets(line, sizeof line, f)) {
+    if (fgets(line, sizeof line, f.get())) {
         line[strcspn(line, "\r\n")] = '\0';
         haveId = parseId(line, id);
     }
-    fclose(f);
+    f.reset();
     o.show = haveId;
     o.shmId = haveId ? id : -1;
     o.decode = true;

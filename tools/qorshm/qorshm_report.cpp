@@ -14,6 +14,7 @@
 
 #include "ZelSessionTableLayout.h"
 #include "qorshm.h"
+#include "regularfile.h"
 
 using namespace sesstbl;
 
@@ -77,18 +78,17 @@ std::string sessionText(const SessionRecord &r, bool withLocal) {
 // The logger's pid file exists in log-server mode only.
 void reportLogger(FILE *out, const std::string &root) {
     std::string path = root + "/logs/.pid.qoric.log";
-    FILE *f = fopen(path.c_str(), "r");
+    UniqueFile f = OpenRegularFile(path);
     if (!f) return;
     // The first line as a decimal number; anything unreadable shows as P0.
     char line[64];
     int pid = 0;
-    if (fgets(line, sizeof line, f)) {
+    if (fgets(line, sizeof line, f.get())) {
         errno = 0;
         long v = strtol(line, nullptr, 10);
         if (errno == 0 && v >= INT_MIN && v <= INT_MAX) pid = static_cast<int>(v);
     }
     fprintf(out, "  Logger: P%d%s ", pid, missingMark(pid));
-    fclose(f);
 }
 
 }  // namespace

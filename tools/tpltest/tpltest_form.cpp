@@ -6,14 +6,13 @@
 // lines "<mcsdata>", "<inpdata>" (form input, one "name=value" a line) and
 // "<fccmod>" (field-control modifications); closing tags are passed over.
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <strings.h>
 #include <vector>
 
 #include "logprint.h"
+#include "regularfile.h"
 #include "tpltest.h"
 #include "xfcgihtml.h"
 #include "xfcgiinput.h"
@@ -33,10 +32,6 @@ struct Sample {
     std::vector<char> fcc = std::vector<char>(kFccBytes, ' ');
     size_t screenCount = 0, fccCount = 0;
     bool cut = false;
-};
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
 };
 
 // Appends text to a fixed sample buffer, cutting what does not fit.
@@ -90,10 +85,10 @@ bool readSample(FILE* f, Sample& s) {
 int tpltestFormTest(tcpHTML* tmpl, const std::string& samplePath) {
     Sample s;
     {
-        std::unique_ptr<FILE, FileCloser> f(std::fopen(samplePath.c_str(), "r"));
+        std::string why;
+        UniqueFile f = OpenRegularFile(samplePath, &why);
         if (!f) {
-            std::printf("Unable to open sample MCSDATA file %s (%s)\n", samplePath.c_str(),
-                        std::strerror(errno));
+            std::printf("Unable to open sample MCSDATA file %s (%s)\n", samplePath.c_str(), why.c_str());
             return 255;
         }
         readSample(f.get(), s);

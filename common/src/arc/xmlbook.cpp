@@ -4,13 +4,13 @@
 
 #include <cctype>
 #include <cstdint>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <strings.h>
 
 #include "logprint.h"
+#include "regularfile.h"
 
 namespace {
 
@@ -18,10 +18,6 @@ constexpr const char* kVersion = "XB-1.0";
 constexpr size_t kMaxName = 32;
 constexpr int kMaxGroupDepth = 20;
 constexpr long kMaxRecord = 16L * 1024 * 1024;
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
 
 // The comma-separated fields of a line; a field in double quotes keeps its
 // commas; blanks around a field are dropped.
@@ -239,9 +235,10 @@ XmlBook* XmlBookLoad(const char* name) {
     const char* root = std::getenv("QORROOT");
     const std::string path =
         std::string(root && *root ? root : "/usr/qorix") + "/qorsoa/" + name + ".mapxml";
-    std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "r"));
+    std::string why;
+    UniqueFile f = OpenRegularFile(path, &why);
     if (!f) {
-        logPrintf("#Failed to open %s because '%s'\n", path.c_str(), std::strerror(errno));
+        logPrintf("#Failed to open %s because '%s'\n", path.c_str(), why.c_str());
         return nullptr;
     }
     return XmlBookRead(f.get(), name);
