@@ -93,7 +93,7 @@ private:
     void send(std::string_view v) { xFcgiSendText(v, m_page.dataDesc); }
     void writeValue(std::string_view v, bool data, Ctx script, std::string_view name);
     std::string imageDir() const;
-    void variable(const tcpHTML& t, const HtmlSegment& g, Ctx script);
+    void variable(const tcpHTML& t, const HtmlSegment& g, Ctx script, bool afterTextareaTag = false);
     void boolean(const tcpHTML& t, const HtmlSegment& g);
     void missing(std::string_view name);
     void subscripts(const HtmlSegment& g);
@@ -155,7 +155,7 @@ void Writer::missing(std::string_view name) {
     }
 }
 
-void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script) {
+void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script, bool afterTextareaTag) {
     std::string_view name = t.textOf(g.name);
     int idx = searchOutTab(name.data(), static_cast<int>(name.size()));
     if (idx < 0 && !g.altName.empty()) {
@@ -213,6 +213,10 @@ void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script) {
     std::string_view v = value;
     if (m_page.hostStyle)
         while (!v.empty() && (v.front() == ' ' || v.front() == '\0')) v.remove_prefix(1);
+    // A browser drops a line break right after <TEXTAREA>: one more is
+    // written, so that the value's own first line break is shown and posted.
+    if (afterTextareaTag && !quotes && !images && !v.empty() && (v.front() == '\n' || v.front() == '\r'))
+        send("\n");
     writeValue(v, data, script, name);
     if (quotes) send("\"");
 }
@@ -428,7 +432,8 @@ void Writer::walk(const tcpHTML& t, size_t first, size_t last, Ctx script) {
         case 6:
         case 7:
         case 8:
-            if (g.direction & HtmlSegment::kOutput) variable(t, g, sc);
+            if (g.direction & HtmlSegment::kOutput)
+                variable(t, g, sc, i > 0 && t.segments[i - 1].kind == SEG_TEXTAREA);
             break;
         case SEG_BOOL:
             boolean(t, g);
