@@ -161,6 +161,14 @@ private:
     // the session's stored screen, null without one), characters outside
     // the character set.
     std::string CheckSubmittedScreen(const CArcMcsHdr *shown) const;
+    // Whether an Enter post of a session whose stored screen or
+    // modifications are lost (lost names why) must not reach the host:
+    // with a page that follows the host's modifications (pageFollowsMods),
+    // or, at levels limited and full, whatever page it names once the
+    // session has had a screen (hadScreen). RefuseLostScreen shows the
+    // page named with what the user typed and the notice.
+    bool IsLostScreenRefused(const std::string &lost, bool hadScreen, bool pageFollowsMods) const;
+    Result RefuseLostScreen(unsigned id, const std::string &lost);
     std::string CheckSubmittedCharacters() const;
     // The same for the posted McsSize and McsCount: each must lie between 0
     // and the larger of the current screen's size and the room of the

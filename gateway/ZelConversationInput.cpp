@@ -94,6 +94,29 @@ std::string CZelConversation::CheckSubmittedScreen(const CArcMcsHdr *shown) cons
     return std::string();
 }
 
+bool CZelConversation::IsLostScreenRefused(const std::string &lost, bool hadScreen, bool pageFollowsMods) const {
+    // Without the screen and modifications the host sent, no page can tell
+    // which fields the user may change, nor whether the form is one of the
+    // current screen: input goes nowhere. A function key sends no field and
+    // stays the way out. A session that never had a screen (a DezUR
+    // exchange, or a record an earlier build wrote) is refused only through
+    // a page that follows the modifications.
+    if (lost.empty() || m_cStatus != ' ') return false;
+    return pageFollowsMods || (hadScreen && m_Protocol.GetFccModsLevel() != FccModsNone);
+}
+
+Result CZelConversation::RefuseLostScreen(unsigned id, const std::string &lost) {
+    logError("#Conversation: R%X: stored screen lost (%s); nothing was sent\n", id, lost.c_str());
+    // What the files hold is not shown: what the user typed, over an empty
+    // screen with the page's own protection.
+    CBuffer typedOnly;
+    WriteHeader(typedOnly, m_strFormatName, ' ', ' ', ' ', m_cFiller);
+    m_Protocol.GetLastFccMods().Reset();
+    return ShowCurrentScreenAgain(
+        id, typedOnly, "The data of the current screen was lost: nothing was sent. Press a function key to go on.",
+        true);
+}
+
 std::string CZelConversation::CheckSubmittedCharacters() const {
     for (int i = 0, n = xFcgiInputCount(); i < n; ++i) {
         const long refused = FirstRefusedCharacter(xFcgiInputValue(i), m_bRefuseC1);

@@ -156,12 +156,30 @@ TEST_F(HostBytes, AClearedCheckboxOfAHandWrittenPageIsZeroed)
     EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("BOXS", 5, ' ', ' ', 5, " TEX" + kNul))) << s.hostLog();
 }
 
-// At level limited, a post for a session whose stored screen or
-// modifications were lost is refused: what the page shows protected cannot
-// be told from what the user may change.
+// A hand-written page of the stack: its field file, and a form of the
+// given inputs that posts size bytes.
+void writePage(const Stack& s, const std::string& name, const std::string& t3i, const std::string& inputs, int size)
+{
+    const std::string n = std::to_string(size);
+    hosttest::writeFile(s.root() + "/htx/" + name + ".t3i", t3i);
+    hosttest::writeFile(s.root() + "/htx/" + name + ".htx",
+                        "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
+                        "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n" +
+                            inputs + "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + n +
+                            "\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + n + "\">\n</FORM></BODY></HTML>\n");
+}
+
+// At level limited, an Enter post for a session whose stored screen or
+// modifications were lost is refused, whatever page it names: what a page
+// shows protected cannot be told from what the user may change. A DezUR
+// exchange, which has no screen to lose, still sends.
 TEST_F(HostBytes, NoInputReachesTheHostWhenTheStoredScreenIsLost)
 {
-    Stack s;
+    StackOptions o;
+    o.hostArgs = {"--fault", "dezur:form=DEZFORM,skip=1,times=1"};   // the second program started
+    Stack s(o);
+    writePage(s, "dezform", "<record type=\"main\">\n    <field name=\"a\" mask=\"X(4)\"/>\n</record>\n",
+              "<INPUT TYPE=TEXT NAME=\"a\" VALUE=\"\">\n", 4);
     const std::string folder = s.runDir() + "/latestmcsdata";
     // A file where the folder should be: nothing can be stored there,
     // whichever user the workers run as.
@@ -169,10 +187,22 @@ TEST_F(HostBytes, NoInputReachesTheHostWhenTheStoredScreenIsLost)
     hosttest::writeFile(folder, "");
     Visitor v(s.port());
     ASSERT_TRUE(isScreen(v.open("/demo/ORDER"), "ORDENTRY"));
-    const std::string lost = "The data of the current screen was lost: nothing was sent.";
+    const std::string lost = "The data of the current screen was lost: nothing was sent. Press a function key to go on.";
     ASSERT_TRUE(isScreen(v.submit({{"field_012", "99999999"}, {"field_008", "4711"}}), "ORDENTRY"));
     EXPECT_TRUE(pageHas(v.last().body, lost)) << v.last().body;
     EXPECT_EQ(v.form().get("field_008"), "4711") << "what the user typed stays";
+    // The form posted as naming a hand-written page without modifications
+    // (ORDENTRY's filler is no blank: the action needs no escape).
+    std::string action = resolveUrl(v.path(), v.form().action);
+    action.replace(action.find("mcs.name=ORDENTRY"), 17, "mcs.name=ECHO");
+    const HttpResponse forged = s.post(action, formEncode(v.form().fields));
+    EXPECT_TRUE(isScreen(forged, "ECHO"));
+    EXPECT_TRUE(pageHas(forged.body, lost)) << forged.body;
+
+    Visitor dezUr(s.port());
+    ASSERT_TRUE(isScreen(dezUr.open("/demo/ECHO"), "DEZFORM"));
+    ASSERT_TRUE(isScreen(dezUr.submit({{"a", "DEZ"}}), "ECHO"));
+    EXPECT_EQ(inputsCount(s.hostLog()), 1u) << s.hostLog();
 
     // The modifications file of a stored screen removed.
     std::filesystem::remove(folder);
@@ -184,8 +214,11 @@ TEST_F(HostBytes, NoInputReachesTheHostWhenTheStoredScreenIsLost)
     ASSERT_TRUE(isScreen(w.submit({{"field_012", "99999999"}}), "ORDENTRY"));
     EXPECT_TRUE(pageHas(w.last().body, lost)) << w.last().body;
     EXPECT_TRUE(gatewayLogged(s, ".fcc: No such file or directory"));
-    EXPECT_EQ(inputsCount(s.hostLog()), 0u) << s.hostLog();
-    EXPECT_EQ(s.table().records.size(), 2u) << "the sessions stay";
+    EXPECT_EQ(inputsCount(s.hostLog()), 1u) << s.hostLog();
+    EXPECT_EQ(s.table().records.size(), 3u) << "the sessions stay";
+    // A function key is the way out: the host answers with its next screen.
+    ASSERT_TRUE(isScreen(w.submit({}, '4'), "ORDENTRY"));
+    EXPECT_EQ(inputsCount(s.hostLog()), 2u) << s.hostLog();
 }
 
 // A form above the body limit is not read, and nothing of it is acted on.
@@ -203,19 +236,6 @@ TEST_F(HostBytes, AFormAboveTheBodyLimitSendsNothing)
     // Without a session: an error page, and no session is started.
     EXPECT_TRUE(isErrorPage(s.post("/demo/ORDER", "field_008=" + digits), -7));
     EXPECT_EQ(s.table().records.size(), 1u);
-}
-
-// A hand-written page of the stack: its field file, and a form of the
-// given inputs that posts size bytes.
-void writePage(const Stack& s, const std::string& name, const std::string& t3i, const std::string& inputs, int size)
-{
-    const std::string n = std::to_string(size);
-    hosttest::writeFile(s.root() + "/htx/" + name + ".t3i", t3i);
-    hosttest::writeFile(s.root() + "/htx/" + name + ".htx",
-                        "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
-                        "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n" +
-                            inputs + "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + n +
-                            "\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + n + "\">\n</FORM></BODY></HTML>\n");
 }
 
 // A hand-written page with only a fromweb table shows no host values: its
