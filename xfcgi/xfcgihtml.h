@@ -344,6 +344,9 @@ void xFcgiContentTypeReset();
 // with blanks, control characters or ";" counts as none.
 void xFcgiSetCharset(const char* name);
 const std::string& xFcgiGetCharset();
+// Whether that set is ISO-8859-1: a form of such a page sends a
+// reference only for a character outside it (xfcgicharref.h).
+bool xFcgiCharsetIsLatin1();
 // Reports a failed write (err not 0); a broken pipe ends the process.
 void fcgiError(int err, const char* file, int line);
 

@@ -134,6 +134,36 @@ TEST_F(HostBytes, ForgedValuesForProtectedFieldsDoNotReachTheHost)
     EXPECT_EQ(v.form().get("field_003"), "&#8364;");
 }
 
+// With ISO-8859-1 a reference to a character of the set was typed as text
+// and reaches the host as typed; one to a character outside it (what a
+// browser sends for Ł) is refused, and the page shown again (its error
+// line holds the notice) has it as a reference: the browser shows Ł.
+TEST_F(HostBytes, ACharacterReferenceTypedAsTextReachesTheHost)
+{
+    Stack s(hostWith("transaction REFS REFS\nscreen REFS\n  field 0 12 \"            \"\n  enter -> same\n",
+                     {{"refs.t3z", screenFormat("REFS", bytes({12, 0x42, 0, 0, 0x14, 0, 60, 0x92, 0}))}},
+                     "<Transaction NAME=\"REFS\" ID=\"REFS\" LOCAP=\"QOR1\"/>\n<FccModsSupport VALUE=\"none\"/>"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/REFS"), "REFS"));
+    ASSERT_TRUE(isScreen(v.submit({{"field_001", "&#65;"}}), "REFS"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("REFS", 12, ' ', ' ', 12, "&#65;       "))) << s.hostLog();
+    const size_t before = inputsCount(s.hostLog());
+    const struct {
+        const char* typed;
+        const char* shown;
+    } refused[] = {
+        {"x&#321;y", "VALUE=\"x&#321;y\""},
+        {"&#65;&#321;", "VALUE=\"&amp;#65;&#321;\""},   // typed A as text, and Ł
+        {"&#1;&#321<b>", "VALUE=\"&amp;#1;&amp;#321&lt;b&gt;\""},
+    };
+    for (const auto& r : refused) {
+        ASSERT_TRUE(isScreen(v.submit({{"field_001", r.typed}}), "REFS"));
+        EXPECT_TRUE(pageHas(v.last().body, "cannot be sent to the host")) << v.last().body;
+        EXPECT_TRUE(pageHas(v.last().body, r.shown)) << v.last().body;
+    }
+    EXPECT_EQ(inputsCount(s.hostLog()), before) << s.hostLog();
+}
+
 // A hand-written page: a checkbox the user cleared is not posted, and its
 // byte is zeroed as before; the text field left alone keeps its bytes.
 TEST_F(HostBytes, AClearedCheckboxOfAHandWrittenPageIsZeroed)
