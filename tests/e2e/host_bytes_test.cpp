@@ -5,7 +5,12 @@
 
 #include <fcntl.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -154,6 +159,57 @@ TEST_F(HostBytes, AClearedCheckboxOfAHandWrittenPageIsZeroed)
     ASSERT_TRUE(isScreen(v.open("/demo/BOX"), "BOXS"));
     ASSERT_TRUE(isScreen(v.submit(), "BOXS"));
     EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("BOXS", 5, ' ', ' ', 5, " TEX" + kNul))) << s.hostLog();
+}
+
+// A field file mended while its page stays the same: sessions opened at
+// once have the page compiled on both workers; a post more than the 3 s
+// check interval after the mend goes through the new table on each.
+TEST_F(HostBytes, AMendedFieldFileIsUsedByEveryWorker)
+{
+    Stack s(hostWith("transaction FLD FLDS\nscreen FLDS\n  field 0 6 \"ABCDEF\"\n  enter -> same\n", {},
+                     "<Transaction NAME=\"FLD\" ID=\"FLD\" LOCAP=\"QOR1\"/>"));
+    auto fields = [&](const std::string& mask) {
+        hosttest::writeFile(s.root() + "/htx/flds.t3i",
+                            "<record type=\"main\">\n    <field name=\"t\" mask=\"" + mask + "\"/>\n</record>\n");
+    };
+    fields("X(6)");
+    hosttest::writeFile(s.root() + "/htx/flds.htx",
+                        "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
+                        "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n"
+                        "<INPUT TYPE=TEXT NAME=\"t\" VALUE=\"\\{t}\">\n"
+                        "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"6\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"6\">\n"
+                        "</FORM></BODY></HTML>\n");
+    constexpr size_t kSessions = 6;
+    std::vector<std::unique_ptr<Visitor>> visitors;
+    for (size_t i = 0; i < kSessions; ++i) visitors.push_back(std::make_unique<Visitor>(s.port()));
+    auto atOnce = [&](const std::function<bool(Visitor&)>& step) {
+        std::vector<std::future<bool>> done;
+        for (auto& v : visitors) done.push_back(std::async(std::launch::async, step, std::ref(*v)));
+        size_t ok = 0;
+        for (auto& d : done) ok += d.get() ? 1 : 0;
+        return ok;
+    };
+    auto post = [](Visitor& v) { return isScreen(v.submit({{"t", "AB"}}), "FLDS"); };
+    auto sent = [&](const std::string& data) {
+        size_t n = 0;
+        for (const std::string& f : hostFrames(s.hostLog(), "recv", "MCSO")) {
+            const std::string input = mcsInput("FLDS", 6, ' ', ' ', 6, data);
+            n += f.size() >= input.size() && f.compare(f.size() - input.size(), input.size(), input) == 0;
+        }
+        return n;
+    };
+    ASSERT_EQ(atOnce([](Visitor& v) { return isScreen(v.open("/demo/FLD"), "FLDS"); }), kSessions);
+    ASSERT_EQ(atOnce(post), kSessions);
+    ASSERT_TRUE(hostLogged(s, "recv", "MCSO", kSessions));
+    EXPECT_EQ(sent("AB    "), kSessions) << s.hostLog();
+
+    fields("X(2)");
+    const auto mended = std::chrono::steady_clock::now();
+    // The workers compare the field file again once the interval has passed.
+    std::this_thread::sleep_until(mended + std::chrono::milliseconds(3100));
+    ASSERT_EQ(atOnce(post), kSessions);
+    ASSERT_TRUE(hostLogged(s, "recv", "MCSO", 2 * kSessions));
+    EXPECT_EQ(sent("ABCDEF"), kSessions) << "the host's bytes past the shorter field stay";
 }
 
 // At level limited, a post for a session whose stored screen or
