@@ -318,15 +318,17 @@ void CArcTFDFormatSaver::AppendAdditionalHtml(std::string &out) const {
     if (m_strAdditionalHtml.empty()) return;
     // Only a regular file is read: a FIFO put in its place would hold the
     // conversion (and the worker converting) for good.
-    std::string why;
+    std::string why, text;
     UniqueFile in = OpenRegularFile(m_strAdditionalHtml, &why);
-    std::string text;
     if (in) {
         char chunk[8192];
         for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;) text.append(chunk, n);
-        if (std::ferror(in.get())) why = std::strerror(errno);
+        if (std::ferror(in.get())) {
+            why = std::strerror(errno);
+            in.reset();
+        }
     }
-    if (!in || std::ferror(in.get())) {
+    if (!in) {
         // The page is written without it all the same; the warning comes
         // with every conversion, so an administrator sees it where it bites.
         logPrintf("#Converter: warning: additional HTML file %s cannot be read (%s); the page is written "

@@ -226,17 +226,18 @@ FILE *openDirect(bool keepOld)
         logCtrlFlgs = 0;
         return nullptr;
     }
-    // A FIFO put at the log would hold the open until a reader came.
-    int flags = O_WRONLY | O_CREAT;
-    if (reopen) {
-    } else if (g.saveCtrl & LOG_APPEND) {
-        flags |= O_APPEND;
-    } else if (g.traceMode) {
-        unlink(name.c_str());
-        flags |= O_APPEND;
-    } else {
-        flags |= O_TRUNC;
+    int flags = O_WRONLY | O_CREAT; // reopened: the file as it stands
+    if (!reopen) {
+        if (g.saveCtrl & LOG_APPEND) {
+            flags |= O_APPEND;
+        } else if (g.traceMode) {
+            unlink(name.c_str());
+            flags |= O_APPEND;
+        } else {
+            flags |= O_TRUNC;
+        }
     }
+    // A FIFO put at the log would hold the open until a reader came.
     std::string why;
     FILE *f = OpenRegularFileToWrite(name, flags, &why).release();
     if (!f) {
