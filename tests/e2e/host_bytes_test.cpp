@@ -5,7 +5,12 @@
 
 #include <fcntl.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -197,6 +202,52 @@ void writePage(const Stack& s, const std::string& name, const std::string& t3i, 
                         "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n" +
                             inputs + "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + n +
                             "\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + n + "\">\n</FORM></BODY></HTML>\n");
+}
+
+// A field file mended while its page stays the same: sessions opened at
+// once have the page compiled on both workers; a post more than the 3 s
+// check interval after the mend goes through the new table on each.
+TEST_F(HostBytes, AMendedFieldFileIsUsedByEveryWorker)
+{
+    Stack s(hostWith("transaction FLD FLDS\nscreen FLDS\n  field 0 6 \"ABCDEF\"\n  enter -> same\n", {},
+                     "<Transaction NAME=\"FLD\" ID=\"FLD\" LOCAP=\"QOR1\"/>"));
+    auto fields = [&](const std::string& mask) {
+        hosttest::writeFile(s.root() + "/htx/flds.t3i",
+                            "<record type=\"main\">\n    <field name=\"t\" mask=\"" + mask + "\"/>\n</record>\n");
+    };
+    const std::string t3i = "<record type=\"main\">\n    <field name=\"t\" mask=\"X(6)\"/>\n</record>\n";
+    writePage(s, "flds", t3i, "<INPUT TYPE=TEXT NAME=\"t\" VALUE=\"\\{t}\">\n", 6);
+    constexpr size_t kSessions = 6;
+    std::vector<std::unique_ptr<Visitor>> visitors;
+    for (size_t i = 0; i < kSessions; ++i) visitors.push_back(std::make_unique<Visitor>(s.port()));
+    auto atOnce = [&](const std::function<bool(Visitor&)>& step) {
+        std::vector<std::future<bool>> done;
+        for (auto& v : visitors) done.push_back(std::async(std::launch::async, step, std::ref(*v)));
+        size_t ok = 0;
+        for (auto& d : done) ok += d.get() ? 1 : 0;
+        return ok;
+    };
+    auto post = [](Visitor& v) { return isScreen(v.submit({{"t", "AB"}}), "FLDS"); };
+    auto sent = [&](const std::string& data) {
+        size_t n = 0;
+        for (const std::string& f : hostFrames(s.hostLog(), "recv", "MCSO")) {
+            const std::string input = mcsInput("FLDS", 6, ' ', ' ', 6, data);
+            n += f.size() >= input.size() && f.compare(f.size() - input.size(), input.size(), input) == 0;
+        }
+        return n;
+    };
+    ASSERT_EQ(atOnce([](Visitor& v) { return isScreen(v.open("/demo/FLD"), "FLDS"); }), kSessions);
+    ASSERT_EQ(atOnce(post), kSessions);
+    ASSERT_TRUE(hostLogged(s, "recv", "MCSO", kSessions));
+    EXPECT_EQ(sent("AB    "), kSessions) << s.hostLog();
+
+    fields("X(2)");
+    const auto mended = std::chrono::steady_clock::now();
+    // The workers compare the field file again once the interval has passed.
+    std::this_thread::sleep_until(mended + std::chrono::milliseconds(3100));
+    ASSERT_EQ(atOnce(post), kSessions);
+    ASSERT_TRUE(hostLogged(s, "recv", "MCSO", 2 * kSessions));
+    EXPECT_EQ(sent("ABCDEF"), kSessions) << "the host's bytes past the shorter field stay";
 }
 
 // At level limited, an Enter post for a session whose stored screen or
