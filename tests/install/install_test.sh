@@ -16,9 +16,9 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
-install() { "$cmake" --install "$QOR_BINARY_DIR" --prefix "$prefix" >"$prefix.out" 2>&1 || fail "install: $(cat "$prefix.out")"; }
+run_install() { "$cmake" --install "$QOR_BINARY_DIR" --prefix "$prefix" >"$prefix.out" 2>&1 || fail "install: $(cat "$prefix.out")"; }
 
-install
+run_install
 [ "$(ls "$prefix")" = "$(printf 'bin\nqoric')" ] || fail "the prefix holds $(ls "$prefix")"
 [ "$(ls "$prefix/bin")" = "$(printf 'fmtconv\nqorconfig\nqoric\nqorshm\ntpltest')" ] || fail "bin/ holds $(ls "$prefix/bin")"
 for p in "$prefix"/bin/*; do
@@ -41,7 +41,7 @@ grep -q "<LogFile VALUE=\"$root/logs/qoric.log\"" "$conf" || fail "the log is no
 
 # A second install keeps the administrator's file.
 echo '<MaxSessions VALUE="77"/>' >>"$conf"
-install
+run_install
 grep -q 'VALUE="77"' "$conf" || fail "the second install wrote over qoric.conf"
 grep -q 'configuration in place is kept' "$prefix.out" || fail "the second install does not say it kept qoric.conf"
 
