@@ -35,6 +35,53 @@ bool isNumberText(std::string_view v) {
     return v.find_first_not_of(" 0123456789+-()$.,/:") == std::string_view::npos;
 }
 
+// The whole digits a number field holds: its host digits, hidden ones
+// included, less its decimals.
+size_t wholeDigits(const TemplateField& f, size_t hidden) {
+    const size_t n = hidden + f.length;
+    return n - std::min<size_t>(f.decimals, n);
+}
+
+// Whether a posted number fits its field as typed: number text, a sign
+// ("-", "(" or ")") only when the field's mask has one, and no sign
+// between its digits; no more significant whole digits than it holds and
+// no non-zero decimals beyond its own. The merge moves it as COBOL moves
+// numbers, cutting what does not fit and taking a "-" anywhere for a
+// negative sign: what the user typed must not reach the host as another
+// number.
+bool fitsField(std::string_view v, const TemplateField& f, size_t whole) {
+    if (!isNumberText(v)) return false;
+    if (!(f.flags & TemplateField::kSigned) && v.find_first_of("-()") != std::string_view::npos) return false;
+    const size_t first = v.find_first_of("0123456789"), last = v.find_last_of("0123456789");
+    if (first != std::string_view::npos && v.substr(first, last - first).find_first_of("+-()") != std::string_view::npos)
+        return false;
+    size_t digits = 0, decimals = 0;
+    bool afterPoint = false;
+    for (char c : v) {
+        if (c == '.' && !afterPoint) {
+            afterPoint = true;
+        } else if (c >= '0' && c <= '9') {
+            if (afterPoint) {
+                if (++decimals > f.decimals && c != '0') return false;
+            } else if (digits || c != '0') {
+                if (++digits > whole) return false;
+            }
+        }
+    }
+    return true;
+}
+
+// What a number field takes, as the notice of a refused post says it.
+std::string numberTakes(const TemplateField& f, size_t whole) {
+    const auto count = [](size_t n, const char* what) {
+        return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
+    std::string out = "a number of at most " + count(whole, "digit");
+    const bool sign = (f.flags & TemplateField::kSigned) != 0;
+    if (f.decimals) return out + " and " + count(f.decimals, "decimal") + (sign ? "" : ", without sign");
+    return out + (sign ? ", without decimals" : ", without decimals or sign");
+}
+
 // The field's bytes as the form gives them, hidden digits first: a
 // number fills them all as zoned digits.
 std::string fieldBytes(const TemplateField& f, size_t hidden, const std::string& value,
@@ -274,6 +321,18 @@ size_t placeHostData(char* mcs, size_t capacity, const TemplateFieldTable& in, c
     return end;
 }
 
+// Whether field i's posted value is the one the page showed from the
+// host's data: the host's bytes stay.
+bool shownUnchanged(const std::string& value, size_t i, const XFcgiHostScreen& host, const HostLayout& layout,
+                    FieldElements& elements, bool hostStyle) {
+    // (A field the host sends no bytes for, such as an input-only one,
+    // takes what was posted.)
+    const TemplateField* shown = layout.places[i];
+    return shown && shown->location + shown->length <= host.data.size() &&
+           postedAsShown(value, xFcgiShownText(host.data.substr(shown->location, shown->length), *shown, hostStyle),
+                         elements, i);
+}
+
 }  // namespace
 
 void editNumeric(char* out, int n, int d, const char* text, size_t textLength,
@@ -308,7 +367,8 @@ void editNumeric(char* out, int n, int d, const char* text, size_t textLength,
     std::memcpy(out, digits.data(), static_cast<size_t>(n));
 }
 
-int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* host) {
+int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* host,
+                    XFcgiRefusedNumber* refused) {
     if (!tmpl) return -1;
     const TemplateFieldTable* table = !tmpl->fromwebFields.empty() ? &tmpl->fromwebFields
                                       : !tmpl->mainFields.empty()  ? &tmpl->mainFields
@@ -334,27 +394,30 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
     const bool hostStyle = xFcgiHostStyle(*tmpl);
     const std::vector<int> posted = postedEntries(*table);
 
-    // A number with other characters is refused before anything changes.
-    if (host) {
-        host->refused.clear();
-        for (size_t i = 0; i < table->size(); ++i) {
-            const TemplateField& f = (*table)[i];
-            const int idx = posted[i];
-            if (idx < 0 || !takesNumber(f) || host->keep.count(f.name)) continue;
-            const char* value = xFcgiInputValue(idx);
-            if (value && !isNumberText(value)) {
-                host->refused = f.name;
-                logPrintf("#GetMcsData %s: %s is not a number\n", shownPath(tmpl), f.name.c_str());
-                return -1;
-            }
-        }
-    }
-
-    std::memset(mcs, 0, std::min(capacity, static_cast<size_t>(std::max(tmpl->screenSize, 0))));
     // The host's bytes are kept only through a table that lays them out;
     // a page without one merges from zeros.
     const HostLayout layout = host ? HostLayout(*tmpl, *table) : HostLayout();
     FieldElements elements(*tmpl, *table);
+
+    // A number its field cannot hold is refused before anything changes.
+    if (refused) {
+        *refused = XFcgiRefusedNumber();
+        for (size_t i = 0; i < table->size(); ++i) {
+            const TemplateField& f = (*table)[i];
+            const int idx = posted[i];
+            if (idx < 0 || !takesNumber(f) || (host && host->keep.count(f.name))) continue;
+            const char* value = xFcgiInputValue(idx);
+            const size_t whole = wholeDigits(f, spanOf(f, SIZE_MAX).hidden);
+            if (!value || fitsField(value, f, whole)) continue;
+            if (host && shownUnchanged(value, i, *host, layout, elements, hostStyle)) continue;
+            refused->field = f.name;
+            refused->takes = numberTakes(f, whole);
+            logPrintf("#GetMcsData %s: %s takes %s\n", shownPath(tmpl), f.name.c_str(), refused->takes.c_str());
+            return -1;
+        }
+    }
+
+    std::memset(mcs, 0, std::min(capacity, static_cast<size_t>(std::max(tmpl->screenSize, 0))));
     const size_t keptEnd = layout.table ? placeHostData(mcs, capacity, *table, layout, host->data) : 0;
     const bool detail = (logCtrlFlgs & LOG_DETAIL) != 0;
     std::string missing;
@@ -371,15 +434,7 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
             if (host) {
                 // A field the screen shows protected, or one whose value is
                 // what the page showed, keeps the host's bytes.
-                if (host->keep.count(f.name)) continue;
-                const TemplateField* shown = layout.places[i];
-                // (A field the host sends no bytes for, such as an input-
-                // only one, takes what was posted.)
-                if (shown && shown->location + shown->length <= host->data.size() &&
-                    postedAsShown(value,
-                                  xFcgiShownText(host->data.substr(shown->location, shown->length), *shown,
-                                                 hostStyle),
-                                  elements, i))
+                if (host->keep.count(f.name) || shownUnchanged(value, i, *host, layout, elements, hostStyle))
                     continue;
             }
             const std::string bytes = fieldBytes(f, span.hidden, value, hostStyle, tmpl);

@@ -78,16 +78,85 @@ TEST_F(HostBytes, LettersInANumberAreRefusedAndNothingIsSent)
     const size_t before = inputsCount(s.hostLog());
     for (const char* bad : {"ab", "12x"}) {
         ASSERT_TRUE(isScreen(v.submit({{"field_003", bad}, {"field_004", "TYPED"}}), "KEEP"));
-        EXPECT_NE(v.last().body.find("The field field_003 takes a number: nothing was sent."), std::string::npos)
+        EXPECT_TRUE(pageHas(v.last().body, "The field field_003 takes a number of at most 4 digits, without decimals"
+                                           " or sign: nothing was sent."))
             << v.last().body;
         EXPECT_EQ(v.form().get("field_003"), bad) << "what the user typed stays";
         EXPECT_EQ(v.form().get("field_004"), "TYPED");
         EXPECT_EQ(inputsCount(s.hostLog()), before);
     }
     // The session goes on.
-    ASSERT_TRUE(isScreen(v.submit({{"field_003", " -1,2"}, {"field_004", "TEXT"}}), "KEEP"));
-    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("KEEP", 19, ' ', ' ', 19, "0012345" "ab12" "001r" "TEXT")))
+    ASSERT_TRUE(isScreen(v.submit({{"field_003", " 1,2"}, {"field_004", "TEXT"}}), "KEEP"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("KEEP", 19, ' ', ' ', 19, "0012345" "ab12" "0012" "TEXT")))
         << s.hostLog();
+}
+
+// A number its field cannot hold as typed (a sign where the host field
+// has none, whole digits or decimals beyond its own) is refused with what
+// the field takes, and nothing is sent; signed and fitting numbers go.
+TEST_F(HostBytes, NumbersAFieldCannotHoldAreRefusedAndNothingIsSent)
+{
+    const std::string unsigned6 = "a number of at most 6 digits, without decimals or sign";
+    const std::string unsigned4 = "a number of at most 4 digits, without decimals or sign";
+    // The demo's order entry: ITEM NO 9(6) and QUANTITY, both unsigned.
+    Stack order;
+    Visitor o(order.port());
+    ASSERT_TRUE(isScreen(o.open("/demo/ORDER"), "ORDENTRY"));
+    // NUMS: an unsigned quantity (4 digits), an unsigned amount and a
+    // signed one (-ZZ9.99), both of 2 decimals; the host shows the signed
+    // one back with its sign.
+    const std::string area = bytes({4, 0x4C, 0, 0x00, 4}) + "ZZZ9" + bytes({6, 0x4C, 0, 0x02, 5}) + "ZZ9.99" +
+                             bytes({6, 0x4C, 0, 0x12, 5}) + "ZZ9.99" + bytes({0, 0x14, 0, 60, 0x92, 0});
+    Stack nums(hostWith("transaction NUMS NUMS\nscreen NUMS\n  field 0 14 \"00010000000000\"\n"
+                        "  filler _\n  fcc \".U.U.U\"\n  error \"GOT ${NUM:9:5}\"\n  enter -> same\n",
+                        {{"nums.t3z", screenFormat("NUMS", area)}},
+                        "<Transaction NAME=\"NUMS\" ID=\"NUMS\" LOCAP=\"QOR1\"/>"));
+    Visitor n(nums.port());
+    ASSERT_TRUE(isScreen(n.open("/demo/NUMS"), "NUMS"));
+    const HeaderList orderShown = {{"field_008", o.form().get("field_008")}, {"field_010", o.form().get("field_010")}};
+    HeaderList numsShown;
+    for (const char* f : {"field_001", "field_002", "field_003"}) numsShown.push_back({f, n.form().get(f)});
+    const struct {
+        Visitor& v;
+        const char* field;
+        const char* typed;
+        std::string takes;   // empty: sent
+        std::string sent;
+    } rows[] = {
+        {o, "field_008", "4-2", unsigned6, ""},
+        {o, "field_010", "-5", unsigned4, ""},
+        {n, "field_001", "4-2", unsigned4, ""},
+        {n, "field_001", "-5", unsigned4, ""},
+        {n, "field_001", "1.5", unsigned4, ""},
+        {n, "field_001", "12345", unsigned4, ""},
+        {n, "field_002", "1.255", "a number of at most 3 digits and 2 decimals, without sign", ""},
+        {n, "field_002", "1.50", "", "0001" "00150" "00000"},
+        {n, "field_003", "-12.50", "", "0001" "00000" "0125p"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.field) + "=" + r.typed);
+        Stack& s = &r.v == &o ? order : nums;
+        const size_t before = inputsCount(s.hostLog());
+        const std::string screen = &r.v == &o ? "ORDENTRY" : "NUMS";
+        // The other inputs as the page first showed them.
+        HeaderList typed = &r.v == &o ? orderShown : numsShown;
+        for (auto& f : typed)
+            if (f.first == r.field) f.second = r.typed;
+        ASSERT_TRUE(isScreen(r.v.submit(typed), screen));
+        if (!r.takes.empty()) {
+            EXPECT_TRUE(pageHas(r.v.last().body, "The field " + std::string(r.field) + " takes " + r.takes +
+                                                     ": nothing was sent."))
+                << r.v.last().body;
+            EXPECT_EQ(r.v.form().get(r.field), r.typed) << "what the user typed stays";
+            EXPECT_EQ(inputsCount(s.hostLog()), before);
+        } else {
+            EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("NUMS", 14, ' ', '_', 14, r.sent))) << s.hostLog();
+        }
+    }
+    EXPECT_TRUE(pageHas(n.last().body, "GOT -1250")) << n.last().body;
+    // The order goes on as typed, and the host shows what it took.
+    ASSERT_TRUE(isScreen(o.submit({{"field_008", "42"}, {"field_010", "5"}}), "ORDTAKEN"));
+    EXPECT_TRUE(pageHas(o.last().body, "ORDER TAKEN: ITEM 42, QUANTITY 5; F3 ENDS")) << o.last().body;
 }
 
 // An input-only field gives the page toweb and fromweb records: signed
