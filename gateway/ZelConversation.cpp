@@ -339,7 +339,8 @@ Result CZelConversation::SubmitScreen(unsigned id) {
             return ShowCurrentScreenAgain(id, typedOnly, "The data of the current screen was lost: nothing was sent.",
                                           true);
         }
-        if (merged == Result::InvalidParam && !merge.GetRefusedField().empty()) {
+        // A function key sends no field: a number refused there stops nothing.
+        if (merged == Result::InvalidParam && !merge.GetRefusedField().empty() && m_cStatus == ' ') {
             if (logCtrlFlgs & LOG_EVENTS)
                 logPrintf("#Conversation: R%X posted a number %s cannot hold\n", id, merge.GetRefusedField().c_str());
             const std::string refused = "The field " + merge.GetRefusedField() + " takes " +

@@ -89,6 +89,19 @@ TEST_F(HostBytes, LettersInANumberAreRefusedAndNothingIsSent)
     ASSERT_TRUE(isScreen(v.submit({{"field_003", " 1,2"}, {"field_004", "TEXT"}}), "KEEP"));
     EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("KEEP", 19, ' ', ' ', 19, "0012345" "ab12" "0012" "TEXT")))
         << s.hostLog();
+
+    // Without a stored screen (none can be stored) the number is refused
+    // all the same, over what the user typed.
+    const std::string folder = s.runDir() + "/latestmcsdata";
+    std::filesystem::remove_all(folder);
+    hosttest::writeFile(folder, "");
+    Visitor w(s.port());
+    ASSERT_TRUE(isScreen(w.open("/demo/KEEP"), "KEEP"));
+    const size_t sent = inputsCount(s.hostLog());
+    ASSERT_TRUE(isScreen(w.submit({{"field_003", "4-2"}}), "KEEP"));
+    EXPECT_TRUE(pageHas(w.last().body, "The field field_003 takes a number")) << w.last().body;
+    EXPECT_EQ(w.form().get("field_003"), "4-2");
+    EXPECT_EQ(inputsCount(s.hostLog()), sent);
 }
 
 // A number its field cannot hold as typed (a sign where the host field
@@ -154,6 +167,9 @@ TEST_F(HostBytes, NumbersAFieldCannotHoldAreRefusedAndNothingIsSent)
         }
     }
     EXPECT_TRUE(pageHas(n.last().body, "GOT -1250")) << n.last().body;
+    // A function key sends no field: it goes whatever was typed.
+    ASSERT_TRUE(isScreen(n.submit({{"field_001", "4-2"}}, '3'), "NUMS"));
+    EXPECT_TRUE(hostReceived(nums.hostLog(), mcsInput("NUMS", 0, '3', '_', 0))) << nums.hostLog();
     // The order goes on as typed, and the host shows what it took.
     ASSERT_TRUE(isScreen(o.submit({{"field_008", "42"}, {"field_010", "5"}}), "ORDTAKEN"));
     EXPECT_TRUE(pageHas(o.last().body, "ORDER TAKEN: ITEM 42, QUANTITY 5; F3 ENDS")) << o.last().body;
