@@ -29,12 +29,6 @@ bool takesNumber(const TemplateField& f) {
     return isNumericKind(f.kind) || (isTextKind(f.kind) && xFcgiIsNumericPicture(f.picture.c_str()));
 }
 
-// What a number may hold: what the page's key filter lets through and
-// what its own edit shows, signs and currency included.
-bool isNumberText(std::string_view v) {
-    return v.find_first_not_of(" 0123456789+-()$.,/:") == std::string_view::npos;
-}
-
 // The whole digits a number field holds: its host digits, hidden ones
 // included, less its decimals.
 size_t wholeDigits(const TemplateField& f, size_t hidden) {
@@ -42,30 +36,34 @@ size_t wholeDigits(const TemplateField& f, size_t hidden) {
     return n - std::min<size_t>(f.decimals, n);
 }
 
-// Whether a posted number fits its field as typed: number text, a sign
-// ("-", "(" or ")") only when the field's mask has one, and no sign
-// between its digits; no more significant whole digits than it holds and
-// no non-zero decimals beyond its own. The merge moves it as COBOL moves
-// numbers, cutting what does not fit and taking a "-" anywhere for a
-// negative sign: what the user typed must not reach the host as another
-// number.
+// Whether a posted number fits its field as typed: only what the page's
+// key filter lets through and its own edit shows (blanks, digits,
+// + - ( ) $ . , / :), a sign ("-", "(" or ")") only when the field's mask
+// has one and no sign between its digits, no more significant whole
+// digits than it holds and no non-zero decimals beyond its own. The merge
+// moves a number as COBOL does, cutting what does not fit and taking a
+// "-" anywhere for a negative sign: what the user typed must not reach
+// the host as another number.
 bool fitsField(std::string_view v, const TemplateField& f, size_t whole) {
-    if (!isNumberText(v)) return false;
-    if (!(f.flags & TemplateField::kSigned) && v.find_first_of("-()") != std::string_view::npos) return false;
-    const size_t first = v.find_first_of("0123456789"), last = v.find_last_of("0123456789");
-    if (first != std::string_view::npos && v.substr(first, last - first).find_first_of("+-()") != std::string_view::npos)
-        return false;
+    const bool signedField = (f.flags & TemplateField::kSigned) != 0;
     size_t digits = 0, decimals = 0;
-    bool afterPoint = false;
-    for (char c : v) {
-        if (c == '.' && !afterPoint) {
-            afterPoint = true;
-        } else if (c >= '0' && c <= '9') {
+    bool afterPoint = false, anyDigit = false, signAfterDigit = false;
+    for (char c : v) {   // one pass: this runs for every posted number
+        if (c >= '0' && c <= '9') {
+            if (signAfterDigit) return false;
+            anyDigit = true;
             if (afterPoint) {
                 if (++decimals > f.decimals && c != '0') return false;
             } else if (digits || c != '0') {
                 if (++digits > whole) return false;
             }
+        } else if (c == '-' || c == '(' || c == ')' || c == '+') {
+            if (c != '+' && !signedField) return false;
+            signAfterDigit = anyDigit;
+        } else if (c == '.') {
+            afterPoint = true;   // a second point is passed over, as the merge does
+        } else if (c != ' ' && c != '$' && c != ',' && c != '/' && c != ':') {
+            return false;
         }
     }
     return true;
