@@ -325,7 +325,8 @@ void CIcParserIntegrator::PutTypedValues(const tcpHTML *t) {
                 xFcgiShownText(screen.substr(shown->location, shown->length), *shown, hostStyle) ==
                     (value ? value : ""))
                 continue;
-            xFcgiPutStr(f.name.c_str(), value);
+            // A character the refusal named shows as itself (xfcgicharref.h).
+            xFcgiChgFld(f.name.c_str(), value, -1, XVarMark::Typed);
             typed.push_back(f.name);
         }
     xFcgiHoldScreenFields(typed);

@@ -5,7 +5,12 @@
 
 #include <fcntl.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -219,6 +224,36 @@ TEST_F(HostBytes, ForgedValuesForProtectedFieldsDoNotReachTheHost)
     EXPECT_EQ(v.form().get("field_003"), "&#8364;");
 }
 
+// With ISO-8859-1 a reference to a character of the set was typed as text
+// and reaches the host as typed; one to a character outside it (what a
+// browser sends for Ł) is refused, and the page shown again (its error
+// line holds the notice) has it as a reference: the browser shows Ł.
+TEST_F(HostBytes, ACharacterReferenceTypedAsTextReachesTheHost)
+{
+    Stack s(hostWith("transaction REFS REFS\nscreen REFS\n  field 0 12 \"            \"\n  enter -> same\n",
+                     {{"refs.t3z", screenFormat("REFS", bytes({12, 0x42, 0, 0, 0x14, 0, 60, 0x92, 0}))}},
+                     "<Transaction NAME=\"REFS\" ID=\"REFS\" LOCAP=\"QOR1\"/>\n<FccModsSupport VALUE=\"none\"/>"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/REFS"), "REFS"));
+    ASSERT_TRUE(isScreen(v.submit({{"field_001", "&#65;"}}), "REFS"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("REFS", 12, ' ', ' ', 12, "&#65;       "))) << s.hostLog();
+    const size_t before = inputsCount(s.hostLog());
+    const struct {
+        const char* typed;
+        const char* shown;
+    } refused[] = {
+        {"x&#321;y", "VALUE=\"x&#321;y\""},
+        {"&#65;&#321;", "VALUE=\"&amp;#65;&#321;\""},   // typed A as text, and Ł
+        {"&#1;&#321<b>", "VALUE=\"&amp;#1;&amp;#321&lt;b&gt;\""},
+    };
+    for (const auto& r : refused) {
+        ASSERT_TRUE(isScreen(v.submit({{"field_001", r.typed}}), "REFS"));
+        EXPECT_TRUE(pageHas(v.last().body, "cannot be sent to the host")) << v.last().body;
+        EXPECT_TRUE(pageHas(v.last().body, r.shown)) << v.last().body;
+    }
+    EXPECT_EQ(inputsCount(s.hostLog()), before) << s.hostLog();
+}
+
 // A hand-written page: a checkbox the user cleared is not posted, and its
 // byte is zeroed as before; the text field left alone keeps its bytes.
 TEST_F(HostBytes, AClearedCheckboxOfAHandWrittenPageIsZeroed)
@@ -241,12 +276,76 @@ TEST_F(HostBytes, AClearedCheckboxOfAHandWrittenPageIsZeroed)
     EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("BOXS", 5, ' ', ' ', 5, " TEX" + kNul))) << s.hostLog();
 }
 
-// At level limited, a post for a session whose stored screen or
-// modifications were lost is refused: what the page shows protected cannot
-// be told from what the user may change.
+// A hand-written page of the stack: its field file, and a form of the
+// given inputs that posts size bytes.
+void writePage(const Stack& s, const std::string& name, const std::string& t3i, const std::string& inputs, int size)
+{
+    const std::string n = std::to_string(size);
+    hosttest::writeFile(s.root() + "/htx/" + name + ".t3i", t3i);
+    hosttest::writeFile(s.root() + "/htx/" + name + ".htx",
+                        "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
+                        "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n" +
+                            inputs + "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + n +
+                            "\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + n + "\">\n</FORM></BODY></HTML>\n");
+}
+
+// A field file mended while its page stays the same: sessions opened at
+// once have the page compiled on both workers; a post more than the 3 s
+// check interval after the mend goes through the new table on each.
+TEST_F(HostBytes, AMendedFieldFileIsUsedByEveryWorker)
+{
+    Stack s(hostWith("transaction FLD FLDS\nscreen FLDS\n  field 0 6 \"ABCDEF\"\n  enter -> same\n", {},
+                     "<Transaction NAME=\"FLD\" ID=\"FLD\" LOCAP=\"QOR1\"/>"));
+    auto fields = [&](const std::string& mask) {
+        hosttest::writeFile(s.root() + "/htx/flds.t3i",
+                            "<record type=\"main\">\n    <field name=\"t\" mask=\"" + mask + "\"/>\n</record>\n");
+    };
+    const std::string t3i = "<record type=\"main\">\n    <field name=\"t\" mask=\"X(6)\"/>\n</record>\n";
+    writePage(s, "flds", t3i, "<INPUT TYPE=TEXT NAME=\"t\" VALUE=\"\\{t}\">\n", 6);
+    constexpr size_t kSessions = 6;
+    std::vector<std::unique_ptr<Visitor>> visitors;
+    for (size_t i = 0; i < kSessions; ++i) visitors.push_back(std::make_unique<Visitor>(s.port()));
+    auto atOnce = [&](const std::function<bool(Visitor&)>& step) {
+        std::vector<std::future<bool>> done;
+        for (auto& v : visitors) done.push_back(std::async(std::launch::async, step, std::ref(*v)));
+        size_t ok = 0;
+        for (auto& d : done) ok += d.get() ? 1 : 0;
+        return ok;
+    };
+    auto post = [](Visitor& v) { return isScreen(v.submit({{"t", "AB"}}), "FLDS"); };
+    auto sent = [&](const std::string& data) {
+        size_t n = 0;
+        for (const std::string& f : hostFrames(s.hostLog(), "recv", "MCSO")) {
+            const std::string input = mcsInput("FLDS", 6, ' ', ' ', 6, data);
+            n += f.size() >= input.size() && f.compare(f.size() - input.size(), input.size(), input) == 0;
+        }
+        return n;
+    };
+    ASSERT_EQ(atOnce([](Visitor& v) { return isScreen(v.open("/demo/FLD"), "FLDS"); }), kSessions);
+    ASSERT_EQ(atOnce(post), kSessions);
+    ASSERT_TRUE(hostLogged(s, "recv", "MCSO", kSessions));
+    EXPECT_EQ(sent("AB    "), kSessions) << s.hostLog();
+
+    fields("X(2)");
+    const auto mended = std::chrono::steady_clock::now();
+    // The workers compare the field file again once the interval has passed.
+    std::this_thread::sleep_until(mended + std::chrono::milliseconds(3100));
+    ASSERT_EQ(atOnce(post), kSessions);
+    ASSERT_TRUE(hostLogged(s, "recv", "MCSO", 2 * kSessions));
+    EXPECT_EQ(sent("ABCDEF"), kSessions) << "the host's bytes past the shorter field stay";
+}
+
+// At level limited, an Enter post for a session whose stored screen or
+// modifications were lost is refused, whatever page it names: what a page
+// shows protected cannot be told from what the user may change. A DezUR
+// exchange, which has no screen to lose, still sends.
 TEST_F(HostBytes, NoInputReachesTheHostWhenTheStoredScreenIsLost)
 {
-    Stack s;
+    StackOptions o;
+    o.hostArgs = {"--fault", "dezur:form=DEZFORM,skip=1,times=1"};   // the second program started
+    Stack s(o);
+    writePage(s, "dezform", "<record type=\"main\">\n    <field name=\"a\" mask=\"X(4)\"/>\n</record>\n",
+              "<INPUT TYPE=TEXT NAME=\"a\" VALUE=\"\">\n", 4);
     const std::string folder = s.runDir() + "/latestmcsdata";
     // A file where the folder should be: nothing can be stored there,
     // whichever user the workers run as.
@@ -254,10 +353,22 @@ TEST_F(HostBytes, NoInputReachesTheHostWhenTheStoredScreenIsLost)
     hosttest::writeFile(folder, "");
     Visitor v(s.port());
     ASSERT_TRUE(isScreen(v.open("/demo/ORDER"), "ORDENTRY"));
-    const std::string lost = "The data of the current screen was lost: nothing was sent.";
+    const std::string lost = "The data of the current screen was lost: nothing was sent. Press a function key to go on.";
     ASSERT_TRUE(isScreen(v.submit({{"field_012", "99999999"}, {"field_008", "4711"}}), "ORDENTRY"));
     EXPECT_TRUE(pageHas(v.last().body, lost)) << v.last().body;
     EXPECT_EQ(v.form().get("field_008"), "4711") << "what the user typed stays";
+    // The form posted as naming a hand-written page without modifications
+    // (ORDENTRY's filler is no blank: the action needs no escape).
+    std::string action = resolveUrl(v.path(), v.form().action);
+    action.replace(action.find("mcs.name=ORDENTRY"), 17, "mcs.name=ECHO");
+    const HttpResponse forged = s.post(action, formEncode(v.form().fields));
+    EXPECT_TRUE(isScreen(forged, "ECHO"));
+    EXPECT_TRUE(pageHas(forged.body, lost)) << forged.body;
+
+    Visitor dezUr(s.port());
+    ASSERT_TRUE(isScreen(dezUr.open("/demo/ECHO"), "DEZFORM"));
+    ASSERT_TRUE(isScreen(dezUr.submit({{"a", "DEZ"}}), "ECHO"));
+    EXPECT_EQ(inputsCount(s.hostLog()), 1u) << s.hostLog();
 
     // The modifications file of a stored screen removed.
     std::filesystem::remove(folder);
@@ -269,8 +380,11 @@ TEST_F(HostBytes, NoInputReachesTheHostWhenTheStoredScreenIsLost)
     ASSERT_TRUE(isScreen(w.submit({{"field_012", "99999999"}}), "ORDENTRY"));
     EXPECT_TRUE(pageHas(w.last().body, lost)) << w.last().body;
     EXPECT_TRUE(gatewayLogged(s, ".fcc: No such file or directory"));
-    EXPECT_EQ(inputsCount(s.hostLog()), 0u) << s.hostLog();
-    EXPECT_EQ(s.table().records.size(), 2u) << "the sessions stay";
+    EXPECT_EQ(inputsCount(s.hostLog()), 1u) << s.hostLog();
+    EXPECT_EQ(s.table().records.size(), 3u) << "the sessions stay";
+    // A function key is the way out: the host answers with its next screen.
+    ASSERT_TRUE(isScreen(w.submit({}, '4'), "ORDENTRY"));
+    EXPECT_EQ(inputsCount(s.hostLog()), 2u) << s.hostLog();
 }
 
 // A form above the body limit is not read, and nothing of it is acted on.
@@ -288,19 +402,6 @@ TEST_F(HostBytes, AFormAboveTheBodyLimitSendsNothing)
     // Without a session: an error page, and no session is started.
     EXPECT_TRUE(isErrorPage(s.post("/demo/ORDER", "field_008=" + digits), -7));
     EXPECT_EQ(s.table().records.size(), 1u);
-}
-
-// A hand-written page of the stack: its field file, and a form of the
-// given inputs that posts size bytes.
-void writePage(const Stack& s, const std::string& name, const std::string& t3i, const std::string& inputs, int size)
-{
-    const std::string n = std::to_string(size);
-    hosttest::writeFile(s.root() + "/htx/" + name + ".t3i", t3i);
-    hosttest::writeFile(s.root() + "/htx/" + name + ".htx",
-                        "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
-                        "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n" +
-                            inputs + "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + n +
-                            "\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + n + "\">\n</FORM></BODY></HTML>\n");
 }
 
 // A hand-written page with only a fromweb table shows no host values: its
