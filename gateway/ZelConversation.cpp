@@ -330,13 +330,18 @@ Result CZelConversation::SubmitScreen(unsigned id) {
             merged = OpenPage(merge, page, 0, 1);
         }
         if (IsLostScreenRefused(lost, hadScreen, merge.FollowsFccMods())) return RefuseLostScreen(id, lost);
-        if (merged == Result::InvalidParam && !merge.GetRefusedField().empty()) {
+        // A function key sends no field: a number refused there stops nothing.
+        if (merged == Result::InvalidParam && !merge.GetRefusedField().empty() && m_cStatus == ' ') {
             if (logCtrlFlgs & LOG_EVENTS)
-                logPrintf("#Conversation: R%X posted no number in %s\n", id, merge.GetRefusedField().c_str());
-            return ShowCurrentScreenAgain(id, current,
-                                          "The field " + merge.GetRefusedField() +
-                                              " takes a number: nothing was sent.",
-                                          true);
+                logPrintf("#Conversation: R%X posted a number %s cannot hold\n", id, merge.GetRefusedField().c_str());
+            const std::string refused = "The field " + merge.GetRefusedField() + " takes " +
+                                        merge.GetRefusedTakes() + ": nothing was sent.";
+            if (hasHeader) return ShowCurrentScreenAgain(id, current, refused, true);
+            // No screen stored (a DezUR exchange): what the user typed over
+            // an empty screen.
+            CBuffer typedOnly;
+            WriteHeader(typedOnly, m_strFormatName, ' ', ' ', ' ', m_cFiller);
+            return ShowCurrentScreenAgain(id, typedOnly, refused, true);
         }
         if (merged == Result::ParserBadDataRecord) {
             if (logCtrlFlgs & LOG_EVENTS)

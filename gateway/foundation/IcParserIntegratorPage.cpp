@@ -439,9 +439,11 @@ Result CIcParserIntegrator::OpenHtmlFile(const std::string &name, char send, cha
                                              static_cast<size_t>(screen.GetLength() - kHeader));
             host.keep = ProtectedFields(t, HeaderOf(screen).GetFiller());
         }
-        const int used = xFcgiGetMcsData(t->mcsData, t->mcsCapacity, t, m_pHostScreen ? &host : nullptr);
-        if (!host.refused.empty()) {
-            m_strRefusedField = host.refused;
+        XFcgiRefusedNumber refused;
+        const int used = xFcgiGetMcsData(t->mcsData, t->mcsCapacity, t, m_pHostScreen ? &host : nullptr, &refused);
+        if (!refused.field.empty()) {
+            m_strRefusedField = refused.field;
+            m_strRefusedTakes = refused.takes;
             return Result::InvalidParam;
         }
         // A failed read (-1) leaves the screen as it was, header and all.

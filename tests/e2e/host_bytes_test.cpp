@@ -83,16 +83,76 @@ TEST_F(HostBytes, LettersInANumberAreRefusedAndNothingIsSent)
     const size_t before = inputsCount(s.hostLog());
     for (const char* bad : {"ab", "12x"}) {
         ASSERT_TRUE(isScreen(v.submit({{"field_003", bad}, {"field_004", "TYPED"}}), "KEEP"));
-        EXPECT_NE(v.last().body.find("The field field_003 takes a number: nothing was sent."), std::string::npos)
+        EXPECT_TRUE(pageHas(v.last().body, "The field field_003 takes a number of at most 4 digits, without decimals"
+                                           " or sign: nothing was sent."))
             << v.last().body;
         EXPECT_EQ(v.form().get("field_003"), bad) << "what the user typed stays";
         EXPECT_EQ(v.form().get("field_004"), "TYPED");
         EXPECT_EQ(inputsCount(s.hostLog()), before);
     }
     // The session goes on.
-    ASSERT_TRUE(isScreen(v.submit({{"field_003", " -1,2"}, {"field_004", "TEXT"}}), "KEEP"));
-    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("KEEP", 19, ' ', ' ', 19, "0012345" "ab12" "001r" "TEXT")))
+    ASSERT_TRUE(isScreen(v.submit({{"field_003", " 1,2"}, {"field_004", "TEXT"}}), "KEEP"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("KEEP", 19, ' ', ' ', 19, "0012345" "ab12" "0012" "TEXT")))
         << s.hostLog();
+
+    // Without a stored screen (none can be stored) a number is refused
+    // all the same.
+    std::filesystem::remove_all(s.runDir() + "/latestmcsdata");
+    hosttest::writeFile(s.runDir() + "/latestmcsdata", "");
+    Visitor w(s.port());
+    ASSERT_TRUE(isScreen(w.open("/demo/KEEP"), "KEEP"));
+    const size_t sent = inputsCount(s.hostLog());
+    ASSERT_TRUE(isScreen(w.submit({{"field_003", "4-2"}}), "KEEP"));
+    EXPECT_TRUE(pageHas(w.last().body, "The field field_003 takes a number")) << w.last().body;
+    EXPECT_EQ(inputsCount(s.hostLog()), sent);
+}
+
+// A number its field cannot hold as typed (a sign where the host field
+// has none, whole digits or decimals beyond its own) is refused with what
+// the field takes, and nothing is sent; signed and fitting numbers go.
+// NUMS: an unsigned quantity of 4 digits, an unsigned amount and a signed
+// one (-ZZ9.99) of 2 decimals; the host shows the signed one back.
+TEST_F(HostBytes, NumbersAFieldCannotHoldAreRefusedAndNothingIsSent)
+{
+    const std::string area = bytes({4, 0x4C, 0, 0x00, 4}) + "ZZZ9" + bytes({6, 0x4C, 0, 0x02, 5}) + "ZZ9.99" +
+                             bytes({6, 0x4C, 0, 0x12, 5}) + "ZZ9.99" + bytes({0, 0x14, 0, 60, 0x92, 0});
+    Stack s(hostWith("transaction NUMS NUMS\nscreen NUMS\n  field 0 14 \"00010000000000\"\n  filler _\n"
+                     "  fcc \".U.U.U\"\n  error \"GOT ${NUM:9:5}\"\n  enter -> same\n",
+                     {{"nums.t3z", screenFormat("NUMS", area)}}, "<Transaction NAME=\"NUMS\" ID=\"NUMS\" LOCAP=\"QOR1\"/>"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/NUMS"), "NUMS"));
+    HeaderList shown;
+    for (const char* f : {"field_001", "field_002", "field_003"}) shown.push_back({f, v.form().get(f)});
+    const std::string qty = "a number of at most 4 digits, without decimals or sign";
+    const struct {
+        size_t field;
+        const char* typed;
+        std::string takes, sent;   // takes empty: sent
+    } rows[] = {
+        {0, "4-2", qty, ""}, {0, "-5", qty, ""}, {0, "1.5", qty, ""}, {0, "12345", qty, ""},
+        {1, "1.255", "a number of at most 3 digits and 2 decimals, without sign", ""},
+        {1, "1.50", "", "0001" "00150" "00000"}, {2, "-12.50", "", "0001" "00000" "0125p"},
+    };
+    for (const auto& r : rows) {
+        HeaderList typed = shown;
+        typed[r.field].second = r.typed;
+        const std::string& name = typed[r.field].first;
+        SCOPED_TRACE(name + "=" + r.typed);
+        const size_t before = inputsCount(s.hostLog());
+        ASSERT_TRUE(isScreen(v.submit(typed), "NUMS"));
+        if (r.takes.empty()) {
+            EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("NUMS", 14, ' ', '_', 14, r.sent))) << s.hostLog();
+            continue;
+        }
+        EXPECT_TRUE(pageHas(v.last().body, "The field " + name + " takes " + r.takes + ": nothing was sent."))
+            << v.last().body;
+        EXPECT_EQ(v.form().get(name), r.typed) << "what the user typed stays";
+        EXPECT_EQ(inputsCount(s.hostLog()), before);
+    }
+    EXPECT_TRUE(pageHas(v.last().body, "GOT -1250")) << v.last().body;
+    // A function key sends no field: it goes whatever was typed.
+    ASSERT_TRUE(isScreen(v.submit({{"field_001", "4-2"}}, '3'), "NUMS"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("NUMS", 0, '3', '_', 0))) << s.hostLog();
 }
 
 // An input-only field gives the page toweb and fromweb records: signed
