@@ -18,8 +18,10 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct tcpHTML;
+struct TemplateField;
 
 // Largest POST body read; a larger, negative or non-numeric CONTENT_LENGTH
 // is logged and the body is not read.
@@ -112,6 +114,12 @@ struct XFcgiHostScreen {
     std::set<std::string> keep;   // fields the screen shows protected: never merged
     std::string refused;          // out: the field whose value is no number
 };
+
+// The input table's entry of each field of table (-1: not posted), by
+// names as the input table compares them; of a name posted more than
+// once, the first (as the merge below takes it). Costs one look-up per
+// posted name and per field.
+std::vector<int> xFcgiPostedEntries(const std::vector<TemplateField>& table);
 
 // Moves the submitted form into a host screen record through the
 // template's fromweb table (else its main table). The record is mcs with

@@ -91,8 +91,8 @@ public:
     }
     // Adds position `pos`, whose name is `name` (hash h); an equal name
     // already there keeps its slot unless `replace`, when the new position
-    // takes it.
-    void add(int32_t pos, std::string_view name, uint64_t h, bool replace);
+    // takes it. Returns the position the name's slot holds afterwards.
+    int32_t add(int32_t pos, std::string_view name, uint64_t h, bool replace);
 
 private:
     static constexpr int32_t kEmpty = -1;
