@@ -6,9 +6,12 @@
 // and the posted form of that page read back into the screen record, from
 // zeros (Arg 0, as a DezUR data block) and over the host's own screen
 // (Arg 1, as a screen input: fields posted as shown keep the host's bytes);
-// the same for a web page of 960 and 1,920 one-column fields.
+// the same for a web page of 960 and 1,920 one-column fields; and a page
+// of one field posted with 65,000 more names, ordinary or chosen to
+// collide.
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -256,6 +259,46 @@ void BM_FormMergeWeb(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));   // fields
 }
 BENCHMARK(BM_FormMergeWeb)->ArgsProduct({{960, 1920}, {0, 1}})->Unit(benchmark::kMicrosecond);
+
+// Names of the form c<digits> (which fold as they are) whose unkeyed
+// FNV-1a hash has its low 17 bits below 1024: in an open-addressing index
+// of 2^17 slots or fewer, hashed so, they all fall in one probe cluster.
+// Ordinary names: every 128th candidate, of the same length.
+std::vector<std::string> postedNames(size_t n, bool colliding) {
+    std::vector<std::string> names;
+    for (uint64_t i = 0; names.size() < n; ++i) {
+        const std::string name = "c" + std::to_string(colliding ? i : i * 128);
+        uint64_t h = 14695981039346656037ull;
+        for (char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        if (!colliding || (h & 0x1FFFF) < 1024) names.push_back(name);
+    }
+    return names;
+}
+
+// A page of one field posted back with 65,000 more names: ordinary ones
+// (Arg 0) or ones chosen to collide in an unkeyed hash (Arg 1). What the
+// merge costs must not depend on which names a client picks.
+void BM_FormMergeManyNames(benchmark::State& state) {
+    const WebScreen& w = webScreen(1);
+    tcpHTML* t = xFcgiGetFT(w.page.c_str());
+    if (!t || t->fromwebFields.size() != 1) {
+        state.SkipWithError("template not loaded");
+        return;
+    }
+    std::string query = t->fromwebFields[0].name + "=z";
+    for (const std::string& name : postedNames(65000, state.range(0) != 0)) query += "&" + name + "=";
+    xFcgiGetParsedInput(query.c_str());
+    std::vector<char> record(static_cast<size_t>(t->screenSize) + 8);
+    XFcgiHostScreen host;
+    host.data = w.data;
+    for (auto _ : state) {
+        int used = xFcgiGetMcsData(record.data(), record.size(), t, &host);
+        benchmark::DoNotOptimize(used);
+        benchmark::DoNotOptimize(record.data());
+    }
+    state.counters["body_bytes"] = static_cast<double>(query.size());
+}
+BENCHMARK(BM_FormMergeManyNames)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // N nested blocks of MAX=2 around one line: 2^N rows of a short line, the
 // innermost at depth N. Filling must cost in proportion to its output.

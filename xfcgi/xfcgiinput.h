@@ -18,8 +18,10 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct tcpHTML;
+struct TemplateField;
 
 // Largest POST body read; a larger, negative or non-numeric CONTENT_LENGTH
 // is logged and the body is not read.
@@ -117,6 +119,12 @@ struct XFcgiRefusedNumber {
     std::string field;  // the field's name (empty: none was refused)
     std::string takes;  // what the field takes: "a number of at most 4 digits, without decimals or sign"
 };
+
+// The input table's entry of each field of table (-1: not posted), by
+// names as the input table compares them; of a name posted more than
+// once, the first (as the merge below takes it). Costs one look-up per
+// posted name and per field.
+std::vector<int> xFcgiPostedEntries(const std::vector<TemplateField>& table);
 
 // Moves the submitted form into a host screen record through the
 // template's fromweb table (else its main table). The record is mcs with

@@ -108,15 +108,17 @@ std::string fieldBytes(const TemplateField& f, size_t hidden, const std::string&
 class NameIndex {
 public:
     explicit NameIndex(std::vector<std::string_view> names)
-        : m_names(std::move(names)), m_index(nameAt, m_names.data()) {
+        : m_names(std::move(names)), m_index(nameAt, m_names.data()), m_first(m_names.size()) {
         m_index.reset(m_names.size());
         for (size_t i = 0; i < m_names.size(); ++i)
-            m_index.add(static_cast<int32_t>(i), m_names[i], hashOf(m_names[i]), false);
+            m_first[i] = m_index.add(static_cast<int32_t>(i), m_names[i], hashOf(m_names[i]), false);
     }
     NameIndex(const NameIndex&) = delete;
     NameIndex& operator=(const NameIndex&) = delete;
     // The position of name, or -1.
     int find(std::string_view name) const { return m_index.find(name, hashOf(name)); }
+    // The position of the first name equal to the one at position i.
+    size_t firstOf(size_t i) const { return static_cast<size_t>(m_first[i]); }
 
 private:
     static uint64_t hashOf(std::string_view name) { return xFcgiNameHashMore(kNameHashStart, name); }
@@ -126,6 +128,7 @@ private:
 
     std::vector<std::string_view> m_names;
     XFcgiNameIndex m_index;
+    std::vector<int32_t> m_first;
 };
 
 // The names of a field table, by position.
@@ -136,18 +139,25 @@ std::vector<std::string_view> fieldNames(const TemplateFieldTable& table) {
     return names;
 }
 
-// The input table's entry of each field (-1: not posted), looked up as
-// xFcgiFindDataTable does; a name posted more than once gives its first
-// value.
-std::vector<int> postedEntries(const TemplateFieldTable& table) {
-    std::vector<std::string_view> names(static_cast<size_t>(xFcgiInputCount()));
-    for (size_t i = 0; i < names.size(); ++i) names[i] = xFcgiInputName(static_cast<int>(i));
-    const NameIndex posted(std::move(names));
-    std::vector<int> entries;
-    entries.reserve(table.size());
-    for (const TemplateField& f : table) entries.push_back(posted.find(f.name));
+}  // namespace
+
+// The index holds the field names, which the page bounds, and each posted
+// name is looked up once: what a post costs does not depend on which
+// names a client picks (posted names in an index of their own could be
+// chosen to share one probe run).
+std::vector<int> xFcgiPostedEntries(const TemplateFieldTable& table) {
+    const NameIndex fields(fieldNames(table));
+    std::vector<int> byFirst(table.size(), -1);  // by the first field of a folded name
+    for (int k = 0, n = xFcgiInputCount(); k < n; ++k) {
+        const int i = fields.find(xFcgiInputName(k));
+        if (i >= 0 && byFirst[static_cast<size_t>(i)] < 0) byFirst[static_cast<size_t>(i)] = k;
+    }
+    std::vector<int> entries(table.size());
+    for (size_t i = 0; i < table.size(); ++i) entries[i] = byFirst[fields.firstOf(i)];
     return entries;
 }
+
+namespace {
 
 // The elements of a page's form that post a field, as far as the compiled
 // segments tell them: a text, password or hidden INPUT (one kind to the
@@ -176,7 +186,7 @@ std::vector<uint8_t> elementsOf(const tcpHTML& t, const TemplateFieldTable& tabl
         if (bit && i >= 0) byFirst[static_cast<size_t>(i)] |= bit;
     }
     std::vector<uint8_t> bits(table.size());
-    for (size_t i = 0; i < table.size(); ++i) bits[i] = byFirst[static_cast<size_t>(fields.find(table[i].name))];
+    for (size_t i = 0; i < table.size(); ++i) bits[i] = byFirst[fields.firstOf(i)];
     return bits;
 }
 
@@ -390,7 +400,7 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
         return -1;
     }
     const bool hostStyle = xFcgiHostStyle(*tmpl);
-    const std::vector<int> posted = postedEntries(*table);
+    const std::vector<int> posted = xFcgiPostedEntries(*table);
 
     // The host's bytes are kept only through a table that lays them out;
     // a page without one merges from zeros.

@@ -15,7 +15,7 @@ void XFcgiNameIndex::reset(size_t expected)
     used_ = 0;
 }
 
-void XFcgiNameIndex::add(int32_t pos, std::string_view name, uint64_t h, bool replace)
+int32_t XFcgiNameIndex::add(int32_t pos, std::string_view name, uint64_t h, bool replace)
 {
     if (2 * (used_ + 1) > slots_.size())
         grow();
@@ -25,12 +25,12 @@ void XFcgiNameIndex::add(int32_t pos, std::string_view name, uint64_t h, bool re
         if (s.pos == kEmpty) {
             s = Slot{h, pos};
             ++used_;
-            return;
+            return pos;
         }
         if (s.hash == h && xFcgiNamesEqual(nameAt_(context_, s.pos), name)) {
             if (replace)
                 s.pos = pos;
-            return;
+            return s.pos;
         }
     }
 }

@@ -62,7 +62,10 @@ inline bool xFcgiNamesEqual(std::string_view a, std::string_view b)
 
 // Open-addressing index of names: slots hold positions in a list whose
 // names the caller keeps, with each name's hash, so that a probe reads a
-// name only when the hashes agree. Kept at most half full.
+// name only when the hashes agree. Kept at most half full. The hash has
+// no key: names a client chooses are only looked up, never added (they
+// could be chosen to fall in one probe run, making each add cost as many
+// probes as there are names).
 class XFcgiNameIndex {
 public:
     // The name at a position of the caller's list (context: what the
@@ -91,8 +94,8 @@ public:
     }
     // Adds position `pos`, whose name is `name` (hash h); an equal name
     // already there keeps its slot unless `replace`, when the new position
-    // takes it.
-    void add(int32_t pos, std::string_view name, uint64_t h, bool replace);
+    // takes it. Returns the position the name's slot holds afterwards.
+    int32_t add(int32_t pos, std::string_view name, uint64_t h, bool replace);
 
 private:
     static constexpr int32_t kEmpty = -1;

@@ -312,9 +312,12 @@ void CIcParserIntegrator::PutTypedValues(const tcpHTML *t) {
     for (const TemplateField &s : shownTable) shownByName.emplace(s.name, &s);
     const bool hostStyle = xFcgiHostStyle(*t);
     std::vector<std::string> typed;
-    for (const TemplateFieldTable *table : {&t->mainFields, &t->towebFields, &t->fromwebFields})
-        for (const TemplateField &f : *table) {
-            const int idx = xFcgiFindDataTable(f.name.c_str(), 0);
+    for (const TemplateFieldTable *table : {&t->mainFields, &t->towebFields, &t->fromwebFields}) {
+        // Of a name posted more than once the first, as the merge takes it.
+        const std::vector<int> posted = xFcgiPostedEntries(*table);
+        for (size_t i = 0; i < table->size(); ++i) {
+            const TemplateField &f = (*table)[i];
+            const int idx = posted[i];
             if (idx < 0 || protectedFields.count(f.name)) continue;
             const char *value = xFcgiInputValue(idx);
             // Posted as the page showed it: not typed, so it shows the
@@ -329,6 +332,7 @@ void CIcParserIntegrator::PutTypedValues(const tcpHTML *t) {
             xFcgiChgFld(f.name.c_str(), value, -1, XVarMark::Typed);
             typed.push_back(f.name);
         }
+    }
     xFcgiHoldScreenFields(typed);
 }
 

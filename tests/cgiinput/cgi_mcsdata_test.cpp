@@ -174,6 +174,9 @@ TEST(GetMcsData, KeepsTheHostBytesTheUserLeftAlone) {
                                   "<field name=\"a\" mask=\"X(2)\"/></record>"
                                   "<record type=\"main\"><field name=\"a\" mask=\"X(2)\"/>"
                                   "<field name=\"b\" mask=\"X(2)\"/></record>";
+    // Two fields of one name.
+    const std::string twice = "<record type=\"main\"><field name=\"a\" mask=\"X(2)\"/>"
+                              "<field name=\"A\" mask=\"X(2)\"/></record>";
     const struct {
         const char* what;
         const std::string& t3i;
@@ -198,6 +201,7 @@ TEST(GetMcsData, KeepsTheHostBytesTheUserLeftAlone) {
          6},
         {"main then fromweb", mainFrom, "AB  ", "a=AB", std::string("\0\0AB  ", 6), 6},
         {"toweb lays out the host's bytes for main", towebMain, "BBAA", "b=BB", "AABB", 4},
+        {"fields of one name take its first value", twice, "ABCD", "x=1&A=xy&b=2&a=zz", "xyxy", 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
