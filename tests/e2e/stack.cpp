@@ -244,16 +244,16 @@ void Stack::endLeftovers(const std::vector<pid_t>& lastWorkers)
     for (pid_t p : inRun())
         if (p != logServer) kill(p, SIGKILL);
     for (pid_t p : inRun())
-        if (p != logServer) waitGone(p, 2000);
+        if (p != logServer) waitGone(p, 10000);
     // The log server empties its FIFO into the log, then goes.
     if (logServer > 0 && processAlive(logServer) && linkOf(logServer, "cwd") == run_) {
-        sleepMs(200);
+        waitFifoEmpty(root_ + "/logs/.fifo.qoric.log", 10000);
         kill(logServer, SIGTERM);
-        if (!waitGone(logServer, 2000)) kill(logServer, SIGKILL);
+        if (!waitGone(logServer, 10000)) kill(logServer, SIGKILL);
     }
     for (pid_t p : inRun()) {
         kill(p, SIGKILL);
-        waitGone(p, 2000);
+        waitGone(p, 10000);
     }
 }
 
