@@ -30,9 +30,9 @@ std::string EchoInput(const std::string &sid, const std::string &typed, const st
     return "SID=" + sid + "&mcs.name=ECHO&McsStatus=" + status + "&McsSize=74&McsCount=74&typed=" + typed;
 }
 
-// Waits until the host's log holds `part`; false after ten seconds.
+// Waits until the host's log holds `part`; false after half a minute.
 bool HostLogged(QoricRig &rig, const std::string &part) {
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 1500; ++i) {
         if (rig.host()->log().find(part) != std::string::npos) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -61,6 +61,16 @@ bool WaitFor(const std::function<bool()> &done, int ms) {
     return done();
 }
 
+// Whether the log has a line of process pid that holds text.
+bool LoggedBy(const QoricRig &rig, pid_t pid, const std::string &text) {
+    const std::string log = rig.log(), tag = ":P" + std::to_string(pid) + ":";
+    for (size_t at = log.find(tag); at != std::string::npos; at = log.find(tag, at + 1)) {
+        const size_t end = log.find('\n', at);
+        if (log.substr(at, end == std::string::npos ? end : end - at).find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
 // --- the web server's side of a FastCGI connection, byte by byte ---------
 
 std::string FcgiRecord(unsigned char type, const std::string &content) {
@@ -153,7 +163,7 @@ TEST(QoricStartup, IdleTableIsRemovedAndItsCleanerEnds) {
     const std::string lockFile =
         sesstbl::LockFilePath(static_cast<int32_t>(ftok(rig.workDir().c_str(), sesstbl::kFtokProjectId)));
     EXPECT_TRUE(std::filesystem::exists(lockFile));
-    EXPECT_TRUE(WaitFor([&] { return !rig.tableExists(); }, 15000));
+    EXPECT_TRUE(WaitFor([&] { return !rig.tableExists(); }, 30000));
     EXPECT_TRUE(WaitFor([&] { return !rig.alive(cleaner); }, 30000));
     EXPECT_TRUE(rig.waitLog("Cleaner DTP: terminating now", 30000)) << rig.log();
     EXPECT_FALSE(std::filesystem::exists(lockFile)) << "the lock file goes with the table";
@@ -409,8 +419,9 @@ TEST(QoricLoop, CleanerStartedDuringARequestNeverAnswersIt) {
     ASSERT_TRUE(WaitFor([&] { return (oldCleaner = rig.cleanerPid()) > 0; }, 30000));
     // A second worker, started while the cleaner runs: a cleaner started
     // while no other worker lives would expire every session first.
+    // It waits for requests once it has looked for a cleaner at its start.
     pid_t other = rig.startWorker();
-    ASSERT_TRUE(rig.waitLog("Init for P" + std::to_string(other), 30000)) << rig.log();
+    ASSERT_TRUE(WaitFor([&] { return LoggedBy(rig, other, "Waiting for poll"); }, 30000)) << rig.log();
 
     // No cleaner runs and the stamp moved: the next request reloads and
     // starts a cleaner while it is being served.
