@@ -56,6 +56,9 @@ pid_t nextWorker(Stack& s, pid_t old)
 TEST_F(Lifecycle, ReconfStampsTheTableStartsACleanerAndExits)
 {
     Stack s(withConfig(std::string(kBuiltInErrorPage) + kAdmin, 1));
+    // The first cleaner holds its lock before the first request: a request
+    // served before would start a second one after its page.
+    ASSERT_NE(s.waitForCleaner(), 0);
     ASSERT_EQ(adminShown(s), "first@example.org");
     s.killCleaners();
     const pid_t oldCleaner = s.table().cleanerPid;

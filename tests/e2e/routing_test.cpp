@@ -448,6 +448,9 @@ TEST_F(Routing, ACleanerForkedDuringARequestLeavesTheRequestAlone)
     // Two workers: a cleaner that starts while no other worker lives
     // expires every session first.
     Stack s(withConfig("", 2));
+    // The first cleaner holds its lock before the first request: a request
+    // served before would start a second one after its page.
+    ASSERT_NE(s.waitForCleaner(), 0);
     Visitor v(s.port());
     ASSERT_TRUE(isScreen(v.open("/demo/DEMO"), "LOGON"));
     const std::string hostId = v.form().get("field_003");

@@ -71,6 +71,15 @@ bool LoggedBy(const QoricRig &rig, pid_t pid, const std::string &text) {
     return false;
 }
 
+// The cleaner the first worker starts, once it has named itself in the
+// table (0 when none did within half a minute): a request served before
+// would find no cleaner and start a second one.
+int32_t FirstCleaner(const QoricRig &rig) {
+    int32_t pid = 0;
+    WaitFor([&] { return (pid = rig.cleanerPid()) > 0; }, 30000);
+    return pid;
+}
+
 // --- the web server's side of a FastCGI connection, byte by byte ---------
 
 std::string FcgiRecord(unsigned char type, const std::string &content) {
@@ -345,9 +354,9 @@ TEST(QoricLoop, TouchedConfigurationRetiresTheWorkerAndHandsTheCleanerOver) {
     rig.configure();
     rig.writeTemplates();
     pid_t worker = rig.startWorker();
+    const int32_t cleaner = FirstCleaner(rig);
+    ASSERT_GT(cleaner, 0);
     ASSERT_TRUE(rig.get("/app/echo").ok);
-    int32_t cleaner = 0;
-    ASSERT_TRUE(WaitFor([&] { return (cleaner = rig.cleanerPid()) > 0; }, 30000));
 
     Touch(rig.confPath(), 5);
     // The request is served with the configuration it has, then the
@@ -412,11 +421,11 @@ TEST(QoricLoop, CleanerStartedDuringARequestNeverAnswersIt) {
     rig.configure();
     rig.writeTemplates();
     pid_t worker = rig.startWorker();
+    const int32_t oldCleaner = FirstCleaner(rig);
+    ASSERT_GT(oldCleaner, 0);
     Response first = rig.get("/app/echo");
     const std::string sid = sessionIdIn(first.body);
     ASSERT_FALSE(sid.empty()) << first.raw;
-    int32_t oldCleaner = 0;
-    ASSERT_TRUE(WaitFor([&] { return (oldCleaner = rig.cleanerPid()) > 0; }, 30000));
     // A second worker, started while the cleaner runs: a cleaner started
     // while no other worker lives would expire every session first.
     // It waits for requests once it has looked for a cleaner at its start.
@@ -469,9 +478,9 @@ TEST(QoricLoop, AReplacementCleanerPassesAtOnceAndEndsOnSigterm) {
                          "<InstanceCleanup VALUE=\"60\"/>"));
     rig.writeTemplates();
     rig.startWorker();
+    const int32_t killed = FirstCleaner(rig);
+    ASSERT_GT(killed, 0);
     ASSERT_TRUE(rig.get("/app/echo").has("NAME=[ECHO]"));
-    int32_t killed = 0;
-    ASSERT_TRUE(WaitFor([&] { return (killed = rig.cleanerPid()) > 0; }, 30000));
     kill(killed, SIGKILL);
     ASSERT_TRUE(WaitFor([&] { return !rig.alive(killed); }, 30000));
     const std::string pass = "Cleaner DTP: wake up and check state";
