@@ -4,9 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "ArcTFDDataField.h"
 #include "ArcTFDDataLayout.h"
@@ -16,6 +15,7 @@
 #include "ArcTFDIntConnFilesInfo.h"
 #include "ArcTFDOutputFiles.h"
 #include "logprint.h"
+#include "regularfile.h"
 
 namespace {
 
@@ -316,24 +316,32 @@ std::string CArcTFDFormatSaver::GetHTXText(CArcTFDIntConnFilesInfo *info) {
 
 void CArcTFDFormatSaver::AppendAdditionalHtml(std::string &out) const {
     if (m_strAdditionalHtml.empty()) return;
-    std::ifstream in(m_strAdditionalHtml, std::ios::binary);
+    // Only a regular file is read: a FIFO put in its place would hold the
+    // conversion (and the worker converting) for good.
+    std::string why, text;
+    UniqueFile in = OpenRegularFile(m_strAdditionalHtml, &why);
+    if (in) {
+        char chunk[8192];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;) text.append(chunk, n);
+        if (std::ferror(in.get())) {
+            why = std::strerror(errno);
+            in.reset();
+        }
+    }
     if (!in) {
         // The page is written without it all the same; the warning comes
         // with every conversion, so an administrator sees it where it bites.
-        const int error = errno;
         logPrintf("#Converter: warning: additional HTML file %s cannot be read (%s); the page is written "
                   "without it\n",
-                  m_strAdditionalHtml.c_str(), std::strerror(error));
+                  m_strAdditionalHtml.c_str(), why.c_str());
         return;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
     // The page names the file without its folders: a browser has no
     // business learning where the server keeps it.
     const std::string path = m_strAdditionalHtml;
     const std::string name = path.substr(path.rfind('/') + 1);
     Line(out, 4, "<!-- Following is a contents of the file " + name + " -->");
-    out += text.str();
+    out += text;
     out += '\n';
     Line(out, 4, "<!-- End of a  contents of the file " + name + " -->");
 }

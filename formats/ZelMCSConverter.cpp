@@ -2,14 +2,15 @@
 #include "ZelMCSConverter.h"
 
 #include <cctype>
+#include <cstdio>
 #include <exception>
-#include <fstream>
 #include <vector>
 
 #include "ArcTFDFormatSaver.h"
 #include "ArcTFDIntConnFilesInfo.h"
 #include "ZelBuffer.h"
 #include "logprint.h"
+#include "regularfile.h"
 
 const char g_IntConnHTXExt[] = ".htx";
 const char g_IntConnT3IExt[] = ".t3i";
@@ -76,22 +77,24 @@ Result CZelMCSConverter::ConvertAs(CBuffer &format, const std::string *screenNam
 }
 
 Result CZelMCSConverter::Convert(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
+    // A FIFO or a device named as a format would hold the converter.
+    std::string why;
+    UniqueFile in = OpenRegularFile(path, &why);
     if (!in) {
-        logPrintf("#Converter: %s cannot be opened\n", path.c_str());
+        logPrintf("#Converter: %s cannot be opened: %s\n", path.c_str(), why.c_str());
         return Result::FormatUnknownError;
     }
     // Screen formats are small: a file far larger is no screen format.
     std::vector<char> bytes;
     char chunk[65536];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + in.gcount());
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;) {
+        bytes.insert(bytes.end(), chunk, chunk + n);
         if (bytes.size() > kMaxFileSize) {
             logPrintf("#Converter: %s is too large for a screen format\n", path.c_str());
             return Result::FormatUnknownError;
         }
     }
-    if (in.bad()) {
+    if (std::ferror(in.get())) {
         logPrintf("#Converter: %s cannot be read\n", path.c_str());
         return Result::FormatFileReadError;
     }

@@ -133,12 +133,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     t.segments[1].name = {2, 1};
     for (HtmlSegment& g : t.segments) g.direction = HtmlSegment::kInput;
     if (size & 4) std::swap(t.towebFields, t.mainFields);
+    if (size & 8) t.fromwebFields[1].flags |= TemplateField::kSigned;
     XFcgiHostScreen host;
     host.data = cookie;
     if (size & 2) host.keep.insert("u");
     std::fill(rec.begin(), rec.end(), '\x5A');
-    used = xFcgiGetMcsData(rec.data(), 40, &t, &host);
-    if (used > 40 || (used < 0) != !host.refused.empty()) std::abort();
+    XFcgiRefusedNumber refused;
+    used = xFcgiGetMcsData(rec.data(), 40, &t, &host, &refused);
+    if (used > 40 || (used < 0) != !refused.field.empty()) std::abort();
     for (size_t i = 40; i < rec.size(); ++i)
         if (rec[i] != '\x5A') std::abort();
     if (used < 0)

@@ -291,7 +291,11 @@ Result CZelConversation::SubmitScreen(unsigned id) {
     // The screen as the host sent it, with the modifications it was shown
     // with (also for showing it again).
     std::string lost;
-    const bool stored = !IsError(m_Protocol.GetStoredScreen(id, current, &m_Protocol.GetLastFccMods(), &lost));
+    bool hadScreen = false;
+    const bool stored =
+        !IsError(m_Protocol.GetStoredScreen(id, current, &m_Protocol.GetLastFccMods(), &lost, &hadScreen));
+    // Before the form's page name is looked at: a form can name any page.
+    if (IsLostScreenRefused(lost, hadScreen, false)) return RefuseLostScreen(id, lost);
     CArcMcsHdr header;
     const bool hasHeader = current.GetLength() >= kHeader;
     if (hasHeader) header = PeekHeader(current);
@@ -325,27 +329,19 @@ Result CZelConversation::SubmitScreen(unsigned id) {
             if (converted != Result::Success) return converted;
             merged = OpenPage(merge, page, 0, 1);
         }
-        // A page that shows fields protected as the host's modifications say
-        // cannot tell which fields the user may change without the screen
-        // and modifications the host sent: input goes nowhere then. A
-        // function key sends no field and stays the way out.
-        if (!lost.empty() && m_cStatus == ' ' && merge.FollowsFccMods()) {
-            logError("#Conversation: R%X: stored screen lost (%s); nothing was sent\n", id, lost.c_str());
-            // What the files hold is not shown: what the user typed, over
-            // an empty screen with the page's own protection.
+        if (IsLostScreenRefused(lost, hadScreen, merge.FollowsFccMods())) return RefuseLostScreen(id, lost);
+        // A function key sends no field: a number refused there stops nothing.
+        if (merged == Result::InvalidParam && !merge.GetRefusedField().empty() && m_cStatus == ' ') {
+            if (logCtrlFlgs & LOG_EVENTS)
+                logPrintf("#Conversation: R%X posted a number %s cannot hold\n", id, merge.GetRefusedField().c_str());
+            const std::string refused = "The field " + merge.GetRefusedField() + " takes " +
+                                        merge.GetRefusedTakes() + ": nothing was sent.";
+            if (hasHeader) return ShowCurrentScreenAgain(id, current, refused, true);
+            // No screen stored (a DezUR exchange): what the user typed over
+            // an empty screen.
             CBuffer typedOnly;
             WriteHeader(typedOnly, m_strFormatName, ' ', ' ', ' ', m_cFiller);
-            m_Protocol.GetLastFccMods().Reset();
-            return ShowCurrentScreenAgain(id, typedOnly, "The data of the current screen was lost: nothing was sent.",
-                                          true);
-        }
-        if (merged == Result::InvalidParam && !merge.GetRefusedField().empty()) {
-            if (logCtrlFlgs & LOG_EVENTS)
-                logPrintf("#Conversation: R%X posted no number in %s\n", id, merge.GetRefusedField().c_str());
-            return ShowCurrentScreenAgain(id, current,
-                                          "The field " + merge.GetRefusedField() +
-                                              " takes a number: nothing was sent.",
-                                          true);
+            return ShowCurrentScreenAgain(id, typedOnly, refused, true);
         }
         if (merged == Result::ParserBadDataRecord) {
             if (logCtrlFlgs & LOG_EVENTS)

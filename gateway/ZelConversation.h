@@ -114,11 +114,12 @@ public:
     static std::string FormPageName(const std::string &formName);
     // The first character of a posted value that the host's character set
     // cannot hold, as a code point: a numeric character reference
-    // ("&#233;", "&#x20AC;", what a browser sends for a character that the
-    // page's character set cannot hold), or (refuseC1) a byte 0x80 to 0x9F,
-    // taken as the windows-1252 character a browser meant by it.
-    // References beyond Unicode give 0x110000; -1: none.
-    static long FirstRefusedCharacter(const char *value, bool refuseC1);
+    // ("&#321;", "&#x141;", what a browser sends for a character that the
+    // page's character set lacks; with ISO-8859-1 (latin1) one to a
+    // character of the set was typed as text and is not refused), or
+    // (latin1) a byte 0x80 to 0x9F, taken as the windows-1252 character a
+    // browser meant by it. References beyond Unicode give 0x110000; -1: none.
+    static long FirstRefusedCharacter(const char *value, bool latin1);
     // Whether a character-set name names ISO-8859-1 (by any of its usual
     // names). Browsers take it for windows-1252 and send that set's
     // characters (the euro sign, typographic quotes) as bytes 0x80 to 0x9F,
@@ -161,6 +162,14 @@ private:
     // the session's stored screen, null without one), characters outside
     // the character set.
     std::string CheckSubmittedScreen(const CArcMcsHdr *shown) const;
+    // Whether an Enter post of a session whose stored screen or
+    // modifications are lost (lost names why) must not reach the host:
+    // with a page that follows the host's modifications (pageFollowsMods),
+    // or, at levels limited and full, whatever page it names once the
+    // session has had a screen (hadScreen). RefuseLostScreen shows the
+    // page named with what the user typed and the notice.
+    bool IsLostScreenRefused(const std::string &lost, bool hadScreen, bool pageFollowsMods) const;
+    Result RefuseLostScreen(unsigned id, const std::string &lost);
     std::string CheckSubmittedCharacters() const;
     // The same for the posted McsSize and McsCount: each must lie between 0
     // and the larger of the current screen's size and the room of the

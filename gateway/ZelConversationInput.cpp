@@ -16,59 +16,40 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "ArcMcsData.h"
 #include "ZelConversation.h"
 #include "logprint.h"
+#include "xfcgicharref.h"
 #include "xfcgiinput.h"
 
 namespace {
 
 constexpr int kHeader = CArcMcsHdr::kHeaderLength;
 
-bool IsDigit(char c, bool hex) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    return hex ? std::isxdigit(u) != 0 : std::isdigit(u) != 0;
-}
-
 }  // namespace
 
-long CZelConversation::FirstRefusedCharacter(const char *value, bool refuseC1) {
+long CZelConversation::FirstRefusedCharacter(const char *value, bool latin1) {
     // What windows-1252, which browsers use for a page in ISO-8859-1, has
     // at 0x80 to 0x9F (its five unused places as they stand).
     static const uint16_t kWindows1252[32] = {
         0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
         0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
         0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    constexpr long kBeyondUnicode = 0x110000;
-    for (const char *p = value; p && *p; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (refuseC1 && c >= 0x80 && c <= 0x9F) return kWindows1252[c - 0x80];
-        if (c != '&' || p[1] != '#') continue;
-        const char *q = p + 2;
-        const bool hex = *q == 'x' || *q == 'X';
-        if (hex) ++q;
-        const char *digits = q;
+    const std::string_view text(value ? value : "");
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (latin1 && c >= 0x80 && c <= 0x9F) return kWindows1252[c - 0x80];
         long code = 0;
-        for (; IsDigit(*q, hex); ++q) {
-            const int d = std::isdigit(static_cast<unsigned char>(*q))
-                              ? *q - '0'
-                              : std::tolower(static_cast<unsigned char>(*q)) - 'a' + 10;
-            code = std::min(code * (hex ? 16 : 10) + d, kBeyondUnicode);
-        }
-        if (q > digits && *q == ';') return code;
+        // A reference the user typed as text goes on to the host as typed.
+        if (c == '&' && xFcgiCharRef(text.substr(i), code) && xFcgiRefusedRef(code, latin1)) return code;
     }
     return -1;
 }
 
 bool CZelConversation::IsLatin1(const std::string &name) {
-    std::string key;
-    for (char c : name)
-        if (c != '-' && c != '_' && c != ' ')
-            key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (const char *alias : {"ISO88591", "LATIN1", "L1", "ISOIR100", "CP819", "IBM819", "ISO885911987"})
-        if (key == alias) return true;
-    return false;
+    return xFcgiIsLatin1Name(name);
 }
 
 void CZelConversation::SetCharacterSet(const std::string &name) {
@@ -92,6 +73,29 @@ std::string CZelConversation::CheckSubmittedScreen(const CArcMcsHdr *shown) cons
         return "This form was for an earlier screen: nothing was sent. This is the current screen.";
     }
     return std::string();
+}
+
+bool CZelConversation::IsLostScreenRefused(const std::string &lost, bool hadScreen, bool pageFollowsMods) const {
+    // Without the screen and modifications the host sent, no page can tell
+    // which fields the user may change, nor whether the form is one of the
+    // current screen: input goes nowhere. A function key sends no field and
+    // stays the way out. A session that never had a screen (a DezUR
+    // exchange, or a record an earlier build wrote) is refused only through
+    // a page that follows the modifications.
+    if (lost.empty() || m_cStatus != ' ') return false;
+    return pageFollowsMods || (hadScreen && m_Protocol.GetFccModsLevel() != FccModsNone);
+}
+
+Result CZelConversation::RefuseLostScreen(unsigned id, const std::string &lost) {
+    logError("#Conversation: R%X: stored screen lost (%s); nothing was sent\n", id, lost.c_str());
+    // What the files hold is not shown: what the user typed, over an empty
+    // screen with the page's own protection.
+    CBuffer typedOnly;
+    WriteHeader(typedOnly, m_strFormatName, ' ', ' ', ' ', m_cFiller);
+    m_Protocol.GetLastFccMods().Reset();
+    return ShowCurrentScreenAgain(
+        id, typedOnly, "The data of the current screen was lost: nothing was sent. Press a function key to go on.",
+        true);
 }
 
 std::string CZelConversation::CheckSubmittedCharacters() const {

@@ -266,10 +266,12 @@ unsigned CZelDtpProtocol::GetPoolSessionId(unsigned pool) {
     }
 }
 
-Result CZelDtpProtocol::GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMods *mods, std::string *lost) {
+Result CZelDtpProtocol::GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMods *mods, std::string *lost,
+                                        bool *hadScreen) {
     screen.SetLength(0, 0);
     if (mods) mods->Reset();
     if (lost) lost->clear();
+    if (hadScreen) *hadScreen = false;
     try {
         RecordPtr rec;
         Result r = m_SessionTable.Get(id, rec, true, true);
@@ -280,6 +282,7 @@ Result CZelDtpProtocol::GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMod
         r = rec->GetLatestScreen(screen, bytes, why);
         if (mods) mods->Attach(bytes);
         if (lost) *lost = why;
+        if (hadScreen) *hadScreen = rec->HasStoredScreen();
         return r;
     } catch (const CZelSessionTable::Exception &e) {
         return e.GetResult();

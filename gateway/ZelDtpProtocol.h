@@ -94,6 +94,8 @@ public:
     CBuffer &GetLastMcsData() { return m_LastMcsData; }
     const std::string &GetLastErrorText() const { return m_strLastErrorText; }
     CZelFccMods &GetLastFccMods() { return m_FccMods; }
+    // How far converted pages follow the host's field control modifications.
+    FccModsLevel GetFccModsLevel() const { return m_Converter.GetFccModsStyle(); }
     CBuffer &GetLastCda() { return m_LastCda; }
     int GetLastSelectedField() const { return m_nSelectedField; }
     bool IsReadPending() const { return m_pPendingRead != nullptr; }
@@ -140,9 +142,11 @@ public:
     // while the session has none), and with mods its field control
     // modifications (translated; empty when it has none). With lost: empty
     // when screen and modifications are as they were stored together, else
-    // the file and what went wrong (lost, cut, replaced, not stored).
+    // the file and what went wrong (lost, cut, replaced, not stored). With
+    // hadScreen: whether a host screen was ever to be stored for the
+    // session (false for a DezUR exchange).
     Result GetStoredScreen(unsigned id, CBuffer &screen, CZelFccMods *mods = nullptr,
-                           std::string *lost = nullptr);
+                           std::string *lost = nullptr, bool *hadScreen = nullptr);
     // LoadLastMcsData's second step over a stored screen already read.
     static void AppendStoredData(CBuffer &buffer, const CBuffer &stored, int count);
     CZelSessionTable &GetSessionTable() { return m_SessionTable; }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -23,6 +24,35 @@ namespace {
 constexpr uint32_t kIdMark = 0x51524958;  // "QRIX"
 // The largest .t3z that fits a format reply's 16-bit parameter lengths.
 constexpr size_t kMaxT3z = 65000;
+
+// A zoned decimal number as text: its digits without leading zeros, after
+// "-" when negative. The last byte may carry the sign: 'p' to 'y' (a digit
+// with 0x40 set) or "}JKLMNOPQR" negative, "{ABCDEFGHI" positive. Other
+// bytes (blanks) are skipped.
+std::string zonedText(const std::string& zoned)
+{
+    static const char kNegative[] = "}JKLMNOPQR", kPositive[] = "{ABCDEFGHI";
+    std::string digits;
+    bool negative = false;
+    for (size_t k = 0; k < zoned.size(); ++k) {
+        const char c = zoned[k];
+        const bool last = k + 1 == zoned.size();
+        if (c >= '0' && c <= '9') {
+            digits += c;
+        } else if (last && c >= 'p' && c <= 'y') {
+            digits += static_cast<char>(c - 'p' + '0');
+            negative = true;
+        } else if (last && c && std::strchr(kNegative, c)) {
+            digits += static_cast<char>(std::strchr(kNegative, c) - kNegative + '0');
+            negative = true;
+        } else if (last && c && std::strchr(kPositive, c)) {
+            digits += static_cast<char>(std::strchr(kPositive, c) - kPositive + '0');
+        }
+    }
+    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+    if (digits.empty()) return "0";
+    return (negative ? "-" : "") + digits;
+}
 
 }  // namespace
 
@@ -57,9 +87,11 @@ std::string Engine::expand(const std::string& text, const Session& s) const
         else if (var == "CDA") value = s.cda;
         else if (var == "USER") value = s.user;
         else if (var == "KEY") value = std::string(1, s.key);
-        else if (std::sscanf(var.c_str(), "IN:%u:%u%c", &a, &b, &tail) == 2 && b <= 32000) {
+        else if ((std::sscanf(var.c_str(), "IN:%u:%u%c", &a, &b, &tail) == 2 ||
+                  std::sscanf(var.c_str(), "NUM:%u:%u%c", &a, &b, &tail) == 2) && b <= 32000) {
             for (unsigned k = 0; k < b; ++k)
                 value += a + k < s.input.size() ? static_cast<char>(s.input[a + k]) : ' ';
+            if (var[0] == 'N') value = zonedText(value);
         } else {
             value = text.substr(i, close - i + 1);  // unknown: kept as written
         }

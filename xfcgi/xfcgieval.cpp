@@ -90,7 +90,7 @@ ExprValue variableValue(std::string_view name, bool &found) {
     if (idx >= 0) {
         const std::string_view val = xFcgiVarValue(idx);
         v.text.assign(val.data(), val.size());
-        v.data = xFcgiVarMark(idx) == XVarMark::Data;
+        v.data = xFcgiVarMark(idx) != XVarMark::Raw;
         return v;
     }
     const std::string key(name);

@@ -69,11 +69,12 @@ void freeRecord(std::list<std::unique_ptr<tcpHTML>>::iterator it) {
 }
 
 // A cached record under path whose file still has its modification time
-// (known, or -1: looked up).
+// (known, or -1: looked up) and whose field file is unchanged.
 tcpHTML* findCurrent(const std::string& path, int64_t knownTime = -1) {
     for (auto& r : cache) {
         if (r->path != path) continue;
-        if ((knownTime >= 0 ? knownTime : fileTimeOf(path)) == r->fileTime) return r.get();
+        if ((knownTime >= 0 ? knownTime : fileTimeOf(path)) == r->fileTime && xFcgiFieldFileCurrent(*r))
+            return r.get();
     }
     return nullptr;
 }

@@ -150,6 +150,7 @@ struct tcpHTML {
     // rewritten page, whose "~" opens names, must keep a literal '~'.
     std::vector<uint32_t> tildes;
     int64_t fileTime = -1;  // modification time of the file read (ns)
+    int64_t t3iTime = -1;   // the same of its field file, -1 when it had none
     time_t loadTime = 0;    // when it was read
     time_t checkTime = 0;   // when it was last compared with its file
     int useCount = 0;
@@ -204,8 +205,9 @@ FILE* xFcgiOpenTemplate(const std::string& name, const char* mode, std::string& 
 long long xFcgiLastFileSize();
 int64_t xFcgiLastFileTime();
 
-// The compiled template for name: a cached one whose file is unchanged,
-// else compiled now; null when it exists nowhere.
+// The compiled template for name: a cached one whose file is unchanged
+// (and its field file, see xFcgiFieldFileCurrent), else compiled now; null
+// when it exists nowhere.
 tcpHTML* xFcgiGetFT(const char* name);
 // The same for a name with an explicit path ("/..." or "./...") whose
 // file the caller has just examined: fileTime is its modification time in
@@ -234,6 +236,12 @@ void xFcgiLogFiles(FILE* errors, FILE* dump);
 // Seconds within which a template is not compared with its file again
 // (3); for tests.
 void xFcgiSetTemplateCheckInterval(int seconds);
+// Whether the compiled template's field file is the one it was compiled
+// with: taken as so within the check interval of the last comparison; past
+// it, the field file's modification time is compared (one added or removed
+// is a change) and, when unchanged, the interval starts again. The caller
+// has compared the page's own file.
+bool xFcgiFieldFileCurrent(tcpHTML& t);
 
 // Toolkit-internal: the cache list (newest or most recently confirmed first).
 tcpHTML* xFcgiCacheFind(const std::string& path);
@@ -344,6 +352,9 @@ void xFcgiContentTypeReset();
 // with blanks, control characters or ";" counts as none.
 void xFcgiSetCharset(const char* name);
 const std::string& xFcgiGetCharset();
+// Whether that set is ISO-8859-1: a form of such a page sends a
+// reference only for a character outside it (xfcgicharref.h).
+bool xFcgiCharsetIsLatin1();
 // Reports a failed write (err not 0); a broken pipe ends the process.
 void fcgiError(int err, const char* file, int line);
 

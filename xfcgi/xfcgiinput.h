@@ -110,7 +110,12 @@ int xFcgiGetCookie(const char* name, std::string& out);
 struct XFcgiHostScreen {
     std::string_view data;        // the screen data (laid out as the page's toweb, else main table)
     std::set<std::string> keep;   // fields the screen shows protected: never merged
-    std::string refused;          // out: the field whose value is no number
+};
+
+// A posted number its field cannot hold.
+struct XFcgiRefusedNumber {
+    std::string field;  // the field's name (empty: none was refused)
+    std::string takes;  // what the field takes: "a number of at most 4 digits, without decimals or sign"
 };
 
 // Moves the submitted form into a host screen record through the
@@ -131,13 +136,20 @@ struct XFcgiHostScreen {
 // each as LF) and in the fields of keep. A number the user changed fills
 // its hidden digits too. A name posted more than once gives its first
 // value.
-// A posted number holding anything but blanks, digits and + - ( ) $ . ,
-// / : is refused: -1, with its field named in host->refused, before the
-// record is touched.
+// With refused, a posted number its field cannot hold as typed is refused
+// before the record is touched: -1, with the field and what it takes in
+// *refused. That is one holding anything but blanks, digits and
+// + - ( ) $ . , / :, one with a sign ("-", "(" or ")") when the field's
+// mask has none (TemplateField::kSigned) or with a sign between its
+// digits, one with more significant whole digits than the field holds
+// (hidden digits included) or with non-zero decimals beyond the field's.
+// A value posted as the page showed it is never refused (the host's
+// bytes stay).
 // Returns the used length (the largest field end, with host at least the
 // end of the host bytes kept; also kept in the template), or -1 without a
 // table or a buffer.
-int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* host = nullptr);
+int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* host = nullptr,
+                    XFcgiRefusedNumber* refused = nullptr);
 
 // Writes n zoned-decimal digits with d implied decimals for text ("-" or
 // "(" anywhere makes it negative): integer digits beyond n - d are cut on

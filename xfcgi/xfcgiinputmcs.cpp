@@ -29,10 +29,55 @@ bool takesNumber(const TemplateField& f) {
     return isNumericKind(f.kind) || (isTextKind(f.kind) && xFcgiIsNumericPicture(f.picture.c_str()));
 }
 
-// What a number may hold: what the page's key filter lets through and
-// what its own edit shows, signs and currency included.
-bool isNumberText(std::string_view v) {
-    return v.find_first_not_of(" 0123456789+-()$.,/:") == std::string_view::npos;
+// The whole digits a number field holds: its host digits, hidden ones
+// included, less its decimals.
+size_t wholeDigits(const TemplateField& f, size_t hidden) {
+    const size_t n = hidden + f.length;
+    return n - std::min<size_t>(f.decimals, n);
+}
+
+// Whether a posted number fits its field as typed: only what the page's
+// key filter lets through and its own edit shows (blanks, digits,
+// + - ( ) $ . , / :), a sign ("-", "(" or ")") only when the field's mask
+// has one and no sign between its digits, no more significant whole
+// digits than it holds and no non-zero decimals beyond its own. The merge
+// moves a number as COBOL does, cutting what does not fit and taking a
+// "-" anywhere for a negative sign: what the user typed must not reach
+// the host as another number.
+bool fitsField(std::string_view v, const TemplateField& f, size_t whole) {
+    const bool signedField = (f.flags & TemplateField::kSigned) != 0;
+    size_t digits = 0, decimals = 0;
+    bool afterPoint = false, anyDigit = false, signAfterDigit = false;
+    for (char c : v) {   // one pass: this runs for every posted number
+        if (c >= '0' && c <= '9') {
+            if (signAfterDigit) return false;
+            anyDigit = true;
+            if (afterPoint) {
+                if (++decimals > f.decimals && c != '0') return false;
+            } else if (digits || c != '0') {
+                if (++digits > whole) return false;
+            }
+        } else if (c == '-' || c == '(' || c == ')' || c == '+') {
+            if (c != '+' && !signedField) return false;
+            signAfterDigit = anyDigit;
+        } else if (c == '.') {
+            afterPoint = true;   // a second point is passed over, as the merge does
+        } else if (c != ' ' && c != '$' && c != ',' && c != '/' && c != ':') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What a number field takes, as the notice of a refused post says it.
+std::string numberTakes(const TemplateField& f, size_t whole) {
+    const auto count = [](size_t n, const char* what) {
+        return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
+    std::string out = "a number of at most " + count(whole, "digit");
+    const bool sign = (f.flags & TemplateField::kSigned) != 0;
+    if (f.decimals) return out + " and " + count(f.decimals, "decimal") + (sign ? "" : ", without sign");
+    return out + (sign ? ", without decimals" : ", without decimals or sign");
 }
 
 // The field's bytes as the form gives them, hidden digits first: a
@@ -274,6 +319,18 @@ size_t placeHostData(char* mcs, size_t capacity, const TemplateFieldTable& in, c
     return end;
 }
 
+// Whether field i's posted value is the one the page showed from the
+// host's data: the host's bytes stay.
+bool shownUnchanged(const std::string& value, size_t i, const XFcgiHostScreen& host, const HostLayout& layout,
+                    FieldElements& elements, bool hostStyle) {
+    // (A field the host sends no bytes for, such as an input-only one,
+    // takes what was posted.)
+    const TemplateField* shown = layout.places[i];
+    return shown && shown->location + shown->length <= host.data.size() &&
+           postedAsShown(value, xFcgiShownText(host.data.substr(shown->location, shown->length), *shown, hostStyle),
+                         elements, i);
+}
+
 }  // namespace
 
 void editNumeric(char* out, int n, int d, const char* text, size_t textLength,
@@ -308,7 +365,8 @@ void editNumeric(char* out, int n, int d, const char* text, size_t textLength,
     std::memcpy(out, digits.data(), static_cast<size_t>(n));
 }
 
-int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* host) {
+int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* host,
+                    XFcgiRefusedNumber* refused) {
     if (!tmpl) return -1;
     const TemplateFieldTable* table = !tmpl->fromwebFields.empty() ? &tmpl->fromwebFields
                                       : !tmpl->mainFields.empty()  ? &tmpl->mainFields
@@ -334,27 +392,30 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
     const bool hostStyle = xFcgiHostStyle(*tmpl);
     const std::vector<int> posted = postedEntries(*table);
 
-    // A number with other characters is refused before anything changes.
-    if (host) {
-        host->refused.clear();
-        for (size_t i = 0; i < table->size(); ++i) {
-            const TemplateField& f = (*table)[i];
-            const int idx = posted[i];
-            if (idx < 0 || !takesNumber(f) || host->keep.count(f.name)) continue;
-            const char* value = xFcgiInputValue(idx);
-            if (value && !isNumberText(value)) {
-                host->refused = f.name;
-                logPrintf("#GetMcsData %s: %s is not a number\n", shownPath(tmpl), f.name.c_str());
-                return -1;
-            }
-        }
-    }
-
-    std::memset(mcs, 0, std::min(capacity, static_cast<size_t>(std::max(tmpl->screenSize, 0))));
     // The host's bytes are kept only through a table that lays them out;
     // a page without one merges from zeros.
     const HostLayout layout = host ? HostLayout(*tmpl, *table) : HostLayout();
     FieldElements elements(*tmpl, *table);
+
+    // A number its field cannot hold is refused before anything changes.
+    if (refused) {
+        *refused = XFcgiRefusedNumber();
+        for (size_t i = 0; i < table->size(); ++i) {
+            const TemplateField& f = (*table)[i];
+            const int idx = posted[i];
+            if (idx < 0 || !takesNumber(f) || (host && host->keep.count(f.name))) continue;
+            const char* value = xFcgiInputValue(idx);
+            const size_t whole = wholeDigits(f, spanOf(f, SIZE_MAX).hidden);
+            if (!value || fitsField(value, f, whole)) continue;
+            if (host && shownUnchanged(value, i, *host, layout, elements, hostStyle)) continue;
+            refused->field = f.name;
+            refused->takes = numberTakes(f, whole);
+            logPrintf("#GetMcsData %s: %s takes %s\n", shownPath(tmpl), f.name.c_str(), refused->takes.c_str());
+            return -1;
+        }
+    }
+
+    std::memset(mcs, 0, std::min(capacity, static_cast<size_t>(std::max(tmpl->screenSize, 0))));
     const size_t keptEnd = layout.table ? placeHostData(mcs, capacity, *table, layout, host->data) : 0;
     const bool detail = (logCtrlFlgs & LOG_DETAIL) != 0;
     std::string missing;
@@ -371,15 +432,7 @@ int xFcgiGetMcsData(char* mcs, size_t capacity, tcpHTML* tmpl, XFcgiHostScreen* 
             if (host) {
                 // A field the screen shows protected, or one whose value is
                 // what the page showed, keeps the host's bytes.
-                if (host->keep.count(f.name)) continue;
-                const TemplateField* shown = layout.places[i];
-                // (A field the host sends no bytes for, such as an input-
-                // only one, takes what was posted.)
-                if (shown && shown->location + shown->length <= host->data.size() &&
-                    postedAsShown(value,
-                                  xFcgiShownText(host->data.substr(shown->location, shown->length), *shown,
-                                                 hostStyle),
-                                  elements, i))
+                if (host->keep.count(f.name) || shownUnchanged(value, i, *host, layout, elements, hostStyle))
                     continue;
             }
             const std::string bytes = fieldBytes(f, span.hidden, value, hostStyle, tmpl);

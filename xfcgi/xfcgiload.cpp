@@ -20,13 +20,6 @@ int64_t fileTimeOf(const std::string& path) {
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-// Something is at path: a field file that is no regular file is one that
-// cannot be read, not a missing one.
-bool pathExists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
 // The companion field file: the last extension of the last path component
 // replaced by ".t3i" (appended when that component has none).
 std::string t3iPathOf(const std::string& path) {
@@ -54,6 +47,7 @@ void clearCompiled(tcpHTML& t) {
     t.towebFields.clear();
     t.fromwebFields.clear();
     t.t3iPath.clear();
+    t.t3iTime = -1;
     t.flags &= ~(tcpHTML::kWebTables | tcpHTML::kConverted | tcpHTML::kFieldFileRefused);
     t.screenSize = 0;
     t.fccModCount = 0;
@@ -67,9 +61,22 @@ bool readAll(FILE* f, std::string& out) {
     return !std::ferror(f);
 }
 
+// The field file is confirmed with its page: one changed, added or removed
+// (an administrator's mend, a FIFO put in its place) compiles the page
+// again, as its own change does.
+bool fieldFileUnchanged(const tcpHTML& t) {
+    return fileTimeOf(t3iPathOf(t.path)) == t.t3iTime;
+}
+
+bool withinCheckInterval(const tcpHTML& t, time_t now) {
+    return now - t.checkTime < checkInterval && now >= t.checkTime;
+}
+
 void loadFieldFile(tcpHTML& t, bool tool) {
     const std::string t3i = t3iPathOf(t.path);
-    if (pathExists(t3i)) {
+    // Taken before the read: a change while it is read is seen next time.
+    t.t3iTime = fileTimeOf(t3i);
+    if (t.t3iTime >= 0) {
         t.t3iPath = t3i;
         if (!xFcgiLoadDataDesc(&t, t3i.c_str(), tool)) t.flags |= tcpHTML::kFieldFileRefused;
         if (tool && t.mainFields.empty() && !t.towebFields.empty()) {
@@ -91,6 +98,14 @@ void xFcgiSetTemplateCheckInterval(int seconds) {
     checkInterval = seconds < 0 ? 0 : seconds;
 }
 
+bool xFcgiFieldFileCurrent(tcpHTML& t) {
+    const time_t now = std::time(nullptr);
+    if (withinCheckInterval(t, now)) return true;
+    if (!fieldFileUnchanged(t)) return false;
+    t.checkTime = now;
+    return true;
+}
+
 int xFcgiLoadTemplate(const char* name, FILE* errors, FILE* dump, bool tool) {
     if (!name || !*name) return 0;
     const std::string first = xFcgiTemplatePath(name);
@@ -108,9 +123,9 @@ int xFcgiLoadTemplate(const char* name, FILE* errors, FILE* dump, bool tool) {
     const time_t now = std::time(nullptr);
     if (t) {
         ++t->useCount;
-        if (now - t->checkTime < checkInterval && now >= t->checkTime) return 1;
+        if (withinCheckInterval(*t, now)) return 1;
         const int64_t mtime = fileTimeOf(t->path);
-        if (mtime == t->fileTime || (mtime >= 0 && t->inUse > 0)) {
+        if ((mtime == t->fileTime && fieldFileUnchanged(*t)) || (mtime >= 0 && t->inUse > 0)) {
             // Unchanged, or being written from: a page keeps the text and
             // segments it is walking.
             t->checkTime = now;

@@ -14,6 +14,9 @@
 //   Raw  - text the program or template chose on purpose (constants,
 //          #SET/#ECHO literals, environment and Setenv values); written as
 //          it is, so markup a template builds keeps working.
+//   Typed - what the user typed into a form that was refused, shown
+//          again: escaped as Data, except that a character reference the
+//          refusal named is written as a reference (xfcgicharref.h).
 // The ordinary puts store Data; raw text needs xFcgiPutRaw, a constant or
 // an explicit mark.
 //
@@ -42,6 +45,7 @@
 enum class XVarMark : uint8_t {
     Raw = 0,   // written into pages as it is
     Data = 1,  // HTML-escaped when written into pages
+    Typed = 2, // as Data; refused character references shown as characters
 };
 
 // ---------------------------------------------------------------- puts ----

@@ -18,6 +18,7 @@
 
 #include "fcgicalls.h"
 #include "logprint.h"
+#include "xfcgicharref.h"
 
 namespace {
 
@@ -91,7 +92,8 @@ private:
     std::string m_escaped;
 
     void send(std::string_view v) { xFcgiSendText(v, m_page.dataDesc); }
-    void writeValue(std::string_view v, bool data, Ctx script, std::string_view name);
+    // typed: a value of a refused form shown again (XVarMark::Typed).
+    void writeValue(std::string_view v, bool data, Ctx script, std::string_view name, bool typed = false);
     std::string imageDir() const;
     void variable(const tcpHTML& t, const HtmlSegment& g, Ctx script, bool afterTextareaTag = false);
     void boolean(const tcpHTML& t, const HtmlSegment& g);
@@ -104,7 +106,7 @@ private:
     size_t repeat(const tcpHTML& t, size_t at, size_t last, Ctx script);
 };
 
-void Writer::writeValue(std::string_view v, bool data, Ctx script, std::string_view name) {
+void Writer::writeValue(std::string_view v, bool data, Ctx script, std::string_view name, bool typed) {
     if (!data) {
         send(v);
         return;
@@ -126,6 +128,8 @@ void Writer::writeValue(std::string_view v, bool data, Ctx script, std::string_v
         if (dropped)
             logPrintf("#Dropped %d characters of %.*s unsafe inside SCRIPT\n",
                       static_cast<int>(dropped), static_cast<int>(name.size()), name.data());
+    } else if (typed) {
+        xFcgiEscapeTyped(v, xFcgiCharsetIsLatin1(), out);
     } else {
         xFcgiEscapeData(v, out);
     }
@@ -191,7 +195,9 @@ void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script, bool a
 
     std::string& value = m_value;
     value.assign(xFcgiVarValue(idx));
-    const bool data = xFcgiVarMark(idx) == XVarMark::Data;
+    const XVarMark mark = xFcgiVarMark(idx);
+    const bool data = mark != XVarMark::Raw;
+    const bool typed = mark == XVarMark::Typed;
     if (g.kind != SEG_VARIABLE) value.resize(std::strlen(value.c_str()));
     while (!value.empty() && (value.back() == ' ' || value.back() == '\0')) value.pop_back();
     if (value.empty()) {
@@ -204,7 +210,7 @@ void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script, bool a
         const TemplateField& f = (*m_page.bound)[static_cast<size_t>(boundField)];
         if (xFcgiIsNumericPicture(f.picture.c_str())) {
             writeValue(xFcgiEditNumeric(value, f.picture, f.length, m_page.hostStyle), data,
-                       script, name);
+                       script, name, typed);
             return;
         }
     }
@@ -217,7 +223,7 @@ void Writer::variable(const tcpHTML& t, const HtmlSegment& g, Ctx script, bool a
     // written, so that the value's own first line break is shown and posted.
     if (afterTextareaTag && !quotes && !images && !v.empty() && (v.front() == '\n' || v.front() == '\r'))
         send("\n");
-    writeValue(v, data, script, name);
+    writeValue(v, data, script, name, typed);
     if (quotes) send("\"");
 }
 
@@ -325,7 +331,7 @@ void Writer::link(const tcpHTML& t, const HtmlSegment& g) {
         } else {
             std::string text = "&SID=";
             std::string value(xFcgiVarValue(idx));
-            if (xFcgiVarMark(idx) == XVarMark::Data)
+            if (xFcgiVarMark(idx) != XVarMark::Raw)
                 xFcgiEscapeData(value, text);
             else
                 text += value;

@@ -59,6 +59,7 @@ bool makeField(const xmlNode* element, long location, TemplateField& f, long lon
     if (mask) {
         std::string expanded;
         f.picture = expandMask(mask, expanded, length, decimals) ? expanded : mask;
+        if (xFcgiIsSignedPicture(mask)) f.flags |= TemplateField::kSigned;
     }
     long occurs = attrNumber(attrValue(element, "occurs"));
     long pad = attrNumber(attrValue(element, "pad"));
@@ -201,6 +202,19 @@ bool expandMask(const std::string& picture, std::string& expanded, int& length,
     length = static_cast<int>(len > INT_MAX ? INT_MAX : len);
     decimals = static_cast<int>(dec > INT_MAX ? INT_MAX : dec);
     return numeric;
+}
+
+bool xFcgiIsSignedPicture(const std::string& mask) {
+    const size_t first = mask.find_first_not_of(' '), last = mask.find_last_not_of(' ');
+    if (first == std::string::npos) return false;
+    auto upper = [&](size_t i) { return static_cast<char>(std::toupper(static_cast<unsigned char>(mask[i]))); };
+    for (size_t i = first; i <= last; ++i)
+        if (upper(i) == 'S') return true;
+    const char a = mask[first], z = mask[last];
+    if (a == '+' || a == '-' || z == '+' || z == '-' || (a == '(' && z == ')')) return true;
+    if (last == first) return false;
+    const std::string tail{upper(last - 1), upper(last)};
+    return tail == "CR" || tail == "DB";
 }
 
 int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing, std::string* refused) {

@@ -36,6 +36,7 @@ struct TemplateField {
     // Bits of flags.
     static constexpr uint8_t kUpperCase = 8;  // input is upper-cased
     static constexpr uint8_t kProtected = 16; // protected at conversion (with fccIndex)
+    static constexpr uint8_t kSigned = 32;    // its mask has a sign: a number may be negative
 
     uint32_t kind = 1;             // segment kind; 1 for every .t3i field
     std::string name;              // as used in the template and the form
@@ -75,5 +76,10 @@ int xFcgiLoadDataDesc(tcpHTML* tmpl, const char* path, bool listing,
 // to keep), false for alphanumeric pictures.
 bool expandMask(const std::string& picture, std::string& expanded, int& length,
                 int& decimals);
+
+// Whether a mask gives its number a sign: it holds S, starts or ends with
+// + or -, is in parentheses or ends with CR or DB (any case). The
+// converter writes S before the mask of every signed host field.
+bool xFcgiIsSignedPicture(const std::string& mask);
 
 #endif

@@ -18,6 +18,7 @@
 
 #include "fcgicalls.h"
 #include "logprint.h"
+#include "xfcgicharref.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ std::string held;
 size_t sinceFlush = 0;
 bool contentTypeDue = true;
 std::string charset;
+bool charsetLatin1 = false;
 std::string contentType = "Content-type: text/html\r\nCache-Control: no-cache\r\n";
 
 std::string binaryPath;
@@ -102,6 +104,7 @@ void xFcgiSetCharset(const char* name) {
             return static_cast<unsigned char>(c) <= ' ' || c == ';' || c == 0x7F;
         }))
         charset.clear();
+    charsetLatin1 = xFcgiIsLatin1Name(charset);
     contentType = "Content-type: text/html";
     if (!charset.empty()) contentType += "; charset=" + charset;
     contentType += "\r\nCache-Control: no-cache\r\n";
@@ -109,6 +112,10 @@ void xFcgiSetCharset(const char* name) {
 
 const std::string& xFcgiGetCharset() {
     return charset;
+}
+
+bool xFcgiCharsetIsLatin1() {
+    return charsetLatin1;
 }
 
 void xFcgiContentTypeReset() {

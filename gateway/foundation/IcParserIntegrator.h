@@ -99,8 +99,9 @@ public:
     // others show the host's values as the page first showed them.
     void SetShowTyped(bool on) { m_bShowTyped = on; }
     // After OpenHtmlFile refused a form (InvalidParam): the field whose
-    // posted value is no number.
+    // posted number it cannot hold, and what it takes ("a number of ...").
     const std::string &GetRefusedField() const { return m_strRefusedField; }
+    const std::string &GetRefusedTakes() const { return m_strRefusedTakes; }
     // The screen-data room of the last page opened with its screen: the end
     // of its furthest field (0 before one was opened).
     int GetScreenRoom() const { return m_nScreenRoom; }
@@ -201,6 +202,7 @@ private:
     const CBuffer *m_pHostScreen = nullptr;
     bool m_bShowTyped = false;
     std::string m_strRefusedField;
+    std::string m_strRefusedTakes;
     bool m_bStalePage = false;
     int m_nScreenRoom = 0;
     _tagT3IVALUES *m_pValues = nullptr;

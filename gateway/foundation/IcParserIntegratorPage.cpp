@@ -325,7 +325,8 @@ void CIcParserIntegrator::PutTypedValues(const tcpHTML *t) {
                 xFcgiShownText(screen.substr(shown->location, shown->length), *shown, hostStyle) ==
                     (value ? value : ""))
                 continue;
-            xFcgiPutStr(f.name.c_str(), value);
+            // A character the refusal named shows as itself (xfcgicharref.h).
+            xFcgiChgFld(f.name.c_str(), value, -1, XVarMark::Typed);
             typed.push_back(f.name);
         }
     xFcgiHoldScreenFields(typed);
@@ -438,9 +439,11 @@ Result CIcParserIntegrator::OpenHtmlFile(const std::string &name, char send, cha
                                              static_cast<size_t>(screen.GetLength() - kHeader));
             host.keep = ProtectedFields(t, HeaderOf(screen).GetFiller());
         }
-        const int used = xFcgiGetMcsData(t->mcsData, t->mcsCapacity, t, m_pHostScreen ? &host : nullptr);
-        if (!host.refused.empty()) {
-            m_strRefusedField = host.refused;
+        XFcgiRefusedNumber refused;
+        const int used = xFcgiGetMcsData(t->mcsData, t->mcsCapacity, t, m_pHostScreen ? &host : nullptr, &refused);
+        if (!refused.field.empty()) {
+            m_strRefusedField = refused.field;
+            m_strRefusedTakes = refused.takes;
             return Result::InvalidParam;
         }
         // A failed read (-1) leaves the screen as it was, header and all.

@@ -178,6 +178,9 @@ public:
         // is the state before the first screen), else it names the file
         // and what is wrong with it.
         Result GetLatestScreen(CBuffer &data, CBuffer &mods, std::string &lost) const;
+        // True once a host screen was to be stored for the session (stored
+        // or not); false before, and for a DezUR exchange.
+        bool HasStoredScreen() const;
         // Deletes the files and frees the record.
         void Remove();
 

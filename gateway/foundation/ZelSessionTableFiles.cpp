@@ -148,6 +148,7 @@ Result CZelSessionTable::Record::SetLatestScreen(const CBuffer &data, const CBuf
     // Marked until both files are written: a process killed in between
     // leaves the mark.
     m_pRecord->flags |= kFlagScreenLost;
+    if (data.GetLength() > 0) m_pRecord->flags |= kFlagScreenStored;
     const std::string path = LatestDataPath();
     Result r = WriteDataFile(path, data);
     if (!IsError(r)) {
@@ -167,6 +168,7 @@ Result CZelSessionTable::Record::SetLatestMcsData(const CBuffer &data) {
     if (lost.empty()) return SetLatestScreen(data, mods);
     // Modifications that cannot be trusted are never given to a new screen.
     m_pRecord->flags |= kFlagScreenLost;
+    if (data.GetLength() > 0) m_pRecord->flags |= kFlagScreenStored;
     return WriteDataFile(LatestDataPath(), data);
 }
 
@@ -232,6 +234,10 @@ Result CZelSessionTable::Record::WriteDataFile(const std::string &path, const CB
     if (!err && !fault) return Result::Success;
     logPrintf("#Session table: %s not written: %s\n", path.c_str(), fault ? fault : std::strerror(err));
     return Result::SessTblLatestMcsDataFile;
+}
+
+bool CZelSessionTable::Record::HasStoredScreen() const {
+    return m_pRecord && (m_pRecord->flags & kFlagScreenStored);
 }
 
 Result CZelSessionTable::Record::GetLatestMcsData(CBuffer &out) const {

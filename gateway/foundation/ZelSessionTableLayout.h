@@ -43,6 +43,13 @@ constexpr uint8_t kFlagProgramStarted = 0x02;  // transaction program started
 // The session's screen or its modifications could not be stored: what its
 // screen-data files hold is not what the browser was shown.
 constexpr uint8_t kFlagScreenLost = 0x04;
+// The session has had a host screen to store (set at the first, whether or
+// not its files could be written): a lost screen then leaves no input that
+// can be sent. A session without one (a DezUR exchange), or whose record
+// an earlier build wrote, never has it.
+constexpr uint8_t kFlagScreenStored = 0x08;
+static_assert(((kFlagOpen | kFlagProgramStarted | kFlagScreenLost) & kFlagScreenStored) == 0,
+              "record flags are distinct bits of byte 40");
 
 struct ControlBlock {
     uint32_t marker;                    // 0: kMarker when initialised

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,7 @@ TEST(GetMcsData, KeepsTheHostBytesTheUserLeftAlone) {
                              "<field name=\"n\" mask=\"ZZ9.99\" hidden=\"2\"/>"
                              "<field name=\"a\" mask=\"X(4)\" pad=\"2\"/><field name=\"u\" mask=\"U(4)\"/>"
                              "</record></records>";
+    const std::string signedMain = std::regex_replace(main, std::regex("ZZ9"), "SZZ9");
     // A hand-written page with toweb and fromweb records: a field the host
     // does not send comes first in the input.
     const std::string web = "<record type=\"toweb\"><field name=\"a\" mask=\"X(4)\"/></record>"
@@ -185,7 +187,7 @@ TEST(GetMcsData, KeepsTheHostBytesTheUserLeftAlone) {
         {"fields not posted keep the host's bytes", main, std::string("1212345\0B  xyab12", 17), "",
          std::string("1212345\0B  xyab12", 17), 17},
         {"changed text", main, "0000000ABCDxyab12", "n=0.00&a=ab&u=cd", "0000000ab  xyCD  ", 17},
-        {"a negative number", main, "0000000ABCDxyab12", "n=-1.5", "000015pABCDxyab12", 17},
+        {"a negative number", signedMain, "0000000ABCDxyab12", "n=-1.5", "000015pABCDxyab12", 17},
         {"leading blanks on a hand-written web page", web, "  AB", "i=q&a=AB", "q    AB", 7},
         {"each field from its toweb place", sfs, "01234BBxII", "i=qq&n=234&b=BB", "qq01234BBx", 10},
         {"a changed number after an input-only field", sfs, "01234BBxII", "i=qq&n=5&b=BB", "qq00005BBx", 10},
@@ -204,9 +206,10 @@ TEST(GetMcsData, KeepsTheHostBytesTheUserLeftAlone) {
         std::vector<char> rec(32, 'Q');
         XFcgiHostScreen host;
         host.data = c.host;
-        EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t, &host), c.used);
+        XFcgiRefusedNumber refused;
+        EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t, &host, &refused), c.used);
         EXPECT_EQ(std::string(rec.data(), c.record.size()), c.record);
-        EXPECT_TRUE(host.refused.empty());
+        EXPECT_TRUE(refused.field.empty());
     }
 }
 
@@ -241,29 +244,68 @@ TEST(GetMcsData, LineBreaksComeBackAsABrowserPostsThem) {
     }
 }
 
-TEST(GetMcsData, RefusesLettersInNumbersAndKeepsProtectedFields) {
+// A number its field cannot hold as typed is refused before the record
+// changes, with or without the host's screen: letters, a sign where the
+// mask has none, whole digits beyond the field's (hidden ones count),
+// non-zero decimals beyond its own. What fits passes.
+TEST(GetMcsData, RefusesNumbersTheFieldCannotHold) {
     tcpHTML t = templateFrom(
         "<record type=\"main\"><field name=\"n\" mask=\"ZZ9\"/><field name=\"p\" mask=\"9(2)\"/>"
-        "<field name=\"a\" mask=\"X(2)\"/></record>");
-    for (const char* bad : {"n=ab", "n=12x", "n=1%09", "p=7&n=%E4"}) {
-        SCOPED_TRACE(bad);
-        xFcgiGetParsedInput(bad);
-        std::vector<char> rec(8, 'Q');
+        "<field name=\"a\" mask=\"X(2)\"/><field name=\"s\" mask=\"SZ9.99\" pad=\"1\"/>"
+        "<field name=\"h\" mask=\"9\" hidden=\"1\"/></record>");
+    const std::string unsigned3 = "a number of at most 3 digits, without decimals or sign";
+    const std::string signed2 = "a number of at most 2 digits and 2 decimals";
+    const struct {
+        const char* query;
+        bool host;
+        std::string field, takes, record;
+    } cases[] = {
+        {"n=ab", true, "n", unsigned3, ""},      {"n=12x", true, "n", unsigned3, ""},
+        {"n=1%09", true, "n", unsigned3, ""},    {"p=7&n=%E4", true, "n", unsigned3, ""},
+        {"n=4-2", true, "n", unsigned3, ""},     {"n=-5", false, "n", unsigned3, ""},
+        {"n=1.5", true, "n", unsigned3, ""},     {"n=1234", false, "n", unsigned3, ""},
+        {"n=4%2B2", false, "n", unsigned3, ""},  {"s=1.255", true, "s", signed2, ""},
+        {"s=1-2", true, "s", signed2, ""},
+        {"h=123", true, "h", "a number of at most 2 digits, without decimals or sign", ""},
+        {"n=0012.000&s=-12.50&h=12", false, "", "", std::string("012\0\0\0\0", 7) + "125p12"},
+        {"s=1.50-&n=+7", true, "", "", "00745AB015p98"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        xFcgiGetParsedInput(c.query);
+        std::vector<char> rec(14, 'Q');
         XFcgiHostScreen host;
-        host.data = "00112AB";
-        EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t, &host), -1);
-        EXPECT_EQ(host.refused, "n");
-        EXPECT_EQ(std::string(rec.data(), 8), "QQQQQQQQ") << "nothing changed";
+        host.data = "12345AB000098";
+        XFcgiRefusedNumber refused;
+        const int used = xFcgiGetMcsData(rec.data(), rec.size(), &t, c.host ? &host : nullptr, &refused);
+        EXPECT_EQ(refused.field, c.field);
+        EXPECT_EQ(refused.takes, c.takes);
+        if (c.field.empty()) {
+            EXPECT_EQ(used, 13);
+            EXPECT_EQ(std::string(rec.data(), c.record.size()), c.record);
+        } else {
+            EXPECT_EQ(used, -1);
+            EXPECT_EQ(std::string(rec.data(), rec.size()), std::string(14, 'Q')) << "nothing changed";
+        }
     }
-    // What the key filter lets through and the page's edit shows passes; a
-    // field the screen shows protected keeps the host's bytes whatever came.
-    xFcgiGetParsedInput("n=+(1)&p=x&a=zz");
-    std::vector<char> rec(8, 'Q');
+    // A field the screen shows protected keeps the host's bytes whatever
+    // came; so does a value posted as the page showed it, though it would
+    // not fit (a number of the input shown as text).
+    xFcgiGetParsedInput("n=+1&p=x&a=zz");
+    std::vector<char> rec(13, 'Q');
     XFcgiHostScreen host;
-    host.data = "00112AB";
+    host.data = "00112AB00001";
     host.keep = {"p", "a"};
-    EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t, &host), 7);
-    EXPECT_EQ(std::string(rec.data(), 7), "00q12AB");
+    XFcgiRefusedNumber refused;
+    EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &t, &host, &refused), 13);
+    EXPECT_EQ(std::string(rec.data(), 7), "00112AB");
+    tcpHTML shown = templateFrom("<record type=\"toweb\"><field name=\"c\" mask=\"X(3)\"/></record>"
+                                 "<record type=\"fromweb\"><field name=\"c\" mask=\"9(3)\"/></record>");
+    xFcgiGetParsedInput("c=A-C");
+    host.data = "A-C";
+    EXPECT_EQ(xFcgiGetMcsData(rec.data(), rec.size(), &shown, &host, &refused), 3);
+    EXPECT_EQ(std::string(rec.data(), 3), "A-C");
+    EXPECT_EQ(refused.field, "");
 }
 
 // Checkboxes and radio buttons of hand-written pages are not posted when

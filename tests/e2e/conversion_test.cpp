@@ -83,6 +83,18 @@ TEST_F(Conversion, AdditionalHtmlIsNamedWithoutFoldersOrMissedWithAWarning)
     ASSERT_TRUE(isScreen(v.submit(), "ADDB"));
     EXPECT_TRUE(gatewayLogged(s, warning, 2));
     EXPECT_EQ(countOf(s.gatewayLog(), warning), 2u) << "once per conversion";
+
+    // A FIFO in place of the file is not waited on: the page is converted
+    // without it, and the worker goes on answering.
+    const std::string keys = s.root() + "/htx/orderkeys.html";
+    ASSERT_EQ(unlink(keys.c_str()), 0);
+    ASSERT_EQ(mkfifo(keys.c_str(), 0600), 0);
+    unlink((s.root() + "/cache/ordentry.htx").c_str());
+    unlink((s.root() + "/cache/ordentry.t3i").c_str());
+    HttpResponse again = s.get("/demo/ORDER");
+    ASSERT_TRUE(isScreen(again, "ORDENTRY")) << again.body;
+    EXPECT_EQ(again.body.find("Following is"), std::string::npos);
+    EXPECT_TRUE(gatewayLogged(s, "additional HTML file " + keys + " cannot be read (not a regular file)"));
 }
 
 TEST_F(Conversion, FormatsThatCannotBeHadEndTheSession)

@@ -5,7 +5,12 @@
 
 #include <fcntl.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -78,16 +83,76 @@ TEST_F(HostBytes, LettersInANumberAreRefusedAndNothingIsSent)
     const size_t before = inputsCount(s.hostLog());
     for (const char* bad : {"ab", "12x"}) {
         ASSERT_TRUE(isScreen(v.submit({{"field_003", bad}, {"field_004", "TYPED"}}), "KEEP"));
-        EXPECT_NE(v.last().body.find("The field field_003 takes a number: nothing was sent."), std::string::npos)
+        EXPECT_TRUE(pageHas(v.last().body, "The field field_003 takes a number of at most 4 digits, without decimals"
+                                           " or sign: nothing was sent."))
             << v.last().body;
         EXPECT_EQ(v.form().get("field_003"), bad) << "what the user typed stays";
         EXPECT_EQ(v.form().get("field_004"), "TYPED");
         EXPECT_EQ(inputsCount(s.hostLog()), before);
     }
     // The session goes on.
-    ASSERT_TRUE(isScreen(v.submit({{"field_003", " -1,2"}, {"field_004", "TEXT"}}), "KEEP"));
-    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("KEEP", 19, ' ', ' ', 19, "0012345" "ab12" "001r" "TEXT")))
+    ASSERT_TRUE(isScreen(v.submit({{"field_003", " 1,2"}, {"field_004", "TEXT"}}), "KEEP"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("KEEP", 19, ' ', ' ', 19, "0012345" "ab12" "0012" "TEXT")))
         << s.hostLog();
+
+    // Without a stored screen (none can be stored) a number is refused
+    // all the same.
+    std::filesystem::remove_all(s.runDir() + "/latestmcsdata");
+    hosttest::writeFile(s.runDir() + "/latestmcsdata", "");
+    Visitor w(s.port());
+    ASSERT_TRUE(isScreen(w.open("/demo/KEEP"), "KEEP"));
+    const size_t sent = inputsCount(s.hostLog());
+    ASSERT_TRUE(isScreen(w.submit({{"field_003", "4-2"}}), "KEEP"));
+    EXPECT_TRUE(pageHas(w.last().body, "The field field_003 takes a number")) << w.last().body;
+    EXPECT_EQ(inputsCount(s.hostLog()), sent);
+}
+
+// A number its field cannot hold as typed (a sign where the host field
+// has none, whole digits or decimals beyond its own) is refused with what
+// the field takes, and nothing is sent; signed and fitting numbers go.
+// NUMS: an unsigned quantity of 4 digits, an unsigned amount and a signed
+// one (-ZZ9.99) of 2 decimals; the host shows the signed one back.
+TEST_F(HostBytes, NumbersAFieldCannotHoldAreRefusedAndNothingIsSent)
+{
+    const std::string area = bytes({4, 0x4C, 0, 0x00, 4}) + "ZZZ9" + bytes({6, 0x4C, 0, 0x02, 5}) + "ZZ9.99" +
+                             bytes({6, 0x4C, 0, 0x12, 5}) + "ZZ9.99" + bytes({0, 0x14, 0, 60, 0x92, 0});
+    Stack s(hostWith("transaction NUMS NUMS\nscreen NUMS\n  field 0 14 \"00010000000000\"\n  filler _\n"
+                     "  fcc \".U.U.U\"\n  error \"GOT ${NUM:9:5}\"\n  enter -> same\n",
+                     {{"nums.t3z", screenFormat("NUMS", area)}}, "<Transaction NAME=\"NUMS\" ID=\"NUMS\" LOCAP=\"QOR1\"/>"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/NUMS"), "NUMS"));
+    HeaderList shown;
+    for (const char* f : {"field_001", "field_002", "field_003"}) shown.push_back({f, v.form().get(f)});
+    const std::string qty = "a number of at most 4 digits, without decimals or sign";
+    const struct {
+        size_t field;
+        const char* typed;
+        std::string takes, sent;   // takes empty: sent
+    } rows[] = {
+        {0, "4-2", qty, ""}, {0, "-5", qty, ""}, {0, "1.5", qty, ""}, {0, "12345", qty, ""},
+        {1, "1.255", "a number of at most 3 digits and 2 decimals, without sign", ""},
+        {1, "1.50", "", "0001" "00150" "00000"}, {2, "-12.50", "", "0001" "00000" "0125p"},
+    };
+    for (const auto& r : rows) {
+        HeaderList typed = shown;
+        typed[r.field].second = r.typed;
+        const std::string& name = typed[r.field].first;
+        SCOPED_TRACE(name + "=" + r.typed);
+        const size_t before = inputsCount(s.hostLog());
+        ASSERT_TRUE(isScreen(v.submit(typed), "NUMS"));
+        if (r.takes.empty()) {
+            EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("NUMS", 14, ' ', '_', 14, r.sent))) << s.hostLog();
+            continue;
+        }
+        EXPECT_TRUE(pageHas(v.last().body, "The field " + name + " takes " + r.takes + ": nothing was sent."))
+            << v.last().body;
+        EXPECT_EQ(v.form().get(name), r.typed) << "what the user typed stays";
+        EXPECT_EQ(inputsCount(s.hostLog()), before);
+    }
+    EXPECT_TRUE(pageHas(v.last().body, "GOT -1250")) << v.last().body;
+    // A function key sends no field: it goes whatever was typed.
+    ASSERT_TRUE(isScreen(v.submit({{"field_001", "4-2"}}, '3'), "NUMS"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("NUMS", 0, '3', '_', 0))) << s.hostLog();
 }
 
 // An input-only field gives the page toweb and fromweb records: signed
@@ -134,6 +199,36 @@ TEST_F(HostBytes, ForgedValuesForProtectedFieldsDoNotReachTheHost)
     EXPECT_EQ(v.form().get("field_003"), "&#8364;");
 }
 
+// With ISO-8859-1 a reference to a character of the set was typed as text
+// and reaches the host as typed; one to a character outside it (what a
+// browser sends for Ł) is refused, and the page shown again (its error
+// line holds the notice) has it as a reference: the browser shows Ł.
+TEST_F(HostBytes, ACharacterReferenceTypedAsTextReachesTheHost)
+{
+    Stack s(hostWith("transaction REFS REFS\nscreen REFS\n  field 0 12 \"            \"\n  enter -> same\n",
+                     {{"refs.t3z", screenFormat("REFS", bytes({12, 0x42, 0, 0, 0x14, 0, 60, 0x92, 0}))}},
+                     "<Transaction NAME=\"REFS\" ID=\"REFS\" LOCAP=\"QOR1\"/>\n<FccModsSupport VALUE=\"none\"/>"));
+    Visitor v(s.port());
+    ASSERT_TRUE(isScreen(v.open("/demo/REFS"), "REFS"));
+    ASSERT_TRUE(isScreen(v.submit({{"field_001", "&#65;"}}), "REFS"));
+    EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("REFS", 12, ' ', ' ', 12, "&#65;       "))) << s.hostLog();
+    const size_t before = inputsCount(s.hostLog());
+    const struct {
+        const char* typed;
+        const char* shown;
+    } refused[] = {
+        {"x&#321;y", "VALUE=\"x&#321;y\""},
+        {"&#65;&#321;", "VALUE=\"&amp;#65;&#321;\""},   // typed A as text, and Ł
+        {"&#1;&#321<b>", "VALUE=\"&amp;#1;&amp;#321&lt;b&gt;\""},
+    };
+    for (const auto& r : refused) {
+        ASSERT_TRUE(isScreen(v.submit({{"field_001", r.typed}}), "REFS"));
+        EXPECT_TRUE(pageHas(v.last().body, "cannot be sent to the host")) << v.last().body;
+        EXPECT_TRUE(pageHas(v.last().body, r.shown)) << v.last().body;
+    }
+    EXPECT_EQ(inputsCount(s.hostLog()), before) << s.hostLog();
+}
+
 // A hand-written page: a checkbox the user cleared is not posted, and its
 // byte is zeroed as before; the text field left alone keeps its bytes.
 TEST_F(HostBytes, AClearedCheckboxOfAHandWrittenPageIsZeroed)
@@ -156,12 +251,76 @@ TEST_F(HostBytes, AClearedCheckboxOfAHandWrittenPageIsZeroed)
     EXPECT_TRUE(hostReceived(s.hostLog(), mcsInput("BOXS", 5, ' ', ' ', 5, " TEX" + kNul))) << s.hostLog();
 }
 
-// At level limited, a post for a session whose stored screen or
-// modifications were lost is refused: what the page shows protected cannot
-// be told from what the user may change.
+// A hand-written page of the stack: its field file, and a form of the
+// given inputs that posts size bytes.
+void writePage(const Stack& s, const std::string& name, const std::string& t3i, const std::string& inputs, int size)
+{
+    const std::string n = std::to_string(size);
+    hosttest::writeFile(s.root() + "/htx/" + name + ".t3i", t3i);
+    hosttest::writeFile(s.root() + "/htx/" + name + ".htx",
+                        "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
+                        "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n" +
+                            inputs + "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + n +
+                            "\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + n + "\">\n</FORM></BODY></HTML>\n");
+}
+
+// A field file mended while its page stays the same: sessions opened at
+// once have the page compiled on both workers; a post more than the 3 s
+// check interval after the mend goes through the new table on each.
+TEST_F(HostBytes, AMendedFieldFileIsUsedByEveryWorker)
+{
+    Stack s(hostWith("transaction FLD FLDS\nscreen FLDS\n  field 0 6 \"ABCDEF\"\n  enter -> same\n", {},
+                     "<Transaction NAME=\"FLD\" ID=\"FLD\" LOCAP=\"QOR1\"/>"));
+    auto fields = [&](const std::string& mask) {
+        hosttest::writeFile(s.root() + "/htx/flds.t3i",
+                            "<record type=\"main\">\n    <field name=\"t\" mask=\"" + mask + "\"/>\n</record>\n");
+    };
+    const std::string t3i = "<record type=\"main\">\n    <field name=\"t\" mask=\"X(6)\"/>\n</record>\n";
+    writePage(s, "flds", t3i, "<INPUT TYPE=TEXT NAME=\"t\" VALUE=\"\\{t}\">\n", 6);
+    constexpr size_t kSessions = 6;
+    std::vector<std::unique_ptr<Visitor>> visitors;
+    for (size_t i = 0; i < kSessions; ++i) visitors.push_back(std::make_unique<Visitor>(s.port()));
+    auto atOnce = [&](const std::function<bool(Visitor&)>& step) {
+        std::vector<std::future<bool>> done;
+        for (auto& v : visitors) done.push_back(std::async(std::launch::async, step, std::ref(*v)));
+        size_t ok = 0;
+        for (auto& d : done) ok += d.get() ? 1 : 0;
+        return ok;
+    };
+    auto post = [](Visitor& v) { return isScreen(v.submit({{"t", "AB"}}), "FLDS"); };
+    auto sent = [&](const std::string& data) {
+        size_t n = 0;
+        for (const std::string& f : hostFrames(s.hostLog(), "recv", "MCSO")) {
+            const std::string input = mcsInput("FLDS", 6, ' ', ' ', 6, data);
+            n += f.size() >= input.size() && f.compare(f.size() - input.size(), input.size(), input) == 0;
+        }
+        return n;
+    };
+    ASSERT_EQ(atOnce([](Visitor& v) { return isScreen(v.open("/demo/FLD"), "FLDS"); }), kSessions);
+    ASSERT_EQ(atOnce(post), kSessions);
+    ASSERT_TRUE(hostLogged(s, "recv", "MCSO", kSessions));
+    EXPECT_EQ(sent("AB    "), kSessions) << s.hostLog();
+
+    fields("X(2)");
+    const auto mended = std::chrono::steady_clock::now();
+    // The workers compare the field file again once the interval has passed.
+    std::this_thread::sleep_until(mended + std::chrono::milliseconds(3100));
+    ASSERT_EQ(atOnce(post), kSessions);
+    ASSERT_TRUE(hostLogged(s, "recv", "MCSO", 2 * kSessions));
+    EXPECT_EQ(sent("ABCDEF"), kSessions) << "the host's bytes past the shorter field stay";
+}
+
+// At level limited, an Enter post for a session whose stored screen or
+// modifications were lost is refused, whatever page it names: what a page
+// shows protected cannot be told from what the user may change. A DezUR
+// exchange, which has no screen to lose, still sends.
 TEST_F(HostBytes, NoInputReachesTheHostWhenTheStoredScreenIsLost)
 {
-    Stack s;
+    StackOptions o;
+    o.hostArgs = {"--fault", "dezur:form=DEZFORM,skip=1,times=1"};   // the second program started
+    Stack s(o);
+    writePage(s, "dezform", "<record type=\"main\">\n    <field name=\"a\" mask=\"X(4)\"/>\n</record>\n",
+              "<INPUT TYPE=TEXT NAME=\"a\" VALUE=\"\">\n", 4);
     const std::string folder = s.runDir() + "/latestmcsdata";
     // A file where the folder should be: nothing can be stored there,
     // whichever user the workers run as.
@@ -169,10 +328,22 @@ TEST_F(HostBytes, NoInputReachesTheHostWhenTheStoredScreenIsLost)
     hosttest::writeFile(folder, "");
     Visitor v(s.port());
     ASSERT_TRUE(isScreen(v.open("/demo/ORDER"), "ORDENTRY"));
-    const std::string lost = "The data of the current screen was lost: nothing was sent.";
+    const std::string lost = "The data of the current screen was lost: nothing was sent. Press a function key to go on.";
     ASSERT_TRUE(isScreen(v.submit({{"field_012", "99999999"}, {"field_008", "4711"}}), "ORDENTRY"));
     EXPECT_TRUE(pageHas(v.last().body, lost)) << v.last().body;
     EXPECT_EQ(v.form().get("field_008"), "4711") << "what the user typed stays";
+    // The form posted as naming a hand-written page without modifications
+    // (ORDENTRY's filler is no blank: the action needs no escape).
+    std::string action = resolveUrl(v.path(), v.form().action);
+    action.replace(action.find("mcs.name=ORDENTRY"), 17, "mcs.name=ECHO");
+    const HttpResponse forged = s.post(action, formEncode(v.form().fields));
+    EXPECT_TRUE(isScreen(forged, "ECHO"));
+    EXPECT_TRUE(pageHas(forged.body, lost)) << forged.body;
+
+    Visitor dezUr(s.port());
+    ASSERT_TRUE(isScreen(dezUr.open("/demo/ECHO"), "DEZFORM"));
+    ASSERT_TRUE(isScreen(dezUr.submit({{"a", "DEZ"}}), "ECHO"));
+    EXPECT_EQ(inputsCount(s.hostLog()), 1u) << s.hostLog();
 
     // The modifications file of a stored screen removed.
     std::filesystem::remove(folder);
@@ -184,8 +355,11 @@ TEST_F(HostBytes, NoInputReachesTheHostWhenTheStoredScreenIsLost)
     ASSERT_TRUE(isScreen(w.submit({{"field_012", "99999999"}}), "ORDENTRY"));
     EXPECT_TRUE(pageHas(w.last().body, lost)) << w.last().body;
     EXPECT_TRUE(gatewayLogged(s, ".fcc: No such file or directory"));
-    EXPECT_EQ(inputsCount(s.hostLog()), 0u) << s.hostLog();
-    EXPECT_EQ(s.table().records.size(), 2u) << "the sessions stay";
+    EXPECT_EQ(inputsCount(s.hostLog()), 1u) << s.hostLog();
+    EXPECT_EQ(s.table().records.size(), 3u) << "the sessions stay";
+    // A function key is the way out: the host answers with its next screen.
+    ASSERT_TRUE(isScreen(w.submit({}, '4'), "ORDENTRY"));
+    EXPECT_EQ(inputsCount(s.hostLog()), 2u) << s.hostLog();
 }
 
 // A form above the body limit is not read, and nothing of it is acted on.
@@ -203,19 +377,6 @@ TEST_F(HostBytes, AFormAboveTheBodyLimitSendsNothing)
     // Without a session: an error page, and no session is started.
     EXPECT_TRUE(isErrorPage(s.post("/demo/ORDER", "field_008=" + digits), -7));
     EXPECT_EQ(s.table().records.size(), 1u);
-}
-
-// A hand-written page of the stack: its field file, and a form of the
-// given inputs that posts size bytes.
-void writePage(const Stack& s, const std::string& name, const std::string& t3i, const std::string& inputs, int size)
-{
-    const std::string n = std::to_string(size);
-    hosttest::writeFile(s.root() + "/htx/" + name + ".t3i", t3i);
-    hosttest::writeFile(s.root() + "/htx/" + name + ".htx",
-                        "<HTML><BODY><FORM NAME=\"\\{mcs.name}\" METHOD=\"POST\" ACTION=\"qoric?sid=\\{sid}"
-                        "&pib.transaction=\\{pib.transaction}&pib.locap=\\{pib.locap}&mcs.name=\\{mcs.name}\">\n" +
-                            inputs + "<INPUT TYPE=HIDDEN NAME=\"McsSize\" VALUE=\"" + n +
-                            "\"><INPUT TYPE=HIDDEN NAME=\"McsCount\" VALUE=\"" + n + "\">\n</FORM></BODY></HTML>\n");
 }
 
 // A hand-written page with only a fromweb table shows no host values: its

@@ -7,6 +7,7 @@
 
 #include "ZelSessionTableLayout.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/ipc.h>
 #include <sys/stat.h>
@@ -171,6 +172,28 @@ TEST_F(Reliability, AKilledCleanerIsReplacedAndSessionsExpireOnTime)
     EXPECT_GE(idle, 2900);
     EXPECT_LE(idle, 3000 + 1000 + 1000 + 1000);
     EXPECT_TRUE(hostLogged(s, "recv", "Close", closes + 1));
+}
+
+// A FIFO put in place of the log, then the log server lost: the workers
+// start no server that would hang opening it (and fill the log FIFO while
+// it hangs); they answer on without a log.
+TEST_F(Reliability, AFifoInPlaceOfTheLogLeavesTheGatewayAnswering)
+{
+    Stack s;
+    ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO"));
+    const std::string log = s.root() + "/logs/qoric.log";
+    struct PutBack {  // the stack reads its log as it ends
+        std::string path;
+        ~PutBack() { unlink(path.c_str()); }
+    } putBack{log};
+    ASSERT_EQ(unlink(log.c_str()), 0);
+    ASSERT_EQ(mkfifo(log.c_str(), 0600), 0);
+    const pid_t server = std::atoi(readFile(s.root() + "/logs/.pid.qoric.log").c_str());
+    ASSERT_GT(server, 0);
+    ASSERT_EQ(kill(server, SIGKILL), 0);
+    ASSERT_TRUE(waitGone(server, 5000));
+    // More requests than a log FIFO that nobody reads holds lines of.
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(isScreen(s.get("/demo/ECHO"), "ECHO")) << i;
 }
 
 TEST_F(Reliability, AHostThatStopsAnsweringGetsAnErrorPageInTime)

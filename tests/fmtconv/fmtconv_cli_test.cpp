@@ -70,6 +70,9 @@ protected:
         write("a.t3z", format("ORDER_A"));
         write("b.t3z", format("B"));
         write("bad.t3z", "not a format");
+        // FIFOs that nobody writes: read, they would hold the run for good.
+        mkfifo((dir_ + "/fifo.t3z").c_str(), 0600);
+        mkfifo((dir_ + "/fifo.html").c_str(), 0600);
         mkdir((dir_ + "/out").c_str(), 0755);
         mkdir((dir_ + "/sub").c_str(), 0755);
     }
@@ -99,6 +102,7 @@ TEST_F(Fmtconv, CommandLine) {
         int status;
         std::string out;
         std::vector<const char *> made, notMade;
+        const char *err = "";   // found in standard error
     } cases[] = {
         {"", 1, std::string(kBanner) + kUsage, {}, {}},
         {"-h", 1, std::string(kBanner) + kUsage, {}, {}},
@@ -111,6 +115,10 @@ TEST_F(Fmtconv, CommandLine) {
         {"sub a.t3z", 1, std::string(kBanner) + "Can't convert file sub\n", {}, {"orderaa.htx"}},
         {"a.t3z bad.t3z b.t3z out", 1, std::string(kBanner) + "Can't convert file bad.t3z\n", {"out/orderaa.htx"},
          {"out/b.htx"}},
+        {"fifo.t3z b.t3z out", 1, std::string(kBanner) + "Can't convert file fifo.t3z\n", {}, {"out/b.htx"},
+         "fifo.t3z cannot be opened: not a regular file"},
+        {"-a fifo.html b.t3z out", 0, kBanner, {"out/b.htx", "out/b.t3i"}, {},
+         "additional HTML file fifo.html cannot be read (not a regular file)"},
     };
     for (const Case &c : cases) {
         std::system(("cd '" + dir_ + "' && rm -rf out/* *.htx *.t3i").c_str());
@@ -119,6 +127,7 @@ TEST_F(Fmtconv, CommandLine) {
         EXPECT_EQ(out, c.out) << c.args;
         for (const char *f : c.made) EXPECT_TRUE(exists(in(f))) << c.args << ": " << f;
         for (const char *f : c.notMade) EXPECT_FALSE(exists(in(f))) << c.args << ": " << f;
+        EXPECT_NE(readFile(in("err")).find(c.err), std::string::npos) << c.args;
     }
 }
 

@@ -319,6 +319,17 @@ TEST(FieldFile, StaysInStepWithTheHostData) {
          "    <field name=\"field_001\" mask=\"X(6)\" default=\"a&quot;&lt;b&amp;c\"/>\n"
          "</record>\n",
          "6"},
+        // The edit byte's sign (leading minus, trailing minus, CR): S before
+        // the mask, as the merge reads it; no sign, no S.
+        {"signed masks", B({3, 0x4C, 0, 0x10, 3}) + "ZZ9" + B({3, 0x4C, 0, 0x21, 2}) + "9.9" +
+             B({3, 0x4C, 0, 0x40, 3}) + "ZZ9" + B({3, 0x4C, 0, 0x00, 3}) + "ZZ9", 0,
+         "<record type=\"main\">\n"
+         "    <field name=\"field_001\" mask=\"SZZ9\"/>\n"
+         "    <field name=\"field_002\" mask=\"S9.9\"/>\n"
+         "    <field name=\"field_003\" mask=\"SZZ9\"/>\n"
+         "    <field name=\"field_004\" mask=\"ZZ9\"/>\n"
+         "</record>\n",
+         "11"},
         {"a host edit mask keeps only mask characters", B({4, 0x4C, 0, 0, 2}) + "9\"<9" + B({2, 0x42, 0}), 0,
          "<record type=\"main\">\n"
          "    <field name=\"field_001\" mask=\"9(2)\"/>\n"

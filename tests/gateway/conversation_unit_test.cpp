@@ -65,6 +65,13 @@ TEST(ConversationInput, CharacterReferencesControlBytesAndPagesOfScreens) {
         {"\x9F\x81", true, 0x178},           {"x\x92&#937;", true, 0x2019},
         {"&#937;\x80", true, 937},          {"&#99999999999999999999;", false, 0x110000},
         {"AT&T &#; &#12", true, -1},       {"caf\xE9 \xA0\x7F", true, -1},
+        // With ISO-8859-1 a reference to a character of the set was typed
+        // as text (the browser would have sent the byte): it is kept.
+        {"&#65;", true, -1},               {"&#65;", false, 65},
+        {"&#x41;&#00233;&#160;&#126;", true, -1}, {"&#65;x&#321;y", true, 321},
+        {"&#31;", true, 31},               {"&#127;", true, 127},
+        {"&#159;", true, 159},             {"&#256;", true, 256},
+        {"&#xD800;", true, 0xD800},        {"&#99999999999999999999;", true, 0x110000},
     };
     for (const auto &r : refused)
         EXPECT_EQ(CZelConversation::FirstRefusedCharacter(r.value, r.refuseC1), r.code) << r.value;

@@ -12,6 +12,7 @@
 #include <map>
 #include <regex>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using namespace logtest;
@@ -376,6 +377,23 @@ TEST_F(ServerTest, PathThatIsNoFifoFallsBackToTheFile)
     logClose();
     EXPECT_NE(readFile(log).find("direct\n"), std::string::npos);
     unlink(pidFile.c_str()); // the lock file left by the attempt
+}
+
+// A FIFO put at the log: the server takes no such log and ends, leaving
+// nothing behind; the client's next line finds it gone and the process goes
+// on without a log, starting no other server.
+TEST_F(ServerTest, LogThatIsNoRegularFileEndsTheServer)
+{
+    ASSERT_EQ(mkfifo(log.c_str(), 0600), 0);
+    ASSERT_NE(openShared(), nullptr);
+    pid_t server = pidIn(pidFile);
+    ASSERT_TRUE(waitFor([&] { return gone(server); }));
+    EXPECT_FALSE(exists(pidFile));
+    EXPECT_FALSE(exists(fifo));
+    EXPECT_EQ(logPrintf("#nowhere to go\n"), 0);
+    EXPECT_EQ(logPrintf("#nor this\n"), 0);
+    EXPECT_FALSE(exists(pidFile));
+    unlink(log.c_str());
 }
 
 TEST_F(ServerTest, LostServerIsReplaced)

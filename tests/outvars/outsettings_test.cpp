@@ -1,6 +1,7 @@
 // Output-side settings: environment table with LOCALHTTP/LOCALHTTPS,
 // server-root paths, saved header and screen data, escaping of Data values.
 #include "logprint.h"
+#include "xfcgicharref.h"
 #include "xfcgiout.h"
 
 #include <gtest/gtest.h>
@@ -152,6 +153,33 @@ TEST(Escaping, DataValuesCannotCarryMarkup)
     std::string out = "<p>";
     xFcgiEscapeData("a&b <script>\"x\"</script> 'ok'", out);
     EXPECT_EQ(out, "<p>a&amp;b &lt;script&gt;&quot;x&quot;&lt;/script&gt; &#39;ok&#39;");
+}
+
+// A refused form shown again: only a refused reference to a showable
+// character is written as a reference, made afresh from its number.
+TEST(Escaping, TypedValuesShowRefusedCharacters)
+{
+    const struct {
+        const char *typed;
+        bool latin1;
+        const char *shown;
+    } rows[] = {
+        {"x&#321;y", true, "x&#321;y"},
+        {"&#65;&#321;", true, "&amp;#65;&#321;"},
+        {"&#65;", false, "&#65;"},
+        {"&#x141;&#0000321;", true, "&#321;&#321;"},
+        {"&#0;&#9;&#127;&#128;&#159;", false, "&amp;#0;&amp;#9;&amp;#127;&amp;#128;&amp;#159;"},
+        {"&#55296;&#xDFFF;&#65534;&#xFDD0;", true, "&amp;#55296;&amp;#xDFFF;&amp;#65534;&amp;#xFDD0;"},
+        {"&#1114111;&#1114112;&#99999999999999999999;", true,
+         "&amp;#1114111;&amp;#1114112;&amp;#99999999999999999999;"},
+        {"&#1114109;&#&#321;&#321<b>", true, "&#1114109;&amp;#&#321;&amp;#321&lt;b&gt;"},
+        {"<\"'&amp;", false, "&lt;&quot;&#39;&amp;amp;"},
+    };
+    for (const auto &r : rows) {
+        std::string out;
+        xFcgiEscapeTyped(r.typed, r.latin1, out);
+        EXPECT_EQ(out, r.shown) << r.typed;
+    }
 }
 
 TEST(Escaping, ScriptStringValuesCannotLeaveTheirString)

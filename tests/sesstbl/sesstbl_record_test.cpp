@@ -513,10 +513,14 @@ TEST_F(SessTblRecord, ALostScreenOrModificationsFileIsToldApart) {
     ASSERT_EQ(h->SetLatestScreen(CBuffer(), CBuffer()), Result::Success);
     EXPECT_EQ(h->GetLatestScreen(data, back, lost), Result::SessTblLatestMcsDataFile);
     EXPECT_EQ(lost, "");
-    // A store that fails marks the session until a store of both succeeds.
+    EXPECT_FALSE(h->HasStoredScreen()) << "no screen yet, as in a DezUR exchange";
+    // A store that fails marks the session until a store of both succeeds;
+    // the session has had a screen all the same (flags byte 40, bit 3).
     const std::string fcc = table.GetLatestMcsDataDirectory() + h->GetLatestDataFileName() + ".fcc";
     ASSERT_TRUE(unlink(fcc.c_str()) == 0 && mkdir(fcc.c_str(), 0700) == 0);
     EXPECT_EQ(h->SetLatestScreen(CBuffer("SCREEN04", 8), CBuffer()), Result::SessTblLatestMcsDataFile);
+    EXPECT_EQ(reinterpret_cast<const unsigned char *>(&rec(h->GetPosition()))[40], 0x0C);
+    EXPECT_TRUE(h->HasStoredScreen());
     ASSERT_EQ(rmdir(fcc.c_str()), 0);
     h->GetLatestScreen(data, back, lost);
     EXPECT_NE(lost.find("could not be stored"), std::string::npos) << lost;

@@ -61,6 +61,14 @@ TEST(ExpandMask, PicturesFromTheFieldFiles) {
     EXPECT_EQ(u.length, 4);
 }
 
+// The signs a mask can give its number; the reader marks such fields.
+TEST(ExpandMask, SignedPictures) {
+    for (const char* pic : {"S9(3)", "s9(3)V99", "-ZZ9", "ZZ9-", "+ZZ9", "ZZ9+", "(ZZ9)", "ZZ9.99CR", "ZZ9db"})
+        EXPECT_TRUE(xFcgiIsSignedPicture(pic)) << pic;
+    for (const char* pic : {"9(3)", "ZZ,ZZ9.99", "$ZZ9", "2(4)", "9(3)V99", "Z9/99", "", "C"})
+        EXPECT_FALSE(xFcgiIsSignedPicture(pic)) << pic;
+}
+
 TEST(ExpandMask, BlankWhenBlankDigitCountsLikeNine) {
     Mask m = expand("2(4)");
     EXPECT_TRUE(m.numeric);
@@ -136,6 +144,8 @@ TEST(LoadDataDesc, TablesLocationsAndListing) {
     EXPECT_EQ(t.fromwebFields[0].pad, 2);
     EXPECT_EQ(t.fromwebFields[1].location, 4);  // behind c and its pad
     EXPECT_EQ(t.fromwebFields[1].picture, "S999");
+    EXPECT_TRUE(t.fromwebFields[1].flags & TemplateField::kSigned);
+    EXPECT_FALSE(b.flags & TemplateField::kSigned);
     EXPECT_TRUE(t.mainFields.empty());
     EXPECT_TRUE(t.flags & tcpHTML::kWebTables);
     EXPECT_EQ(t.screenSize, 19);

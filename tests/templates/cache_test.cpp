@@ -100,6 +100,38 @@ TEST_F(TemplateCache, ChangedFileIsCompiledAgainAfterTheCheckInterval) {
     EXPECT_EQ(xFcgiGetFT(p.c_str(), 3000000LL * 1000000000)->text, "three");
 }
 
+// The field file is confirmed with its page: changed, removed, added or
+// replaced by a FIFO, the page is compiled again once the interval passed.
+TEST_F(TemplateCache, ChangedFieldFileIsReadAgainAfterTheCheckInterval) {
+    const std::string p = dir_.write("f.htx", "\\{a}");
+    const std::string t3i = dir_.file("f.t3i");
+    auto fields = [&](const char* mask) {
+        dir_.write("f.t3i", std::string("<record type=\"toweb\"><field name=\"a\" mask=\"") + mask +
+                                "\"/></record>");
+    };
+    fields("X(20)");
+    touch(t3i, 1000000);
+    tcpHTML* t = xFcgiGetFT(p.c_str());
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->towebFields.size(), 1u);
+    EXPECT_EQ(t->towebFields[0].length, 20u);
+    fields("X(10)");
+    touch(t3i, 2000000);
+    EXPECT_EQ(xFcgiGetFT(p.c_str())->towebFields[0].length, 20u);  // within the interval
+    xFcgiSetTemplateCheckInterval(0);
+    // Also for a caller that has seen the page's own time unchanged.
+    EXPECT_EQ(xFcgiGetFT(p.c_str(), t->fileTime), t);
+    EXPECT_EQ(t->towebFields[0].length, 10u);
+    ASSERT_EQ(unlink(t3i.c_str()), 0);
+    EXPECT_TRUE(xFcgiGetFT(p.c_str())->t3iPath.empty());
+    fields("X(5)");
+    EXPECT_EQ(xFcgiGetFT(p.c_str())->towebFields[0].length, 5u);
+    ASSERT_EQ(unlink(t3i.c_str()), 0);
+    ASSERT_EQ(mkfifo(t3i.c_str(), 0600), 0);
+    EXPECT_TRUE(xFcgiGetFT(p.c_str())->flags & tcpHTML::kFieldFileRefused);
+    EXPECT_EQ(xFcgiCacheCount(), 1);
+}
+
 TEST_F(TemplateCache, LimitEvictsTheLeastRecentlyLoaded) {
     std::string a = dir_.write("a.htx", std::string(1000, 'a'));
     std::string b = dir_.write("b.htx", std::string(1000, 'b'));

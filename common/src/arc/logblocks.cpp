@@ -4,8 +4,10 @@
 #include "logstate.h"
 #include "qorfiles.h"
 #include "qorstring.h"
+#include "regularfile.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <cstdarg>
 #include <cstdlib>
 #include <ctime>
@@ -17,6 +19,12 @@ namespace {
 LogState &g = logState;
 
 constexpr size_t kMsgMax = 2200; // a message is cut to this size
+
+// A side file opened for appending; a FIFO put in its place is not waited on.
+FILE *appendTo(const std::string &path)
+{
+    return OpenRegularFileToWrite(path, O_WRONLY | O_CREAT | O_APPEND).release();
+}
 
 // An error block: written into the open log, else into an error file that
 // is opened for it ('o' name, "log/ERRORS", "log.ERRORS") and closed again.
@@ -36,12 +44,12 @@ int errorBlock(const char *heading, const std::function<void()> &body)
     FILE *f = nullptr;
     if (g.saveCtrl & LOG_NAMEDBYOPT) {
         bool keep = false;
-        f = fopen(logFileName(g.logFname, false, keep).c_str(), "ae");
+        f = appendTo(logFileName(g.logFname, false, keep));
     }
     if (!f)
-        f = fopen("log/ERRORS", "ae");
+        f = appendTo("log/ERRORS");
     if (!f)
-        f = fopen("log.ERRORS", "ae");
+        f = appendTo("log.ERRORS");
     if (!f)
         return 1;
     LogState saved = g;
@@ -92,9 +100,9 @@ int logConsole(const char *root, const char *fmt, ...)
     if (!path.empty() && path.back() != '/')
         path += '/';
     path += "log/CONSOLE";
-    FILE *f = fopen(path.c_str(), "ae");
+    FILE *f = appendTo(path);
     if (!f)
-        f = fopen("log.CONSOLE", "ae");
+        f = appendTo("log.CONSOLE");
     if (!f)
         return 1;
     LogState saved = g; // the process log, set aside meanwhile

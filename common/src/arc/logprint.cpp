@@ -4,6 +4,7 @@
 #include "logserver.h"
 #include "logstate.h"
 #include "qorstring.h"
+#include "regularfile.h"
 #include "searchpath.h"
 
 #include <algorithm>
@@ -70,13 +71,23 @@ void countWrite(size_t n, bool failed)
     }
 }
 
+// Something other than a regular file is at the log's path (a FIFO put in
+// its place): no server can write it.
+bool logIsNoRegularFile(const std::string &name)
+{
+    struct stat st{};
+    return stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 // One piece of a shared log: a single write(2). A server that went away
-// is replaced once; when that fails the process has no log.
+// is replaced once; when that fails the process has no log. A server that
+// ended because its log is no regular file is not replaced: another would
+// end the same way.
 bool fifoSend(const char *p, size_t n)
 {
     if (logFifoWrite(g.fifoFd, p, n))
         return true;
-    if (errno == EPIPE && !g.realLogFname.empty()) {
+    if (errno == EPIPE && !g.realLogFname.empty() && !logIsNoRegularFile(g.realLogFname)) {
         logDropStream();
         LogServerLink link = logServerConnect(g.realLogFname, g.logSpecialName);
         if (link.started)
@@ -215,25 +226,23 @@ FILE *openDirect(bool keepOld)
         logCtrlFlgs = 0;
         return nullptr;
     }
-    FILE *f = nullptr;
-    if (reopen) {
-        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            f = fdopen(fd, "w");
-            if (!f)
-                close(fd);
+    int flags = O_WRONLY | O_CREAT; // reopened: the file as it stands
+    if (!reopen) {
+        if (g.saveCtrl & LOG_APPEND) {
+            flags |= O_APPEND;
+        } else if (g.traceMode) {
+            unlink(name.c_str());
+            flags |= O_APPEND;
+        } else {
+            flags |= O_TRUNC;
         }
-    } else if (g.saveCtrl & LOG_APPEND) {
-        f = fopen(name.c_str(), "ae");
-    } else if (g.traceMode) {
-        unlink(name.c_str());
-        f = fopen(name.c_str(), "ae");
-    } else {
-        f = fopen(name.c_str(), "we");
     }
+    // A FIFO put at the log would hold the open until a reader came.
+    std::string why;
+    FILE *f = OpenRegularFileToWrite(name, flags, &why).release();
     if (!f) {
         int e = errno;
-        fprintf(stderr, "ERROR %d: Opening %s; %s\n", e, name.c_str(), strerror(e));
+        fprintf(stderr, "ERROR %d: Opening %s; %s\n", e, name.c_str(), why.c_str());
         logCtrlFlgs = 0;
         return nullptr;
     }

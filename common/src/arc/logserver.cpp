@@ -10,6 +10,7 @@
 #include "gossig.h"
 #include "logprint.h"
 #include "logstate.h"
+#include "regularfile.h"
 
 #include <array>
 #include <cerrno>
@@ -188,6 +189,7 @@ public:
 
 private:
     void detach();
+    [[noreturn]] void leave(int status);
     void feed(const char *p, size_t n);
     void drain();
     void writeChunk();
@@ -492,6 +494,18 @@ void LogServer::stop(char *buf, int lk, int lockErr)
     _exit(0);
 }
 
+// Ends without a log: the pid file and the FIFO go when they are still
+// this server's, so that nothing is left behind for a server that is gone.
+void LogServer::leave(int status)
+{
+    int lk = lockPidFile(pidPath_, false);
+    if (lk >= 0 && readPid(lk) == getpid()) {
+        unlink(pidPath_.c_str());
+        unlink(fifoPath_.c_str());
+    }
+    _exit(status);
+}
+
 void LogServer::run()
 {
     detach();
@@ -527,23 +541,21 @@ void LogServer::run()
     armTimer(alarmMsSetting);
     fifo_ = ::open(fifoPath_.c_str(), O_RDONLY | O_CLOEXEC);
     armTimer(0);
-    if (fifo_ < 0 && gotTerm) {
-        // Ended before any client wrote: nothing to log, nothing left behind.
-        int lk = lockPidFile(pidPath_, false);
-        if (lk >= 0 && readPid(lk) == getpid()) {
-            unlink(pidPath_.c_str());
-            unlink(fifoPath_.c_str());
-        }
-        _exit(0);
-    }
+    if (fifo_ < 0 && gotTerm)
+        leave(0); // ended before any client wrote: nothing to log
     if (fifo_ < 0) {
         fprintf(stderr, "logserver: ERROR open %s [%s]\n", fifoPath_.c_str(), strerror(errno));
         _exit(-1);
     }
-    out_ = fopen(log_.c_str(), "we");
+    // A FIFO put at the log would hold this open until a reader came, while
+    // the clients fill the FIFO and then wait on it: only a regular file is
+    // taken, without waiting. Ending closes this end of the FIFO, and the
+    // clients go on as they do whenever the server is gone.
+    std::string why;
+    out_ = OpenRegularFileToWrite(log_, O_WRONLY | O_CREAT | O_TRUNC, &why).release();
     if (!out_) {
-        fprintf(stderr, "logserver: ERROR open %s [%s]\n", log_.c_str(), strerror(errno));
-        _exit(-1);
+        fprintf(stderr, "logserver: ERROR open %s [%s]\n", log_.c_str(), why.c_str());
+        leave(-1);
     }
     struct stat logStat{};
     if (fstat(fileno(out_), &logStat) == 0 && (logStat.st_mode & 07))

@@ -3,6 +3,7 @@
 
 #include "logprint.h"
 #include "qorfiles.h"
+#include "regularfile.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -356,7 +357,8 @@ std::string badAddrOf(const char *file, int line, const void *address, uint32_t 
 int writeHistory(const char *fmt, ...)
 {
     const std::string path = qorixroot() + "log/HISTORY";
-    FILE *f = std::fopen(path.c_str(), "a");
+    // Appended to without waiting: a FIFO put at the path is refused.
+    FILE *f = OpenRegularFileToWrite(path, O_WRONLY | O_CREAT | O_APPEND).release();
     if (!f)
         return -1;
     const time_t now = time(nullptr);
