@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,19 @@ namespace fs = std::filesystem;
 namespace e2e {
 
 namespace {
+
+// Whether the process waits in poll(), as an idle worker waits for
+// requests (true when it cannot be told).
+bool waitsInPoll(pid_t pid)
+{
+    const std::string call = readFile("/proc/" + std::to_string(pid) + "/syscall");
+    if (call.empty()) return true;
+    const long n = std::strtol(call.c_str(), nullptr, 10);
+#ifdef SYS_poll
+    if (n == SYS_poll) return true;
+#endif
+    return n == SYS_ppoll;
+}
 
 std::string replaceAll(std::string s, const std::string& from, const std::string& to)
 {
@@ -323,9 +337,17 @@ pid_t Stack::waitForCleaner(int timeoutMs) const
 
 void Stack::killCleaners()
 {
+    // A worker looks for a cleaner after each page it sends: once every
+    // worker waits for requests again, none starts one in place of those
+    // killed here before its next request.
+    for (int waited = 0; waited <= 30000; waited += 20) {
+        const std::vector<pid_t> w = workers();
+        if (std::all_of(w.begin(), w.end(), waitsInPoll)) break;
+        sleepMs(20);
+    }
     waitForCleaner();
     for (pid_t p : cleaners()) kill(p, SIGKILL);
-    for (pid_t p : cleaners()) waitGone(p, 3000);
+    for (pid_t p : cleaners()) waitGone(p, 30000);
 }
 
 bool Stack::waitForWorkers(size_t n, int timeoutMs) const
