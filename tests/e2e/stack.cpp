@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -22,17 +23,20 @@ namespace e2e {
 
 namespace {
 
-// Whether the process waits in poll(), as an idle worker waits for
-// requests (true when it cannot be told).
-bool waitsInPoll(pid_t pid)
+// Whether the process waits in poll() for longer than the FastCGI library
+// waits for the web server to close a finished request's connection (2 s):
+// as an idle worker waits for requests (true when it cannot be told).
+bool waitsForRequests(pid_t pid)
 {
-    const std::string call = readFile("/proc/" + std::to_string(pid) + "/syscall");
-    if (call.empty()) return true;
-    const long n = std::strtol(call.c_str(), nullptr, 10);
+    std::istringstream call(readFile("/proc/" + std::to_string(pid) + "/syscall"));
+    std::string number, fds, count, timeout;
+    if (!(call >> number >> fds >> count >> timeout)) return number.empty();
 #ifdef SYS_poll
-    if (n == SYS_poll) return true;
+    if (std::strtol(number.c_str(), nullptr, 10) == SYS_poll)
+        return static_cast<int>(std::strtoull(timeout.c_str(), nullptr, 16)) > 2000 ||
+               static_cast<int>(std::strtoull(timeout.c_str(), nullptr, 16)) < 0;
 #endif
-    return n == SYS_ppoll;
+    return std::strtol(number.c_str(), nullptr, 10) == SYS_ppoll;
 }
 
 std::string replaceAll(std::string s, const std::string& from, const std::string& to)
@@ -342,7 +346,7 @@ void Stack::killCleaners()
     // killed here before its next request.
     for (int waited = 0; waited <= 30000; waited += 20) {
         const std::vector<pid_t> w = workers();
-        if (std::all_of(w.begin(), w.end(), waitsInPoll)) break;
+        if (std::all_of(w.begin(), w.end(), waitsForRequests)) break;
         sleepMs(20);
     }
     waitForCleaner();
