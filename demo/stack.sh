@@ -116,7 +116,7 @@ stack_start_host() {
       --log "${STACK_HOST_LOG:-$ROOT/host/dtphost.log}" >"$portfile" 2>"$ROOT/host/dtphost.err" &
   HOST_PID=$!
   local i
-  for i in $(seq 100); do
+  for i in $(seq 600); do   # up to 30 s on a busy machine
     HOST_PORT=$(head -n1 "$portfile" 2>/dev/null || true)
     [ -n "$HOST_PORT" ] && return
     kill -0 "$HOST_PID" 2>/dev/null || break
@@ -155,13 +155,13 @@ stack_start_web() {
   WEB_PID=$!
   echo "$WEB_PID" > "$ROOT/logs/web.pid"
   local i
-  for i in $(seq 100); do
+  for i in $(seq 3000); do
     WEB_SID=$(stack_session_of "$WEB_PID")
     [ "$WEB_SID" = "$WEB_PID" ] && break
     sleep 0.01
   done
   [ "$WEB_SID" = "$WEB_PID" ] || WEB_SID=
-  for i in $(seq 200); do
+  for i in $(seq 600); do
     stack_port_open "$PORT" && return
     kill -0 "$WEB_PID" 2>/dev/null || break
     sleep 0.05
@@ -224,7 +224,7 @@ stack_stop() {
   pids=$(stack_leftovers)
   if [ -n "$pids" ]; then
     kill -TERM $pids 2>/dev/null || true
-    for n in $(seq 20); do
+    for n in $(seq 100); do
       sleep 0.1
       pids=$(stack_leftovers)
       [ -z "$pids" ] && break

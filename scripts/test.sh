@@ -5,7 +5,9 @@
 #
 # Each build has its own folder under build/ (release, asan, fuzz; the demo
 # builds in build/demo), and each is configured with its tests on whatever
-# an earlier run configured there. A suite that runs no test fails.
+# an earlier run configured there. A suite that runs no test fails, and so
+# does one with a skipped test, unless the test needs root and this command
+# is not run as root: every skip is named with its reason in the summary.
 #
 # Environment: QOR_JOBS (parallel build and test jobs, default: the number
 # of processors), QOR_FUZZ_SECONDS (per fuzz target, default 5).
@@ -14,19 +16,58 @@ cd "$(dirname "$0")/.."
 source scripts/jobs.sh
 bash scripts/deps.sh test
 fuzz_seconds=${QOR_FUZZ_SECONDS:-5}
-total_pass=0
+total_pass=0 total_fail=0
+skips=()   # "<suite>: <test>: <reason>", named again in the closing summary
+bad_skips=0
 
+# The closing summary: every skip, then the line CI reads.
+finish() {  # <exit status>
+  local s
+  for s in "${skips[@]}"; do echo "skipped: $s"; done
+  echo "all: $total_pass passed, $total_fail failed, ${#skips[@]} skipped"
+  exit "$1"
+}
+
+# Runs one build's tests. A test that skips (exit 77, or a GoogleTest case
+# with GTEST_SKIP) is counted and named apart from the passes, and fails
+# the suite, unless it needs root and this command does not run as root.
 run_suite() {  # <build dir> <label>
-  local log="$1/ctest.log" rc=0
-  (cd "$1" && ctest --output-on-failure --no-tests=error -j"$jobs") 2>&1 | tee "$log" || rc=$?
-  [ "$rc" -eq 0 ] || { echo "$2 suite failed"; exit 1; }
-  local n
-  n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n1)
-  if [ "${n:-0}" -eq 0 ]; then
-    echo "$2 suite ran no test: is $1 configured without tests?"
-    exit 1
+  local dir=$1 label=$2 rc=0
+  local log="$dir/ctest.log" junit="$PWD/$dir/ctest-junit.xml" gtest_xml="$PWD/$dir/gtest-xml"
+  rm -rf "$junit" "$gtest_xml"
+  mkdir -p "$gtest_xml"
+  (cd "$dir" && GTEST_OUTPUT="xml:$gtest_xml/" \
+     ctest --output-on-failure --no-tests=error -j"$jobs" --output-junit "$junit") 2>&1 | tee "$log" || rc=$?
+  local results passed=0 failed=0 nskip=0 line
+  results=$(python3 scripts/test-results.py "$junit" "$gtest_xml") || rc=1
+  passed=$(sed -n 's/^passed //p' <<<"$results")
+  failed=$(sed -n 's/^failed //p' <<<"$results")
+  while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    nskip=$((nskip + 1))
+    if [[ $line == *"needs root"* ]] && [ "$(id -u)" -ne 0 ]; then
+      skips+=("$label: $line (not run as root)")
+    else
+      skips+=("$label: $line")
+      bad_skips=$((bad_skips + 1))
+    fi
+  done < <(sed -n 's/^skip //p' <<<"$results")
+  total_pass=$((total_pass + ${passed:-0}))
+  total_fail=$((total_fail + ${failed:-0}))
+  echo "$label suite: ${passed:-0} passed, ${failed:-0} failed, $nskip skipped"
+  if [ "$rc" -ne 0 ]; then
+    echo "$label suite failed"
+    [ "${failed:-0}" -gt 0 ] || total_fail=$((total_fail + 1))
+    finish 1
   fi
-  total_pass=$((total_pass + n))
+  if [ "${passed:-0}" -eq 0 ]; then
+    echo "$label suite ran no test: is $dir configured without tests?"
+    finish 1
+  fi
+  if [ "$bad_skips" -gt 0 ]; then
+    echo "$label suite skipped tests that must run here (see the skips below)"
+    finish 1
+  fi
 }
 
 echo "== normal build ($jobs jobs) =="
@@ -57,13 +98,14 @@ for bin in build/fuzz/fuzz/fuzz_*; do
         -print_final_stats=0 "$work" >"$work.log" 2>&1; then
     tail -n 60 "$work.log"
     echo "fuzz target $name failed"
-    exit 1
+    total_fail=$((total_fail + 1))
+    finish 1
   fi
   tail -n 1 "$work.log"
   rm -rf "$work" "$work.log"
   fuzz_pass=$((fuzz_pass + 1))
 done
-[ "$fuzz_pass" -gt 0 ] || { echo "no fuzz target was built"; exit 1; }
+[ "$fuzz_pass" -gt 0 ] || { echo "no fuzz target was built"; finish 1; }
 total_pass=$((total_pass + fuzz_pass))
-echo "fuzz targets: $fuzz_pass passed, 0 failed"
-echo "all: $total_pass passed, 0 failed"
+echo "fuzz targets: $fuzz_pass passed, 0 failed, 0 skipped"
+finish 0

@@ -92,9 +92,9 @@ public:
 
     void send(const Bytes& body);         // one frame
     void sendRaw(const Bytes& bytes);     // as they are
-    Bytes read(int timeoutMs = 3000);     // one frame body; throws on EOF or time-out
+    Bytes read(int timeoutMs = 20000);    // one frame body; throws on EOF or time-out
     bool silent(int ms);                  // nothing arrives within ms
-    bool closedByPeer(int timeoutMs = 3000);  // end of stream, nothing before it
+    bool closedByPeer(int timeoutMs = 20000);  // end of stream, nothing before it
 
     // HelloDTP exchange, OPEN and PRST as a gateway does it; returns the
     // host session id L and leaves the first screen in `screen`.

@@ -100,13 +100,13 @@ TEST_F(ProtoTest, GreetingOfAnotherClassIsABadReplyWhateverItSays) {
     HandHost hand;
     std::vector<Bytes> got;
     std::thread host([&] {
-        if (!hand.Accept(5000)) return;
+        if (!hand.Accept(20000)) return;
         // A REJECT naming nobody, with reason 7, in place of the HelloDTP.
         Bytes reject(32, 0);
         reject[0] = 3;
         reject[29] = 7;
         hand.Send(reject);
-        got = hand.Read(3000);   // until the gateway hangs up
+        got = hand.Read(20000);   // until the gateway hangs up
     });
     unsigned id = 0;
     const Result r = proto_->OpenSession("QOR1", "127.0.0.1", hand.Port(), id, false, 0);
@@ -128,14 +128,14 @@ TEST_F(ProtoTest, GreetingOfAnotherClassIsABadReplyWhateverItSays) {
         existing = rec->GetLocalSessionId();
     }
     std::thread closer([&] {
-        if (!hand.Accept(5000)) return;
+        if (!hand.Accept(20000)) return;
         Bytes close(32, 0);
         close[0] = 4;
         const Bytes l = hosttest::be32(0x777), r = hosttest::be32(existing);
         std::copy(l.begin(), l.end(), close.begin() + 4);
         std::copy(r.begin(), r.end(), close.begin() + 8);
         hand.Send(close);
-        got = hand.Read(3000);
+        got = hand.Read(20000);   // until the gateway hangs up
     });
     unsigned again = existing;
     EXPECT_EQ(proto_->OpenSession("QOR1", "127.0.0.1", hand.Port(), again, false, 0), Result::CommBadDtpReply);
@@ -211,8 +211,13 @@ TEST_F(ProtoTest, ConnectionEndedBetweenRequestsIsNotReused) {
     const std::string out = InChild([&]() -> std::string {
         const unsigned first = Start();
         if (!first) return "no session";
-        WaitFor([] { return false; }, 200);   // the host has closed its end
-        const int waiting = proto_->IsMsgAvail();   // reads the end: nothing waits
+        // The host closes its end; looking reads the end: nothing waits.
+        int waiting = 0;
+        if (!WaitFor([&] {
+                waiting |= proto_->IsMsgAvail();
+                return proto_->IsSessionConnected("QOR1") != Result::Success;
+            }, 20000))
+            return "the end was never read";
         unsigned second = 0;
         Result r = Open(second);
         return std::to_string(waiting) + " " + Codes({r, proto_->IsSessionConnected("QOR1")});
@@ -229,9 +234,13 @@ TEST_F(ProtoTest, InvalidMessageBetweenRequestsIsDropped) {
     const unsigned id = Start();
     ASSERT_NE(id, 0u);
     ASSERT_EQ(Input(id, "MENU", ' ', "a"), Result::Success);
-    ASSERT_TRUE(WaitFor([&] { return Sent(Frames()).back().body.size() == 3; }, 3000));
-    EXPECT_EQ(proto_->IsMsgAvail(), 0);
-    EXPECT_NE(GatewayLog().find("invalid message between requests dropped"), std::string::npos);
+    // Looked at until the garbage has arrived and been dropped.
+    int waiting = 0;
+    EXPECT_TRUE(WaitFor([&] {
+        waiting |= proto_->IsMsgAvail();
+        return GatewayLog().find("invalid message between requests dropped") != std::string::npos;
+    }, 20000));
+    EXPECT_EQ(waiting, 0);
     // Nothing waits: the next exchange reads its own reply.
     ASSERT_EQ(Input(id, "MENU", '1'), Result::Success);
     EXPECT_EQ(LastMcsName(), "DETAIL  ");
@@ -251,7 +260,7 @@ TEST_F(ProtoTest, GarbageFramesCloseTheSession) {
         const uint32_t L = HostIdOf(id);
         EXPECT_EQ(Input(id, "MENU", ' ', "a"), Result::CommBadDtpReply);
         EXPECT_FALSE(HasRecord(id));
-        EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(id, L)); }, 3000));
+        EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(id, L)); }, 20000));
     }
     // The connection still serves.
     EXPECT_NE(Start(), 0u);

@@ -114,7 +114,7 @@ protected:
     // and an exchange that takes a message already waiting does not wait for
     // the host's answer: give the record a moment to appear.
     bool HostGets(const Bytes &body) const {
-        return WaitFor([&] { return HostReceived(body); }, 3000);
+        return WaitFor([&] { return HostReceived(body); }, 20000);
     }
     std::string LastMcsName() {
         CBuffer &b = proto_->GetLastMcsData();

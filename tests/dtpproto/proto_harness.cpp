@@ -328,11 +328,11 @@ void HandHost::Hangup() {
     conn_ = -1;
 }
 
-std::vector<Bytes> HandHost::Read(int timeoutMs) {
+std::vector<Bytes> HandHost::Read(int timeoutMs, size_t upTo) {
     std::vector<Bytes> frames;
     std::string pending;
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (conn_ >= 0) {
+    while (conn_ >= 0 && frames.size() < upTo) {
         int left = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
         pollfd p{conn_, POLLIN, 0};

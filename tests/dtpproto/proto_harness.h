@@ -99,8 +99,9 @@ public:
     void Send(const Bytes &body);   // one frame
     // Ends the connection taken last.
     void Hangup();
-    // The frames that arrive within timeoutMs (until the end of the stream).
-    std::vector<Bytes> Read(int timeoutMs);
+    // The frames that arrive within timeoutMs (until the end of the stream,
+    // or until upTo frames have come).
+    std::vector<Bytes> Read(int timeoutMs, size_t upTo = SIZE_MAX);
 
 private:
     int fd_ = -1, conn_ = -1, port_ = 0;

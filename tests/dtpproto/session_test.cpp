@@ -211,14 +211,14 @@ TEST_F(ProtoTest, ProgramEndsByReasonAndTheCloseThatFollows) {
         EXPECT_EQ(Input(id, "MENU", ' ', "x"), c.expected);
         EXPECT_EQ(std::string(proto_->GetLastCda().GetBuffer(), proto_->GetLastCda().GetLength()), c.cda);
         EXPECT_FALSE(HasRecord(id));
-        EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(id, L)); }, 3000));
+        EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(id, L)); }, 20000));
     }
     const unsigned id = Start();
     ASSERT_NE(id, 0u);
     const uint32_t L = HostIdOf(id);
     EXPECT_EQ(Input(id, "MENU", ' ', "x"), Result::CommTransTerminated);
     EXPECT_FALSE(HasRecord(id));
-    EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(id, L)); }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(id, L)); }, 20000));
     EXPECT_NE(GatewayLog().find("PREN message with LOGOFF for session R"), std::string::npos);
     // The connection serves on.
     EXPECT_EQ(proto_->IsSessionConnected("QOR1"), Result::Success);
@@ -231,9 +231,14 @@ TEST_F(ProtoTest, UnsolicitedProgramEndBetweenRequestsClosesTheSession) {
     const uint32_t L = HostIdOf(id);
     std::string text;
     proto_->GetSessionId(id, text);
-    ASSERT_TRUE(WaitFor([&] { return !LastSent(8).empty(); }, 3000));
-    EXPECT_EQ(proto_->IsMsgAvail(), 0);
-    EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(id, L)); }, 3000));
+    // The host logs the PREN as it sends it: look until it has arrived and
+    // closed the session.
+    int waiting = 0;
+    EXPECT_TRUE(WaitFor([&] {
+        waiting |= proto_->IsMsgAvail();
+        return HostReceived(closePkt(id, L));
+    }, 20000));
+    EXPECT_EQ(waiting, 0);
     EXPECT_EQ(proto_->GetLocalSessionId(text, false, 0), 0u);
     EXPECT_FALSE(HasRecord(id));
 }
@@ -254,7 +259,7 @@ TEST_F(ProtoTest, MessageBetweenRequestsIsTakenByTheNextRead) {
     for (const Frame &f : Sent(Frames()))
         if (f.body[0] == 30) screens.push_back(parseMcso(f.body));
     const McsMsg &reply = screens[1], &extra = screens[2];
-    EXPECT_EQ(proto_->IsMsgAvail(), 1);
+    EXPECT_TRUE(WaitFor([&] { return proto_->IsMsgAvail() == 1; }, 20000));
     EXPECT_EQ(proto_->IsMsgAvail(), 1);   // still the same one waiting
 
     // The next exchange sends its input and takes the waiting screen.
@@ -263,7 +268,7 @@ TEST_F(ProtoTest, MessageBetweenRequestsIsTakenByTheNextRead) {
     EXPECT_TRUE(HostGets(inputPkt(L, reply.ids, reply.params[0], "MENU", '1')));
     EXPECT_EQ(ToBytes(proto_->GetLastMcsData()), extra.params[1]);
     // The key's own reply now waits, and is taken by the next exchange.
-    ASSERT_TRUE(WaitFor([&] { return proto_->IsMsgAvail() == 1; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return proto_->IsMsgAvail() == 1; }, 20000));
     const McsMsg detail = parseMcso(LastSent(30));
     ASSERT_EQ(Input(id, "DETAIL", ' ', "b"), Result::Success);
     EXPECT_EQ(ToBytes(proto_->GetLastMcsData()), detail.params[1]);
@@ -412,7 +417,7 @@ TEST_F(ProtoTest, ScreenFormatRequestAndAFailedConversionCloseTheSession) {
     EXPECT_NE(GatewayLog().find("Process screen format MENU received\n"), std::string::npos);
     EXPECT_NE(GatewayLog().find("Problem converting screen MENU; status -2003\n"), std::string::npos);
     EXPECT_FALSE(HasRecord(id));
-    EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(id, L)); }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(id, L)); }, 20000));
 
     // A format it does not have: a reply without format bytes is -1010.
     const unsigned other = Start();
@@ -421,7 +426,7 @@ TEST_F(ProtoTest, ScreenFormatRequestAndAFailedConversionCloseTheSession) {
     EXPECT_EQ(proto_->GetScreenFormat(other, "NOSUCH"), Result::CommScreenFormatNotFound);
     EXPECT_NE(GatewayLog().find("Processing format NOSUCH failed: sLen 0"), std::string::npos);
     EXPECT_FALSE(HasRecord(other));
-    EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(other, L2)); }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return HostReceived(closePkt(other, L2)); }, 20000));
     EXPECT_EQ(proto_->IsSessionConnected("QOR1"), Result::Success);
 }
 

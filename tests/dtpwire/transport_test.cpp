@@ -159,7 +159,7 @@ TEST(Transport, ConversationWithTheStandInHost) {
     ASSERT_EQ(getsockopt(t.GetSocket(), SOL_SOCKET, SO_RCVBUF, &value, &len), 0);
     EXPECT_GE(value, CZelSocketTransport::kMinReceiveBuffer);
 
-    EXPECT_EQ(t.Poll(3000), Result::CommPollDataReady);   // the host speaks first
+    EXPECT_EQ(t.Poll(30000), Result::CommPollDataReady);   // the host speaks first
     ReplyPacket reply;
     Greet(t, reply.packet);
     EXPECT_EQ(t.Poll(10), Result::CommPollFailed);          // nothing more waits

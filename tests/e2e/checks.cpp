@@ -44,7 +44,7 @@ size_t framesCount(const std::string& hostLog, const std::string& direction, con
     for (int waited = 0;; waited += 20) {
         seen = framesCount(s.hostLog(), direction, cls);
         if (seen == n) return ::testing::AssertionSuccess();
-        if (waited >= 10000 || seen > n) break;
+        if (waited >= 30000 || seen > n) break;
         sleepMs(20);
     }
     return ::testing::AssertionFailure() << "the host logged " << seen << " " << direction << " " << cls
@@ -59,7 +59,7 @@ size_t framesCount(const std::string& hostLog, const std::string& direction, con
         seen = 0;
         for (size_t at = log.find(text); at != std::string::npos && seen < n; at = log.find(text, at + 1)) ++seen;
         if (seen == n) return ::testing::AssertionSuccess();
-        if (waited >= 10000) break;
+        if (waited >= 30000) break;
         sleepMs(20);
     }
     return ::testing::AssertionFailure() << "the gateway logged '" << text << "' " << seen << " times, fewer than " << n;

@@ -28,12 +28,12 @@ std::vector<std::string> hostFrames(const std::string& hostLog, const std::strin
 // True when one MCSO frame the host received ends with `input`.
 bool hostReceived(const std::string& hostLog, const std::string& input);
 size_t framesCount(const std::string& hostLog, const std::string& direction, const std::string& cls);
-// Waits up to 10 s for the host to have logged `n` frames of a class: a
+// Waits up to 30 s for the host to have logged `n` frames of a class: a
 // frame the gateway sends just before its page may be logged a moment
 // after the page has arrived (long after on a busy machine).
 ::testing::AssertionResult hostLogged(const Stack& s, const std::string& direction, const std::string& cls,
                                       size_t n);
-// Waits up to 10 s for the gateway's log to hold `text` at least `n` times:
+// Waits up to 30 s for the gateway's log to hold `text` at least `n` times:
 // the log server writes a line a moment after the worker has answered.
 ::testing::AssertionResult gatewayLogged(const Stack& s, const std::string& text, size_t n = 1);
 // Number of screen inputs the host has taken.

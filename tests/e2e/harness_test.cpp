@@ -75,7 +75,7 @@ TEST(WebServer, RetiredWorkersAreReplaced)
         if (i % 2 == 1) {
             // With one worker the web server has nobody to send a request
             // to until it has started the next one.
-            ASSERT_TRUE(waitGone(std::stoi(pid), 5000));
+            ASSERT_TRUE(waitGone(std::stoi(pid), 30000));
             ASSERT_TRUE(s.waitForWorkers(1)) << s.webServerLog();
         }
     }

@@ -160,7 +160,7 @@ TEST_F(Security, LogFilesAreForOwnerAndGroupAndAMissingLogFolderIsTakenUpAgain)
     // The log moves to a folder that is not there yet: the worker that
     // reads the new configuration runs without a log...
     const std::string moved = s.root() + "/later";
-    sleepMs(1100);  // the configuration's new time must differ in whole seconds
+    waitPastModTime(s.configPath());  // the configuration's new time must differ
     s.writeConfig("<LogFile VALUE=\"" + moved + "/qoric.log\" OPTIONS=\"h3MPKwd\"/>");
     s.get("/demo/ECHO");   // served with the old settings, then the worker retires
     ASSERT_TRUE(startedAfresh(s, first));

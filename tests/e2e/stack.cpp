@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -20,6 +22,22 @@ namespace fs = std::filesystem;
 namespace e2e {
 
 namespace {
+
+// Whether the process waits in poll() for longer than the FastCGI library
+// waits for the web server to close a finished request's connection (2 s):
+// as an idle worker waits for requests (true when it cannot be told).
+bool waitsForRequests(pid_t pid)
+{
+    std::istringstream call(readFile("/proc/" + std::to_string(pid) + "/syscall"));
+    std::string number, fds, count, timeout;
+    if (!(call >> number >> fds >> count >> timeout)) return number.empty();
+#ifdef SYS_poll
+    if (std::strtol(number.c_str(), nullptr, 10) == SYS_poll)
+        return static_cast<int>(std::strtoull(timeout.c_str(), nullptr, 16)) > 2000 ||
+               static_cast<int>(std::strtoull(timeout.c_str(), nullptr, 16)) < 0;
+#endif
+    return std::strtol(number.c_str(), nullptr, 10) == SYS_ppoll;
+}
 
 std::string replaceAll(std::string s, const std::string& from, const std::string& to)
 {
@@ -244,16 +262,16 @@ void Stack::endLeftovers(const std::vector<pid_t>& lastWorkers)
     for (pid_t p : inRun())
         if (p != logServer) kill(p, SIGKILL);
     for (pid_t p : inRun())
-        if (p != logServer) waitGone(p, 2000);
+        if (p != logServer) waitGone(p, 10000);
     // The log server empties its FIFO into the log, then goes.
     if (logServer > 0 && processAlive(logServer) && linkOf(logServer, "cwd") == run_) {
-        sleepMs(200);
+        waitFifoEmpty(root_ + "/logs/.fifo.qoric.log", 10000);
         kill(logServer, SIGTERM);
-        if (!waitGone(logServer, 2000)) kill(logServer, SIGKILL);
+        if (!waitGone(logServer, 10000)) kill(logServer, SIGKILL);
     }
     for (pid_t p : inRun()) {
         kill(p, SIGKILL);
-        waitGone(p, 2000);
+        waitGone(p, 10000);
     }
 }
 
@@ -323,9 +341,17 @@ pid_t Stack::waitForCleaner(int timeoutMs) const
 
 void Stack::killCleaners()
 {
+    // A worker looks for a cleaner after each page it sends: once every
+    // worker waits for requests again, none starts one in place of those
+    // killed here before its next request.
+    for (int waited = 0; waited <= 30000; waited += 20) {
+        const std::vector<pid_t> w = workers();
+        if (std::all_of(w.begin(), w.end(), waitsForRequests)) break;
+        sleepMs(20);
+    }
     waitForCleaner();
     for (pid_t p : cleaners()) kill(p, SIGKILL);
-    for (pid_t p : cleaners()) waitGone(p, 3000);
+    for (pid_t p : cleaners()) waitGone(p, 30000);
 }
 
 bool Stack::waitForWorkers(size_t n, int timeoutMs) const

@@ -96,7 +96,8 @@ public:
     // let go of descriptor 0, the web server takes a dead worker's socket
     // for one still served and starts no new worker). Its pid, 0 on time-out.
     pid_t waitForCleaner(int timeoutMs = 15000) const;
-    // Waits for a cleaner, then kills every one (the cleaner lock is free).
+    // Waits until the workers wait for requests and a cleaner runs, then
+    // kills every cleaner (the cleaner lock is free).
     void killCleaners();
     TableView table() const;
     // Writes the shared reconfiguration stamp (as the editor or "-reconf" would).

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -70,6 +71,12 @@ void setModTime(const std::string& path, time_t t)
     timespec times[2] = {{t, 0}, {t, 0}};
     if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
         throw std::runtime_error("cannot set the time of " + path);
+}
+
+void waitPastModTime(const std::string& path)
+{
+    const time_t t = modTime(path);
+    while (time(nullptr) <= t) sleepMs(20);
 }
 
 void writeText(const std::string& path, const std::string& text)
@@ -201,6 +208,19 @@ bool waitGone(pid_t pid, int timeoutMs)
         sleepMs(20);
     }
     return false;
+}
+
+bool waitFifoEmpty(const std::string& path, int timeoutMs)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return true;
+    int n = -1;
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        if (ioctl(fd, FIONREAD, &n) != 0 || n == 0) break;
+        sleepMs(20);
+    }
+    close(fd);
+    return n == 0;
 }
 
 }  // namespace e2e

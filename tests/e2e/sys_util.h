@@ -31,6 +31,9 @@ std::string makeDir(const std::string& pattern);  // mkdtemp; the real path
 // the gateway compares whole seconds.
 time_t modTime(const std::string& path);
 void setModTime(const std::string& path, time_t t);
+// Waits until the clock's whole second is past the file's time: a file
+// written after it gets a time that differs.
+void waitPastModTime(const std::string& path);
 void sleepMs(int ms);
 
 // Loopback ports.
@@ -46,6 +49,8 @@ std::vector<ProcInfo> allProcesses();      // the living ones (no zombies)
 std::string linkOf(pid_t pid, const char* what);  // /proc/PID/<what> ("exe", "cwd")
 bool processAlive(pid_t pid);              // exists and is not a zombie
 bool waitGone(pid_t pid, int timeoutMs);   // false on time-out
+// Waits until the FIFO at path holds no bytes (true also when no one reads it).
+bool waitFifoEmpty(const std::string& path, int timeoutMs);
 std::vector<char*> argvOf(std::vector<std::string>& all);
 // In a forked child: standard input from /dev/null, output to `out`.
 void redirectChild(const std::string& out);

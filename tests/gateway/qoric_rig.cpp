@@ -83,7 +83,7 @@ bool processGone(pid_t pid) {
 void killAndWait(pid_t pid) {
     if (pid <= 0 || processGone(pid)) return;
     kill(pid, SIGKILL);
-    for (int i = 0; i < 200 && !processGone(pid); ++i) sleepMs(10);
+    for (int i = 0; i < 3000 && !processGone(pid); ++i) sleepMs(10);
 }
 
 int tableId(const std::string &workDir) {

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <map>
 #include <regex>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -262,7 +263,8 @@ TEST_F(ServerTest, RecordsSplitAcrossWritesAreRecognised)
     std::string other = std::to_string(getppid());
     std::string open = record("OPEN " + other + " ");
     ASSERT_TRUE(logFifoWrite(fd, open.data(), 6));
-    usleep(100000);
+    // The server has read the first part on its own.
+    EXPECT_TRUE(waitFor([fd] { int n = -1; return ioctl(fd, FIONREAD, &n) == 0 && n == 0; }, 30000));
     ASSERT_TRUE(logFifoWrite(fd, open.data() + 6, open.size() - 6));
     std::string close = record("CLOSE" + other + " ");
     ASSERT_TRUE(logFifoWrite(fd, close.data(), close.size()));
@@ -423,7 +425,7 @@ TEST_F(ServerTest, SigtermWritesWhatItHoldsAndItsClosingLine)
     ASSERT_GT(server, 0);
     EXPECT_EQ(logPrintf("#before the end\n"), 1);
     ASSERT_EQ(kill(server, SIGTERM), 0);
-    ASSERT_TRUE(waitFor([&] { return gone(server); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return gone(server); }, 30000));
     EXPECT_FALSE(exists(pidFile));
     EXPECT_FALSE(exists(fifo));
     const std::string text = readFile(log);

@@ -67,7 +67,7 @@ inline size_t countOf(const std::string &text, const std::string &part)
 }
 
 // Polls cond every 10 ms for at most ms milliseconds.
-inline bool waitFor(const std::function<bool()> &cond, int ms = 5000)
+inline bool waitFor(const std::function<bool()> &cond, int ms = 30000)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!cond()) {

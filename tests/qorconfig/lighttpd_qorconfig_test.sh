@@ -56,7 +56,7 @@ fastcgi.server = ( "/qorconfig" => ((
 EOF
     "$lighttpd" -D -f "$dir/lighttpd.conf" >"$dir/lighttpd.out" 2>&1 &
     pid=$!
-    for i in $(seq 1 50); do
+    for i in $(seq 1 300); do   # up to 30 s on a busy machine
         curl -s -o /dev/null "http://127.0.0.1:$port/qorconfig" && break
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1

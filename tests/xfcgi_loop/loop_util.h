@@ -80,10 +80,10 @@ inline char procState(pid_t pid)
 }
 
 // Waits until the file holds `marker` and the process sleeps in a blocking
-// call; false after a few seconds.
+// call; false after half a minute.
 inline bool waitBlocked(pid_t pid, const std::string &file, const std::string &marker)
 {
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 3000; ++i) {
         if (readFile(file).find(marker) != std::string::npos && procState(pid) == 'S') {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             if (procState(pid) == 'S')
@@ -95,11 +95,11 @@ inline bool waitBlocked(pid_t pid, const std::string &file, const std::string &m
 }
 
 // Waits until the process has taken signal `sig` (it is pending no more)
-// and sleeps in a blocking call again; false after a few seconds.
+// and sleeps in a blocking call again; false after half a minute.
 inline bool waitSignalTaken(pid_t pid, int sig)
 {
     const unsigned long long bit = 1ULL << (sig - 1);
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 3000; ++i) {
         std::istringstream status(readFile("/proc/" + std::to_string(pid) + "/status"));
         unsigned long long pending = 0;
         for (std::string line; std::getline(status, line);)
