@@ -6,6 +6,7 @@
 # the configuration in place.  Usage: install_test.sh <cmake>
 # Exit 77 when lighttpd or curl is missing (the configuration is not read).
 set -u
+source "$(dirname "$0")/../qorconfig/lighttpd_start.sh"
 cmake=$1
 prefix=$(mktemp -d "$PWD/prefix.XXXXXX")
 sockdir=$(mktemp -d /tmp/qorinst.XXXXXX)
@@ -48,34 +49,8 @@ grep -q 'configuration in place is kept' "$prefix.out" || fail "the second insta
 # qorconfig, started from run/ as the web server starts it, reads the file.
 lighttpd=$(command -v lighttpd || echo /usr/sbin/lighttpd)
 [ -x "$lighttpd" ] && command -v curl >/dev/null || { echo "lighttpd or curl is missing: qoric.conf not read"; exit 77; }
-for attempt in 1 2 3 4 5 6 7 8; do
-    port=$((20000 + RANDOM % 12000))   # below the ephemeral ports
-    cat >"$prefix/lighttpd.conf" <<CONF
-server.document-root = "$root/htx"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$prefix/error.log"
-server.modules = ("mod_fastcgi")
-fastcgi.server = ( "/qorconfig" => ((
-    "bin-path" => "$root/run/qorconfig",
-    "socket" => "$sockdir/qorconfig.sock",
-    "max-procs" => 1,
-    "check-local" => "disable",
-    "bin-environment" => ( "QORICCONFPATH" => "$conf" )
-)))
-CONF
-    "$lighttpd" -D -f "$prefix/lighttpd.conf" >"$prefix/lighttpd.out" 2>&1 &
-    pid=$!
-    for i in $(seq 1 300); do   # up to 30 s on a busy machine
-        curl -s -o /dev/null "http://127.0.0.1:$port/qorconfig" && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null && break
-    wait "$pid" 2>/dev/null
-    pid=
-done
-[ -n "$pid" ] || fail "lighttpd did not start: $(cat "$prefix/error.log" 2>/dev/null)"
+start_qorconfig_lighttpd "$prefix" "$root/htx" "$root/run/qorconfig" "$conf" "$sockdir/qorconfig.sock" ||
+    fail "lighttpd did not start: $(cat "$prefix/error.log" 2>/dev/null)"
 page=$(curl -s "http://127.0.0.1:$port/qorconfig") || fail "qorconfig did not answer"
 for want in "value=\"$root/logs/qoric.log\"" 'value="77"' 'QOR1' 'DEMO'; do
     grep -qF "$want" <<<"$page" || fail "the form lacks $want: $page"

@@ -4,6 +4,7 @@
 # Usage: lighttpd_qorconfig_test.sh <qorconfig binary>
 # Exit 77 (skipped) when lighttpd or curl is not installed.
 set -u
+source "$(dirname "$0")/lighttpd_start.sh"
 qorconfig=$1
 lighttpd=$(command -v lighttpd || echo /usr/sbin/lighttpd)
 [ -x "$lighttpd" ] || { echo "lighttpd is not installed"; exit 77; }
@@ -37,35 +38,8 @@ cat >"$dir/qoric.conf" <<'EOF'
 EOF
 echo "keep me" >"$dir/victim"
 
-# lighttpd refuses a port in use: try a few.
-for attempt in 1 2 3 4 5 6 7 8; do
-    port=$((20000 + RANDOM % 12000))   # below the ephemeral ports
-    cat >"$dir/lighttpd.conf" <<EOF
-server.document-root = "$dir/htdocs"
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = "$dir/error.log"
-server.modules = ("mod_fastcgi")
-fastcgi.server = ( "/qorconfig" => ((
-    "socket" => "$sockdir/qorconfig.sock",
-    "bin-path" => "$qorconfig",
-    "bin-environment" => ( "QORICCONFPATH" => "$dir/qoric.conf" ),
-    "max-procs" => 1,
-    "check-local" => "disable"
-)))
-EOF
-    "$lighttpd" -D -f "$dir/lighttpd.conf" >"$dir/lighttpd.out" 2>&1 &
-    pid=$!
-    for i in $(seq 1 300); do   # up to 30 s on a busy machine
-        curl -s -o /dev/null "http://127.0.0.1:$port/qorconfig" && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null && break
-    wait "$pid" 2>/dev/null
-    pid=
-done
-[ -n "$pid" ] || fail "lighttpd did not start"
+start_qorconfig_lighttpd "$dir" "$dir/htdocs" "$qorconfig" "$dir/qoric.conf" "$sockdir/qorconfig.sock" ||
+    fail "lighttpd did not start"
 url="http://127.0.0.1:$port/qorconfig"
 
 # The form, read with a POST of nothing.
