@@ -306,7 +306,9 @@ TEST_F(QorshmCli, DecodeSwitchAndIdFromTheOptions) {
     const std::string idFile = dir.Logs() + "/.shmid";
     unlink(idFile.c_str());
     for (bool fifo : {false, true}) {
-        if (fifo) ASSERT_EQ(mkfifo(idFile.c_str(), 0600), 0);
+        if (fifo) {
+            ASSERT_EQ(mkfifo(idFile.c_str(), 0600), 0);
+        }
         r = RunQorshm({"-m", tableId, "-d", dir.Root(), "-t"});
         EXPECT_EQ(r.status, 0);
         EXPECT_TRUE(Contains(r.out, " 000000 : 07DEFA00 ")) << r.out;
